@@ -1,0 +1,53 @@
+// The package archive file format.
+//
+//   offset 0            PackageHeader, 16 bytes
+//   offset 16           entry data: one zlib stream per entry, back to back
+//   indexOffset         entryCount index records, indexSize bytes in all
+//
+// An index record is a u16 name length n (read as signed: names are at most 32767 bytes), the
+// n name bytes with no terminator, then flags, offset, size and packedSize as u32. All integers
+// are little-endian.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CMappedPackage;
+
+constexpr uint32_t kPackageTag = 100;
+constexpr uint32_t kPackageHeaderSize = 16;
+// Fixed part of an index record: the name length and the four u32 fields.
+constexpr uint32_t kIndexRecordFixedSize = 2 + 16;
+
+struct PackageHeader {
+  uint32_t tag = 0;
+  uint32_t entryCount = 0;
+  uint32_t indexOffset = 0;
+  uint32_t indexSize = 0;
+};
+
+// One index record in memory.
+struct PackageEntry {
+  std::string name;
+  uint32_t flags = 0;
+  uint32_t offset = 0;
+  uint32_t size = 0;
+  uint32_t packedSize = 0;
+};
+
+// A located entry: what is needed to inflate it without its name.
+struct EntryInfo {
+  CMappedPackage* package = nullptr;
+  uint32_t flags = 0;
+  uint32_t offset = 0;
+  uint32_t size = 0;
+  uint32_t packedSize = 0;
+};
+
+// Encodes the header as its 16 file bytes, and decodes them.
+void EncodeHeader(const PackageHeader& header, uint8_t out[kPackageHeaderSize]);
+PackageHeader DecodeHeader(const uint8_t in[kPackageHeaderSize]);
+// The number of index records a reader walks: entryCount read as a signed number.
+inline int32_t SignedEntryCount(const PackageHeader& header) {
+  return static_cast<int32_t>(header.entryCount);
+}

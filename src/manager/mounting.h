@@ -1,0 +1,11 @@
+// Index keys and the existence test used by mounting and by every lookup.
+#pragma once
+
+#include <string>
+
+// The index key of a name: '/' becomes '\' and ASCII capitals become lower case; every other
+// byte is kept. The whole name is keyed, whatever its length.
+void NormalizeName(std::string& out, const char* name);
+
+// True for an existing file or directory.
+bool PathExists(const char* path);

@@ -1,0 +1,54 @@
+#include "manager/package_manager.h"
+
+#include <cstring>
+#include <new>
+
+#include "archive/mapped_package.h"
+#include "stream/disk_stream.h"
+#include "stream/mem_stream.h"
+
+CPackageManager* g_packageManager = nullptr;
+
+CSingleton::CSingleton() { g_packageManager = static_cast<CPackageManager*>(this); }
+
+CSingleton::~CSingleton() { g_packageManager = nullptr; }
+
+DirNodeList::DirNodeList() { nodes.reserve(512); }
+
+DirNodeList::~DirNodeList() = default;
+
+void SetDirNodeName(DirNode& node, const char* text) {
+  std::memset(node.name, 0, sizeof(node.name));
+  if (text == nullptr) return;
+  size_t length = std::strlen(text);
+  if (length > sizeof(node.name) - 1) length = sizeof(node.name) - 1;
+  std::memcpy(node.name, text, length);
+}
+
+CPackageManager::CPackageManager() { LoadPackageList(nullptr, nullptr); }
+
+CPackageManager::CPackageManager(const char* rootDirectory, const char* listFile) {
+  LoadPackageList(rootDirectory, listFile);
+}
+
+CPackageManager::CPackageManager(const char* packagePath, int32_t /*unused*/) {
+  if (packagePath == nullptr) return;
+  if (platform::PathExists(packagePath)) MountPackage(packagePath);
+  FillStreamPools();
+}
+
+CPackageManager::~CPackageManager() {
+  for (CDiskStream* stream : diskPool) delete stream;
+  for (CMemStream* stream : memPool) delete stream;
+  for (PackageRecord& record : packages) {
+    record.package->Close();
+    delete record.package;
+  }
+}
+
+CPackageManager* GetPackageManager() {
+  if (g_packageManager != nullptr) return g_packageManager;
+  CPackageManager* manager = new (std::nothrow) CPackageManager();
+  if (manager == nullptr) g_packageManager = nullptr;
+  return manager;
+}

@@ -1,0 +1,11 @@
+// CManagerHolder: the module's one static object. Its construction at module load creates the
+// resource manager; its destruction at unload tears the current manager down.
+#pragma once
+
+class CManagerHolder {
+ public:
+  CManagerHolder();
+  virtual ~CManagerHolder();
+  CManagerHolder(const CManagerHolder&) = delete;
+  CManagerHolder& operator=(const CManagerHolder&) = delete;
+};

@@ -1,0 +1,31 @@
+// CDiskStream: a stream over a disk file opened through standard I/O.
+#pragma once
+
+#include <cstdio>
+
+#include "stream/res_stream.h"
+
+class CDiskStream : public CResStream {
+ public:
+  CDiskStream() = default;
+  ~CDiskStream() override;
+
+  // Opens path unchanged with the stdio mode that the mode word selects: "rb", with 'w' first
+  // for ModeWrite and 't' second for ModeText. A zero mode word is refused: such a stream would
+  // look free while it holds a file. On failure the stream stays free.
+  bool Open(const char* path, uint32_t mode);
+
+  void Close() override;
+  uint32_t Read(void* buffer, uint32_t count) override;
+  // Writes one item of count bytes and flushes; a count of 0 writes no item and fails.
+  bool Write(const void* buffer, uint32_t count) override;
+  // The from-end origin places the position at size + offset.
+  int32_t Seek(int32_t offset, int32_t origin) override;
+  // The stdio end-of-file indicator: set only after a read tried to pass the end.
+  bool Eof() override;
+
+  // Builds the stdio mode string for a mode word (three bytes with the terminator).
+  static void ModeString(uint32_t mode, char out[3]);
+
+  FILE* file = nullptr;
+};

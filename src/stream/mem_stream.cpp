@@ -1,0 +1,60 @@
+#include "stream/mem_stream.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/mapped_package.h"
+
+CMemStream::~CMemStream() {
+  std::free(buffer);
+  buffer = nullptr;
+  capacity = 0;
+}
+
+bool CMemStream::Reserve(uint32_t n) {
+  if (buffer != nullptr && capacity >= n) return true;
+  std::free(buffer);
+  capacity = 0;
+  buffer = static_cast<unsigned char*>(std::malloc(n > 0 ? n : 1));
+  if (buffer == nullptr) return false;
+  capacity = n;
+  return true;
+}
+
+bool CMemStream::OpenEntry(const EntryInfo& info, uint32_t openMode) {
+  if (openMode == 0 || info.package == nullptr) return false;
+  if (info.size > 0) {
+    if (!Reserve(info.size)) return false;
+    if (!info.package->Extract(buffer, info.size, info.offset, info.packedSize)) return false;
+  }
+  size = info.size;
+  mode = openMode;
+  position = 0;
+  return true;
+}
+
+void CMemStream::Close() { CResStream::Close(); }
+
+uint32_t CMemStream::Read(void* destination, uint32_t count) {
+  if (position >= size) return 0;
+  uint32_t n = count;
+  if (n > size - position) n = size - position;
+  if (n > 0) std::memcpy(destination, buffer + position, n);
+  position += n;
+  return n;
+}
+
+bool CMemStream::Write(const void*, uint32_t) { return false; }
+
+int32_t CMemStream::Seek(int32_t offset, int32_t origin) {
+  if (origin == SeekBegin) {
+    position = static_cast<uint32_t>(offset);
+  } else if (origin == SeekCurrent) {
+    position += static_cast<uint32_t>(offset);
+  } else {
+    position = size - static_cast<uint32_t>(offset);
+  }
+  return static_cast<int32_t>(position);
+}
+
+bool CMemStream::Eof() { return static_cast<int32_t>(position) >= static_cast<int32_t>(size); }
