@@ -79,4 +79,9 @@ struct DirItem {
 // order; reparse-point directories are left out. False when the listing cannot be started.
 bool ListDirectory(const char* dir, std::vector<DirItem>& items);
 
+// Loading a shared library at run time, as a host does (dlopen / LoadLibraryA).
+void* OpenLibrary(const char* path);
+void* LibrarySymbol(void* library, const char* name);
+void CloseLibrary(void* library);
+
 }  // namespace platform

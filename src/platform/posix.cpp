@@ -1,5 +1,6 @@
 // POSIX implementation of the platform layer.
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -182,6 +183,16 @@ bool ListDirectory(const char* dir, std::vector<DirItem>& items) {
   std::sort(items.begin(), items.end(),
             [](const DirItem& a, const DirItem& b) { return a.name < b.name; });
   return true;
+}
+
+void* OpenLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+
+void* LibrarySymbol(void* library, const char* name) {
+  return library != nullptr ? dlsym(library, name) : nullptr;
+}
+
+void CloseLibrary(void* library) {
+  if (library != nullptr) dlclose(library);
 }
 
 }  // namespace platform

@@ -1,0 +1,9 @@
+// Adding one file to an archive, or deleting one entry, keeping a manager's directory-node
+// list in step.
+#pragma once
+
+class CPackageManager;
+
+bool AddPkgFile_Tool(const char* packagePath, const char* sourcePath, const char* entryName,
+                     CPackageManager* manager);
+bool DelPkgFile_Tool(const char* packagePath, const char* entryName, CPackageManager* manager);

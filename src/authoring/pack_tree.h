@@ -1,0 +1,25 @@
+// Packing a directory tree into a new archive: one zlib-compressed entry per file, named by its
+// path (the caller's directory text, then each level joined with a backslash).
+#pragma once
+
+#include <cstdint>
+
+class CPackageBuilder;
+class CPackageManager;
+
+// Told about every file the walk meets, in walk order. packed is false for a file that could
+// not be read or compressed (it gives no entry).
+class PackObserver {
+ public:
+  virtual ~PackObserver() = default;
+  virtual void OnFile(const char* path, uint32_t size, uint32_t packedSize, bool packed) = 0;
+};
+
+void CreatePkg_Tool(const char* packagePath, const char* dir, PackObserver* observer = nullptr);
+// The same, and fills manager's directory-node list with one node per item met.
+void CreatePkgTree_Tool(const char* packagePath, const char* dir, CPackageManager* manager,
+                        PackObserver* observer = nullptr);
+void AddFileToPkg(const char* path, CPackageBuilder& builder, PackObserver* observer = nullptr);
+void AddDirToPkg(const char* dir, CPackageBuilder& builder, PackObserver* observer = nullptr);
+void AddDirToPkgTree(const char* dir, CPackageBuilder& builder, CPackageManager* manager,
+                     int32_t parentIndex, PackObserver* observer = nullptr);

@@ -1,0 +1,19 @@
+// Writing tiled image files: the authoring side of the image format.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ImgWriteOptions {
+  int32_t tileWidth = 0;   // 0: chosen by the writer
+  int32_t tileHeight = 0;  // 0: chosen by the writer
+  int32_t format = 3;      // 1 (4 bits a component) or 3 (32-bit pixels as given)
+};
+
+// Encodes frames of width x height pixels, each given as 4 bytes a pixel, row after row, in
+// the byte order of a decoded frame. Every frame has the same size. The file written always
+// decodes back to the same pixels (format 1: the top four bits of each byte). False, with a
+// one-line reason in error, when the frames or the options cannot make a well-formed file.
+bool EncodeImage(const std::vector<const uint8_t*>& frames, int32_t width, int32_t height,
+                 const ImgWriteOptions& options, std::vector<uint8_t>& out, std::string& error);
