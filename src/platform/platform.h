@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,9 @@ struct DirItem {
 // left out (never descended), a link to a file is listed as a file. Windows: the platform's
 // order; reparse-point directories are left out. False when the listing cannot be started.
 bool ListDirectory(const char* dir, std::vector<DirItem>& items);
+
+// True when the stream is attached to a terminal (progress display).
+bool IsTerminal(std::FILE* stream);
 
 // Loading a shared library at run time, as a host does (dlopen / LoadLibraryA).
 void* OpenLibrary(const char* path);

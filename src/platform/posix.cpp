@@ -185,6 +185,8 @@ bool ListDirectory(const char* dir, std::vector<DirItem>& items) {
   return true;
 }
 
+bool IsTerminal(std::FILE* stream) { return stream != nullptr && isatty(fileno(stream)) == 1; }
+
 void* OpenLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
 
 void* LibrarySymbol(void* library, const char* name) {
