@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Cross-builds KorvoLoader.dll and the test suite with MinGW-w64 and runs the suite under Wine.
+# Usage: scripts/test-windows.sh [build-dir]   (default build/win; extra CMake options in
+# KORVO_WIN_CMAKE_OPTIONS). Installs the MinGW-w64 and Wine packages when they are missing.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/deps.sh linux windows
+dir=${1:-build/win}
+jobs=$(nproc)
+
+# A Wine prefix of its own inside the build tree, no debug channels, no display (headless), and
+# no prompts to install Mono or Gecko, which the tests do not need.
+mkdir -p "$dir"
+export WINEPREFIX="$root/$dir/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+# One persistent server for the whole run: without it every test program start waits on a new
+# server. It is stopped on every way out.
+stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
+trap stop_wine EXIT
+mkdir -p "$WINEPREFIX"
+wineserver -p
+wineboot -i >/dev/null 2>&1
+
+# shellcheck disable=SC2086
+cmake --no-warn-unused-cli -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_BUILD_BENCH=OFF -DKORVO_BUILD_TOOLS=OFF \
+  -DKORVO_BUILD_EXAMPLES=OFF ${KORVO_WIN_CMAKE_OPTIONS:-} >/dev/null
+cmake --build "$dir" -j "$jobs"
+
+# The DLL must export the plain names and import system DLLs only.
+objdump=x86_64-w64-mingw32-objdump
+dll="$dir/KorvoLoader.dll"
+imports=$("$objdump" -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p')
+for name in $imports; do
+  case "${name,,}" in
+    kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll | ntdll.dll | api-ms-win-*) ;;
+    *) echo "KorvoLoader.dll imports a non-system DLL: $name" >&2; exit 1 ;;
+  esac
+done
+exports=$("$objdump" -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+  sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p')
+for name in AddPackage LoadImgFile SaveImgFile FreeImgFile; do
+  grep -qx "$name" <<<"$exports" || { echo "KorvoLoader.dll does not export $name" >&2; exit 1; }
+done
+echo "KorvoLoader.dll exports: $(echo $exports); imports: $(echo $imports)"
+
+(cd "$dir" && ctest --output-on-failure -j "$jobs")
