@@ -2,6 +2,7 @@
 // appends one entry's stored bytes, Finish writes the index and the header and closes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -23,4 +24,12 @@ class CPackageBuilder {
   FILE* file = nullptr;
   std::vector<PackageEntry> index;
   PackageHeader header;
+
+ private:
+  // Positions the stream at offset, seeking only when it is elsewhere.
+  bool SeekTo(uint64_t offset);
+  // Writes length bytes at offset as one item; false unless all were accepted.
+  bool WriteAt(uint64_t offset, const void* data, size_t length);
+
+  int64_t position = -1;  // the stream's position when known, -1 after a failure
 };

@@ -1,0 +1,10 @@
+#include "authoring/debug_messages.h"
+
+#include "platform/platform.h"
+
+DebugMessageSink g_debugMessageSink = &platform::DebugOutput;
+
+void SendDebugMessage(const char* message) {
+  DebugMessageSink sink = g_debugMessageSink;
+  (sink != nullptr ? sink : &platform::DebugOutput)(message);
+}

@@ -1,0 +1,41 @@
+// Index and record logic shared by the two archive writers, CPackageBuilder and CPackage.
+//
+// Both keep the whole index in memory with header.entryCount equal to the number of records,
+// append entry data at header.indexOffset (the end of the data region) and write the index
+// there when they finish.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "archive/package_format.h"
+
+// The longest entry name an index record can hold: its length is read back as a signed
+// 16-bit number.
+constexpr size_t kMaxEntryNameLength = 32767;
+
+// The first of the first header.entryCount records whose name equals name exactly (same
+// length, same bytes, letter case counts), or -1.
+int32_t FindRecord(const std::vector<PackageEntry>& index, const PackageHeader& header,
+                   const char* name);
+
+// True when an entry of packedSize bytes named name may be appended: the name is at most
+// kMaxEntryNameLength bytes, data is present for a non-empty block, and the data region
+// still ends below 4 GiB afterwards.
+bool CanAppendEntry(const PackageHeader& header, const char* name, const void* data,
+                    uint32_t packedSize);
+
+// Records an entry whose packedSize bytes have just been written at header.indexOffset. A
+// name already in the index keeps its record's place and gets the new location; a new name
+// is appended at the end. The data region then ends behind the new bytes.
+void RecordAppendedEntry(std::vector<PackageEntry>& index, PackageHeader& header, const char* name,
+                         uint32_t size, uint32_t packedSize, uint32_t flags);
+
+// The file bytes of the first header.entryCount records, in index order: for each, the name
+// length as 2 bytes, the name, then flags, offset, size and packedSize as 4 bytes each.
+void SerializeIndex(const std::vector<PackageEntry>& index, const PackageHeader& header,
+                    std::vector<uint8_t>& out);
+
+// True when an index of indexLength bytes written at header.indexOffset ends below 4 GiB.
+bool IndexFits(const PackageHeader& header, size_t indexLength);

@@ -1,0 +1,200 @@
+#include "authoring/package.h"
+
+#include <memory>
+#include <new>
+
+#include "archive/index_reader.h"
+#include "archive/view_cursor.h"
+#include "authoring/debug_messages.h"
+#include "authoring/index_writer.h"
+
+namespace {
+
+constexpr const char* kOpenFailed = "CPackage::Open Failed!";
+// DelFile moves the bytes behind a removed entry through a buffer of this size.
+constexpr uint32_t kMoveBufferSize = 1u << 20;
+
+bool WriteAll(int fd, int64_t offset, const void* data, size_t length) {
+  if (platform::SeekFd(fd, offset, 0) != offset) return false;
+  if (length == 0) return true;
+  return platform::WriteFd(fd, data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
+}
+
+bool ReadAll(int fd, int64_t offset, void* data, size_t length) {
+  if (platform::SeekFd(fd, offset, 0) != offset) return false;
+  if (length == 0) return true;
+  return platform::ReadFd(fd, data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
+}
+
+}  // namespace
+
+CPackage::OpenFunction CPackage::openFunction = &platform::OpenForEdit;
+
+CPackage::~CPackage() {
+  CloseUnchanged();
+}
+
+void CPackage::CloseUnchanged() {
+  if (fd != platform::kNoFile) platform::CloseFd(fd);
+  fd = platform::kNoFile;
+  indexBytes.clear();
+  indexBytes.shrink_to_fit();
+}
+
+bool CPackage::Open(const char* path) {
+  index.clear();
+  bool reuse = fd != platform::kNoFile && platform::FileLengthFd(fd) > 0;
+  if (!reuse) {
+    CloseUnchanged();
+    fd = openFunction(path);
+    // One more attempt with the same mode when the first fails.
+    if (fd == platform::kNoFile) fd = openFunction(path);
+  }
+  if (fd == platform::kNoFile || !LoadIndex()) {
+    CloseUnchanged();
+    index.clear();
+    SendDebugMessage(kOpenFailed);
+    return false;
+  }
+  return true;
+}
+
+bool CPackage::LoadIndex() {
+  int64_t length = platform::FileLengthFd(fd);
+  if (length < static_cast<int64_t>(kPackageHeaderSize) || length > UINT32_MAX) return false;
+  uint8_t bytes[kPackageHeaderSize];
+  if (!ReadAll(fd, 0, bytes, sizeof(bytes))) return false;
+  header = DecodeHeader(bytes);
+
+  // The index runs from indexOffset to the end of the file; every record must lie in it.
+  if (header.indexOffset < kPackageHeaderSize || header.indexOffset > length) return false;
+  int32_t count = SignedEntryCount(header);
+  uint64_t indexLength = static_cast<uint64_t>(length) - header.indexOffset;
+  if (count < 0 || static_cast<uint64_t>(count) * kIndexRecordFixedSize > indexLength) {
+    return false;
+  }
+  indexBytes.resize(static_cast<size_t>(indexLength));
+  indexBytesOffset = header.indexOffset;
+  if (!ReadAll(fd, header.indexOffset, indexBytes.data(), indexBytes.size())) return false;
+
+  index.reserve(static_cast<size_t>(count));
+  PackageEntry entry;
+  if (FirstEntry(entry)) {
+    do {
+      // Each entry's data must lie in the data region, or moving data would lose bytes.
+      if (entry.offset < kPackageHeaderSize ||
+          static_cast<uint64_t>(entry.offset) + entry.packedSize > header.indexOffset) {
+        return false;
+      }
+      index.push_back(entry);
+    } while (NextEntry(entry));
+  }
+  return index.size() == static_cast<size_t>(count);
+}
+
+bool CPackage::FirstEntry(PackageEntry& entry) {
+  if (header.entryCount == 0) return false;
+  currentIndex = -1;
+  nextRecordOffset = indexBytesOffset;
+  return NextEntry(entry);
+}
+
+bool CPackage::NextEntry(PackageEntry& entry) {
+  ++currentIndex;
+  if (currentIndex >= SignedEntryCount(header)) return false;
+  if (nextRecordOffset < indexBytesOffset) return false;
+  ViewCursor cursor;
+  cursor.base = indexBytes.data();
+  cursor.limit = static_cast<uint32_t>(indexBytes.size());
+  if (!cursor.SeekTo(nextRecordOffset - indexBytesOffset)) return false;
+  // A record that runs past the end of the file is not an entry.
+  if (!ReadIndexRecord(cursor, entry)) return false;
+  nextRecordOffset = indexBytesOffset + cursor.position;
+  return true;
+}
+
+bool CPackage::AddFile(const char* name, const void* data, uint32_t size, uint32_t packedSize,
+                       uint32_t flags) {
+  if (fd == platform::kNoFile || !CanAppendEntry(header, name, data, packedSize)) return false;
+  // The record changes only once its data is in the file, so a failed write leaves the index
+  // as it was.
+  if (!WriteAll(fd, header.indexOffset, data, packedSize)) return false;
+  RecordAppendedEntry(index, header, name, size, packedSize, flags);
+  return true;
+}
+
+bool CPackage::MoveDown(uint64_t from, uint64_t to) {
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kMoveBufferSize]);
+  if (buffer == nullptr) return false;
+  uint64_t readPosition = from;
+  uint64_t writePosition = to;
+  for (;;) {
+    if (platform::SeekFd(fd, static_cast<int64_t>(readPosition), 0) !=
+        static_cast<int64_t>(readPosition)) {
+      return false;
+    }
+    int64_t got = platform::ReadFd(fd, buffer.get(), kMoveBufferSize);
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (!WriteAll(fd, static_cast<int64_t>(writePosition), buffer.get(),
+                  static_cast<size_t>(got))) {
+      return false;
+    }
+    readPosition += static_cast<uint64_t>(got);
+    writePosition += static_cast<uint64_t>(got);
+  }
+}
+
+bool CPackage::DelFile(const char* name) {
+  if (fd == platform::kNoFile) return false;
+  int32_t found = FindRecord(index, header, name);
+  if (found < 0) return true;
+  const uint32_t removedOffset = index[static_cast<size_t>(found)].offset;
+  const uint32_t removedSize = index[static_cast<size_t>(found)].packedSize;
+  const uint64_t removedEnd = static_cast<uint64_t>(removedOffset) + removedSize;
+  if (removedEnd > header.indexOffset) return false;
+
+  // Another entry whose data shares bytes with the removed block would lose them.
+  for (size_t i = 0; i < index.size(); ++i) {
+    if (i == static_cast<size_t>(found)) continue;
+    uint64_t begin = index[i].offset;
+    uint64_t end = begin + index[i].packedSize;
+    if (begin < removedEnd && end > removedOffset) return false;
+  }
+
+  // Everything behind the block, later entries' data and the old index alike, moves down;
+  // then the file ends where the data region now ends.
+  const uint32_t newIndexOffset = header.indexOffset - removedSize;
+  if (!MoveDown(removedEnd, removedOffset)) return false;
+  if (!platform::TruncateFd(fd, newIndexOffset)) return false;
+  if (!platform::CommitFd(fd)) return false;
+
+  // Data offsets follow the data, whatever the index order: every block behind the removed
+  // one moved down by its size.
+  for (PackageEntry& record : index) {
+    if (record.offset >= removedEnd) record.offset -= removedSize;
+  }
+  index.erase(index.begin() + found);
+  header.entryCount = static_cast<uint32_t>(index.size());
+  header.indexOffset = newIndexOffset;
+  return true;
+}
+
+bool CPackage::Close() {
+  if (fd == platform::kNoFile) return false;
+  bool ok = true;
+  if (header.entryCount > 0) {
+    std::vector<uint8_t> records;
+    SerializeIndex(index, header, records);
+    ok = IndexFits(header, records.size()) &&
+         WriteAll(fd, header.indexOffset, records.data(), records.size());
+    if (ok) header.indexSize = static_cast<uint32_t>(records.size());
+  }
+  if (ok) {
+    uint8_t bytes[kPackageHeaderSize];
+    EncodeHeader(header, bytes);
+    ok = WriteAll(fd, 0, bytes, sizeof(bytes)) && platform::CommitFd(fd);
+  }
+  CloseUnchanged();
+  return ok;
+}
