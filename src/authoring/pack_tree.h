@@ -7,8 +7,9 @@
 class CPackageBuilder;
 class CPackageManager;
 
-// Told about every file the walk meets, in walk order. packed is false for a file that could
-// not be read or compressed (it gives no entry).
+// Told about every file the walk meets, in walk order, with the path it was opened by. packed
+// is false for a file that gave no entry (it could not be read or compressed, or the archive
+// did not take it); size and packedSize are 0 then.
 class PackObserver {
  public:
   virtual ~PackObserver() = default;
