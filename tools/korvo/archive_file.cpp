@@ -1,0 +1,210 @@
+#include "archive_file.h"
+
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+#include "archive/index_reader.h"
+#include "archive/view_cursor.h"
+#include "manager/mounting.h"
+#include "tool.h"
+
+namespace korvo {
+
+namespace {
+
+std::string Number(uint64_t value) {
+  return std::to_string(value);
+}
+
+// Why a file that the mapped reader refused cannot be opened.
+std::string OpenFailureCause(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::file_status status = fs::status(path, ec);
+  if (ec || !fs::exists(status)) return "no such file";
+  if (fs::is_directory(status)) return "is a directory";
+  if (!fs::is_regular_file(status)) return "not a regular file";
+  uintmax_t size = fs::file_size(path, ec);
+  if (!ec && size == 0) return "empty file, not a package archive";
+  if (!ec && size > UINT32_MAX) return "larger than 4 GiB, not a package archive";
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return "cannot open: " + ErrnoText();
+  std::fclose(file);
+  return "cannot map the file (is it being edited?)";
+}
+
+}  // namespace
+
+uint64_t MaxInflatedSize(uint32_t packedSize) {
+  return static_cast<uint64_t>(packedSize) * 1032u + 64u;
+}
+
+ArchiveFile::~ArchiveFile() {
+  Close();
+}
+
+void ArchiveFile::Close() {
+  if (open_) package_.Close();
+  open_ = false;
+}
+
+bool ArchiveFile::Open(const std::string& path, std::string& cause) {
+  Close();
+  entries_.clear();
+  warnings_.clear();
+  if (!package_.Open(path.c_str())) {
+    cause = OpenFailureCause(path);
+    return false;
+  }
+  open_ = true;
+  fileSize_ = package_.FileSize();
+  header_ = package_.Header();
+  if (fileSize_ < kPackageHeaderSize) {
+    cause = "not a package archive: " + Number(fileSize_) + " bytes, shorter than its header";
+    return false;
+  }
+  if (header_.tag != kPackageTag) {
+    cause = "not a package archive: header tag is " + Number(header_.tag) + ", not 100";
+    return false;
+  }
+  if (SignedEntryCount(header_) < 0) {
+    cause = "damaged header: entry count " + Number(header_.entryCount) + " is out of range";
+    return false;
+  }
+  if (header_.indexOffset < kPackageHeaderSize || header_.indexOffset > fileSize_) {
+    cause = "damaged header: index offset " + Number(header_.indexOffset) +
+            " lies outside the file (" + Number(fileSize_) + " bytes)";
+    return false;
+  }
+
+  ViewCursor cursor;
+  cursor.base = package_.View();
+  cursor.limit = fileSize_;
+  cursor.SeekTo(header_.indexOffset);
+  uint32_t count = header_.entryCount;
+  // Every record takes at least 18 bytes, so no more than this can be in the file.
+  uint32_t room = (fileSize_ - header_.indexOffset) / kIndexRecordFixedSize;
+  entries_.reserve(count < room ? count : room);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t at = cursor.position;
+    PackageEntry entry;
+    if (!ReadIndexRecord(cursor, entry)) {
+      cause = "damaged index: record " + Number(i + 1) + " of " + Number(count) + " at offset " +
+              Number(at) + " runs past the end of the file";
+      return false;
+    }
+    entries_.push_back(std::move(entry));
+  }
+  uint32_t indexEnd = cursor.position;
+  if (count > 0 && header_.indexSize != indexEnd - header_.indexOffset) {
+    warnings_.push_back("header index size " + Number(header_.indexSize) + " differs from the " +
+                        Number(indexEnd - header_.indexOffset) + " bytes of the index");
+  }
+  if (indexEnd < fileSize_) {
+    warnings_.push_back(Number(fileSize_ - indexEnd) + " bytes after the end of the index");
+  }
+  return true;
+}
+
+int ArchiveFile::Find(const std::string& name) const {
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (entries_[i].name == name) return static_cast<int>(i);
+  }
+  std::vector<int> matches = FindAll(name);
+  return matches.empty() ? -1 : matches.back();
+}
+
+std::vector<int> ArchiveFile::FindAll(const std::string& name) const {
+  std::string key;
+  std::string other;
+  NormalizeName(key, name.c_str());
+  std::vector<int> matches;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    // A name holding a zero byte cannot be asked for by a C string.
+    if (entries_[i].name.find('\0') != std::string::npos) continue;
+    NormalizeName(other, entries_[i].name.c_str());
+    if (other == key) matches.push_back(static_cast<int>(i));
+  }
+  return matches;
+}
+
+bool ArchiveFile::CheckPlacement(const PackageEntry& entry, std::string& cause) const {
+  uint64_t end = static_cast<uint64_t>(entry.offset) + entry.packedSize;
+  if (entry.offset < kPackageHeaderSize || end > header_.indexOffset) {
+    cause = "data at offset " + Number(entry.offset) + " (" + Number(entry.packedSize) +
+            " bytes) lies outside the data region 16.." + Number(header_.indexOffset);
+    return false;
+  }
+  if (static_cast<uint64_t>(entry.size) > MaxInflatedSize(entry.packedSize)) {
+    cause = "recorded size " + Number(entry.size) + " is impossible for " +
+            Number(entry.packedSize) + " packed bytes";
+    return false;
+  }
+  return true;
+}
+
+bool ArchiveFile::ReadEntry(const PackageEntry& entry, std::vector<uint8_t>& out,
+                            std::string& cause) {
+  if (!open_) {
+    cause = "archive is closed";
+    return false;
+  }
+  if (!CheckPlacement(entry, cause)) return false;
+  out.assign(entry.size, 0);
+  uint8_t none = 0;
+  uint8_t* destination = out.empty() ? &none : out.data();
+  if (package_.Extract(destination, entry.size, entry.offset, entry.packedSize)) return true;
+  if (CheckEntry(entry, cause)) cause = "data does not inflate to its recorded size";
+  return false;
+}
+
+bool ArchiveFile::CheckEntry(const PackageEntry& entry, std::string& cause) const {
+  if (!open_) {
+    cause = "archive is closed";
+    return false;
+  }
+  if (!CheckPlacement(entry, cause)) return false;
+  z_stream stream{};
+  if (inflateInit(&stream) != Z_OK) {
+    cause = "cannot start zlib";
+    return false;
+  }
+  stream.next_in = const_cast<Bytef*>(package_.View() + entry.offset);
+  stream.avail_in = entry.packedSize;
+  static thread_local uint8_t scratch[65536];
+  int result = Z_OK;
+  uint64_t produced = 0;
+  while (result == Z_OK) {
+    stream.next_out = scratch;
+    stream.avail_out = sizeof(scratch);
+    result = inflate(&stream, Z_NO_FLUSH);
+    produced += sizeof(scratch) - stream.avail_out;
+    if (produced > entry.size) break;
+    if (result == Z_BUF_ERROR && stream.avail_in == 0) break;
+  }
+  std::string message = stream.msg != nullptr ? stream.msg : "";
+  inflateEnd(&stream);
+  if (produced > entry.size) {
+    cause = "inflates to more than its recorded size of " + Number(entry.size) + " bytes";
+    return false;
+  }
+  if (result == Z_DATA_ERROR || result == Z_NEED_DICT) {
+    cause = "zlib data is corrupt" + (message.empty() ? std::string() : " (" + message + ")");
+    return false;
+  }
+  if (result != Z_STREAM_END) {
+    cause = "zlib data is cut short after " + Number(produced) + " bytes";
+    return false;
+  }
+  if (produced != entry.size) {
+    cause = "inflates to " + Number(produced) + " bytes, index records " + Number(entry.size);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace korvo

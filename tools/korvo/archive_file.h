@@ -1,0 +1,65 @@
+// Read-only access to one package archive for the tool: the library's mapped reader, with the
+// header and the index checked against the file so that every command reports a damaged or
+// foreign file clearly instead of acting on it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/mapped_package.h"
+#include "archive/package_format.h"
+
+namespace korvo {
+
+// The largest number of bytes one byte of deflate data can inflate to is a little over 1032;
+// a recorded size beyond this bound cannot be the size of the packed block.
+uint64_t MaxInflatedSize(uint32_t packedSize);
+
+class ArchiveFile {
+ public:
+  ArchiveFile() = default;
+  ~ArchiveFile();
+  ArchiveFile(const ArchiveFile&) = delete;
+  ArchiveFile& operator=(const ArchiveFile&) = delete;
+
+  // Maps path and reads the header and every index record. False, with a one-line cause, when
+  // the file cannot be mapped, is no package archive (too short, wrong tag), or its header or
+  // index do not fit the file.
+  bool Open(const std::string& path, std::string& cause);
+  // Unmaps the file; the entries stay readable.
+  void Close();
+
+  const PackageHeader& Header() const { return header_; }
+  uint32_t FileSize() const { return fileSize_; }
+  const std::vector<PackageEntry>& Entries() const { return entries_; }
+  // Header and index faults that leave every entry readable: a stale index size, bytes after
+  // the index.
+  const std::vector<std::string>& Warnings() const { return warnings_; }
+
+  // The entry that a name selects: the record of exactly that name, otherwise the one the
+  // resource manager would find (ASCII case and slash direction ignored, the later record
+  // winning). -1 when none.
+  int Find(const std::string& name) const;
+  // Every record whose name matches name ignoring ASCII case and slash direction.
+  std::vector<int> FindAll(const std::string& name) const;
+
+  // Checks the entry's placement: its data block must lie within the data region, from 16 to
+  // indexOffset.
+  bool CheckPlacement(const PackageEntry& entry, std::string& cause) const;
+  // Inflates the entry through the library's reader into out, exactly its recorded size.
+  bool ReadEntry(const PackageEntry& entry, std::vector<uint8_t>& out, std::string& cause);
+  // Inflates the entry without keeping its bytes and compares the result with the recorded
+  // size; the cause says what is wrong.
+  bool CheckEntry(const PackageEntry& entry, std::string& cause) const;
+
+ private:
+  CMappedPackage package_;
+  bool open_ = false;
+  PackageHeader header_;
+  uint32_t fileSize_ = 0;
+  std::vector<PackageEntry> entries_;
+  std::vector<std::string> warnings_;
+};
+
+}  // namespace korvo

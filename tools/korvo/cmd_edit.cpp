@@ -1,0 +1,172 @@
+// korvo add <archive> <file> <entry-name> and korvo del <archive> <entry-name>: single-entry
+// edits of an existing archive. Both check the archive first, so a foreign or damaged file is
+// never rewritten, and check the result afterwards.
+#include <cstdio>
+#include <filesystem>
+
+#include "archive_file.h"
+#include "authoring/entry_tools.h"
+#include "manager/package_manager.h"
+#include "tool.h"
+
+namespace korvo {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Entry names are kept in 260-byte fields by the editor.
+constexpr size_t kMaxEntryName = 259;
+
+std::string CheckEntryName(const std::string& name) {
+  if (name.empty()) return "entry name must not be empty";
+  if (name.size() > kMaxEntryName) return "entry name is longer than 259 bytes";
+  return std::string();
+}
+
+struct AddOptions {
+  std::string archive;
+  std::string file;
+  std::string name;
+};
+
+struct DelOptions {
+  std::string archive;
+  std::string name;
+};
+
+int RunAdd(const AddOptions& options, const GlobalOptions& global) {
+  std::string cause;
+  bool replacing = false;
+  {
+    ArchiveFile archive;
+    if (!archive.Open(options.archive, cause)) return Fail(options.archive, cause);
+    for (const PackageEntry& entry : archive.Entries()) replacing |= entry.name == options.name;
+  }
+  std::error_code ec;
+  fs::file_status status = fs::status(options.file, ec);
+  if (!fs::exists(status)) return Fail(options.file, "no such file");
+  if (!fs::is_regular_file(status)) return Fail(options.file, "not a regular file");
+  uintmax_t size = fs::file_size(options.file, ec);
+  if (ec) return Fail(options.file, "cannot read: " + ec.message());
+  if (size > UINT32_MAX) return Fail(options.file, "larger than 4 GiB; an entry cannot hold it");
+  std::FILE* probe = std::fopen(options.file.c_str(), "rb");
+  if (probe == nullptr) return Fail(options.file, "cannot open: " + ErrnoText());
+  std::fclose(probe);
+
+  CPackageManager manager(nullptr, 0);
+  if (!AddPkgFile_Tool(options.archive.c_str(), options.file.c_str(), options.name.c_str(),
+                       &manager)) {
+    return Fail(options.archive, "cannot add '" + Printable(options.name) +
+                                     "': the archive could not be edited (locked or unwritable)");
+  }
+  ArchiveFile result;
+  if (!result.Open(options.archive, cause)) {
+    return Fail(options.archive, "archive is unreadable after the edit: " + cause);
+  }
+  const PackageEntry* added = nullptr;
+  for (const PackageEntry& entry : result.Entries()) {
+    if (entry.name == options.name) added = &entry;
+  }
+  if (added == nullptr || added->size != size) {
+    return Fail(options.archive, "the edit did not store '" + Printable(options.name) + "'");
+  }
+  if (!global.quiet) {
+    std::printf("%s '%s' in %s: %u bytes, %u packed\n", replacing ? "replaced" : "added",
+                Printable(options.name).c_str(), options.archive.c_str(), added->size,
+                added->packedSize);
+  }
+  return kExitOk;
+}
+
+int RunDel(const DelOptions& options, const GlobalOptions& global) {
+  std::string cause;
+  std::string stored;
+  size_t countBefore = 0;
+  {
+    ArchiveFile archive;
+    if (!archive.Open(options.archive, cause)) return Fail(options.archive, cause);
+    const std::vector<PackageEntry>& entries = archive.Entries();
+    countBefore = entries.size();
+    int exact = -1;
+    for (size_t i = 0; i < entries.size() && exact < 0; ++i) {
+      if (entries[i].name == options.name) exact = static_cast<int>(i);
+    }
+    if (exact >= 0) {
+      stored = entries[static_cast<size_t>(exact)].name;
+    } else {
+      std::vector<int> matches = archive.FindAll(options.name);
+      if (matches.empty()) {
+        return Fail(options.archive, "no entry named '" + Printable(options.name) + "'");
+      }
+      if (matches.size() > 1) {
+        return Fail(options.archive,
+                    "'" + Printable(options.name) + "' matches several entries ('" +
+                        Printable(entries[static_cast<size_t>(matches[0])].name) + "', '" +
+                        Printable(entries[static_cast<size_t>(matches[1])].name) +
+                        "'); give the exact name");
+      }
+      stored = entries[static_cast<size_t>(matches[0])].name;
+    }
+    // Deleting moves the data of the entries behind; their placement must be sound.
+    for (const PackageEntry& entry : entries) {
+      if (!archive.CheckPlacement(entry, cause)) {
+        return Fail(options.archive, "refusing to edit a damaged archive: entry '" +
+                                         Printable(entry.name) + "': " + cause);
+      }
+    }
+  }
+
+  CPackageManager manager(nullptr, 0);
+  if (!DelPkgFile_Tool(options.archive.c_str(), stored.c_str(), &manager)) {
+    return Fail(options.archive, "cannot delete '" + Printable(stored) +
+                                     "': the archive could not be edited (locked or unwritable)");
+  }
+  ArchiveFile result;
+  if (!result.Open(options.archive, cause)) {
+    return Fail(options.archive, "archive is unreadable after the edit: " + cause);
+  }
+  for (const PackageEntry& entry : result.Entries()) {
+    if (entry.name == stored) {
+      return Fail(options.archive, "the edit did not remove '" + Printable(stored) + "'");
+    }
+  }
+  if (result.Entries().size() + 1 != countBefore) {
+    return Fail(options.archive, "archive holds " + std::to_string(result.Entries().size()) +
+                                     " entries after the edit, expected " +
+                                     std::to_string(countBefore - 1));
+  }
+  if (!global.quiet) {
+    std::printf("deleted '%s' from %s\n", Printable(stored).c_str(), options.archive.c_str());
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+Command AddAddCommand(CLI::App& parent, const GlobalOptions& global) {
+  auto options = std::make_shared<AddOptions>();
+  CLI::App* app = parent.add_subcommand(
+      "add",
+      "Compress a file into an existing archive under an entry name, replacing an entry of "
+      "exactly that name.");
+  app->add_option("archive", options->archive, "Existing package archive")->required();
+  app->add_option("file", options->file, "File to store")->required();
+  app->add_option("entry-name", options->name, "Name of the entry, used exactly as given")
+      ->required()
+      ->check(CheckEntryName);
+  return Command{app, [options, &global] { return RunAdd(*options, global); }};
+}
+
+Command AddDelCommand(CLI::App& parent, const GlobalOptions& global) {
+  auto options = std::make_shared<DelOptions>();
+  CLI::App* app = parent.add_subcommand(
+      "del",
+      "Delete one entry from an archive. The name is matched exactly, else ignoring ASCII "
+      "case and slash direction when that selects a single entry.");
+  app->add_option("archive", options->archive, "Existing package archive")->required();
+  app->add_option("entry-name", options->name, "Entry to delete")->required();
+  return Command{app, [options, &global] { return RunDel(*options, global); }};
+}
+
+}  // namespace korvo

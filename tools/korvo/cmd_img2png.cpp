@@ -1,0 +1,165 @@
+// korvo img2png <image> -o <out.png> [--package <archive>] [--sheet]: decodes a tiled image
+// through the same loader as LoadImgFile and writes its frames as PNG.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "archive_file.h"
+#include "image/img_loader.h"
+#include "manager/package_manager.h"
+#include "png_file.h"
+#include "tool.h"
+
+namespace korvo {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kImageMagic[8] = {'K', 'W', 'F', 0x1A, 'I', 'A', 'N', 'I'};
+
+struct Img2PngOptions {
+  std::string image;
+  std::string output;
+  std::string package;
+  bool sheet = false;
+};
+
+// Frames handed over by the loader, freed on every path.
+struct LoadedFrames {
+  uint32_t count = 0;
+  uint32_t* values = nullptr;
+  ImgFrame** frames = nullptr;
+  ~LoadedFrames() {
+    if (frames != nullptr || values != nullptr) FreeImageFrames(count, values, frames);
+  }
+};
+
+// Why the loader refused the image: its first bytes tell a foreign file from a damaged one.
+std::string LoadFailureCause(const std::string& firstBytes) {
+  if (firstBytes.size() < sizeof(kImageMagic) ||
+      std::memcmp(firstBytes.data(), kImageMagic, sizeof(kImageMagic)) != 0) {
+    return "not a tiled image file (no KWF/IANI signature)";
+  }
+  return "damaged tiled image: a header or tile record is invalid or the file is cut short";
+}
+
+// out.png with frame number n: out-n.png.
+std::string NumberedPath(const std::string& output, uint32_t n) {
+  fs::path path(output);
+  fs::path extension = path.extension();
+  path.replace_extension();
+  return path.string() + "-" + std::to_string(n) + extension.string();
+}
+
+RgbaImage FrameToRgba(const ImgFrame* frame) {
+  RgbaImage image;
+  image.width = frame->width;
+  image.height = frame->height;
+  image.rgba.resize(static_cast<size_t>(frame->width) * frame->height * 4);
+  const uint8_t* pixels = reinterpret_cast<const uint8_t*>(frame) + sizeof(ImgFrame);
+  for (uint32_t y = 0; y < frame->height; ++y) {
+    SwapRedBlue(pixels + static_cast<size_t>(y) * frame->stride,
+                image.rgba.data() + static_cast<size_t>(y) * frame->width * 4, frame->width);
+  }
+  return image;
+}
+
+int RunImg2Png(const Img2PngOptions& options, const GlobalOptions& global) {
+  std::string cause;
+  std::string subject = options.image;
+  std::string firstBytes;
+  if (!options.package.empty()) {
+    subject = options.package + ": entry '" + Printable(options.image) + "'";
+    ArchiveFile archive;
+    if (!archive.Open(options.package, cause)) return Fail(options.package, cause);
+    if (archive.FindAll(options.image).empty()) {
+      return Fail(options.package, "no entry named '" + Printable(options.image) + "'");
+    }
+    std::vector<uint8_t> data;
+    int index = archive.FindAll(options.image).back();
+    if (archive.ReadEntry(archive.Entries()[static_cast<size_t>(index)], data, cause)) {
+      firstBytes.assign(data.begin(), data.begin() + std::min<size_t>(data.size(), 8));
+    }
+  } else {
+    std::string data;
+    if (!ReadWholeFile(options.image, data, cause)) return Fail(options.image, cause);
+    firstBytes = data.substr(0, 8);
+  }
+
+  // An empty manager, as a host sees it: the one package (if any) mounted, disk files after.
+  CPackageManager manager(nullptr, 0);
+  if (!options.package.empty() && !manager.MountPackage(options.package.c_str())) {
+    return Fail(options.package, "cannot mount the archive");
+  }
+  manager.FillStreamPools();
+
+  LoadedFrames loaded;
+  if (!LoadImageFrames(manager, options.image.c_str(), &loaded.count, &loaded.values,
+                       &loaded.frames)) {
+    loaded.count = 0;
+    loaded.values = nullptr;
+    loaded.frames = nullptr;
+    return Fail(subject, LoadFailureCause(firstBytes));
+  }
+  if (loaded.count <= 1) loaded.values = nullptr;  // written only for several frames
+  if (loaded.count == 0) return Fail(subject, "image has no frames; nothing written");
+  const ImgFrame* first = loaded.frames[0];
+  if (first->width == 0 || first->height == 0) {
+    return Fail(subject, "frames are " + std::to_string(first->width) + "x" +
+                             std::to_string(first->height) + " pixels; a PNG cannot be empty");
+  }
+
+  if (options.sheet || loaded.count == 1) {
+    uint64_t sheetWidth = static_cast<uint64_t>(first->width) * loaded.count;
+    if (sheetWidth > 0x7FFFFFFFu) return Fail(subject, "sheet would be too wide for a PNG");
+    RgbaImage sheet;
+    sheet.width = static_cast<uint32_t>(sheetWidth);
+    sheet.height = first->height;
+    sheet.rgba.resize(static_cast<size_t>(sheetWidth) * first->height * 4);
+    for (uint32_t f = 0; f < loaded.count; ++f) {
+      RgbaImage frame = FrameToRgba(loaded.frames[f]);
+      for (uint32_t y = 0; y < frame.height; ++y) {
+        std::memcpy(
+            sheet.rgba.data() +
+                (static_cast<size_t>(y) * sheet.width + static_cast<size_t>(f) * frame.width) * 4,
+            frame.rgba.data() + static_cast<size_t>(y) * frame.width * 4,
+            static_cast<size_t>(frame.width) * 4);
+      }
+    }
+    if (!WritePng(options.output, sheet, cause)) return Fail(options.output, cause);
+    if (!global.quiet) {
+      std::printf("wrote %s: %u frame%s of %ux%u\n", options.output.c_str(), loaded.count,
+                  loaded.count == 1 ? "" : "s side by side", first->width, first->height);
+    }
+    return kExitOk;
+  }
+
+  for (uint32_t f = 0; f < loaded.count; ++f) {
+    std::string path = NumberedPath(options.output, f);
+    if (!WritePng(path, FrameToRgba(loaded.frames[f]), cause)) return Fail(path, cause);
+    if (!global.quiet) {
+      std::printf("wrote %s: frame %u of %u, %ux%u\n", path.c_str(), f, loaded.count, first->width,
+                  first->height);
+    }
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+Command AddImg2PngCommand(CLI::App& parent, const GlobalOptions& global) {
+  auto options = std::make_shared<Img2PngOptions>();
+  CLI::App* app = parent.add_subcommand(
+      "img2png",
+      "Decode a tiled image (a disk file, or an entry with --package) through the library's "
+      "loader and write it as PNG: one file per frame (out-0.png, out-1.png, ... when there "
+      "are several), or all frames side by side with --sheet.");
+  app->add_option("image", options->image, "Image file, or entry name with --package")->required();
+  app->add_option("-o,--output", options->output, "PNG file to write")->required();
+  app->add_option("--package", options->package, "Read the image from this archive");
+  app->add_flag("--sheet", options->sheet, "All frames side by side in one PNG");
+  return Command{app, [options, &global] { return RunImg2Png(*options, global); }};
+}
+
+}  // namespace korvo

@@ -1,0 +1,182 @@
+// korvo pack <archive> <dir>: packs every file under dir into a new archive, each entry named
+// by its path as given (dir, then each level joined with a backslash).
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "archive_file.h"
+#include "authoring/pack_tree.h"
+#include "platform/platform.h"
+#include "progress.h"
+#include "tool.h"
+
+namespace korvo {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct PackOptions {
+  std::string archive;
+  std::string dir;
+  std::string changeTo;
+};
+
+struct TreeTotals {
+  uint64_t files = 0;
+  uint64_t bytes = 0;
+  uint64_t bound = 16;  // worst-case archive size
+};
+
+// Walks the tree as the packer will (symbolic links to directories are not followed) to count
+// files and bytes, and refuses what cannot be packed. False after reporting the cause.
+bool MeasureTree(const fs::path& dir, TreeTotals& totals) {
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  if (ec) {
+    ReportError(dir.string(), "cannot list the directory: " + ec.message());
+    return false;
+  }
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) {
+      ReportError(dir.string(), "cannot list the directory: " + ec.message());
+      return false;
+    }
+    const fs::path& path = it->path();
+    fs::file_status linkStatus = it->symlink_status(ec);
+    fs::file_status status = it->status(ec);
+    if (fs::is_symlink(linkStatus) && fs::is_directory(status)) continue;  // left out
+    if (fs::is_directory(status)) {
+      if (!MeasureTree(path, totals)) return false;
+      continue;
+    }
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+      ReportError(path.string(), "not a regular file; refusing to pack it");
+      return false;
+    }
+    uint64_t size = fs::exists(status) ? fs::file_size(path, ec) : 0;
+    if (ec) size = 0;
+    if (size > UINT32_MAX) {
+      ReportError(path.string(), "larger than 4 GiB; an entry cannot hold it");
+      return false;
+    }
+    ++totals.files;
+    totals.bytes += size;
+    totals.bound += size + size / 1000 + 64 + 18 + path.string().size();
+  }
+  return true;
+}
+
+class PackProgress : public PackObserver {
+ public:
+  explicit PackProgress(ProgressBar& bar) : bar_(bar) {}
+  void OnFile(const char* path, uint32_t size, uint32_t packedSize, bool packed) override {
+    bar_.Advance(size);
+    if (packed) {
+      ++entries;
+      bytesIn += size;
+      bytesOut += packedSize;
+    } else {
+      failed.push_back(path != nullptr ? path : "");
+    }
+  }
+  uint64_t entries = 0;
+  uint64_t bytesIn = 0;
+  uint64_t bytesOut = 0;
+  std::vector<std::string> failed;
+
+ private:
+  ProgressBar& bar_;
+};
+
+// True when path lies inside dir (both resolved).
+bool IsInside(const fs::path& path, const fs::path& dir) {
+  std::error_code ec;
+  fs::path file = fs::weakly_canonical(path, ec);
+  fs::path root = fs::weakly_canonical(dir, ec);
+  if (ec) return false;
+  auto fileIt = file.begin();
+  for (auto rootIt = root.begin(); rootIt != root.end(); ++rootIt, ++fileIt) {
+    if (rootIt->empty()) continue;  // trailing separator
+    if (fileIt == file.end() || *fileIt != *rootIt) return false;
+  }
+  return true;
+}
+
+int RunPack(const PackOptions& options, const GlobalOptions& global) {
+  auto start = std::chrono::steady_clock::now();
+  std::error_code ec;
+  std::string archive = options.archive;
+  if (!options.changeTo.empty()) {
+    archive = fs::absolute(archive, ec).string();
+    fs::current_path(options.changeTo, ec);
+    if (ec) return Fail(options.changeTo, "cannot change to the directory: " + ec.message());
+  }
+  // "assets/" would give names like "assets/\a.txt".
+  std::string dir = options.dir;
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  fs::file_status status = fs::status(dir, ec);
+  if (!fs::exists(status)) return Fail(dir, "no such directory");
+  if (!fs::is_directory(status)) return Fail(dir, "not a directory");
+  if (IsInside(archive, dir)) {
+    return Fail(archive, "lies inside the directory being packed; write it elsewhere");
+  }
+  if (fs::is_directory(archive, ec)) return Fail(archive, "is a directory");
+
+  TreeTotals totals;
+  if (!MeasureTree(dir, totals)) return kExitFailure;
+  if (totals.bound > UINT32_MAX) {
+    return Fail(dir, "too large for one archive (" + FormatBytes(totals.bytes) +
+                         "; archives hold at most 4 GiB)");
+  }
+  if (!global.quiet && fs::path(dir).is_absolute()) {
+    std::fprintf(stderr,
+                 "korvo: warning: entry names will begin with the absolute path '%s'; use -C to "
+                 "name entries relative to a directory\n",
+                 dir.c_str());
+  }
+
+  ProgressBar bar(!global.quiet && platform::IsTerminal(stderr), totals.files, totals.bytes);
+  PackProgress progress(bar);
+  CreatePkg_Tool(archive.c_str(), dir.c_str(), &progress);
+  bar.Finish();
+
+  bool failed = false;
+  for (const std::string& path : progress.failed) {
+    ReportError(path, "could not be read or compressed; left out of the archive");
+    failed = true;
+  }
+  ArchiveFile written;
+  std::string cause;
+  if (!written.Open(archive, cause)) return Fail(archive, "archive was not written: " + cause);
+  if (written.Entries().size() != progress.entries) {
+    return Fail(archive, "archive holds " + std::to_string(written.Entries().size()) +
+                             " entries, expected " + std::to_string(progress.entries));
+  }
+  if (!global.quiet) {
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("packed %s: %llu entries, %s in, %s out (%s), %.2f s\n", archive.c_str(),
+                static_cast<unsigned long long>(progress.entries),
+                FormatBytes(progress.bytesIn).c_str(), FormatBytes(written.FileSize()).c_str(),
+                FormatRatio(written.FileSize(), progress.bytesIn).c_str(), seconds);
+  }
+  return failed ? kExitFailure : kExitOk;
+}
+
+}  // namespace
+
+Command AddPackCommand(CLI::App& parent, const GlobalOptions& global) {
+  auto options = std::make_shared<PackOptions>();
+  CLI::App* app = parent.add_subcommand(
+      "pack",
+      "Pack every file under <dir> into a new archive (replacing it). Each entry is named by "
+      "its path: <dir> as given, then each level joined with a backslash.");
+  app->add_option("archive", options->archive, "Archive to create")->required();
+  app->add_option("dir", options->dir, "Directory to pack")->required();
+  app->add_option("-C,--directory", options->changeTo,
+                  "Change to this directory first, so that entry names start at <dir>");
+  return Command{app, [options, &global] { return RunPack(*options, global); }};
+}
+
+}  // namespace korvo

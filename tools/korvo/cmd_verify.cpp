@@ -1,0 +1,69 @@
+// korvo verify <archive>: checks the header and the index against the file and inflates every
+// entry against its recorded size. Exit 0 only when everything is sound.
+#include <cstdio>
+#include <map>
+
+#include "archive_file.h"
+#include "tool.h"
+
+namespace korvo {
+
+namespace {
+
+struct VerifyOptions {
+  std::string archive;
+};
+
+int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
+  ArchiveFile archive;
+  std::string cause;
+  if (!archive.Open(options.archive, cause)) return Fail(options.archive, cause);
+
+  size_t problems = 0;
+  for (const std::string& warning : archive.Warnings()) {
+    std::printf("bad index: %s\n", warning.c_str());
+    ++problems;
+  }
+  const std::vector<PackageEntry>& entries = archive.Entries();
+  std::map<std::string, size_t> firstWithName;
+  size_t badEntries = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const PackageEntry& entry = entries[i];
+    std::vector<std::string> faults;
+    if (entry.name.empty()) faults.push_back("empty name");
+    auto inserted = firstWithName.emplace(entry.name, i);
+    if (!inserted.second) {
+      faults.push_back("same name as entry " + std::to_string(inserted.first->second + 1));
+    }
+    if (!archive.CheckEntry(entry, cause)) faults.push_back(cause);
+    if (faults.empty()) continue;
+    ++badEntries;
+    std::string line;
+    for (const std::string& fault : faults) line += (line.empty() ? "" : "; ") + fault;
+    std::printf("bad entry %zu '%s': %s\n", i + 1, Printable(entry.name).c_str(), line.c_str());
+  }
+  problems += badEntries;
+  std::fflush(stdout);
+  if (problems > 0) {
+    return Fail(options.archive, "damaged: " + std::to_string(badEntries) + " of " +
+                                     std::to_string(entries.size()) + " entries bad, " +
+                                     std::to_string(archive.Warnings().size()) + " index problems");
+  }
+  if (!global.quiet)
+    std::printf("%s: ok, %zu entries sound\n", options.archive.c_str(), entries.size());
+  return kExitOk;
+}
+
+}  // namespace
+
+Command AddVerifyCommand(CLI::App& parent, const GlobalOptions& global) {
+  auto options = std::make_shared<VerifyOptions>();
+  CLI::App* app = parent.add_subcommand(
+      "verify",
+      "Check the header and index against the file and inflate every entry against its "
+      "recorded size; list each bad entry. Exit 0 only when the archive is sound.");
+  app->add_option("archive", options->archive, "Package archive")->required();
+  return Command{app, [options, &global] { return RunVerify(*options, global); }};
+}
+
+}  // namespace korvo

@@ -1,0 +1,55 @@
+// korvo: the command-line tool for package archives and tiled images.
+#include <cstdio>
+#include <exception>
+#include <vector>
+
+#include "tool.h"
+
+int main(int argc, char** argv) {
+  using namespace korvo;
+  GlobalOptions global;
+  CLI::App app{
+      "korvo: make, edit, inspect and check package archives; convert tiled images to and "
+      "from PNG.\nExit status: 0 success, 1 failure, 2 usage error.",
+      "korvo"};
+  app.require_subcommand(1);
+  app.fallthrough();
+  app.add_flag("-q,--quiet", global.quiet, "Print nothing but errors");
+  app.set_version_flag("--version", "korvo 1.0.0");
+
+  std::vector<Command> commands = {
+      AddPackCommand(app, global),   AddAddCommand(app, global),     AddDelCommand(app, global),
+      AddListCommand(app, global),   AddExtractCommand(app, global), AddCatCommand(app, global),
+      AddVerifyCommand(app, global), AddImg2PngCommand(app, global), AddPng2ImgCommand(app, global),
+  };
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::string where = "korvo";
+    for (const Command& command : commands) {
+      if (command.app->parsed()) where += " " + command.app->get_name();
+    }
+    std::fprintf(stderr, "%s: usage error: %s\nRun '%s --help' for usage.\n", where.c_str(),
+                 e.what(), where.c_str());
+    return kExitUsage;
+  }
+
+  for (const Command& command : commands) {
+    if (!command.app->parsed()) continue;
+    try {
+      return command.run();
+    } catch (const std::bad_alloc&) {
+      return Fail(command.app->get_name(), "out of memory");
+    } catch (const std::exception& e) {
+      return Fail(command.app->get_name(), e.what());
+    }
+  }
+  return kExitUsage;
+}

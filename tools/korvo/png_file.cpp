@@ -1,0 +1,97 @@
+#include "png_file.h"
+
+#include <spng.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "tool.h"
+
+namespace korvo {
+
+namespace {
+
+struct ContextDeleter {
+  void operator()(spng_ctx* context) const { spng_ctx_free(context); }
+};
+using Context = std::unique_ptr<spng_ctx, ContextDeleter>;
+
+}  // namespace
+
+bool ReadPng(const std::string& path, RgbaImage& image, std::string& cause) {
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes, cause)) return false;
+  Context context(spng_ctx_new(0));
+  if (!context) {
+    cause = "out of memory";
+    return false;
+  }
+  spng_set_image_limits(context.get(), kMaxPngSide, kMaxPngSide);
+  spng_set_chunk_limits(context.get(), 64u << 20, 64u << 20);
+  int error = spng_set_png_buffer(context.get(), bytes.data(), bytes.size());
+  spng_ihdr header{};
+  if (error == 0) error = spng_get_ihdr(context.get(), &header);
+  size_t length = 0;
+  if (error == 0) error = spng_decoded_image_size(context.get(), SPNG_FMT_RGBA8, &length);
+  if (error != 0) {
+    cause = std::string("not a readable PNG: ") + spng_strerror(error);
+    return false;
+  }
+  image.width = header.width;
+  image.height = header.height;
+  image.rgba.assign(length, 0);
+  error =
+      spng_decode_image(context.get(), image.rgba.data(), length, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
+  if (error != 0) {
+    cause = std::string("cannot decode PNG: ") + spng_strerror(error);
+    return false;
+  }
+  return true;
+}
+
+bool WritePng(const std::string& path, const RgbaImage& image, std::string& cause) {
+  Context context(spng_ctx_new(SPNG_CTX_ENCODER));
+  if (!context) {
+    cause = "out of memory";
+    return false;
+  }
+  spng_set_option(context.get(), SPNG_ENCODE_TO_BUFFER, 1);
+  spng_ihdr header{};
+  header.width = image.width;
+  header.height = image.height;
+  header.bit_depth = 8;
+  header.color_type = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+  int error = spng_set_ihdr(context.get(), &header);
+  if (error == 0) {
+    error = spng_encode_image(context.get(), image.rgba.data(), image.rgba.size(), SPNG_FMT_PNG,
+                              SPNG_ENCODE_FINALIZE);
+  }
+  if (error != 0) {
+    cause = std::string("cannot encode PNG: ") + spng_strerror(error);
+    return false;
+  }
+  size_t length = 0;
+  void* encoded = spng_get_png_buffer(context.get(), &length, &error);
+  if (encoded == nullptr) {
+    cause = std::string("cannot encode PNG: ") + spng_strerror(error);
+    return false;
+  }
+  bool written = WriteWholeFile(path, encoded, length, cause);
+  std::free(encoded);
+  return written;
+}
+
+void SwapRedBlue(const uint8_t* in, uint8_t* out, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t r = in[4 * i];
+    uint8_t g = in[4 * i + 1];
+    uint8_t b = in[4 * i + 2];
+    uint8_t a = in[4 * i + 3];
+    out[4 * i] = b;
+    out[4 * i + 1] = g;
+    out[4 * i + 2] = r;
+    out[4 * i + 3] = a;
+  }
+}
+
+}  // namespace korvo
