@@ -1,0 +1,233 @@
+#include "image/img_writer.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "common/byte_order.h"
+#include "image/img_format.h"
+#include "image/img_loader.h"
+
+namespace {
+
+// The tile size the writer aims at when it chooses one.
+constexpr int64_t kPreferredTileSide = 64;
+
+// How one axis of a frame is cut into tiles. A tile row (or column) i lands at i * step and is
+// `length` long, except the last one, which is `lastLength` long.
+struct AxisLayout {
+  int32_t cell = 1;  // the header's tileWidth or tileHeight: decides the number of tiles
+  int64_t count = 0;
+  int64_t step = 0;  // rows (height axis) or bytes (width axis) from one tile to the next
+  int64_t length = 0;
+  int64_t lastLength = 0;
+};
+
+// The divisor of extent (>= 1) no greater than limit that is closest to the preferred size, by
+// ratio. Ties go to the larger divisor.
+int64_t DivisorNearPreferred(int64_t extent, int64_t limit) {
+  int64_t best = 1;
+  double bestDistance = INFINITY;
+  for (int64_t d = 1; d <= limit && d <= extent; ++d) {
+    if (extent % d != 0) continue;
+    double distance = std::fabs(std::log(static_cast<double>(d) / kPreferredTileSide));
+    if (distance <= bestDistance) {
+      best = d;
+      bestDistance = distance;
+    }
+  }
+  return best;
+}
+
+std::string Text(int64_t v) {
+  return std::to_string(v);
+}
+
+// Tile rows are placed by their own height: row i lands at i * height, so the rows must split
+// the frame height evenly. A requested cell that does not divide it is kept as the header's
+// cell (it fixes the number of tile rows) when that number of rows divides the height.
+bool LayoutRows(int64_t height, int32_t requested, AxisLayout& axis, std::string& error) {
+  if (height == 0) {
+    axis.cell = requested > 0 ? requested : static_cast<int32_t>(kPreferredTileSide);
+    return true;
+  }
+  int64_t cell = requested > 0 ? requested : DivisorNearPreferred(height, kImgMaxTileSide);
+  int64_t count = ImgCellsToCover(height, cell);
+  int64_t rows = height % count == 0 ? height / count : 0;
+  if (rows == 0 || rows > kImgMaxTileSide) {
+    error = "tile height " + Text(cell) + " cannot cover " + Text(height) +
+            " rows: tile rows are placed by their own height, so the number of tile rows must " +
+            "divide the image height into tiles of 1 to 2048 rows (or give tile height 0)";
+    return false;
+  }
+  axis.cell = static_cast<int32_t>(cell);
+  axis.count = count;
+  axis.step = rows;
+  axis.length = rows;
+  axis.lastLength = rows;
+  return true;
+}
+
+// Format 3 columns are placed by pitch, the stored row length in bytes: column i lands at byte
+// i * pitch, so the columns must split the row's 4 * width bytes evenly.
+bool LayoutColumns32(int64_t width, int32_t requested, AxisLayout& axis, std::string& error) {
+  if (width == 0) {
+    axis.cell = requested > 0 ? requested : static_cast<int32_t>(kPreferredTileSide);
+    return true;
+  }
+  int64_t cell = requested > 0 ? requested : DivisorNearPreferred(width, kImgMaxTileSide);
+  int64_t count = ImgCellsToCover(width, cell);
+  int64_t pitch = (4 * width) % count == 0 ? 4 * width / count : 0;
+  if (pitch == 0 || (pitch + 3) / 4 > kImgMaxTileSide) {
+    error = "tile width " + Text(cell) + " cannot cover " + Text(width) +
+            " pixels in format 3: the number of tile columns must divide the row into equal " +
+            "tiles of at most 2048 pixels (or give tile width 0)";
+    return false;
+  }
+  axis.cell = static_cast<int32_t>(cell);
+  axis.count = count;
+  axis.step = pitch;
+  axis.length = pitch;
+  axis.lastLength = pitch;
+  return true;
+}
+
+// Format 1 columns are placed by pitch too, but a tile's width may be less than pitch / 4: the
+// last column is narrowed to end at the frame's right edge.
+bool LayoutColumns16(int64_t width, int32_t requested, AxisLayout& axis, std::string& error) {
+  int64_t cell = requested > 0 ? requested : kPreferredTileSide;
+  if (width == 0) {
+    axis.cell = static_cast<int32_t>(cell);
+    return true;
+  }
+  if (cell > width) cell = width;  // one column, as wide as the frame
+  int64_t count = ImgCellsToCover(width, cell);
+  if (cell > kImgMaxTileSide) {
+    error = "tile width " + Text(cell) + " cannot cover " + Text(width) +
+            " pixels: tiles are at most 2048 pixels wide";
+    return false;
+  }
+  axis.cell = requested > 0 ? requested : static_cast<int32_t>(cell);
+  axis.count = count;
+  axis.step = 4 * cell;
+  axis.length = cell;
+  axis.lastLength = width - (count - 1) * cell;
+  return true;
+}
+
+void PutLE32(std::vector<uint8_t>& out, int64_t value) {
+  uint8_t bytes[4];
+  StoreLE32(bytes, static_cast<uint32_t>(value));
+  out.insert(out.end(), bytes, bytes + 4);
+}
+
+bool Encode(const std::vector<const uint8_t*>& frames, int32_t width, int32_t height,
+            const ImgWriteOptions& options, std::vector<uint8_t>& out, std::string& error) {
+  if (width < 0 || height < 0) {
+    error = "image width and height must not be negative";
+    return false;
+  }
+  if (options.format != kImgFormat16 && options.format != kImgFormat32) {
+    error = "tile format " + Text(options.format) + " is not supported: use 1 or 3";
+    return false;
+  }
+  if (options.tileWidth < 0 || options.tileHeight < 0) {
+    error = "tile width and height must not be negative";
+    return false;
+  }
+  if (frames.size() > static_cast<size_t>(INT32_MAX)) {
+    error = "too many frames";
+    return false;
+  }
+  const int64_t stride = 4 * static_cast<int64_t>(width);
+  if (stride > 0 && height > 0) {
+    for (size_t f = 0; f < frames.size(); ++f) {
+      if (frames[f] == nullptr) {
+        error = "frame " + Text(static_cast<int64_t>(f)) + " has no pixels";
+        return false;
+      }
+    }
+  }
+
+  AxisLayout columns, rows;
+  if (!LayoutRows(height, options.tileHeight, rows, error)) return false;
+  if (options.format == kImgFormat32 ? !LayoutColumns32(width, options.tileWidth, columns, error)
+                                     : !LayoutColumns16(width, options.tileWidth, columns, error))
+    return false;
+
+  ImgFileHeader header{};
+  std::memcpy(header.magic, kImgMagic, sizeof(kImgMagic));
+  header.tileWidth = columns.cell;
+  header.tileHeight = rows.cell;
+  header.imageWidth = width;
+  header.imageHeight = height;
+  header.frameCount = static_cast<int32_t>(frames.size());
+  if (!ImageHeaderWithinLimits(header)) {
+    error = Text(static_cast<int64_t>(frames.size())) + " frames of " + Text(width) + " x " +
+            Text(height) + " pixels are more than a loader accepts (1 GiB in all)";
+    return false;
+  }
+
+  // Pixel data: format 3 stores every byte, format 1 two bytes a pixel; plus tile headers.
+  const uint64_t dataPerFrame = static_cast<uint64_t>(stride) * static_cast<uint64_t>(height) /
+                                (options.format == kImgFormat32 ? 1 : 2);
+  const uint64_t tilesPerFrame =
+      static_cast<uint64_t>(columns.count) * static_cast<uint64_t>(rows.count);
+  out.reserve(kImgFileHeaderSize +
+              frames.size() * (dataPerFrame + tilesPerFrame * kImgTileHeaderSize));
+
+  out.insert(out.end(), kImgMagic, kImgMagic + sizeof(kImgMagic));
+  PutLE32(out, 0);
+  PutLE32(out, 0);
+  PutLE32(out, header.tileWidth);
+  PutLE32(out, header.tileHeight);
+  PutLE32(out, width);
+  PutLE32(out, height);
+  PutLE32(out, header.frameCount);
+
+  for (const uint8_t* pixels : frames) {
+    for (int64_t ty = 0; ty < rows.count; ++ty) {
+      for (int64_t tx = 0; tx < columns.count; ++tx) {
+        const int64_t tileWidth = tx + 1 == columns.count ? columns.lastLength : columns.length;
+        const int64_t x0 = tx * columns.step;
+        if (options.format == kImgFormat32) {
+          PutLE32(out, (columns.step + 3) / 4);
+        } else {
+          PutLE32(out, tileWidth);
+        }
+        PutLE32(out, rows.step);
+        PutLE32(out, columns.step);
+        PutLE32(out, options.format);
+        for (int64_t r = 0; r < rows.step; ++r) {
+          const uint8_t* row = pixels + (ty * rows.step + r) * stride + x0;
+          if (options.format == kImgFormat32) {
+            out.insert(out.end(), row, row + columns.step);
+            continue;
+          }
+          for (int64_t c = 0; c < tileWidth; ++c) {
+            const uint8_t* p = row + 4 * c;
+            uint8_t packed[2] = {static_cast<uint8_t>((p[0] >> 4) | (p[1] & 0xF0)),
+                                 static_cast<uint8_t>((p[2] >> 4) | (p[3] & 0xF0))};
+            out.insert(out.end(), packed, packed + 2);
+          }
+        }
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool EncodeImage(const std::vector<const uint8_t*>& frames, int32_t width, int32_t height,
+                 const ImgWriteOptions& options, std::vector<uint8_t>& out, std::string& error) {
+  out.clear();
+  error.clear();
+  try {
+    if (Encode(frames, width, height, options, out, error)) return true;
+  } catch (const std::bad_alloc&) {
+    error = "not enough memory for the image file";
+  }
+  out.clear();
+  return false;
+}
