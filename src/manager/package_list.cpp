@@ -60,7 +60,8 @@ void CPackageManager::LoadPackageList(const char* rootDirectory, const char* lis
   if (file != nullptr) {
     std::string token;
     ReadToken(file, token);
-    if (token.find(kToolListHeader) != std::string::npos) {
+    // An overlong first token is skipped like any other, so it cannot select the tool form.
+    if (FitsPath(token) && token.find(kToolListHeader) != std::string::npos) {
       // Tool form: a file name A and its directory B; the package is B/A.
       std::string name, directory;
       ReadToken(file, name);
