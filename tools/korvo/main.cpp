@@ -23,6 +23,18 @@ int main(int argc, char** argv) {
       AddVerifyCommand(app, global), AddImg2PngCommand(app, global), AddPng2ImgCommand(app, global),
   };
 
+  // A first word that names no subcommand is reported as such, not as a missing subcommand.
+  if (argc > 1 && argv[1][0] != '-') {
+    bool known = false;
+    for (const Command& command : commands) known |= command.app->get_name() == argv[1];
+    if (!known) {
+      std::fprintf(stderr,
+                   "korvo: usage error: unknown subcommand '%s'\nRun 'korvo --help' for usage.\n",
+                   argv[1]);
+      return kExitUsage;
+    }
+  }
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
