@@ -22,7 +22,7 @@ unset DISPLAY WAYLAND_DISPLAY
 stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
 trap stop_wine EXIT
 mkdir -p "$WINEPREFIX"
-wineserver -p
+wineserver -p >/dev/null 2>&1
 wineboot -i >/dev/null 2>&1
 
 # shellcheck disable=SC2086

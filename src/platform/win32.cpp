@@ -3,6 +3,9 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// windows.h maps these names to CharNextA and CharPrevA; the layer's own functions keep them.
+#undef CharNext
+#undef CharPrev
 // After windows.h:
 #include <fcntl.h>
 #include <io.h>
