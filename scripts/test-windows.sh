@@ -48,4 +48,5 @@ for name in AddPackage LoadImgFile SaveImgFile FreeImgFile; do
 done
 echo "KorvoLoader.dll exports: $(echo $exports); imports: $(echo $imports)"
 
-(cd "$dir" && ctest --output-on-failure -j "$jobs")
+# A hung test program must not hold the run: each test gets at most 5 minutes.
+(cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300)

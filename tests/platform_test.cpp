@@ -113,6 +113,7 @@ TEST(PlatformFiles, ExistenceAndDirectoryTests) {
   EXPECT_TRUE(platform::PathExists((dir / "file.txt").c_str()));
   EXPECT_TRUE(platform::PathExists((dir / "sub").c_str()));
   EXPECT_TRUE(platform::PathExists((dir / "sub/").c_str()));
+  EXPECT_FALSE(platform::PathExists((dir / "file.txt/").c_str()));  // not a directory
   EXPECT_TRUE(platform::PathExists(dir.Path().c_str()));
   EXPECT_FALSE(platform::PathExists((dir / "missing").c_str()));
   EXPECT_FALSE(platform::PathExists((dir / "missing/file.txt").c_str()));

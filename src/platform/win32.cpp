@@ -90,9 +90,11 @@ void UnmapFile(FileMapping& mapping) {
 bool PathExists(const char* path) {
   if (path == nullptr || *path == '\0') return false;
   // A directory search finds files and directories alike; wildcards act as wildcards. It finds
-  // nothing for a path with a trailing separator, so those are dropped first.
+  // nothing for a path with a trailing separator, so those are dropped first; such a path
+  // then names a directory only.
   std::string pattern(path);
   while (!pattern.empty() && IsSeparator(pattern.back())) pattern.pop_back();
+  const bool directoryOnly = pattern.size() != std::strlen(path);
   if (pattern.empty() || pattern.back() == ':') {
     // A root ("\", "C:\", "C:") is never found by a search, but may exist.
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
@@ -101,7 +103,7 @@ bool PathExists(const char* path) {
   HANDLE search = FindFirstFileA(pattern.c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
-  return true;
+  return !directoryOnly || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool IsDirectory(const char* path) {
