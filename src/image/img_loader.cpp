@@ -16,6 +16,21 @@ namespace {
 // this size: a format 1 row is at most 4096 bytes, so at least 16 rows fit in one read.
 constexpr uint32_t kScratchBytes = 64 * 1024;
 
+// Expands count format 1 pixels from in to out (neither needs any alignment).
+void ExpandRow16(uint8_t* __restrict out, const uint8_t* __restrict in, int64_t count) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Whole words through memcpy: the compiler turns this loop into vector code.
+  for (int64_t c = 0; c < count; ++c) {
+    uint16_t v;
+    std::memcpy(&v, in + 2 * c, 2);
+    const uint32_t pixel = ExpandFormat16(v);
+    std::memcpy(out + 4 * c, &pixel, 4);
+  }
+#else
+  for (int64_t c = 0; c < count; ++c) StoreLE32(out + 4 * c, ExpandFormat16(LoadLE16(in + 2 * c)));
+#endif
+}
+
 // Floor and ceiling of a / b for b > 0, whatever the sign of a.
 int64_t FloorDiv(int64_t a, int64_t b) {
   return a >= 0 ? a / b : -((-a + b - 1) / b);
@@ -194,8 +209,7 @@ class TileDecoder {
         if (full1 > full0) {
           uint8_t* out = row + (x0 + 4 * full0);
           const uint8_t* in = source + 2 * full0;
-          for (int64_t c = 0, n = full1 - full0; c < n; ++c)
-            StoreLE32(out + 4 * c, ExpandFormat16(LoadLE16(in + 2 * c)));
+          ExpandRow16(out, in, full1 - full0);
         }
         for (int64_t c = part0; c < full0; ++c) StorePartial(row, stride, x0, c, source);
         for (int64_t c = full1; c < part1; ++c) StorePartial(row, stride, x0, c, source);

@@ -1,0 +1,234 @@
+// Image decoding speed: large multi-frame images of both tile formats, loaded by name from a
+// mounted package (inflation included) and decoded from bytes already in memory, beside a plain
+// memcpy of the same number of bytes. Counters: Mpix/s (decoded pixels) and bytes/s.
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "image/img_loader.h"
+#include "image/img_writer.h"
+#include "manager/package_manager.h"
+#include "stream/res_stream.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int32_t kWidth = 1024;
+constexpr int32_t kHeight = 1024;
+constexpr int32_t kFrames = 8;
+constexpr int64_t kPixels = int64_t{kWidth} * kHeight * kFrames;
+
+struct BenchData {
+  fs::path dir;
+  std::string packagePath;
+  std::vector<uint8_t> file[4];  // the image files by format (1 and 3)
+  CPackageManager* manager = nullptr;
+};
+
+BenchData* g_data = nullptr;
+
+// A read-only stream over bytes in memory, so that decoding can be timed without inflation.
+class BytesStream : public CResStream {
+ public:
+  explicit BytesStream(const std::vector<uint8_t>& data) : data_(data) {
+    mode = ModeRead;
+    size = static_cast<uint32_t>(data.size());
+  }
+  uint32_t Read(void* buffer, uint32_t count) override {
+    size_t n = std::min<size_t>(count, data_.size() - position_);
+    std::memcpy(buffer, data_.data() + position_, n);
+    position_ += n;
+    return static_cast<uint32_t>(n);
+  }
+  bool Write(const void*, uint32_t) override { return false; }
+  int32_t Seek(int32_t offset, int32_t) override {
+    position_ = static_cast<size_t>(offset);
+    return offset;
+  }
+  bool Eof() override { return position_ >= data_.size(); }
+
+ private:
+  const std::vector<uint8_t>& data_;
+  size_t position_ = 0;
+};
+
+// Pixels with some structure, so that the package compresses as real art would.
+std::vector<uint8_t> MakeFrame(int32_t frame) {
+  std::vector<uint8_t> pixels(size_t{4} * kWidth * kHeight);
+  std::mt19937 random(static_cast<uint32_t>(frame));
+  for (int32_t y = 0; y < kHeight; ++y) {
+    for (int32_t x = 0; x < kWidth; ++x) {
+      uint8_t* p = &pixels[(size_t{4} * (static_cast<size_t>(y) * kWidth + x))];
+      p[0] = static_cast<uint8_t>(x + frame * 9);
+      p[1] = static_cast<uint8_t>(y * 3);
+      p[2] = static_cast<uint8_t>((x ^ y) + (random() & 7));
+      p[3] = 0xFF;
+    }
+  }
+  return pixels;
+}
+
+void PutU16(std::vector<uint8_t>& out, uint16_t v) {
+  uint8_t b[2];
+  StoreLE16(b, v);
+  out.insert(out.end(), b, b + 2);
+}
+
+void PutU32(std::vector<uint8_t>& out, uint32_t v) {
+  uint8_t b[4];
+  StoreLE32(b, v);
+  out.insert(out.end(), b, b + 4);
+}
+
+// A package archive: 16-byte header, the compressed entries from offset 16, then the index.
+std::vector<uint8_t> BuildPackage(
+    const std::vector<std::pair<std::string, const std::vector<uint8_t>*>>& entries) {
+  std::vector<uint8_t> data, index;
+  for (const auto& entry : entries) {
+    const std::vector<uint8_t>& bytes = *entry.second;
+    uLongf packed = compressBound(static_cast<uLong>(bytes.size()));
+    std::vector<uint8_t> stored(packed);
+    if (compress(stored.data(), &packed, bytes.data(), static_cast<uLong>(bytes.size())) != Z_OK)
+      return {};
+    stored.resize(packed);
+    PutU16(index, static_cast<uint16_t>(entry.first.size()));
+    index.insert(index.end(), entry.first.begin(), entry.first.end());
+    PutU32(index, 0);
+    PutU32(index, 16 + static_cast<uint32_t>(data.size()));
+    PutU32(index, static_cast<uint32_t>(bytes.size()));
+    PutU32(index, static_cast<uint32_t>(stored.size()));
+    data.insert(data.end(), stored.begin(), stored.end());
+  }
+  std::vector<uint8_t> file;
+  PutU32(file, 100);
+  PutU32(file, static_cast<uint32_t>(entries.size()));
+  PutU32(file, 16 + static_cast<uint32_t>(data.size()));
+  PutU32(file, static_cast<uint32_t>(index.size()));
+  file.insert(file.end(), data.begin(), data.end());
+  file.insert(file.end(), index.begin(), index.end());
+  return file;
+}
+
+bool SetUp(BenchData& data) {
+  std::vector<std::vector<uint8_t>> frames;
+  std::vector<const uint8_t*> pointers;
+  for (int32_t f = 0; f < kFrames; ++f) frames.push_back(MakeFrame(f));
+  for (const auto& frame : frames) pointers.push_back(frame.data());
+  for (int32_t format : {1, 3}) {
+    ImgWriteOptions options;
+    options.format = format;
+    options.tileWidth = 64;
+    options.tileHeight = 64;
+    std::string error;
+    if (!EncodeImage(pointers, kWidth, kHeight, options, data.file[format], error)) {
+      std::fprintf(stderr, "encoding failed: %s\n", error.c_str());
+      return false;
+    }
+  }
+  std::random_device device;
+  data.dir = fs::temp_directory_path() / ("korvo-image-bench-" + std::to_string(device()));
+  fs::create_directories(data.dir);
+  data.packagePath = (data.dir / "images.pak").string();
+  std::vector<uint8_t> package =
+      BuildPackage({{"bench\\format1.img", &data.file[1]}, {"bench\\format3.img", &data.file[3]}});
+  std::FILE* out = std::fopen(data.packagePath.c_str(), "wb");
+  if (out == nullptr || package.empty()) return false;
+  bool written = std::fwrite(package.data(), 1, package.size(), out) == package.size();
+  std::fclose(out);
+  if (!written) return false;
+  data.manager = new CPackageManager(data.packagePath.c_str(), 0);
+  return data.manager->packages.size() == 1;
+}
+
+void SetCounters(benchmark::State& state, size_t bytes) {
+  state.counters["Mpix/s"] = benchmark::Counter(static_cast<double>(kPixels) / 1e6,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
+}
+
+// LoadImgFile's path: open by name (inflating the entry), decode every frame, free.
+void BM_LoadFromPackage(benchmark::State& state) {
+  const int format = static_cast<int>(state.range(0));
+  const std::string name = format == 1 ? "Bench/Format1.img" : "Bench/Format3.img";
+  for (auto _ : state) {
+    uint32_t count = 0;
+    uint32_t* values = nullptr;
+    ImgFrame** frames = nullptr;
+    if (!LoadImageFrames(*g_data->manager, name.c_str(), &count, &values, &frames)) {
+      state.SkipWithError("load failed");
+      break;
+    }
+    benchmark::DoNotOptimize(frames[count - 1]);
+    FreeImageFrames(count, values, frames);
+  }
+  SetCounters(state, g_data->file[format].size());
+}
+
+// The decoder alone, from bytes already in memory.
+void BM_DecodeFromMemory(benchmark::State& state) {
+  const int format = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    BytesStream stream(g_data->file[format]);
+    uint32_t count = 0;
+    uint32_t* values = nullptr;
+    ImgFrame** frames = nullptr;
+    if (!DecodeImageStream(stream, &count, &values, &frames)) {
+      state.SkipWithError("decode failed");
+      break;
+    }
+    benchmark::DoNotOptimize(frames[count - 1]);
+    FreeImageFrames(count, values, frames);
+  }
+  SetCounters(state, g_data->file[format].size());
+}
+
+// A plain copy of the file's bytes into fresh frame-sized buffers, for scale.
+void BM_Memcpy(benchmark::State& state) {
+  const int format = static_cast<int>(state.range(0));
+  const std::vector<uint8_t>& source = g_data->file[format];
+  const size_t frameBytes = source.size() / kFrames;
+  for (auto _ : state) {
+    std::vector<void*> copies(kFrames);
+    for (int32_t f = 0; f < kFrames; ++f) {
+      copies[f] = ::operator new(frameBytes);
+      std::memcpy(copies[f], source.data() + f * frameBytes, frameBytes);
+    }
+    benchmark::DoNotOptimize(copies.back());
+    benchmark::ClobberMemory();
+    for (void* copy : copies) ::operator delete(copy);
+  }
+  SetCounters(state, source.size());
+}
+
+BENCHMARK(BM_LoadFromPackage)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeFromMemory)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Memcpy)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  BenchData data;
+  g_data = &data;
+  int result = 0;
+  if (SetUp(data)) {
+    benchmark::RunSpecifiedBenchmarks();
+  } else {
+    std::fprintf(stderr, "could not write the benchmark package\n");
+    result = 1;
+  }
+  delete data.manager;
+  std::error_code error;
+  if (!data.dir.empty()) fs::remove_all(data.dir, error);
+  benchmark::Shutdown();
+  return result;
+}
