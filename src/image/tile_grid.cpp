@@ -58,6 +58,7 @@ void ReleaseTileGrid(ImgTileGrid** grid) {
   int64_t slots =
       static_cast<int64_t>(record->tilesAcross) * record->tilesDown * record->frameCount;
   for (int64_t i = 0; i < slots; ++i) {
+    if (record->tiles[i] == nullptr) continue;
     std::free(record->tiles[i]);
     record->tiles[i] = nullptr;
   }
