@@ -1,5 +1,7 @@
 #include "stream/disk_stream.h"
 
+#include "platform/platform.h"
+
 CDiskStream::~CDiskStream() {
   if (file != nullptr) std::fclose(file);
 }
@@ -12,6 +14,8 @@ void CDiskStream::ModeString(uint32_t mode, char out[3]) {
 
 bool CDiskStream::Open(const char* path, uint32_t openMode) {
   if (path == nullptr || openMode == 0) return false;
+  // Some C libraries open a directory for reading; it is not a resource.
+  if (platform::IsDirectory(path)) return false;
   char modeString[3];
   ModeString(openMode, modeString);
   FILE* opened = std::fopen(path, modeString);
@@ -51,4 +55,6 @@ int32_t CDiskStream::Seek(int32_t offset, int32_t origin) {
   return static_cast<int32_t>(std::ftell(file));
 }
 
-bool CDiskStream::Eof() { return file != nullptr && std::feof(file) != 0; }
+bool CDiskStream::Eof() {
+  return file != nullptr && std::feof(file) != 0;
+}

@@ -12,7 +12,7 @@ class CDiskStream : public CResStream {
 
   // Opens path unchanged with the stdio mode that the mode word selects: "rb", with 'w' first
   // for ModeWrite and 't' second for ModeText. A zero mode word is refused: such a stream would
-  // look free while it holds a file. On failure the stream stays free.
+  // look free while it holds a file. A directory is refused. On failure the stream stays free.
   bool Open(const char* path, uint32_t mode);
 
   void Close() override;
