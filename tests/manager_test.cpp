@@ -440,6 +440,14 @@ TEST_F(OpenStreamTest, PoolsHoldTenFreeStreamsAfterStartUp) {
   EXPECT_EQ(manager->FindFreeStream(false), manager->diskPool[0]);
 }
 
+TEST_F(OpenStreamTest, FillingThePoolsAgainKeepsTheStreamsThatExist) {
+  std::vector<CDiskStream*> disk = manager->diskPool;
+  std::vector<CMemStream*> memory = manager->memPool;
+  manager->FillStreamPools();
+  EXPECT_EQ(manager->diskPool, disk);
+  EXPECT_EQ(manager->memPool, memory);
+}
+
 TEST_F(OpenStreamTest, TenPackageOpensTakeEveryStreamAndTheEleventhTouchesNone) {
   std::vector<CResStream*> lent;
   for (size_t i = 0; i < 10; ++i) {

@@ -510,6 +510,18 @@ TEST_F(MemStreamTest, EntryOutsideTheFileFails) {
   EXPECT_TRUE(stream.IsFree());
 }
 
+TEST_F(MemStreamTest, RecordedSizeBeyondWhatTheBlockCanInflateToIsRefusedUnallocated) {
+  // 50 stored bytes cannot inflate to more than 1032 times as much: a damaged record claiming
+  // gigabytes fails before any buffer is reserved.
+  EntryInfo huge = Info("fifty");
+  huge.size = 0xF0000000u;
+  CMemStream stream;
+  EXPECT_FALSE(stream.OpenEntry(huge, ModeRead));
+  EXPECT_TRUE(stream.IsFree());
+  EXPECT_EQ(stream.buffer, nullptr);
+  EXPECT_EQ(stream.capacity, 0u);
+}
+
 TEST_F(MemStreamTest, ZeroModeWordOrNoPackageFails) {
   CMemStream stream;
   EXPECT_FALSE(stream.OpenEntry(Info("fifty"), 0));

@@ -7,6 +7,8 @@
 #include "stream/mem_stream.h"
 
 void CPackageManager::FillStreamPools() {
+  // The pools are filled once; a second call would lose the streams already made.
+  if (!diskPool.empty() || !memPool.empty()) return;
   diskPool.assign(kStreamPoolSize, nullptr);
   for (CDiskStream*& slot : diskPool) slot = new (std::nothrow) CDiskStream();
   memPool.assign(kStreamPoolSize, nullptr);

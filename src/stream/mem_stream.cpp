@@ -5,6 +5,10 @@
 
 #include "archive/mapped_package.h"
 
+namespace {
+constexpr uint32_t kMaxInflateRatio = 1032;
+}  // namespace
+
 CMemStream::~CMemStream() {
   std::free(buffer);
   buffer = nullptr;
@@ -24,6 +28,9 @@ bool CMemStream::Reserve(uint32_t n) {
 bool CMemStream::OpenEntry(const EntryInfo& info, uint32_t openMode) {
   if (openMode == 0 || info.package == nullptr) return false;
   if (info.size > 0) {
+    // Deflate expands at most about 1032:1, so a larger recorded size is a damaged record;
+    // refusing it keeps one bad index entry from claiming gigabytes.
+    if (info.size / kMaxInflateRatio > info.packedSize) return false;
     if (!Reserve(info.size)) return false;
     if (!info.package->Extract(buffer, info.size, info.offset, info.packedSize)) return false;
   }
@@ -33,7 +40,9 @@ bool CMemStream::OpenEntry(const EntryInfo& info, uint32_t openMode) {
   return true;
 }
 
-void CMemStream::Close() { CResStream::Close(); }
+void CMemStream::Close() {
+  CResStream::Close();
+}
 
 uint32_t CMemStream::Read(void* destination, uint32_t count) {
   if (position >= size) return 0;
@@ -44,7 +53,9 @@ uint32_t CMemStream::Read(void* destination, uint32_t count) {
   return n;
 }
 
-bool CMemStream::Write(const void*, uint32_t) { return false; }
+bool CMemStream::Write(const void*, uint32_t) {
+  return false;
+}
 
 int32_t CMemStream::Seek(int32_t offset, int32_t origin) {
   if (origin == SeekBegin) {
@@ -57,4 +68,6 @@ int32_t CMemStream::Seek(int32_t offset, int32_t origin) {
   return static_cast<int32_t>(position);
 }
 
-bool CMemStream::Eof() { return static_cast<int32_t>(position) >= static_cast<int32_t>(size); }
+bool CMemStream::Eof() {
+  return static_cast<int32_t>(position) >= static_cast<int32_t>(size);
+}
