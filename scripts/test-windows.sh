@@ -12,18 +12,24 @@ jobs=$(nproc)
 # A Wine prefix of its own inside the build tree, no debug channels, no display (headless), and
 # no prompts to install Mono or Gecko, which the tests do not need.
 mkdir -p "$dir"
-export WINEPREFIX="$root/$dir/wineprefix"
+dir_path=$(cd "$dir" && pwd)
+export WINEPREFIX="$dir_path/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 
 # One persistent server for the whole run: without it every test program start waits on a new
-# server. It is stopped on every way out.
+# server. It is stopped on every way out. (-p fails when a server already runs for this prefix;
+# that one serves as well.)
 stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
 trap stop_wine EXIT
 mkdir -p "$WINEPREFIX"
-wineserver -p >/dev/null 2>&1
-wineboot -i >/dev/null 2>&1
+wineserver -p >/dev/null 2>&1 || true
+if ! wineboot -i >"$dir_path/wineboot.log" 2>&1; then
+  cat "$dir_path/wineboot.log" >&2
+  echo "wineboot -i failed: cannot prepare the Wine prefix $WINEPREFIX" >&2
+  exit 1
+fi
 
 # shellcheck disable=SC2086
 cmake --no-warn-unused-cli -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
