@@ -2,8 +2,8 @@
 # The demo: builds the library, the korvo tool and the C host, generates a small sample
 # (animated sprites, UI images and text files), turns the pictures into tiled images with
 # `korvo png2img`, packs them with `korvo pack`, and runs the host. The host loads the library
-# at run time, which mounts the package named in package.cfg beside the host; the host then
-# loads every image by name (package first, disk second), writes each as PNG under out/ and
+# at run time, which mounts the package named in package.cfg beside the host; the host mounts
+# a second package with AddPackage, then loads every image by name (package first, disk second), writes each as PNG under out/ and
 # prints a table of what it loaded.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -47,13 +47,15 @@ echo "== Packing demo-work/pak into sample.pak beside the host"
 "$korvo" list "$game/sample.pak"
 echo "-- data/text/readme.txt from the package:"
 "$korvo" cat "$game/sample.pak" data/text/readme.txt
+echo "== Packing demo-work/extra into extra.pak (mounted by the host with AddPackage)"
+"$korvo" pack -C "$work/extra" "$game/extra.pak" data
 
 echo "== Writing package.cfg beside the host"
 printf 'sample.pak\n' >"$game/package.cfg"
 
 echo "== Running the host (images not in the package are read from demo-work/disk)"
 cd "$work/disk"
-"$host" -o "$out" "${names[@]}"
+"$host" -p "$game/extra.pak" -o "$out" "${names[@]}"
 echo
 echo "PNG files written to out/:"
 ls "$out"

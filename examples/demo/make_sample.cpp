@@ -5,7 +5,9 @@
 // Usage: korvo_demo_sample <work-dir>
 //   <work-dir>/png/          PNG frames
 //   <work-dir>/pak/data/...  text files (the demo adds the images, then packs pak/)
-//   <work-dir>/manifest.txt  one line per image: pak|disk name format tile|- frame.png...
+//   <work-dir>/manifest.txt  one line per image: where name format tile|- frame.png...
+//                            where: pak (the main package), extra (a second package that the
+//                            host mounts with AddPackage) or disk
 #include <spng.h>
 
 #include <algorithm>
@@ -370,7 +372,7 @@ bool WritePng(const fs::path& path, const Canvas& canvas) {
 }
 
 struct Image {
-  std::string where;  // "pak" or "disk"
+  std::string where;  // "pak", "extra" or "disk"
   std::string name;   // resource name
   int format;
   std::string tile;  // "WxH", or "-" to let the writer choose
@@ -402,7 +404,7 @@ int main(int argc, char** argv) {
   images.push_back({"pak", "data/ui/button.img", 3, "32x32", {Button()}});
   images.push_back({"pak", "data/ui/panel.img", 1, "32x32", {Panel()}});
   images.push_back({"pak", "data/ui/icons.img", 3, "8x8", {Icon(0), Icon(1), Icon(2), Icon(3)}});
-  images.push_back({"pak", "data/ui/logo.img", 3, "-", {Logo()}});
+  images.push_back({"extra", "data/ui/logo.img", 3, "-", {Logo()}});
   images.push_back({"disk", "data/ui/cursor.img", 1, "8x8", {Cursor()}});
 
   std::ofstream manifest(work / "manifest.txt");
@@ -421,7 +423,8 @@ int main(int argc, char** argv) {
       << "KorvoLoader sample content\n"
          "==========================\n"
          "Sprites: coin (8 frames), slime (6 frames), flame (8 frames).\n"
-         "UI: button, panel, icons (4 frames), logo. The cursor stays on disk.\n";
+         "UI: button, panel, icons (4 frames); the logo comes in extra.pak; the cursor stays on "
+         "disk.\n";
   std::ofstream(work / "pak" / "data" / "text" / "strings_en.txt")
       << "menu.play=Play\nmenu.options=Options\nmenu.quit=Quit\nhud.coins=Coins: %d\n";
   std::ofstream(work / "pak" / "data" / "config" / "game.ini")

@@ -156,9 +156,10 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
   if (!global.quiet) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("packed %s: %llu entries, %s in, %s out (%s), %.2f s\n", archive.c_str(),
+    std::printf("packed %s: %llu %s, %s in, %s out (%s), %.2f s\n", archive.c_str(),
                 static_cast<unsigned long long>(progress.entries),
-                FormatBytes(progress.bytesIn).c_str(), FormatBytes(written.FileSize()).c_str(),
+                progress.entries == 1 ? "entry" : "entries", FormatBytes(progress.bytesIn).c_str(),
+                FormatBytes(written.FileSize()).c_str(),
                 FormatRatio(written.FileSize(), progress.bytesIn).c_str(), seconds);
   }
   return failed ? kExitFailure : kExitOk;
