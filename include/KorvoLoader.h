@@ -40,7 +40,9 @@ extern "C" {
 
 /*
  * One decoded frame: this 16-byte header, then height rows of stride bytes, 4 bytes a pixel.
- * Pixel (x, y) lies at byte 16 + y * stride + 4 * x of the allocation.
+ * Pixel (x, y) lies at byte 16 + y * stride + 4 * x of the allocation. The library does not
+ * interpret the four bytes; the korvo tool and the examples read them as blue, green, red and
+ * alpha (the little-endian value 0xAARRGGBB).
  */
 typedef struct ImgFrame {
   uint32_t width;
