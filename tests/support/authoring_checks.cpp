@@ -2,97 +2,46 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
+#include <algorithm>
+#include <map>
 
-#include "archive/mapped_package.h"
-#include "authoring/debug_messages.h"
-#include "authoring/package.h"
 #include "manager/mounting.h"
-#include "manager/package_manager.h"
 #include "stream/res_stream.h"
 
-std::vector<NamedBytes> ReadEntriesBack(const std::string& path) {
-  std::vector<NamedBytes> result;
-  CMappedPackage package;
-  EXPECT_TRUE(package.Open(path.c_str())) << path;
-  if (::testing::Test::HasFailure()) return result;
-  PackageEntry entry;
-  if (package.FirstEntry(entry)) {
-    do {
-      Bytes data(entry.size);
-      EXPECT_TRUE(package.Extract(data.data(), entry.size, entry.offset, entry.packedSize))
-          << "entry " << entry.name;
-      result.emplace_back(entry.name, data);
-    } while (package.NextEntry(entry));
-  }
-  package.Close();
-  return result;
-}
-
-void ExpectMountsAndReadsBack(const std::string& path, const std::vector<NamedBytes>& expected) {
-  CPackageManager manager(nullptr, 0);
-  ASSERT_TRUE(manager.MountPackage(path.c_str())) << path;
-  manager.FillStreamPools();
-  std::set<std::string> keys;
-  for (const NamedBytes& item : expected) {
+void ExpectReadsBack(const std::string& path, const std::vector<RawEntry>& entries) {
+  std::map<std::string, const RawEntry*> byKey;
+  for (const RawEntry& entry : entries) {
     std::string key;
-    NormalizeName(key, item.first.c_str());
-    keys.insert(key);
-    CResStream* stream = manager.OpenStream(item.first.c_str(), ModeRead, true);
-    ASSERT_NE(stream, nullptr) << item.first;
-    EXPECT_EQ(stream->size, item.second.size()) << item.first;
+    NormalizeName(key, entry.name.c_str());
+    byKey[key] = &entry;
+  }
+  CPackageManager manager(nullptr, 0);
+  ASSERT_TRUE(manager.MountPackage(path.c_str()));
+  manager.FillStreamPools();
+  EXPECT_EQ(manager.entries.size(), byKey.size());
+  for (const auto& item : byKey) {
+    const RawEntry& entry = *item.second;
+    CResStream* stream = manager.OpenStream(entry.name.c_str(), ModeRead, true);
+    ASSERT_NE(stream, nullptr) << entry.name;
     Bytes data(stream->size);
-    EXPECT_EQ(stream->Read(data.data(), stream->size), stream->size) << item.first;
-    EXPECT_EQ(data, item.second) << item.first;
+    EXPECT_EQ(stream->Read(data.data(), stream->size), entry.size);
+    EXPECT_EQ(Compress(data), entry.stored) << entry.name;
     stream->Close();
   }
-  EXPECT_EQ(manager.entries.size(), keys.size());
 }
 
-namespace {
-
-int g_attempts = 0;
-
-int CountingOpen(const char* path) {
-  ++g_attempts;
-  return platform::OpenForEdit(path);
+void ExpectArchive(const std::string& path, const std::vector<RawEntry>& entries) {
+  EXPECT_EQ(ReadFileBytes(path), BuildArchive(entries));
+  ExpectReadsBack(path, entries);
 }
 
-}  // namespace
-
-OpenAttemptCounter::OpenAttemptCounter() {
-  g_attempts = 0;
-  CPackage::openFunction = &CountingOpen;
-}
-
-OpenAttemptCounter::~OpenAttemptCounter() {
-  CPackage::openFunction = &platform::OpenForEdit;
-}
-
-int OpenAttemptCounter::Attempts() const {
-  return g_attempts;
-}
-
-namespace {
-
-std::string g_captured;
-
-void RecordMessage(const char* message) {
-  g_captured += message;
-  g_captured += '\n';
-}
-
-}  // namespace
-
-DebugOutputCapture::DebugOutputCapture() {
-  g_captured.clear();
-  g_debugMessageSink = &RecordMessage;
-}
-
-DebugOutputCapture::~DebugOutputCapture() {
-  g_debugMessageSink = &platform::DebugOutput;
-}
-
-std::string DebugOutputCapture::Text() const {
-  return g_captured;
+std::string NodeText(const CPackageManager& manager, const std::string& top) {
+  std::string text;
+  for (int32_t i = 0; i < manager.dirList.count; ++i) {
+    const DirNode& node = manager.dirList.nodes.at(static_cast<size_t>(i));
+    std::string name(node.name, std::find(node.name, std::end(node.name), '\0'));
+    if (name.compare(0, top.size() + 1, top + "\\") == 0) name.erase(0, top.size() + 1);
+    text += (i > 0 ? " " : "") + name + ":" + std::to_string(node.parent);
+  }
+  return text;
 }

@@ -1,44 +1,55 @@
-// Checks for archives that the writers produce: reading every entry back through the mapped
-// reader and through a mounting manager, capturing the debugger output, and watching the
-// archive editor's open attempts.
+// Checks for archives that the writers produce, the example tree, and a watch on the editor.
 #pragma once
 
-#include <string>
-#include <utility>
-#include <vector>
+#include "authoring/debug_messages.h"
+#include "authoring/pack_tree.h"
+#include "authoring/package.h"
+#include "manager/package_manager.h"
+#include "support/archive_bytes.h"
 
-#include "support/test_files.h"
+// A fresh manager mounts the archive, indexes exactly these names (case ignored: the later of
+// two wins) and reads back each entry as the bytes whose compression is its stored block.
+void ExpectReadsBack(const std::string& path, const std::vector<RawEntry>& entries);
+// The file is exactly BuildArchive(entries), and it reads back.
+void ExpectArchive(const std::string& path, const std::vector<RawEntry>& entries);
 
-// One entry as read back: its exact name and its inflated bytes.
-using NamedBytes = std::pair<std::string, Bytes>;
+// The first count nodes as "name:parent" joined by spaces; names end at the NUL within the
+// field, and lose a leading "top\".
+std::string NodeText(const CPackageManager& manager, const std::string& top);
 
-// Walks the archive's index with the mapped reader and inflates every entry, in index order.
-// Fails the test when the archive does not open or an entry does not inflate.
-std::vector<NamedBytes> ReadEntriesBack(const std::string& path);
-
-// Mounts the archive in a fresh manager and reads each expected entry by name through
-// OpenStream; every byte must match, and the manager must index exactly these names.
-void ExpectMountsAndReadsBack(const std::string& path, const std::vector<NamedBytes>& expected);
-
-// Counts the archive editor's open attempts while it lives, and restores the real open.
-class OpenAttemptCounter {
- public:
-  OpenAttemptCounter();
-  ~OpenAttemptCounter();
-  OpenAttemptCounter(const OpenAttemptCounter&) = delete;
-  OpenAttemptCounter& operator=(const OpenAttemptCounter&) = delete;
-
-  int Attempts() const;
+// D holding a.txt and sub, sub holding b.txt, packed with its list into tree.pak; and c.txt.
+struct ExampleTree {
+  ExampleTree() {
+    MakeDirectories(top + "/sub");
+    WriteFileText(top + "/a.txt", "a");
+    WriteFileText(top + "/sub/b.txt", "b");
+    WriteFileText(source, "c");
+    CreatePkgTree_Tool(archive.c_str(), top.c_str(), &manager);
+  }
+  std::string N(const std::string& tail) const { return top + "\\" + tail; }
+  std::string Nodes() const { return NodeText(manager, top); }
+  TempDir dir;
+  std::string top = dir / "D", source = dir / "c.txt", archive = dir / "tree.pak";
+  CPackageManager manager{nullptr, 0};
+  RawEntry a = TextEntry(N("a.txt"), "a"), b = TextEntry(N("sub\\b.txt"), "b");
 };
 
-// The authoring messages sent while the object lives, one line each ("message\n"); they do
-// not reach the debugger output meanwhile.
-class DebugOutputCapture {
- public:
-  DebugOutputCapture();
-  ~DebugOutputCapture();
-  DebugOutputCapture(const DebugOutputCapture&) = delete;
-  DebugOutputCapture& operator=(const DebugOutputCapture&) = delete;
-
-  std::string Text() const;
+// While it lives, counts the archive editor's open attempts, failing the first failFirst, and
+// collects the authoring messages, one line each, instead of sending them to the debugger.
+struct EditorWatch {
+  explicit EditorWatch(int fail = 0) {
+    attempts = 0;
+    failFirst = fail;
+    messages.clear();
+    CPackage::openFunction = [](const char* path) {
+      return ++attempts <= failFirst ? platform::kNoFile : platform::OpenForEdit(path);
+    };
+    g_debugMessageSink = [](const char* message) { messages = messages + message + "\n"; };
+  }
+  ~EditorWatch() {
+    CPackage::openFunction = &platform::OpenForEdit;
+    g_debugMessageSink = &platform::DebugOutput;
+  }
+  inline static int attempts = 0, failFirst = 0;
+  inline static std::string messages;
 };
