@@ -35,7 +35,7 @@ TEST(PackTree, EmptyFilesDirectoriesAndMissingOnes) {
   CreatePkgTree_Tool(ex.archive.c_str(), (ex.dir / "absent").c_str(), &ex.manager);
   ExpectArchive(ex.archive, {});
   EXPECT_EQ(ex.Nodes(), nodes + " sub\\hollow:2 sub\\nothing:2");
-  CreatePkg_Tool(ex.archive.c_str(), ex.top.c_str());
+  CreatePkg_Tool(ex.archive.c_str(), ex.top.c_str());  // full again, to be replaced
   CreatePkgTree_Tool(ex.archive.c_str(), hollow.c_str(), &ex.manager);
   ExpectArchive(ex.archive, {});
   CreatePkgTree_Tool((ex.dir / "no/such.pak").c_str(), ex.top.c_str(), &ex.manager);
