@@ -2,561 +2,249 @@
 // and the opening of a resource by name from a package entry or a disk file.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <filesystem>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "manager/mounting.h"
-#include "manager/package_manager.h"
 #include "stream/disk_stream.h"
 #include "stream/mem_stream.h"
 #include "support/read_path.h"
 
 namespace {
 
-// Every test starts and ends with no current manager.
-class ManagerTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(g_packageManager, nullptr); }
-  void TearDown() override { EXPECT_EQ(g_packageManager, nullptr); }
-};
-
-bool AllFree(const CPackageManager& manager) {
-  for (CDiskStream* stream : manager.diskPool)
-    if (stream != nullptr && !stream->IsFree()) return false;
-  for (CMemStream* stream : manager.memPool)
-    if (stream != nullptr && !stream->IsFree()) return false;
-  return true;
+template <class Pool>
+size_t Lent(const Pool& pool) {
+  return std::count_if(pool.begin(), pool.end(), [](auto* s) { return s && !s->IsFree(); });
 }
 
-size_t FreeCount(const std::vector<CMemStream*>& pool) {
-  size_t n = 0;
-  for (CMemStream* stream : pool) n += stream != nullptr && stream->IsFree() ? 1 : 0;
-  return n;
-}
-
-size_t FreeCount(const std::vector<CDiskStream*>& pool) {
-  size_t n = 0;
-  for (CDiskStream* stream : pool) n += stream != nullptr && stream->IsFree() ? 1 : 0;
-  return n;
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
-  return text;
-}
-
-std::string Key(const std::string& name) {
-  std::string key;
-  NormalizeName(key, name.c_str());
-  return key;
-}
-
-// Reads the constructor's view of the accessor while the object is still being built.
+// Reads the accessor while the object is still being built.
 struct ProbingManager : CPackageManager {
-  ProbingManager() : CPackageManager(nullptr, 0), seenDuringConstruction(GetPackageManager()) {}
-  CPackageManager* seenDuringConstruction;
+  ProbingManager() : CPackageManager(nullptr, 0), seen(GetPackageManager()) {}
+  CPackageManager* seen;
 };
 
-}  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Lifetime
-
-TEST_F(ManagerTest, AccessorCreatesOnceAndReturnsTheSameObject) {
-  CPackageManager* first = GetPackageManager();
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(g_packageManager, first);
-  EXPECT_EQ(GetPackageManager(), first);
-  EXPECT_EQ(GetPackageManager(), first);
-  // The default set-up: list file name, the executable's directory, full pools.
-  EXPECT_STREQ(first->listFileName, "package.cfg");
-  size_t rootLength = std::strlen(first->rootDir);
-  ASSERT_GT(rootLength, 0u);
-  EXPECT_EQ(first->rootDir[rootLength - 1], platform::kPathSeparator);
-  EXPECT_EQ(first->diskPool.size(), 10u);
-  EXPECT_EQ(first->memPool.size(), 10u);
-  EXPECT_TRUE(AllFree(*first));
-  delete first;
-}
-
-TEST_F(ManagerTest, AfterTeardownTheAccessorBuildsANewManager) {
-  TempDir dir;
-  std::string path = WriteArchive(dir / "a.pak", {TextEntry("only/in/first.txt", "x")});
-  CPackageManager* first = GetPackageManager();
-  ASSERT_NE(first, nullptr);
-  ASSERT_TRUE(first->MountPackage(path.c_str()));
-  delete first;
-  EXPECT_EQ(g_packageManager, nullptr);
-
-  CPackageManager* second = GetPackageManager();
-  ASSERT_NE(second, nullptr);
-  EXPECT_EQ(g_packageManager, second);
-  // A freshly built manager: nothing of the first one's mount.
-  EXPECT_EQ(second->entries.count("only\\in\\first.txt"), 0u);
-  for (const PackageRecord& record : second->packages) EXPECT_NE(std::string(record.path), path);
-  delete second;
-}
-
-TEST_F(ManagerTest, ManagerConstructedDirectlyBecomesCurrent) {
-  CPackageManager* first = GetPackageManager();
-  ASSERT_NE(first, nullptr);
-  auto* second = new CPackageManager(nullptr, 0);
-  EXPECT_EQ(g_packageManager, second);
-  EXPECT_EQ(GetPackageManager(), second);
-  // The first one is still alive and usable, though no longer reachable by the accessor.
-  EXPECT_EQ(first->diskPool.size(), 10u);
-  delete second;
-  EXPECT_EQ(g_packageManager, nullptr);
-  delete first;
-}
-
-TEST_F(ManagerTest, AccessorDuringConstructionReturnsTheObjectUnderConstruction) {
-  auto* probe = new ProbingManager();
-  EXPECT_EQ(probe->seenDuringConstruction, static_cast<CPackageManager*>(probe));
-  EXPECT_EQ(g_packageManager, probe);
-  delete probe;
-}
-
-TEST_F(ManagerTest, TeardownOfAManagerWithoutPackagesClearsTheCurrentPointer) {
-  auto* manager = new CPackageManager(nullptr, 0);
-  EXPECT_EQ(g_packageManager, manager);
-  EXPECT_TRUE(manager->packages.empty());
-  delete manager;
-  EXPECT_EQ(g_packageManager, nullptr);
-}
-
-TEST_F(ManagerTest, MembersAreBuiltEmpty) {
-  CPackageManager manager(nullptr, 0);
-  EXPECT_TRUE(manager.dirList.nodes.empty());
-  EXPECT_GE(manager.dirList.nodes.capacity(), 512u);
-  EXPECT_EQ(manager.dirList.count, 0);
-  EXPECT_EQ(manager.dirList.first, 0);
-  EXPECT_TRUE(manager.packages.empty());
-  EXPECT_TRUE(manager.entries.empty());
-  EXPECT_STREQ(manager.rootDir, "");
-  EXPECT_STREQ(manager.listFileName, "");
-}
-
-TEST_F(ManagerTest, SinglePackageConstructorWithNullPathHasEmptyPools) {
-  CPackageManager manager(nullptr, 0);
-  EXPECT_EQ(g_packageManager, &manager);
-  EXPECT_TRUE(manager.packages.empty());
-  EXPECT_TRUE(manager.diskPool.empty());
-  EXPECT_TRUE(manager.memPool.empty());
-  // With no pool every open gives null.
-  EXPECT_EQ(manager.OpenStream("anything", ModeRead, true), nullptr);
-  EXPECT_EQ(manager.FindFreeStream(true), nullptr);
-  EXPECT_EQ(manager.FindFreeStream(false), nullptr);
-}
-
-TEST_F(ManagerTest, SinglePackageConstructorWithMissingPathHasFullPools) {
-  TempDir dir;
-  CPackageManager manager((dir / "missing.pak").c_str(), 0);
-  EXPECT_TRUE(manager.packages.empty());
-  EXPECT_TRUE(manager.entries.empty());
-  ASSERT_EQ(manager.diskPool.size(), 10u);
-  ASSERT_EQ(manager.memPool.size(), 10u);
-  for (size_t i = 0; i < 10; ++i) {
-    ASSERT_NE(manager.diskPool[i], nullptr);
-    ASSERT_NE(manager.memPool[i], nullptr);
-    EXPECT_TRUE(manager.diskPool[i]->IsFree());
-    EXPECT_TRUE(manager.memPool[i]->IsFree());
-    EXPECT_EQ(manager.memPool[i]->buffer, nullptr);
-  }
-  EXPECT_STREQ(manager.rootDir, "");
-  EXPECT_STREQ(manager.listFileName, "");
-}
-
-TEST_F(ManagerTest, SinglePackageConstructorMountsAnExistingPackage) {
-  TempDir dir;
-  std::string path = WriteArchive(dir / "one.pak", {TextEntry("A.txt", "abc")});
-  CPackageManager manager(path.c_str(), 12345);
-  ASSERT_EQ(manager.packages.size(), 1u);
-  EXPECT_STREQ(manager.packages[0].path, path.c_str());
-  EXPECT_EQ(manager.entries.count("a.txt"), 1u);
-  EXPECT_EQ(manager.diskPool.size(), 10u);
-  EXPECT_EQ(manager.memPool.size(), 10u);
-}
-
-TEST_F(ManagerTest, SinglePackageConstructorWithADirectoryMountsNothing) {
-  TempDir dir;
-  CPackageManager manager(dir.Path().c_str(), 0);
-  EXPECT_TRUE(manager.packages.empty());
-  EXPECT_EQ(manager.diskPool.size(), 10u);
-  EXPECT_EQ(manager.memPool.size(), 10u);
-}
-
-TEST_F(ManagerTest, TeardownClosesLentStreams) {
-  TempDir dir;
-  std::string path = WriteArchive(dir / "one.pak", {TextEntry("a.txt", "abc")});
-  WriteFileText(dir / "disk.txt", "disk");
-  auto* manager = new CPackageManager(path.c_str(), 0);
-  ASSERT_NE(manager->OpenStream("a.txt", ModeRead, true), nullptr);
-  ASSERT_NE(manager->OpenStream((dir / "disk.txt").c_str(), ModeRead, false), nullptr);
-  delete manager;  // never closed by the borrower
-  std::error_code error;
-  EXPECT_TRUE(std::filesystem::remove(dir / "disk.txt", error)) << error.message();
-}
-
-// ---------------------------------------------------------------------------------------------
-// Opening by name
-
-namespace {
-
-// One package holding a few entries, some of whose names are also disk files (the entry name
-// is the file's path), mounted in a single-package manager.
-class OpenStreamTest : public ManagerTest {
+// One package mounted in a single-package manager with full pools. Some entry names are also disk
+// files; names only in the package are never-created paths of the test's own directory.
+class ManagerWithPackageTest : public NoManagerTest {
  protected:
   void SetUp() override {
-    ManagerTest::SetUp();
-    both = dir / "both.txt";
-    diskOnly = dir / "disk-only.txt";
-    badBoth = dir / "bad-both.txt";
-    uncreatable = dir / "no-such-dir/indexed.txt";
-    // Names that are only in the package: paths in the test's directory that are never
-    // created, so that no file of the working directory can answer for them.
-    pkgOnly = dir / "pkg-only.txt";
-    brokenOnly = dir / "broken-only";
+    NoManagerTest::SetUp();
     WriteFileText(both, "from the disk");
     WriteFileText(diskOnly, "only on disk");
     WriteFileText(badBoth, "disk copy of a broken entry");
-    RawEntry broken = TextEntry(badBoth, "too short");
-    broken.size = 100;
-    RawEntry brokenOnlyEntry = TextEntry(brokenOnly, "too short");
-    brokenOnlyEntry.size = 100;
     WriteArchive(dir / "pack.pak",
                  {TextEntry(both, "from the package"), TextEntry("Data\\Img\\a.bmp", "bitmap"),
-                  TextEntry(pkgOnly, "only in the package"), broken, brokenOnlyEntry,
-                  TextEntry(uncreatable, "indexed")});
+                  TextEntry(pkgOnly, "only in the package"), TextEntry(uncreatable, "indexed"),
+                  RawEntry{badBoth, Compress(ToBytes("too short")), 100},
+                  RawEntry{brokenOnly, Compress(ToBytes("too short")), 100}});
     manager = std::make_unique<CPackageManager>((dir / "pack.pak").c_str(), 0);
-    ASSERT_EQ(manager->packages.size(), 1u);
     ASSERT_EQ(manager->entries.size(), 6u);
   }
   void TearDown() override {
     manager.reset();
-    ManagerTest::TearDown();
+    NoManagerTest::TearDown();
+  }
+  size_t LentCount() const { return Lent(manager->memPool) + Lent(manager->diskPool); }
+  std::string Read(const std::string& name) {
+    CResStream* stream = manager->OpenPackageStream(name.c_str(), ModeRead);
+    std::string content = stream ? ReadAll(*stream) : "<null>";
+    if (stream) stream->Close();
+    return content;
+  }
+  // The directory-node list as "nodes count first", then the first node's name and parent.
+  std::string DirList() const {
+    const DirNodeList& list = manager->dirList;
+    return std::to_string(list.nodes.size()) + " " + std::to_string(list.count) + " " +
+           std::to_string(list.first) + " " + list.nodes[0].name +
+           std::to_string(list.nodes[0].parent);
+  }
+  void FillDirList() {  // as the authoring operations do
+    manager->dirList.nodes.assign(3, DirNode{"node", 5});
+    manager->dirList.count = 3;
+    manager->dirList.first = 2;
   }
 
-  static std::string Content(CResStream* stream) {
-    Bytes bytes = ReadAll(*stream);
-    return std::string(bytes.begin(), bytes.end());
-  }
-  bool InMemPool(CResStream* stream) const {
-    for (CMemStream* s : manager->memPool)
-      if (s == stream) return true;
-    return false;
-  }
-  bool InDiskPool(CResStream* stream) const {
-    for (CDiskStream* s : manager->diskPool)
-      if (s == stream) return true;
-    return false;
-  }
-
-  TempDir dir;
-  std::string both, diskOnly, badBoth, uncreatable, pkgOnly, brokenOnly;
+  const std::string both = dir / "both.txt", diskOnly = dir / "disk-only.txt",
+                    badBoth = dir / "bad-both.txt", pkgOnly = dir / "pkg-only.txt",
+                    brokenOnly = dir / "broken-only", uncreatable = dir / "no-dir/indexed.txt";
   std::unique_ptr<CPackageManager> manager;
 };
 
 }  // namespace
 
-TEST_F(OpenStreamTest, PreferPackageOpensThePackageEntry) {
-  CResStream* stream = manager->OpenStream(both.c_str(), ModeRead, true);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_TRUE(InMemPool(stream));
-  EXPECT_EQ(Content(stream), "from the package");
-  stream->Close();
-  EXPECT_TRUE(AllFree(*manager));
+using ManagerTest = NoManagerTest;
+
+TEST_F(ManagerTest, AccessorBuildsOneDefaultManagerAndEachNewOneBecomesCurrent) {
+  CPackageManager* first = GetPackageManager();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(GetPackageManager(), first);
+  EXPECT_STREQ(first->listFileName, "package.cfg");
+  EXPECT_EQ(first->diskPool.size() + first->memPool.size(), 20u);
+  ASSERT_TRUE(first->MountPackage(WriteArchive(dir / "a.pak", {TextEntry("a", "x")}).c_str()));
+  auto* probe = new ProbingManager();  // current from its construction on
+  EXPECT_EQ(probe->seen, probe);
+  EXPECT_TRUE(probe->diskPool.empty() && probe->memPool.empty());  // a null path: no pools
+  EXPECT_EQ(GetPackageManager(), probe);
+  EXPECT_EQ(first->entries.size(), 1u);  // still alive, no longer current
+  delete probe;
+  EXPECT_EQ(g_packageManager, nullptr);
+  delete first;
+  CPackageManager* second = GetPackageManager();  // a fresh one: nothing of the first mount
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(second->entries.empty());
+  delete second;
 }
 
-TEST_F(OpenStreamTest, PreferDiskOpensTheDiskFile) {
-  CResStream* stream = manager->OpenStream(both.c_str(), ModeRead, false);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_TRUE(InDiskPool(stream));
-  EXPECT_EQ(stream->name, both);
-  EXPECT_EQ(Content(stream), "from the disk");
-  stream->Close();
-  EXPECT_TRUE(AllFree(*manager));
-}
-
-TEST_F(OpenStreamTest, EachSideFallsBackToTheOther) {
-  CResStream* fromDisk = manager->OpenStream(diskOnly.c_str(), ModeRead, true);
-  ASSERT_NE(fromDisk, nullptr);
-  EXPECT_TRUE(InDiskPool(fromDisk));
-  EXPECT_EQ(Content(fromDisk), "only on disk");
-  fromDisk->Close();
-
-  CResStream* fromPackage = manager->OpenStream(Upper(pkgOnly).c_str(), ModeRead, false);
-  ASSERT_NE(fromPackage, nullptr);
-  EXPECT_TRUE(InMemPool(fromPackage));
-  EXPECT_EQ(Content(fromPackage), "only in the package");
-  fromPackage->Close();
-  EXPECT_TRUE(AllFree(*manager));
-}
-
-TEST_F(OpenStreamTest, NameInNeitherPlaceGivesNullAndUsesNoStream) {
-  std::string missing = dir / "missing.txt";
-  EXPECT_EQ(manager->OpenStream(missing.c_str(), ModeRead, true), nullptr);
-  EXPECT_EQ(manager->OpenStream(missing.c_str(), ModeRead, false), nullptr);
-  EXPECT_EQ(manager->OpenPackageStream(missing.c_str(), ModeRead), nullptr);
-  EXPECT_EQ(manager->OpenDiskStream(missing.c_str(), ModeRead), nullptr);
-  EXPECT_TRUE(AllFree(*manager));
-  for (CMemStream* stream : manager->memPool) EXPECT_EQ(stream->buffer, nullptr);
-}
-
-TEST_F(OpenStreamTest, CaseAndSlashFoldingOnThePackageSideOnly) {
-  CResStream* stream = manager->OpenStream("Data/Img/A.BMP", ModeRead, true);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(stream->name, "data\\img\\a.bmp");
-  EXPECT_EQ(Content(stream), "bitmap");
-  stream->Close();
-  for (const char* name : {"data\\img\\a.bmp", "DATA\\IMG\\A.BMP", "data/img/a.bmp"}) {
-    CMemStream* found = manager->OpenPackageStream(name, ModeRead);
-    ASSERT_NE(found, nullptr) << name;
-    EXPECT_EQ(found->name, "data\\img\\a.bmp");
-    found->Close();
+TEST_F(ManagerWithPackageTest, PreferenceFoldingAndFallback) {
+  // Name, mode word, preferPackage, whether the package answers, and the content.
+  const std::tuple<std::string, uint32_t, bool, bool, std::string> cases[] = {
+      {both, ModeRead, true, true, "from the package"},
+      {both, ModeRead | ModeText, false, false, "from the disk"},
+      {diskOnly, ModeRead, true, false, "only on disk"},
+      {Upper(pkgOnly), ModeRead, false, true, "only in the package"},
+      {"Data/Img/A.BMP", ModeRead, true, true, "bitmap"},  // folded on the package side only
+      {"DATA\\IMG\\A.BMP", ModeRead, false, true, "bitmap"},
+      {badBoth, ModeRead, true, false, "disk copy of a broken entry"},  // inflation failed
+      {uncreatable, ModeRead, false, true, "indexed"},
+      {both, ModeWrite, true, false, ""},  // a write opens "wb" on disk only and truncates
+  };
+  for (const auto& [name, mode, preferPackage, fromPackage, content] : cases) {
+    SCOPED_TRACE(name + (preferPackage ? " package first" : " disk first"));
+    CResStream* stream = manager->OpenStream(name.c_str(), mode, preferPackage);
+    ASSERT_NE(stream, nullptr);
+    CResStream* first = manager->memPool[0];  // the first stream of its pool
+    EXPECT_EQ(stream, fromPackage ? first : manager->diskPool[0]);
+    EXPECT_EQ(stream->name, fromPackage ? Key(name) : name);  // the disk name unchanged
+    EXPECT_EQ(stream->mode, mode);
+    EXPECT_EQ(stream->size, content.size());
+    EXPECT_EQ(stream->Seek(0, SeekCurrent), 0);
+    EXPECT_EQ(ReadAll(*stream), content);
+    stream->Close();
+    EXPECT_EQ(LentCount(), 0u);
   }
-  // Nothing else is folded.
-  EXPECT_EQ(manager->OpenPackageStream("data\\img\\a.bmp ", ModeRead), nullptr);
-  EXPECT_EQ(manager->OpenPackageStream("data\\\\img\\a.bmp", ModeRead), nullptr);
-  EXPECT_EQ(manager->OpenPackageStream("data\\img", ModeRead), nullptr);
+  EXPECT_TRUE(ReadFileBytes(both).empty());
 }
 
-TEST_F(OpenStreamTest, DiskSideUsesTheNameUnchanged) {
-  MakeDirectories(dir / "Sub");
-  WriteFileText(dir / "Sub/File.TXT", "mixed case");
-  std::string name = dir / "Sub/File.TXT";
-  CResStream* stream = manager->OpenStream(name.c_str(), ModeRead, false);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(stream->name, name);
-  EXPECT_EQ(stream->size, 10u);
-  stream->Close();
-}
-
-TEST_F(OpenStreamTest, ModeWordZeroGivesNullOnBothSides) {
+TEST_F(ManagerWithPackageTest, FailedOpensGiveNullAndUseNoStream) {
+  const std::string missing = dir / "missing";
   for (bool preferPackage : {true, false}) {
-    EXPECT_EQ(manager->OpenStream(both.c_str(), 0, preferPackage), nullptr);
-    EXPECT_EQ(manager->OpenStream(pkgOnly.c_str(), 0, preferPackage), nullptr);
-    EXPECT_EQ(manager->OpenStream(diskOnly.c_str(), 0, preferPackage), nullptr);
-  }
-  EXPECT_EQ(manager->OpenPackageStream(pkgOnly.c_str(), 0), nullptr);
-  EXPECT_EQ(manager->OpenDiskStream(diskOnly.c_str(), 0), nullptr);
-  EXPECT_TRUE(AllFree(*manager));
-}
-
-TEST_F(OpenStreamTest, WriteModeSkipsThePackageSide) {
-  // Package first: the package refuses, the disk opens the file with "wb" and truncates it.
-  CResStream* stream = manager->OpenStream(both.c_str(), ModeWrite, true);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_TRUE(InDiskPool(stream));
-  EXPECT_EQ(stream->size, 0u);
-  EXPECT_TRUE(stream->Write("new", 3));
-  stream->Close();
-  EXPECT_EQ(ReadFileBytes(both), ToBytes("new"));
-
-  // Disk first, for a file that cannot be created: null although the name is indexed.
-  ASSERT_TRUE(manager->Exists(uncreatable.c_str(), LookInPackages));
-  EXPECT_EQ(manager->OpenStream(uncreatable.c_str(), ModeWrite, false), nullptr);
-  EXPECT_EQ(manager->OpenStream(uncreatable.c_str(), ModeWrite | ModeRead, true), nullptr);
-  EXPECT_FALSE(FileExists(uncreatable));
-  // Read-only, the same name opens the entry.
-  CResStream* entry = manager->OpenStream(uncreatable.c_str(), ModeRead, false);
-  ASSERT_NE(entry, nullptr);
-  EXPECT_TRUE(InMemPool(entry));
-  EXPECT_EQ(Content(entry), "indexed");
-  entry->Close();
-  EXPECT_EQ(manager->OpenPackageStream(pkgOnly.c_str(), ModeWrite), nullptr);
-  EXPECT_TRUE(AllFree(*manager));
-}
-
-TEST_F(OpenStreamTest, FailedInflationGivesNullAndPackageFirstFallsBackToDisk) {
-  // Fill a stream's buffer with another entry first: a failed open must not reveal it.
-  CMemStream* earlier = manager->OpenPackageStream(pkgOnly.c_str(), ModeRead);
-  ASSERT_EQ(earlier, manager->memPool[0]);
-  earlier->Close();
-
-  EXPECT_EQ(manager->OpenPackageStream(brokenOnly.c_str(), ModeRead), nullptr);
-  EXPECT_EQ(manager->OpenStream(brokenOnly.c_str(), ModeRead, true), nullptr);
-  EXPECT_EQ(manager->OpenStream(brokenOnly.c_str(), ModeRead, false), nullptr);
-  EXPECT_TRUE(AllFree(*manager));
-
-  CResStream* stream = manager->OpenStream(badBoth.c_str(), ModeRead, true);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_TRUE(InDiskPool(stream));
-  EXPECT_EQ(Content(stream), "disk copy of a broken entry");
-  stream->Close();
-  EXPECT_TRUE(AllFree(*manager));
-}
-
-TEST_F(OpenStreamTest, OpenedStreamIsAtZeroWithItsSize) {
-  CResStream* stream = manager->OpenStream(pkgOnly.c_str(), ModeRead, true);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(stream->size, 19u);
-  EXPECT_EQ(stream->mode, ModeRead);
-  EXPECT_EQ(stream->Seek(0, SeekCurrent), 0);
-  EXPECT_FALSE(stream->Eof());
-  stream->Close();
-  stream = manager->OpenStream(diskOnly.c_str(), ModeRead | ModeText, false);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(stream->size, 12u);
-  EXPECT_EQ(stream->mode, ModeRead | ModeText);
-  EXPECT_EQ(stream->Seek(0, SeekCurrent), 0);
-  stream->Close();
-}
-
-TEST_F(OpenStreamTest, ExistsAsksTheSourcesItIsTold) {
-  EXPECT_FALSE(manager->Exists(both.c_str(), 0));
-  EXPECT_TRUE(manager->Exists(Upper(pkgOnly).c_str(), LookInPackages));
-  EXPECT_FALSE(manager->Exists(diskOnly.c_str(), LookInPackages));
-  EXPECT_TRUE(manager->Exists(diskOnly.c_str(), LookOnDisk));
-  EXPECT_FALSE(manager->Exists(pkgOnly.c_str(), LookOnDisk));
-  EXPECT_TRUE(manager->Exists(pkgOnly.c_str(), LookInPackages | LookOnDisk));
-  EXPECT_TRUE(manager->Exists(diskOnly.c_str(), LookInPackages | LookOnDisk));
-  EXPECT_TRUE(manager->Exists(dir.Path().c_str(), LookOnDisk));  // a directory counts
-  EXPECT_FALSE(manager->Exists((dir / "missing").c_str(), LookInPackages | LookOnDisk));
-  EXPECT_FALSE(manager->Exists(nullptr, LookInPackages | LookOnDisk));
-  EXPECT_TRUE(AllFree(*manager));
-}
-
-// ---------------------------------------------------------------------------------------------
-// Pool rules
-
-TEST_F(OpenStreamTest, PoolsHoldTenFreeStreamsAfterStartUp) {
-  ASSERT_EQ(manager->diskPool.size(), 10u);
-  ASSERT_EQ(manager->memPool.size(), 10u);
-  for (size_t i = 0; i < 10; ++i) {
-    ASSERT_NE(manager->diskPool[i], nullptr);
-    ASSERT_NE(manager->memPool[i], nullptr);
-    for (size_t j = 0; j < i; ++j) {
-      EXPECT_NE(manager->diskPool[i], manager->diskPool[j]);
-      EXPECT_NE(manager->memPool[i], manager->memPool[j]);
+    // Missing everywhere, broken, or a mode word of 0.
+    for (const std::string& name : {missing, brokenOnly, both, pkgOnly, diskOnly}) {
+      uint32_t mode = name == missing || name == brokenOnly ? ModeRead : 0;
+      EXPECT_EQ(manager->OpenStream(name.c_str(), mode, preferPackage), nullptr) << name;
     }
+    // A write opens no package entry, and this file cannot be created.
+    EXPECT_EQ(manager->OpenStream(uncreatable.c_str(), ModeWrite | 1, preferPackage), nullptr);
   }
-  EXPECT_TRUE(AllFree(*manager));
-  EXPECT_EQ(manager->FindFreeStream(true), manager->memPool[0]);
-  EXPECT_EQ(manager->FindFreeStream(false), manager->diskPool[0]);
+  for (const char* unfolded : {"data\\img\\a.bmp ", "data\\\\img\\a.bmp", "data\\img"})
+    EXPECT_EQ(manager->OpenPackageStream(unfolded, ModeRead), nullptr) << unfolded;
+  EXPECT_FALSE(FileExists(uncreatable));
+  EXPECT_EQ(LentCount(), 0u);
 }
 
-TEST_F(OpenStreamTest, FillingThePoolsAgainKeepsTheStreamsThatExist) {
+TEST_F(ManagerWithPackageTest, ExistsAsksTheSourcesItIsTold) {
+  // The answers for where = 0, LookInPackages, LookOnDisk and both; a directory counts.
+  const std::pair<std::string, const char*> cases[] = {
+      {both, "-+++"}, {Upper(pkgOnly), "-+-+"}, {diskOnly, "--++"}, {dir.Path(), "--++"}};
+  for (const auto& c : cases)
+    for (uint32_t where = 0; where < 4; ++where)
+      EXPECT_EQ(manager->Exists(c.first.c_str(), where), c.second[where] == '+')
+          << c.first << where;
+  EXPECT_FALSE(manager->Exists(nullptr, 3) || manager->Exists((dir / "missing").c_str(), 3));
+}
+
+// Ten opens take every stream of a pool in slot order; then that side gives null and touches
+// no lent stream, and a name found on the other side falls back to it. A closed stream is
+// lent again, the lowest free slot first; an empty slot is passed over.
+TEST_F(ManagerWithPackageTest, PoolsLendTenStreamsEachAndReuseTheLowestFreeSlot) {
+  for (bool package : {true, false}) {
+    SCOPED_TRACE(package ? "package pool" : "disk pool");
+    const std::string& name = package ? pkgOnly : diskOnly;
+    const std::string content = package ? "only in the package" : "only on disk";
+    std::vector<CResStream*> lent, pool(manager->diskPool.begin(), manager->diskPool.end());
+    if (package) pool.assign(manager->memPool.begin(), manager->memPool.end());
+    for (size_t i = 0; i < 10; ++i) {
+      lent.push_back(manager->OpenStream(name.c_str(), ModeRead, package));
+      char head[3];
+      ASSERT_TRUE(lent[i] == pool[i] && lent[i]->Read(head, 3) == 3u);
+    }
+    for (bool preferPackage : {true, false})
+      EXPECT_EQ(manager->OpenStream(Upper(name).c_str(), ModeRead, preferPackage), nullptr);
+    CResStream* other = manager->OpenStream(both.c_str(), ModeRead, package);
+    ASSERT_TRUE(other != nullptr && std::count(pool.begin(), pool.end(), other) == 0);
+    other->Close();
+    for (CResStream* stream : lent) {
+      EXPECT_EQ(stream->name, package ? Key(name) : name);
+      EXPECT_EQ(ReadAll(*stream), content.substr(3));
+    }
+    lent[6]->Close();
+    lent[1]->Close();
+    EXPECT_EQ(manager->OpenStream(name.c_str(), ModeRead, package), lent[1]);
+    EXPECT_EQ(manager->OpenStream(name.c_str(), ModeRead, package), lent[6]);
+    EXPECT_EQ(ReadAll(*lent[6]), content);
+    for (CResStream* stream : lent) stream->Close();
+  }
   std::vector<CDiskStream*> disk = manager->diskPool;
-  std::vector<CMemStream*> memory = manager->memPool;
-  manager->FillStreamPools();
+  manager->FillStreamPools();  // a second fill keeps the streams that exist
   EXPECT_EQ(manager->diskPool, disk);
-  EXPECT_EQ(manager->memPool, memory);
-}
-
-TEST_F(OpenStreamTest, TenPackageOpensTakeEveryStreamAndTheEleventhTouchesNone) {
-  std::vector<CResStream*> lent;
-  for (size_t i = 0; i < 10; ++i) {
-    CResStream* stream = manager->OpenStream(pkgOnly.c_str(), ModeRead, true);
-    ASSERT_EQ(stream, manager->memPool[i]) << i;
-    char head[3];
-    ASSERT_EQ(stream->Read(head, 3), 3u);
-    lent.push_back(stream);
-  }
-  EXPECT_EQ(manager->FindFreeStream(true), nullptr);
-
-  // No free package stream: null for a package-only name, and no lent stream is touched.
-  EXPECT_EQ(manager->OpenPackageStream(Upper(pkgOnly).c_str(), ModeRead), nullptr);
-  EXPECT_EQ(manager->OpenStream(Upper(pkgOnly).c_str(), ModeRead, true), nullptr);
-  EXPECT_EQ(manager->OpenStream(Upper(pkgOnly).c_str(), ModeRead, false), nullptr);
-  for (CResStream* stream : lent) {
-    auto* memory = static_cast<CMemStream*>(stream);
-    EXPECT_EQ(memory->mode, ModeRead);
-    EXPECT_EQ(memory->position, 3u);
-    EXPECT_EQ(memory->size, 19u);
-    EXPECT_EQ(memory->name, Key(pkgOnly));
-    EXPECT_EQ(Content(stream), "y in the package");
-  }
-  // A name that is also on disk falls back to a disk stream.
-  CResStream* fallback = manager->OpenStream(both.c_str(), ModeRead, true);
-  ASSERT_NE(fallback, nullptr);
-  EXPECT_TRUE(InDiskPool(fallback));
-  fallback->Close();
-
-  // The fourth one lent is the next one lent after its Close, then the lowest free slot first.
-  lent[3]->Close();
-  CResStream* again = manager->OpenStream(Upper(pkgOnly).c_str(), ModeRead, true);
-  EXPECT_EQ(again, lent[3]);
-  EXPECT_EQ(Content(again), "only in the package");
-  lent[6]->Close();
-  lent[1]->Close();
-  EXPECT_EQ(manager->OpenStream(pkgOnly.c_str(), ModeRead, true), lent[1]);
-  EXPECT_EQ(manager->OpenStream(pkgOnly.c_str(), ModeRead, true), lent[6]);
-  EXPECT_EQ(manager->OpenStream(pkgOnly.c_str(), ModeRead, true), nullptr);
-  for (CResStream* stream : lent) stream->Close();
-  EXPECT_TRUE(AllFree(*manager));
-}
-
-TEST_F(OpenStreamTest, TenDiskOpensTakeEveryStreamAndTheEleventhTouchesNone) {
-  std::vector<CResStream*> lent;
-  for (size_t i = 0; i < 10; ++i) {
-    CResStream* stream = manager->OpenStream(diskOnly.c_str(), ModeRead, false);
-    ASSERT_EQ(stream, manager->diskPool[i]) << i;
-    char head[5];
-    ASSERT_EQ(stream->Read(head, 5), 5u);
-    lent.push_back(stream);
-  }
-  EXPECT_EQ(manager->FindFreeStream(false), nullptr);
-  EXPECT_EQ(manager->OpenDiskStream(both.c_str(), ModeRead), nullptr);
-  EXPECT_EQ(manager->OpenStream(diskOnly.c_str(), ModeRead, false), nullptr);
-  EXPECT_EQ(manager->OpenStream((dir / "new.txt").c_str(), ModeWrite, true), nullptr);
-  EXPECT_FALSE(FileExists(dir / "new.txt"));
-  for (CResStream* stream : lent) {
-    auto* disk = static_cast<CDiskStream*>(stream);
-    EXPECT_EQ(disk->mode, ModeRead);
-    EXPECT_NE(disk->file, nullptr);
-    EXPECT_EQ(disk->name, diskOnly);
-    EXPECT_EQ(Content(stream), "on disk");
-  }
-  // A name that is also in the package falls back to a package stream.
-  CResStream* fallback = manager->OpenStream(both.c_str(), ModeRead, false);
-  ASSERT_NE(fallback, nullptr);
-  EXPECT_TRUE(InMemPool(fallback));
-  EXPECT_EQ(Content(fallback), "from the package");
-  fallback->Close();
-
-  lent[3]->Close();
-  EXPECT_EQ(manager->OpenStream(both.c_str(), ModeRead, false), lent[3]);
-  for (CResStream* stream : lent) stream->Close();
-  EXPECT_TRUE(AllFree(*manager));
-}
-
-TEST_F(OpenStreamTest, FailedOpensUseNoStream) {
-  CResStream* held = manager->OpenStream(pkgOnly.c_str(), ModeRead, true);
-  ASSERT_EQ(held, manager->memPool[0]);
-  CResStream* heldDisk = manager->OpenStream(diskOnly.c_str(), ModeRead, false);
-  ASSERT_EQ(heldDisk, manager->diskPool[0]);
-
-  EXPECT_EQ(manager->OpenStream((dir / "missing").c_str(), ModeRead, true), nullptr);
-  EXPECT_EQ(manager->OpenStream(brokenOnly.c_str(), ModeRead, true), nullptr);
-  EXPECT_EQ(manager->OpenStream(dir.Path().c_str(), ModeRead, false), nullptr);
-  EXPECT_EQ(manager->OpenStream((dir / "no-dir/x").c_str(), ModeWrite, true), nullptr);
-  EXPECT_EQ(manager->OpenStream(pkgOnly.c_str(), 0, true), nullptr);
-  EXPECT_EQ(held->Seek(0, SeekCurrent), 0);
-  EXPECT_EQ(heldDisk->Seek(0, SeekCurrent), 0);
-  EXPECT_EQ(FreeCount(manager->memPool), 9u);
-  EXPECT_EQ(FreeCount(manager->diskPool), 9u);
-  held->Close();
-  heldDisk->Close();
-  EXPECT_TRUE(AllFree(*manager));
-}
-
-TEST_F(OpenStreamTest, EmptySlotsArePassedOver) {
-  // A slot whose stream could not be allocated stays null and is never lent.
-  delete manager->memPool[0];
+  delete manager->memPool[0];  // as when its allocation failed
   manager->memPool[0] = nullptr;
-  delete manager->diskPool[0];
-  manager->diskPool[0] = nullptr;
-  EXPECT_EQ(manager->FindFreeStream(true), manager->memPool[1]);
-  EXPECT_EQ(manager->FindFreeStream(false), manager->diskPool[1]);
   CResStream* stream = manager->OpenStream(pkgOnly.c_str(), ModeRead, true);
   EXPECT_EQ(stream, manager->memPool[1]);
   stream->Close();
-  stream = manager->OpenStream(diskOnly.c_str(), ModeRead, true);
-  EXPECT_EQ(stream, manager->diskPool[1]);
-  stream->Close();
+}
+
+// A failed mount changes nothing. A successful one indexes what the walk yields and resets the
+// directory-node list to the root alone: a huge entryCount gives only the records that the
+// file holds, a negative name length the empty key, a file shorter than a header no entries.
+TEST_F(ManagerWithPackageTest, MountsIndexWhatTheWalkYieldsAndFailuresChangeNothing) {
+  Bytes file = HeaderBytes(0x7FFFFFFF, 16, 0);
+  PutRecord(file, "Maps/One.BIN", 7, 100, 200, 300);
+  PutRecord(file, "two", 8, 400, 500, 600);
+  PutU16(file, 0x9000);
+  for (uint32_t value : {5u, 6u, 7u, 8u}) PutU32(file, value);
+  WriteFileBytes(dir / "fields.pak", file);
+  WriteFileBytes(dir / "short.pak", {0x64, 0, 0, 0, 9, 0, 0});
+  WriteFileBytes(dir / "zero.pak", {});
+  MakeDirectories(dir / "Sub");
+  FillDirList();
+  for (const std::string& bad : {dir / "missing.pak", dir / "Sub", dir.Path(), dir / "zero.pak"})
+    EXPECT_FALSE(manager->MountPackage(bad.c_str())) << bad;
+  EXPECT_FALSE(manager->MountPackage(nullptr));
+  EXPECT_EQ(manager->packages.size() + manager->entries.size(), 1u + 6u);
+  EXPECT_EQ(DirList(), "3 3 2 node5");
+  for (const std::string& path :
+       {dir / "Sub/../fields.pak", dir / "short.pak", WriteArchive(dir / "empty.pak", {})}) {
+    FillDirList();
+    ASSERT_TRUE(manager->MountPackage(path.c_str())) << path;
+    EXPECT_STREQ(manager->packages.back().path, path.c_str());  // as given
+    EXPECT_EQ(DirList(), "1 1 0 Root0");
+  }
+  ASSERT_EQ(manager->packages.size() + manager->entries.size(), 4u + 9u);
+  const EntryInfo& one = manager->entries.at("maps\\one.bin");
+  const EntryInfo& two = manager->entries.at("two");
+  EXPECT_EQ(one.package, manager->packages[1].package);
+  EXPECT_EQ(
+      std::vector<uint32_t>({one.flags, one.offset, one.size, one.packedSize, two.flags, two.offset,
+                             two.size, two.packedSize, manager->entries[""].offset}),
+      std::vector<uint32_t>({7, 100, 200, 300, 8, 400, 500, 600, 6}));
+}
+
+TEST_F(ManagerWithPackageTest, TheLastMountAndTheLastRecordOfAnIndexWinWholeNameForWholeName) {
+  const std::string longName = "Long/" + std::string(300, 'n') + "/First.dat";
+  WriteArchive(dir / "a.pak", {TextEntry("Data/Hero.img", "hero from A"), TextEntry("a", "A"),
+                               TextEntry("\xC4pfel.TXT", "upper"), TextEntry(longName, "long")});
+  WriteArchive(dir / "b.pak",
+               {TextEntry("\xE4pfel.txt", "lower"), TextEntry("Data/Hero.img", "B")});
+  WriteArchive(dir / "dup.pak", {TextEntry("Map/A.bin", "first"), TextEntry("MAP\\a.bin", "2nd")});
+  for (const char* name : {"a.pak", "b.pak", "dup.pak", "dup.pak"})
+    ASSERT_TRUE(manager->MountPackage((dir / name).c_str()));
+  ASSERT_EQ(manager->packages.size(), 5u);
+  EXPECT_EQ(manager->entries.size(), 6u + 6u);
+  EXPECT_EQ(manager->entries.at("data\\hero.img").package, manager->packages[2].package);
+  EXPECT_EQ(manager->entries.at("map\\a.bin").package, manager->packages[4].package);
+  EXPECT_EQ(Read("DATA/HERO.IMG") + Read("a") + Read("map/A.BIN"), "BA2nd");
+  EXPECT_EQ(Read("\xC4PFEL.txt") + Read("\xE4PFEL.TXT") + Read(Upper(longName)), "upperlowerlong");
+  EXPECT_EQ(Read(longName.substr(0, 259)), "<null>");
 }
