@@ -1,5 +1,5 @@
 // The shared library as a host sees it: loaded at run time, reached only through its exports.
-// (image_host_test drives LoadImgFile and SaveImgFile through it.)
+// The image suite's host program drives LoadImgFile through it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -42,6 +42,8 @@ TEST_F(ModuleExports, OnlyTheExportsAreVisibleAndAddPackageMountsWhatCanBeMapped
     EXPECT_EQ(Symbol(name), nullptr) << name;
   EXPECT_EQ(platform::LibrarySymbol(nullptr, "AddPackage"), nullptr);
   EXPECT_EQ(platform::OpenLibrary((dir / "missing.dll").c_str()), nullptr);
+  auto save = reinterpret_cast<decltype(&SaveImgFile)>(Symbol("SaveImgFile"));
+  EXPECT_FALSE(save == nullptr || save("any.img", 3, nullptr, nullptr));  // saving: not supported
   std::string path = WriteArchive(dir / "host.pak", {TextEntry("Data/Hero.img", "x")});
   WriteFileBytes(dir / "zero.pak", {});
   for (const std::string& good : {path, WriteArchive(dir / "empty.pak", {}), path})
