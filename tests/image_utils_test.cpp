@@ -1,148 +1,68 @@
-// Image type sniffing and the path and string helpers.
+// Image type sniffing and the path and multi-byte string helpers.
 #include "image/image_utils.h"
 
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <cstring>
-#include <string>
 
-#include "manager/package_list.h"
-#include "platform/platform.h"
-
-TEST(SniffImageType, NamesGifBmpAndJpegByTheirFirstTwoBytes) {
-  char out[8];
-  std::memset(out, '#', sizeof(out));
-  SniffImageType(out, 8, "GIF89a", 6);
-  EXPECT_EQ(std::string(out, 5), std::string("gif\0#", 5));
-
-  std::memset(out, '#', sizeof(out));
-  SniffImageType(out, 8, "BMxx", 4);
-  EXPECT_STREQ(out, "bmp");
-
-  const unsigned char jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0};
-  std::memset(out, '#', sizeof(out));
-  SniffImageType(out, 4, jpeg, 4);
-  EXPECT_STREQ(out, "jpg");
-
-  // Only two bytes count: "GI" and anything after it is a GIF.
-  std::memset(out, '#', sizeof(out));
-  SniffImageType(out, 8, "GIX", 3);
-  EXPECT_STREQ(out, "gif");
+// What write(buffer) leaves in 8 bytes preset to '#', a terminator shown as '|'.
+template <typename Write>
+static std::string Written(Write write) {
+  std::string out(8, '#');
+  write(&out[0]);
+  for (char& c : out) c = c != '\0' ? c : '|';
+  return out;
 }
 
-TEST(SniffImageType, SmallDestinationsGetThatManyLettersAndNoTerminator) {
-  const unsigned char jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0};
-  for (int32_t size = 1; size <= 3; ++size) {
-    char out[8];
-    std::memset(out, '#', sizeof(out));
-    SniffImageType(out, size, jpeg, 4);
-    std::string expected = std::string("jpg").substr(0, static_cast<size_t>(size)) +
-                           std::string(8 - static_cast<size_t>(size), '#');
-    EXPECT_EQ(std::string(out, 8), expected) << size;
-  }
-}
-
-TEST(SniffImageType, WritesNothingForOtherDataOrBadArguments) {
-  char out[8];
-  std::memset(out, '#', sizeof(out));
-  SniffImageType(out, 8, "PK\3\4", 4);  // a zip file
-  SniffImageType(out, 8, "BM", 2);      // too short: at least 3 bytes
-  SniffImageType(out, 0, "GIF", 3);
-  SniffImageType(out, -1, "GIF", 3);
-  SniffImageType(out, 8, nullptr, 3);
+TEST(ImageUtils, SniffImageTypeWritesAsABoundedPrintWould) {
+  auto sniff = [](const char* data, int32_t dataSize, int32_t size) {
+    return Written([&](char* out) { SniffImageType(out, size, data, dataSize); });
+  };
+  // Two bytes decide, of at least three; sizes of 1 to 3 get that many letters and no terminator.
+  EXPECT_EQ(sniff("GIF89a", 6, 8) + sniff("GIX", 3, 4) + sniff("BMxx", 4, 8) +
+                sniff("\xFF\xD8\xFF", 3, 8),
+            "gif|####gif|####bmp|####jpg|####");
+  EXPECT_EQ(sniff("\xFF\xD8\xFF", 3, 3) + sniff("BMx", 3, 2) + sniff("GIF", 3, 1),
+            "jpg#####bm######g#######");
+  for (const std::string& nothing : {sniff("PK\3\4", 4, 8), sniff("BM", 2, 8), sniff("GIF", 3, 0),
+                                     sniff("GIF", 3, -1), sniff(nullptr, 3, 8)})
+    EXPECT_EQ(nothing, "########");
   SniffImageType(nullptr, 8, "GIF", 3);
-  EXPECT_EQ(std::string(out, 8), std::string(8, '#'));
 }
 
-TEST(GetFileNameOffset, IsJustAfterTheLastSeparator) {
-  EXPECT_EQ(GetFileNameOffset("abc"), 0);
-  EXPECT_EQ(GetFileNameOffset("dir/abc"), 4);
-  EXPECT_EQ(GetFileNameOffset("dir\\abc"), 4);
-  EXPECT_EQ(GetFileNameOffset("dir/"), 4);
-  EXPECT_EQ(GetFileNameOffset(""), 0);
+TEST(ImageUtils, PathPartsFollowTheLastSeparatorAndTheLastDot) {
   EXPECT_EQ(GetFileNameOffset("a\\b/c\\d.txt"), 6);
-  EXPECT_EQ(GetFileNameOffset(nullptr), 0);
-}
-
-TEST(GetFileExtension, CopiesWhatFollowsTheLastDot) {
-  char out[64];
-  GetFileExtension(out, "a/b.c/d.png");
-  EXPECT_STREQ(out, "png");
-  GetFileExtension(out, "a/b");
-  EXPECT_STREQ(out, "");
-  GetFileExtension(out, "a/b.c/d");
-  EXPECT_STREQ(out, "c/d");
-  GetFileExtension(out, "archive.tar.gz");
-  EXPECT_STREQ(out, "gz");
-  GetFileExtension(out, "ends.");
-  EXPECT_STREQ(out, "");
-}
-
-TEST(GetFileExtension, TheBoundedFormCutsAndReports) {
-  char out[8];
-  std::memset(out, '#', sizeof(out));
-  EXPECT_TRUE(GetFileExtension(out, sizeof(out), "a/b.c/d.png"));
-  EXPECT_STREQ(out, "png");
-  EXPECT_TRUE(GetFileExtension(out, 4, "x.png"));
-  EXPECT_STREQ(out, "png");
-  std::memset(out, '#', sizeof(out));
-  EXPECT_FALSE(GetFileExtension(out, 3, "x.png"));
-  EXPECT_EQ(std::string(out, 4), std::string("pn\0#", 4));
-  EXPECT_TRUE(GetFileExtension(out, 1, "none"));
-  EXPECT_STREQ(out, "");
-  EXPECT_FALSE(GetFileExtension(out, 1, "x.p"));
-  EXPECT_STREQ(out, "");
-  std::memset(out, '#', sizeof(out));
-  EXPECT_FALSE(GetFileExtension(out, 0, "x.p"));
+  EXPECT_EQ(GetFileNameOffset("dir/"), 4);
+  EXPECT_EQ(GetFileNameOffset("abc") | GetFileNameOffset("") | GetFileNameOffset(nullptr), 0);
+  // The bounded form cuts to size - 1 bytes and says so; a size of 0 writes nothing.
+  auto extension = [](const char* path, size_t size) {
+    bool whole = false;
+    const std::string out = Written([&](char* out) { whole = GetFileExtension(out, size, path); });
+    char unbounded[64];
+    GetFileExtension(unbounded, path);
+    return (whole ? "whole " : "cut ") + out + " " + unbounded;
+  };
+  EXPECT_EQ(extension("a/b.c/d.png", 4), "whole png|#### png");
+  EXPECT_EQ(extension("archive.tar.gz", 3), "whole gz|##### gz");
+  EXPECT_EQ(extension("a/b.c/d", 3), "cut c/|##### c/d");
+  EXPECT_EQ(extension("ends.", 1) + extension("a/b", 1), "whole |####### whole |####### ");
+  EXPECT_EQ(extension("x.p", 1) + extension("x.p", 0), "cut |####### pcut ######## p");
   EXPECT_FALSE(GetFileExtension(nullptr, 8, "x.p"));
-  EXPECT_EQ(out[0], '#');
 }
 
-TEST(CharOffsets, StepOneByteInASingleByteText) {
-  const char* text = "ab";
-  EXPECT_EQ(CharNextOffset(text, 0), 1);
-  EXPECT_EQ(CharNextOffset(text, 1), 2);
-  EXPECT_EQ(CharNextOffset(text, 2), 2);  // no move at the terminator
-  EXPECT_EQ(CharPrevOffset(text, 2), 1);
-  EXPECT_EQ(CharPrevOffset(text, 1), 0);
-  EXPECT_EQ(CharPrevOffset(text, 0), 0);
-  EXPECT_EQ(CharNextOffset("", 0), 0);
-}
-
+TEST(ImageUtils, CharOffsetsStepByTheCharactersOfTheLocale) {
+  // No move at the terminator or before the start.
+  EXPECT_EQ(std::vector<int32_t>({CharNextOffset("ab", 1), CharNextOffset("ab", 2),
+                                  CharPrevOffset("ab", 1), CharPrevOffset("ab", 0)}),
+            std::vector<int32_t>({2, 2, 0, 0}));
 #ifndef _WIN32
-TEST(CharOffsets, FollowTheMultiByteCharactersOfTheLocale) {
-  std::string saved = std::setlocale(LC_CTYPE, nullptr);
-  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr &&
-      std::setlocale(LC_CTYPE, "en_US.UTF-8") == nullptr) {
+  const std::string saved = std::setlocale(LC_CTYPE, nullptr);
+  if (!std::setlocale(LC_CTYPE, "C.UTF-8") && !std::setlocale(LC_CTYPE, "en_US.UTF-8"))
     GTEST_SKIP() << "no UTF-8 locale";
-  }
   const char* text = "a\xC3\xA9z";  // a, e with acute (two bytes), z
-  EXPECT_EQ(CharNextOffset(text, 0), 1);
-  EXPECT_EQ(CharNextOffset(text, 1), 3);
-  EXPECT_EQ(CharNextOffset(text, 3), 4);
-  EXPECT_EQ(CharNextOffset(text, 4), 4);
-  EXPECT_EQ(CharPrevOffset(text, 4), 3);
-  EXPECT_EQ(CharPrevOffset(text, 3), 1);
-  EXPECT_EQ(CharPrevOffset(text, 1), 0);
+  EXPECT_EQ(std::vector<int32_t>({CharNextOffset(text, 1), CharNextOffset(text, 3),
+                                  CharPrevOffset(text, 4), CharPrevOffset(text, 3)}),
+            std::vector<int32_t>({3, 4, 3, 1}));
   std::setlocale(LC_CTYPE, saved.c_str());
-}
 #endif
-
-TEST(GetExeDirectoryCached, FillsOnceAndReturnsTheSameBuffer) {
-  char* first = GetExeDirectoryCached();
-  char expected[260];
-  GetExeDirectory(expected);
-  EXPECT_STREQ(first, expected);
-  ASSERT_NE(first[0], '\0');
-  EXPECT_EQ(first[std::strlen(first) - 1], platform::kPathSeparator);
-
-  // A later call hands back the buffer as it is, without asking the platform again: a mark
-  // left in it survives.
-  std::string saved = first;
-  std::strcpy(first, "marked");
-  char* second = GetExeDirectoryCached();
-  EXPECT_EQ(second, first);
-  EXPECT_STREQ(second, "marked");
-  std::strcpy(first, saved.c_str());
 }

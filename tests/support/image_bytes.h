@@ -1,54 +1,98 @@
-// Builds tiled image files byte by byte for the image suites, independent of the library's
-// image writer, and small helpers to look at decoded frames.
+// Tiled image files and packages built byte by byte for the image suites, and what loads give.
 #pragma once
 
-#include <cstdint>
-#include <functional>
-#include <string>
-#include <vector>
+#include <algorithm>
 
-#include "KorvoLoader.h"
-#include "stream/res_stream.h"
-#include "support/test_files.h"
+#include "image/img_loader.h"
+#include "manager/package_manager.h"
+#include "stream/disk_stream.h"
+#include "stream/mem_stream.h"
+#include "support/archive_bytes.h"
 
-// The 36-byte file header: "KWF" 0x1A "IANI", the two reserved words, then the five values.
-Bytes ImageHeader(int32_t tileWidth, int32_t tileHeight, int32_t imageWidth, int32_t imageHeight,
-                  int32_t frameCount, uint32_t reserved1 = 0, uint32_t reserved2 = 0);
+// The 36-byte file header: "KWF" 0x1A "IANI", two zero reserved words, then the five values.
+inline Bytes ImageHeader(int32_t tileWidth, int32_t tileHeight, int32_t imageWidth,
+                         int32_t imageHeight, int32_t frameCount) {
+  Bytes out = {'K', 'W', 'F', 0x1A, 'I', 'A', 'N', 'I', 0, 0, 0, 0, 0, 0, 0, 0};
+  for (int32_t v : {tileWidth, tileHeight, imageWidth, imageHeight, frameCount}) PutU32(out, v);
+  return out;
+}
 
-// Appends a tile record: the 16-byte tile header, then data as given.
-void PutTile(Bytes& out, int32_t width, int32_t height, int32_t pitch, int32_t format,
-             const Bytes& data);
+struct TileRecord {
+  int32_t width, height, pitch, format;
+  Bytes data;
+};
+inline void PutTile(Bytes& out, const TileRecord& tile) {
+  for (int32_t v : {tile.width, tile.height, tile.pitch, tile.format}) PutU32(out, v);
+  PutBytes(out, tile.data);
+}
 
-// Format 1 pixel data: the values as little-endian 16-bit words.
-Bytes Format16Data(const std::vector<uint16_t>& values);
+// Gapless tiles of pitch 4 * tileWidth; pixel(frame, x, y) kept whole (format 3) or its low half.
+inline Bytes GridImage(int32_t format, int32_t tileWidth, int32_t tileHeight, int32_t imageWidth,
+                       int32_t imageHeight, int32_t frameCount,
+                       uint32_t (*pixel)(int frame, int x, int y)) {
+  Bytes out = ImageHeader(tileWidth, tileHeight, imageWidth, imageHeight, frameCount);
+  for (int32_t f = 0; f < frameCount; ++f)
+    for (int32_t ty = 0; ty < imageHeight / tileHeight; ++ty)
+      for (int32_t tx = 0; tx < imageWidth / tileWidth; ++tx) {
+        TileRecord tile{tileWidth, tileHeight, 4 * tileWidth, format, {}};
+        for (int32_t y = ty * tileHeight; y < (ty + 1) * tileHeight; ++y)
+          for (int32_t x = tx * tileWidth; x < (tx + 1) * tileWidth; ++x)
+            format == 1 ? PutU16(tile.data, pixel(f, x, y)) : PutU32(tile.data, pixel(f, x, y));
+        PutTile(out, tile);
+      }
+  return out;
+}
 
-// A gapless image whose every tile is tileWidth x tileHeight with pitch 4 * tileWidth (the frame
-// size must be a multiple of the tile size). pixel(frame, x, y) gives each pixel: its 32-bit
-// value stored little-endian (format 3) or its low 16 bits (format 1).
-using PixelFunction = std::function<uint32_t(int32_t frame, int32_t x, int32_t y)>;
-Bytes GridImage(int32_t format, int32_t tileWidth, int32_t tileHeight, int32_t imageWidth,
-                int32_t imageHeight, int32_t frameCount, const PixelFunction& pixel);
+// A package of the named files, each stored as zlib's compress gives it, written to path.
+inline std::string WritePackage(const std::string& path,
+                                const std::vector<std::pair<std::string, Bytes>>& files) {
+  std::vector<RawEntry> entries;
+  for (const auto& f : files)
+    entries.push_back({f.first, Compress(f.second), uint32_t(f.second.size())});
+  WriteFileBytes(path, BuildArchive(entries));
+  return path;
+}
 
-// The 32-bit value of a decoded pixel, read little-endian from the frame.
-uint32_t FramePixel(const ImgFrame* frame, uint32_t x, uint32_t y);
-// A decoded frame's pixel bytes (stride * height).
-Bytes FrameBytes(const ImgFrame* frame);
+// True when both pools hold all their streams and every one is free.
+inline bool StreamPoolsFree(const CPackageManager& manager) {
+  size_t free = 0;
+  for (const CDiskStream* s : manager.diskPool) free += s != nullptr && s->IsFree();
+  for (const CMemStream* s : manager.memPool) free += s != nullptr && s->IsFree();
+  return free == 2 * kStreamPoolSize;
+}
 
-// A package of one or more entries, each stored as zlib's compress gives it.
-Bytes PackageOf(const std::vector<std::pair<std::string, Bytes>>& entries);
+inline Bytes FrameBytes(const ImgFrame* frame) {
+  const uint8_t* p = KORVO_FRAME_PIXELS(frame);
+  return Bytes(p, p + frame->stride * frame->height);
+}
+inline uint32_t FramePixel(const ImgFrame* frame, uint32_t x, uint32_t y) {
+  const uint8_t* p = KORVO_FRAME_PIXELS(frame) + size_t(y) * frame->stride + 4 * x;
+  return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+}
 
-// A read-only stream over bytes held in memory, for decoding without a manager.
-class BytesStream : public CResStream {
- public:
-  explicit BytesStream(Bytes data);
-  uint32_t Read(void* buffer, uint32_t count) override;
-  bool Write(const void*, uint32_t) override { return false; }
-  int32_t Seek(int32_t offset, int32_t origin) override;
-  bool Eof() override { return position_ >= data_.size(); }
-  // Number of Read calls so far.
-  uint32_t reads = 0;
-
- private:
-  Bytes data_;
-  size_t position_ = 0;
+// A caller's three variables, preset to marks that a load must not touch before it accepts the
+// header; what a successful load hands over is freed at the end.
+inline uint32_t gValues[1];
+inline ImgFrame* gFrames[1];
+struct Loaded {
+  ~Loaded() { ok ? FreeImageFrames(count, count > 1 ? values : nullptr, frames) : void(); }
+  bool From(CPackageManager& manager, const std::string& name) {
+    return ok = LoadImageFrames(manager, name.c_str(), &count, &values, &frames);
+  }
+  bool Decode(const Bytes& file) {  // through a memory stream, without a manager
+    CMemStream stream;
+    stream.Reserve(stream.size = uint32_t(file.size()));
+    std::copy(file.begin(), file.end(), stream.buffer);
+    stream.mode = ModeRead;
+    return ok = DecodeImageStream(stream, &count, &values, &frames);
+  }
+  bool Untouched() const { return !ok && count == 7 && values == gValues && frames == gFrames; }
+  // Failed once the header was accepted: count 0, frames null and values null if written.
+  bool ResetFor(uint32_t frameCount) const {
+    return !ok && !count && !frames && values == (frameCount > 1 ? nullptr : gValues);
+  }
+  bool ok = false;
+  uint32_t count = 7;
+  uint32_t* values = gValues;
+  ImgFrame** frames = gFrames;
 };
