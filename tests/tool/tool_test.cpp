@@ -1,0 +1,272 @@
+// The korvo binary run as a user runs it, on archives and images the tests make.
+#include <nlohmann/json.hpp>
+
+#include "tool/tool_runner.h"
+
+namespace {
+
+using Tool = ToolTest;
+
+TEST_F(Tool, HelpOnEverySubcommandAndUsageErrorsExitTwoWithTheCauseAndAHint) {
+  for (std::string name :
+       {"pack", "add", "del", "list", "extract", "cat", "verify", "img2png", "png2img"}) {
+    ToolResult help = Run({name, "--help"});
+    EXPECT_NE(help.out.find("\nUsage: korvo " + name + " "), std::string::npos) << name;
+    Expect({name, "-h"}, 0, help.out);
+  }
+  const std::string tile = "--tile: tile size must be WxH with sides 1 to 2048";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, "A subcommand is required"},
+      {{"frobnicate"}, "unknown subcommand 'frobnicate'"},
+      {{"list"}, "archive is required"},
+      {{"list", "a.pak", "b.pak"}, "The following argument was not expected: b.pak"},
+      {{"list", "--bogus", "a.pak"}, "The following argument was not expected: --bogus"},
+      {{"extract", "a.pak"}, "--output is required"},
+      {{"add", "a.pak", "file", ""}, "entry-name: entry name must not be empty"},
+      {{"add", "a.pak", "file", std::string(260, 'n')},
+       "entry-name: entry name is longer than 259 bytes"},
+      {{"png2img", "a.png", "-o", "a.img", "--format", "2"}, "--format: 2 not in {1,3}"},
+      {{"png2img", "a.png", "-o", "a.img", "--tile", "0x8"}, tile},
+      {{"png2img", "a.png", "-o", "a.img", "--tile", "8x2049"}, tile},
+  };
+  for (const auto& c : cases) {
+    bool sub = !c.first.empty() && c.first[0] != "frobnicate";
+    std::string korvo = sub ? "korvo " + c.first[0] : "korvo";
+    Expect(c.first, 2, "",
+           korvo + ": usage error: " + c.second + "\nRun '" + korvo + " --help' for usage.\n");
+  }
+}
+
+TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
+  Bytes game = BuildArchive(
+      {TextEntry("a.txt", "first"), TextEntry("b.txt", "second"), TextEntry("c.txt", "third")});
+  Bytes stray = game;
+  stray.back() = 0x7F;  // c.txt's packed size reaches past the data region
+  WriteFileText(dir / "text.txt", "not an archive at all");
+  MakeDirectories(dir / "folder");
+  WritePng("a.png", RandomPicture(20, 12, 5));
+  WritePng("small.png", RandomPicture(4, 4, 6));
+  ASSERT_EQ(Run({"png2img", "-q", "a.png", "-o", "a.img"}).code, 0);
+  Bytes image = ReadFileBytes(dir / "a.img"), noFrames(image.begin(), image.begin() + 36);
+  noFrames[32] = 0;
+  const std::pair<std::string, Bytes> files[] = {
+      {"game.pak", game},
+      {"empty.pak", {}},
+      {"truncated.pak", Bytes(game.begin(), game.end() - 3)},
+      {"stray.pak", stray},
+      {"two.pak", BuildArchive({TextEntry("Data\\A.txt", "upper"), TextEntry("data/a.txt", "")})},
+      {"picture.png", ToBytes(std::string("\x89PNG\r\n\x1A\n", 8) + std::string(40, 'p'))},
+      {"cut.img", Bytes(image.begin(), image.begin() + 100)},
+      {"empty.img", noFrames}};
+  for (const auto& file : files) WriteFileBytes(dir / file.first, file.second);
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"list", "missing.pak"}, "missing.pak: no such file"},
+      {{"list", "empty.pak"}, "empty.pak: empty file, not a package archive"},
+      {{"cat", "folder", "x"}, "folder: is a directory"},
+      {{"verify", "text.txt"}, "text.txt: not a package archive: header tag is 544501614, not 100"},
+      {{"pack", "a.pak", "nodir"}, "nodir: no such directory"},
+      {{"add", "game.pak", "missing.txt", "x"}, "missing.txt: no such file"},
+      {{"add", "missing.pak", "text.txt", "x"}, "missing.pak: no such file"},
+      {{"add", "picture.png", "text.txt", "x"},
+       "picture.png: not a package archive: header tag is 1196314761, not 100"},
+      {{"del", "truncated.pak", "a.txt"},
+       "truncated.pak: damaged index: record 3 of 3 at offset 102 runs past the end of the file"},
+      {{"del", "stray.pak", "a.txt"},
+       "stray.pak: refusing to edit a damaged archive: entry 'c.txt': data at offset 43 "
+       "(2130706445 bytes) lies outside the data region 16..56"},
+      {{"del", "two.pak", "DATA/A.TXT"},
+       "two.pak: 'DATA/A.TXT' matches several entries ('Data\\A.txt', 'data/a.txt'); give the "
+       "exact name"},
+      {{"png2img", "a.png", "small.png", "-o", "x.img"},
+       "small.png: 4x4 differs from the first frame's 20x12; every frame must be the same size"},
+      {{"png2img", "text.txt", "-o", "x.img"}, "text.txt: not a readable PNG: end of stream"},
+      {{"img2png", "text.txt", "-o", "x.png"},
+       "text.txt: not a tiled image file (no KWF/IANI signature)"},
+      {{"img2png", "cut.img", "-o", "x.png"},
+       "cut.img: damaged tiled image: a header or tile record is invalid or the file is cut short"},
+      {{"img2png", "empty.img", "-o", "x.png"}, "empty.img: image has no frames; nothing written"},
+      {{"img2png", "a.img", "--package", "game.pak", "-o", "x.png"},
+       "game.pak: no entry named 'a.img'"},
+  };
+  for (const auto& c : cases) Expect(c.first, 1, "", "korvo: " + c.second + "\n");
+  for (const auto& file : files) EXPECT_EQ(ReadFileBytes(dir / file.first), file.second);
+  for (std::string made : {"missing.pak", "a.pak", "x.img", "x.png"})
+    EXPECT_FALSE(FileExists(dir / made));
+}
+
+TEST_F(Tool, PacksExtractsAndVerifiesATree) {
+  std::string longText;
+  for (int i = 0; i < 300; ++i) longText += "line " + std::to_string(i) + " of the long file\n";
+  MakeDirectories(dir / "assets/sub");
+  WriteFileText(dir / "assets/a.txt", "hello");
+  WriteFileText(dir / "assets/sub/b.txt", longText);
+  WriteFileText(dir / "assets/sub/empty.bin", "");
+  WriteFileText(dir / "game.pak", "an old file that packing replaces");
+  ToolResult packed = Run({"pack", "game.pak", "assets"});
+  EXPECT_EQ(packed.err, "");  // no progress bar without a terminal
+  EXPECT_EQ(packed.out.rfind("packed game.pak: 3 entries, ", 0), 0u) << packed.out;
+  Bytes expected =
+      BuildArchive({TextEntry("assets\\a.txt", "hello"), TextEntry("assets\\sub\\b.txt", longText),
+                    TextEntry("assets\\sub\\empty.bin", "")});
+  EXPECT_EQ(ReadFileBytes(dir / "game.pak"), expected);
+  Expect({"pack", "assets/sub/self.pak", "assets"}, 1, "",
+         "korvo: assets/sub/self.pak: lies inside the directory being packed; write it "
+         "elsewhere\n");
+  EXPECT_FALSE(FileExists(dir / "assets/sub/self.pak"));
+  Expect({"verify", "game.pak"}, 0, "game.pak: ok, 3 entries sound\n");
+  Expect({"extract", "game.pak", "-o", "out"}, 0, "extracted 3 of 3 entries (7.5 KiB) to out\n");
+  // Packing what was extracted, with -C, a trailing slash and -q, gives the same archive.
+  Expect({"pack", "-q", "-C", "out", "again.pak", "assets/"}, 0, "");
+  EXPECT_EQ(ReadFileBytes(dir / "again.pak"), expected);
+  Expect({"extract", "-q", "game.pak", "-o", "some", "ASSETS/SUB/B.TXT", "nothing"}, 1, "",
+         "korvo: game.pak: no entry named 'nothing'\n");
+  EXPECT_EQ(Shell("find some -type f").out, "some/assets/sub/b.txt\n");
+}
+
+TEST_F(Tool, ListsAndCatsEntries) {
+  std::string binary("\x00\x01\xFFzero\x00", 8);
+  WriteFileBytes(dir / "x.pak",
+                 BuildArchive({TextEntry("data\\a.txt", "hello"), TextEntry("Data/Empty.bin", ""),
+                               TextEntry("two\nlines", binary)}));
+  Expect({"list", "x.pak"}, 0,
+         "data\\a.txt               5          13  260.0%          16\n"
+         "Data/Empty.bin           0           8       -          29\n"
+         "two\\x0Alines             8          16  200.0%          37\n");
+  EXPECT_EQ(nlohmann::json::parse(Run({"list", "--json", "x.pak"}).out),
+            nlohmann::json::parse(R"({"archive": "x.pak", "entries": [
+    {"name": "data\\a.txt", "size": 5, "packedSize": 13, "ratio": 2.6, "offset": 16, "flags": 0},
+    {"name": "Data/Empty.bin", "size": 0, "packedSize": 8, "ratio": null, "offset": 29, "flags": 0},
+    {"name": "two\nlines", "size": 8, "packedSize": 16, "ratio": 2.0, "offset": 37, "flags": 0}]})"));
+  WriteFileBytes(dir / "none.pak", BuildArchive({}));
+  Expect({"verify", "-q", "none.pak"}, 0, "");
+  Expect({"cat", "x.pak", "two\nlines"}, 0, binary);
+  Expect({"cat", "x.pak", "DATA/A.TXT"}, 0, "hello");
+}
+
+TEST_F(Tool, ExtractWritesNothingOutsideTheOutputDirectory) {
+  MakeDirectories(dir / "elsewhere");
+  MakeDirectories(dir / "out");
+  WriteFileText(dir / "elsewhere/target.txt", "keep");
+  std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "out/link");
+  std::filesystem::create_symlink(dir / "elsewhere/target.txt", dir / "out/file.txt");
+  const std::pair<std::string, std::string> refused[] = {
+      {"../up.txt", "name has a '..' component"},
+      {dir / "absolute.txt", "absolute name"},
+      {"\\rooted.txt", "absolute name"},
+      {"a\\..\\..\\twice.txt", "name has a '..' component"},
+      {"C:\\drive.txt", "absolute name (drive prefix)"},
+      {"dir\\", "name ends in a separator (a directory, not a file)"},
+      {"link\\planted.txt", "refusing to pass through the symbolic link out/link"},
+      {"file.txt", "refusing to write through the symbolic link out/file.txt"},
+  };
+  std::vector<RawEntry> entries = {TextEntry("good\\.\\fine.txt", "fine")};
+  std::string err;
+  for (const auto& r : refused) {
+    entries.push_back(TextEntry(r.first, "bad"));
+    err += "korvo: evil.pak: entry '" + r.first + "': refused: " + r.second + "\n";
+  }
+  WriteFileBytes(dir / "evil.pak", BuildArchive(entries));
+  Expect({"extract", "evil.pak", "-o", "out"}, 1, "extracted 1 of 9 entries (4 B) to out\n", err);
+  EXPECT_EQ(Shell("find . -type f | LC_ALL=C sort").out,  // links left out
+            "./elsewhere/target.txt\n./evil.pak\n./out/good/fine.txt\n");
+  EXPECT_EQ(ReadText(dir / "elsewhere/target.txt"), "keep");
+}
+
+TEST_F(Tool, AddsReplacesAndDeletesEntries) {
+  WriteFileBytes(dir / "game.pak",
+                 BuildArchive({TextEntry("a.txt", "first"), TextEntry("b.txt", "second"),
+                               TextEntry("c.txt", "third")}));
+  WriteFileText(dir / "new.txt", "brand new content");
+  WriteFileText(dir / "b2.txt", "the second entry, replaced");
+  std::string longest(259, 'n');
+  Expect({"add", "game.pak", "new.txt", longest}, 0,
+         "added '" + longest + "' in game.pak: 17 bytes, 25 packed\n");
+  // b.txt's new data lies behind later entries', so deleting c.txt moves data out of index order.
+  Expect({"add", "game.pak", "b2.txt", "b.txt"}, 0,
+         "replaced 'b.txt' in game.pak: 26 bytes, 34 packed\n");
+  Expect({"del", "game.pak", "c.txt"}, 0, "deleted 'c.txt' from game.pak\n");
+  Expect({"del", "-q", "game.pak", "A.TXT"}, 0, "");
+  Expect({"verify", "game.pak"}, 0, "game.pak: ok, 2 entries sound\n");
+  Expect({"cat", "game.pak", "b.txt"}, 0, "the second entry, replaced");
+  Expect({"cat", "game.pak", longest}, 0, "brand new content");
+  WriteFileBytes(dir / "two.pak",
+                 BuildArchive({TextEntry("Data\\A.txt", "upper"), TextEntry("data/a.txt", "")}));
+  Expect({"del", "-q", "two.pak", "data/a.txt"}, 0, "");  // exact; the loose name is ambiguous
+  Expect({"cat", "two.pak", "DATA/A.TXT"}, 0, "upper");
+}
+
+TEST_F(Tool, VerifyNamesEachKindOfDamage) {
+  // a.txt's data takes 11 bytes from 16, b.txt's 12 from 27; the two 23-byte records of the
+  // index start at 39, and the file ends at 85 with b.txt's offset, size and packed size.
+  const Bytes sound = BuildArchive({TextEntry("a.txt", "abc"), TextEntry("b.txt", "defg")});
+  const std::string b = "bad entry 2 'b.txt': ",
+                    index = "damaged: 0 of 2 entries bad, 1 index problems";
+  const struct {
+    size_t at;  // the byte to flip bits of
+    uint8_t bits;
+    size_t length;  // of the damaged file
+    std::string out, err = "damaged: 1 of 2 entries bad, 0 index problems";
+  } cases[] = {
+      {38, 0xFF, 85, b + "zlib data is corrupt (incorrect data check)\n"},
+      {77, 1, 85, b + "inflates to 4 bytes, index records 5\n"},
+      {77, 7, 85, b + "inflates to more than its recorded size of 3 bytes\n"},
+      {78, 0x80, 85, b + "recorded size 32772 is impossible for 12 packed bytes\n"},
+      {81, 14, 85, b + "zlib data is cut short after 0 bytes\n"},
+      {64, 3, 85, "bad entry 2 'a.txt': same name as entry 1\n"},
+      {74, 0xFF, 85, b + "data at offset 65307 (12 bytes) lies outside the data region 16..39\n"},
+      {0, 0, 88, "bad index: 3 bytes after the end of the index\n", index},
+      {12, 47, 85, "bad index: header index size 1 differs from the 46 bytes of the index\n",
+       index},
+      {0, 0, 80, "", "damaged index: record 2 of 2 at offset 62 runs past the end of the file"},
+      {9, 0xFF, 85, "", "damaged header: index offset 65319 lies outside the file (85 bytes)"},
+      {7, 0x80, 85, "", "damaged header: entry count 2147483650 is out of range"},
+      {0, 0, 10, "", "not a package archive: 10 bytes, shorter than its header"},
+  };
+  for (const auto& c : cases) {
+    Bytes file = sound;
+    file[c.at] ^= c.bits;
+    file.resize(c.length);
+    WriteFileBytes(dir / "bad.pak", file);
+    Expect({"verify", "bad.pak"}, 1, c.out, "korvo: bad.pak: " + c.err + "\n");
+  }
+}
+
+TEST_F(Tool, ImageRoundTripsKeepFormat3ExactAndFormat1TopFourBits) {
+  Picture a = RandomPicture(20, 12, 1), b = RandomPicture(20, 12, 2), sheet{40, 12, {}};
+  for (size_t row = 0; row < 24; ++row) {  // a's row, then b's
+    const Bytes& frame = row % 2 ? b.rgba : a.rgba;
+    sheet.rgba.insert(sheet.rgba.end(), &frame[row / 2 * 80], &frame[row / 2 * 80 + 80]);
+  }
+  WritePng("a.png", a);
+  WritePng("b.png", b);
+  MakeDirectories(dir / "content/img");
+  for (uint32_t format : {3u, 1u}) {
+    std::string img = "content/img/anim.img", f = std::to_string(format);
+    Expect({"png2img", "-q", "a.png", "b.png", "-o", img, "--tile", "10x4", "--format", f}, 0, "");
+    // Signature, tile cell, frame size and count, format; a's first pixel, 8 or 4 bits a part.
+    Bytes file = ReadFileBytes(dir / img);
+    ASSERT_GE(file.size(), 56u);
+    EXPECT_EQ(std::string(file.begin(), file.begin() + 8), "KWF\x1AIANI");
+    EXPECT_EQ((std::vector<uint32_t>{GetU32(file, 16), GetU32(file, 20), GetU32(file, 24),
+                                     GetU32(file, 28), GetU32(file, 32), GetU32(file, 48)}),
+              (std::vector<uint32_t>{10, 4, 20, 12, 2, format}));
+    uint32_t bits = format == 3 ? 8 : 4, first = 0;
+    for (int c : {3, 0, 1, 2}) first = first << bits | a.rgba[c] >> (8 - bits);  // A, R, G, B
+    EXPECT_EQ(GetU32(file, 52) & (format == 3 ? ~0u : 0xFFFFu), first);
+    for (Picture* p : {&a, &b, &sheet}) {
+      for (uint8_t& byte : p->rgba) byte &= format == 1 ? 0xF0 : 0xFF;
+    }
+    Expect({"img2png", img, "-o", "out.png"}, 0,
+           "wrote out-0.png: frame 0 of 2, 20x12\nwrote out-1.png: frame 1 of 2, 20x12\n");
+    Expect({"img2png", img, "-o", "sheet.png", "--sheet"}, 0,
+           "wrote sheet.png: 2 frames side by side of 20x12\n");
+    // And read from a package, by the name in another case and slash direction.
+    ASSERT_EQ(Run({"pack", "-q", "-C", "content", "game.pak", "img"}).code, 0);
+    Expect({"img2png", "-q", "IMG/ANIM.IMG", "--package", "game.pak", "-o", "p.png", "--sheet"}, 0,
+           "");
+    EXPECT_TRUE(ReadPng("out-0.png") == a && ReadPng("out-1.png") == b) << format;
+    EXPECT_TRUE(ReadPng("sheet.png") == sheet && ReadPng("p.png") == sheet) << format;
+  }
+}
+
+}  // namespace
