@@ -43,52 +43,37 @@ std::string Text(int64_t v) {
   return std::to_string(v);
 }
 
-// Tile rows are placed by their own height: row i lands at i * height, so the rows must split
-// the frame height evenly. A requested cell that does not divide it is kept as the header's
-// cell (it fixes the number of tile rows) when that number of rows divides the height.
-bool LayoutRows(int64_t height, int32_t requested, AxisLayout& axis, std::string& error) {
-  if (height == 0) {
-    axis.cell = requested > 0 ? requested : static_cast<int32_t>(kPreferredTileSide);
-    return true;
-  }
-  int64_t cell = requested > 0 ? requested : DivisorNearPreferred(height, kImgMaxTileSide);
-  int64_t count = ImgCellsToCover(height, cell);
-  int64_t rows = height % count == 0 ? height / count : 0;
-  if (rows == 0 || rows > kImgMaxTileSide) {
-    error = "tile height " + Text(cell) + " cannot cover " + Text(height) +
-            " rows: tile rows are placed by their own height, so the number of tile rows must " +
-            "divide the image height into tiles of 1 to 2048 rows (or give tile height 0)";
-    return false;
-  }
-  axis.cell = static_cast<int32_t>(cell);
-  axis.count = count;
-  axis.step = rows;
-  axis.length = rows;
-  axis.lastLength = rows;
-  return true;
-}
+constexpr const char* kRowsReason =
+    "rows: tile rows are placed by their own height, so the number of tile rows must divide the "
+    "image height into tiles of 1 to 2048 rows (or give tile height 0)";
+constexpr const char* kColumnsReason =
+    "pixels in format 3: the number of tile columns must divide the row into equal tiles of at "
+    "most 2048 pixels (or give tile width 0)";
 
-// Format 3 columns are placed by pitch, the stored row length in bytes: column i lands at byte
-// i * pitch, so the columns must split the row's 4 * width bytes evenly.
-bool LayoutColumns32(int64_t width, int32_t requested, AxisLayout& axis, std::string& error) {
-  if (width == 0) {
+// Tiles that are placed by their own length must split the axis evenly: tile row i lands at
+// i * height, and a format 3 tile column at byte i * pitch, the stored row length. `unit` is the
+// size of one pixel along the axis: 1 row for the height, 4 bytes for a format 3 row. A
+// requested cell that does not divide the axis is kept as the header's cell (it fixes the
+// number of tiles) when that number of tiles divides the axis.
+bool LayoutEvenly(int64_t extent, int64_t unit, int32_t requested, const char* what,
+                  const char* reason, AxisLayout& axis, std::string& error) {
+  if (extent == 0) {
     axis.cell = requested > 0 ? requested : static_cast<int32_t>(kPreferredTileSide);
     return true;
   }
-  int64_t cell = requested > 0 ? requested : DivisorNearPreferred(width, kImgMaxTileSide);
-  int64_t count = ImgCellsToCover(width, cell);
-  int64_t pitch = (4 * width) % count == 0 ? 4 * width / count : 0;
-  if (pitch == 0 || (pitch + 3) / 4 > kImgMaxTileSide) {
-    error = "tile width " + Text(cell) + " cannot cover " + Text(width) +
-            " pixels in format 3: the number of tile columns must divide the row into equal " +
-            "tiles of at most 2048 pixels (or give tile width 0)";
+  int64_t cell = requested > 0 ? requested : DivisorNearPreferred(extent, kImgMaxTileSide);
+  int64_t count = ImgCellsToCover(extent, cell);
+  int64_t step = (unit * extent) % count == 0 ? unit * extent / count : 0;
+  if (step == 0 || (step + unit - 1) / unit > kImgMaxTileSide) {
+    error = std::string("tile ") + what + " " + Text(cell) + " cannot cover " + Text(extent) + " " +
+            reason;
     return false;
   }
   axis.cell = static_cast<int32_t>(cell);
   axis.count = count;
-  axis.step = pitch;
-  axis.length = pitch;
-  axis.lastLength = pitch;
+  axis.step = step;
+  axis.length = step;
+  axis.lastLength = step;
   return true;
 }
 
@@ -150,9 +135,11 @@ bool Encode(const std::vector<const uint8_t*>& frames, int32_t width, int32_t he
   }
 
   AxisLayout columns, rows;
-  if (!LayoutRows(height, options.tileHeight, rows, error)) return false;
-  if (options.format == kImgFormat32 ? !LayoutColumns32(width, options.tileWidth, columns, error)
-                                     : !LayoutColumns16(width, options.tileWidth, columns, error))
+  if (!LayoutEvenly(height, 1, options.tileHeight, "height", kRowsReason, rows, error))
+    return false;
+  if (options.format == kImgFormat32
+          ? !LayoutEvenly(width, 4, options.tileWidth, "width", kColumnsReason, columns, error)
+          : !LayoutColumns16(width, options.tileWidth, columns, error))
     return false;
 
   ImgFileHeader header{};
