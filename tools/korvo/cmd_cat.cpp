@@ -13,17 +13,16 @@ struct CatOptions {
   std::string name;
 };
 
-int RunCat(const CatOptions& options) {
+int RunCat(const CatOptions& options, const GlobalOptions&) {
   ArchiveFile archive;
-  std::string cause;
-  if (!archive.Open(options.archive, cause)) return Fail(options.archive, cause);
+  if (!OpenArchive(archive, options.archive)) return kExitFailure;
   int index = archive.Find(options.name);
-  if (index < 0) return Fail(options.archive, "no entry named '" + Printable(options.name) + "'");
+  if (index < 0) return Fail(options.archive, NoEntryNamed(options.name));
   const PackageEntry& entry = archive.Entries()[static_cast<size_t>(index)];
   std::vector<uint8_t> data;
-  if (!archive.ReadEntry(entry, data, cause)) {
-    return Fail(options.archive, "entry '" + Printable(entry.name) + "': " + cause);
-  }
+  std::string cause;
+  if (!archive.ReadEntry(entry, data, cause))
+    return Fail(EntrySubject(options.archive, entry.name), cause);
   if (!data.empty() && std::fwrite(data.data(), 1, data.size(), stdout) != data.size()) {
     return Fail("standard output", "cannot write: " + ErrnoText());
   }
@@ -33,15 +32,14 @@ int RunCat(const CatOptions& options) {
 
 }  // namespace
 
-Command AddCatCommand(CLI::App& parent, const GlobalOptions&) {
-  auto options = std::make_shared<CatOptions>();
-  CLI::App* app = parent.add_subcommand(
-      "cat",
-      "Write one entry's bytes to standard output. The name is matched exactly, else ignoring "
-      "ASCII case and slash direction as the library does.");
-  app->add_option("archive", options->archive, "Package archive")->required();
-  app->add_option("entry-name", options->name, "Entry to print")->required();
-  return Command{app, [options] { return RunCat(*options); }};
+Command AddCatCommand(CLI::App& parent, const GlobalOptions& global) {
+  Subcommand<CatOptions> cat(parent, "cat",
+                             "Write one entry's bytes to standard output. The name is matched "
+                             "exactly, else ignoring ASCII case and slash direction as the "
+                             "library does.");
+  cat.AddArchive();
+  cat.app->add_option("entry-name", cat.options->name, "Entry to print")->required();
+  return cat.Build(global, RunCat);
 }
 
 }  // namespace korvo

@@ -35,13 +35,35 @@ struct DelOptions {
   std::string name;
 };
 
-int RunAdd(const AddOptions& options, const GlobalOptions& global) {
+// The entry of exactly this name, or null.
+const PackageEntry* FindExact(const ArchiveFile& archive, const std::string& name) {
+  for (const PackageEntry& entry : archive.Entries()) {
+    if (entry.name == name) return &entry;
+  }
+  return nullptr;
+}
+
+// Checks the outcome of an edit of path: that the library made it (edited), and that the
+// archive reads back as a sound one into result. False after reporting what went wrong.
+bool ReopenAfterEdit(const std::string& path, bool edited, const std::string& edit,
+                     ArchiveFile& result) {
+  if (!edited) {
+    ReportError(path,
+                "cannot " + edit + ": the archive could not be edited (locked or unwritable)");
+    return false;
+  }
   std::string cause;
+  if (result.Open(path, cause)) return true;
+  ReportError(path, "archive is unreadable after the edit: " + cause);
+  return false;
+}
+
+int RunAdd(const AddOptions& options, const GlobalOptions& global) {
   bool replacing = false;
   {
     ArchiveFile archive;
-    if (!archive.Open(options.archive, cause)) return Fail(options.archive, cause);
-    for (const PackageEntry& entry : archive.Entries()) replacing |= entry.name == options.name;
+    if (!OpenArchive(archive, options.archive)) return kExitFailure;
+    replacing = FindExact(archive, options.name) != nullptr;
   }
   std::error_code ec;
   fs::file_status status = fs::status(options.file, ec);
@@ -55,19 +77,13 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
   std::fclose(probe);
 
   CPackageManager manager(nullptr, 0);
-  if (!AddPkgFile_Tool(options.archive.c_str(), options.file.c_str(), options.name.c_str(),
-                       &manager)) {
-    return Fail(options.archive, "cannot add '" + Printable(options.name) +
-                                     "': the archive could not be edited (locked or unwritable)");
-  }
   ArchiveFile result;
-  if (!result.Open(options.archive, cause)) {
-    return Fail(options.archive, "archive is unreadable after the edit: " + cause);
+  bool edited = AddPkgFile_Tool(options.archive.c_str(), options.file.c_str(), options.name.c_str(),
+                                &manager);
+  if (!ReopenAfterEdit(options.archive, edited, "add '" + Printable(options.name) + "'", result)) {
+    return kExitFailure;
   }
-  const PackageEntry* added = nullptr;
-  for (const PackageEntry& entry : result.Entries()) {
-    if (entry.name == options.name) added = &entry;
-  }
+  const PackageEntry* added = FindExact(result, options.name);
   if (added == nullptr || added->size != size) {
     return Fail(options.archive, "the edit did not store '" + Printable(options.name) + "'");
   }
@@ -80,25 +96,18 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
 }
 
 int RunDel(const DelOptions& options, const GlobalOptions& global) {
-  std::string cause;
   std::string stored;
   size_t countBefore = 0;
   {
     ArchiveFile archive;
-    if (!archive.Open(options.archive, cause)) return Fail(options.archive, cause);
+    if (!OpenArchive(archive, options.archive)) return kExitFailure;
     const std::vector<PackageEntry>& entries = archive.Entries();
     countBefore = entries.size();
-    int exact = -1;
-    for (size_t i = 0; i < entries.size() && exact < 0; ++i) {
-      if (entries[i].name == options.name) exact = static_cast<int>(i);
-    }
-    if (exact >= 0) {
-      stored = entries[static_cast<size_t>(exact)].name;
+    if (const PackageEntry* exact = FindExact(archive, options.name)) {
+      stored = exact->name;
     } else {
       std::vector<int> matches = archive.FindAll(options.name);
-      if (matches.empty()) {
-        return Fail(options.archive, "no entry named '" + Printable(options.name) + "'");
-      }
+      if (matches.empty()) return Fail(options.archive, NoEntryNamed(options.name));
       if (matches.size() > 1) {
         return Fail(options.archive,
                     "'" + Printable(options.name) + "' matches several entries ('" +
@@ -109,6 +118,7 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
       stored = entries[static_cast<size_t>(matches[0])].name;
     }
     // Deleting moves the data of the entries behind; their placement must be sound.
+    std::string cause;
     for (const PackageEntry& entry : entries) {
       if (!archive.CheckPlacement(entry, cause)) {
         return Fail(options.archive, "refusing to edit a damaged archive: entry '" +
@@ -118,18 +128,13 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
   }
 
   CPackageManager manager(nullptr, 0);
-  if (!DelPkgFile_Tool(options.archive.c_str(), stored.c_str(), &manager)) {
-    return Fail(options.archive, "cannot delete '" + Printable(stored) +
-                                     "': the archive could not be edited (locked or unwritable)");
-  }
   ArchiveFile result;
-  if (!result.Open(options.archive, cause)) {
-    return Fail(options.archive, "archive is unreadable after the edit: " + cause);
+  bool edited = DelPkgFile_Tool(options.archive.c_str(), stored.c_str(), &manager);
+  if (!ReopenAfterEdit(options.archive, edited, "delete '" + Printable(stored) + "'", result)) {
+    return kExitFailure;
   }
-  for (const PackageEntry& entry : result.Entries()) {
-    if (entry.name == stored) {
-      return Fail(options.archive, "the edit did not remove '" + Printable(stored) + "'");
-    }
+  if (FindExact(result, stored) != nullptr) {
+    return Fail(options.archive, "the edit did not remove '" + Printable(stored) + "'");
   }
   if (result.Entries().size() + 1 != countBefore) {
     return Fail(options.archive, "archive holds " + std::to_string(result.Entries().size()) +
@@ -145,28 +150,25 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
 }  // namespace
 
 Command AddAddCommand(CLI::App& parent, const GlobalOptions& global) {
-  auto options = std::make_shared<AddOptions>();
-  CLI::App* app = parent.add_subcommand(
-      "add",
-      "Compress a file into an existing archive under an entry name, replacing an entry of "
-      "exactly that name.");
-  app->add_option("archive", options->archive, "Existing package archive")->required();
-  app->add_option("file", options->file, "File to store")->required();
-  app->add_option("entry-name", options->name, "Name of the entry, used exactly as given")
+  Subcommand<AddOptions> add(parent, "add",
+                             "Compress a file into an existing archive under an entry name, "
+                             "replacing an entry of exactly that name.");
+  add.AddArchive("Existing package archive");
+  add.app->add_option("file", add.options->file, "File to store")->required();
+  add.app->add_option("entry-name", add.options->name, "Name of the entry, used exactly as given")
       ->required()
       ->check(CheckEntryName);
-  return Command{app, [options, &global] { return RunAdd(*options, global); }};
+  return add.Build(global, RunAdd);
 }
 
 Command AddDelCommand(CLI::App& parent, const GlobalOptions& global) {
-  auto options = std::make_shared<DelOptions>();
-  CLI::App* app = parent.add_subcommand(
-      "del",
-      "Delete one entry from an archive. The name is matched exactly, else ignoring ASCII "
-      "case and slash direction when that selects a single entry.");
-  app->add_option("archive", options->archive, "Existing package archive")->required();
-  app->add_option("entry-name", options->name, "Entry to delete")->required();
-  return Command{app, [options, &global] { return RunDel(*options, global); }};
+  Subcommand<DelOptions> del(parent, "del",
+                             "Delete one entry from an archive. The name is matched exactly, else "
+                             "ignoring ASCII case and slash direction when that selects a single "
+                             "entry.");
+  del.AddArchive("Existing package archive");
+  del.app->add_option("entry-name", del.options->name, "Entry to delete")->required();
+  return del.Build(global, RunDel);
 }
 
 }  // namespace korvo

@@ -20,8 +20,7 @@ struct ExtractOptions {
 
 int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
   ArchiveFile archive;
-  std::string cause;
-  if (!archive.Open(options.archive, cause)) return Fail(options.archive, cause);
+  if (!OpenArchive(archive, options.archive)) return kExitFailure;
   const std::vector<PackageEntry>& entries = archive.Entries();
 
   bool failed = false;
@@ -32,7 +31,7 @@ int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
     for (const std::string& name : options.names) {
       int index = archive.Find(name);
       if (index < 0) {
-        ReportError(options.archive, "no entry named '" + Printable(name) + "'");
+        ReportError(options.archive, NoEntryNamed(name));
         failed = true;
       } else {
         selected.push_back(static_cast<size_t>(index));
@@ -50,9 +49,10 @@ int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
   size_t written = 0;
   uint64_t bytes = 0;
   std::vector<uint8_t> data;
+  std::string cause;
   for (size_t index : selected) {
     const PackageEntry& entry = entries[index];
-    std::string subject = options.archive + ": entry '" + Printable(entry.name) + "'";
+    std::string subject = EntrySubject(options.archive, entry.name);
     std::string relative;
     if (!EntryOutputPath(entry.name, relative, cause)) {
       ReportError(subject, "refused: " + cause);
@@ -88,15 +88,15 @@ int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
 }  // namespace
 
 Command AddExtractCommand(CLI::App& parent, const GlobalOptions& global) {
-  auto options = std::make_shared<ExtractOptions>();
-  CLI::App* app = parent.add_subcommand(
-      "extract",
+  Subcommand<ExtractOptions> extract(
+      parent, "extract",
       "Extract every entry, or the named ones, to <outdir>/<name with '\\' as '/'>. Names that "
       "are absolute or have a '..' component are refused; nothing is written outside <outdir>.");
-  app->add_option("archive", options->archive, "Package archive")->required();
-  app->add_option("-o,--output", options->outdir, "Output directory")->required();
-  app->add_option("entry-name", options->names, "Entries to extract (default: all)");
-  return Command{app, [options, &global] { return RunExtract(*options, global); }};
+  extract.AddArchive();
+  extract.app->add_option("-o,--output", extract.options->outdir, "Output directory")->required();
+  extract.app->add_option("entry-name", extract.options->names,
+                          "Entries to extract (default: all)");
+  return extract.Build(global, RunExtract);
 }
 
 }  // namespace korvo

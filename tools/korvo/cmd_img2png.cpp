@@ -70,15 +70,14 @@ int RunImg2Png(const Img2PngOptions& options, const GlobalOptions& global) {
   std::string subject = options.image;
   std::string firstBytes;
   if (!options.package.empty()) {
-    subject = options.package + ": entry '" + Printable(options.image) + "'";
+    subject = EntrySubject(options.package, options.image);
     ArchiveFile archive;
-    if (!archive.Open(options.package, cause)) return Fail(options.package, cause);
-    if (archive.FindAll(options.image).empty()) {
-      return Fail(options.package, "no entry named '" + Printable(options.image) + "'");
-    }
+    if (!OpenArchive(archive, options.package)) return kExitFailure;
+    // The entry the manager will load: the last of those that match.
+    std::vector<int> matches = archive.FindAll(options.image);
+    if (matches.empty()) return Fail(options.package, NoEntryNamed(options.image));
     std::vector<uint8_t> data;
-    int index = archive.FindAll(options.image).back();
-    if (archive.ReadEntry(archive.Entries()[static_cast<size_t>(index)], data, cause)) {
+    if (archive.ReadEntry(archive.Entries()[static_cast<size_t>(matches.back())], data, cause)) {
       firstBytes.assign(data.begin(), data.begin() + std::min<size_t>(data.size(), 8));
     }
   } else {
@@ -149,17 +148,18 @@ int RunImg2Png(const Img2PngOptions& options, const GlobalOptions& global) {
 }  // namespace
 
 Command AddImg2PngCommand(CLI::App& parent, const GlobalOptions& global) {
-  auto options = std::make_shared<Img2PngOptions>();
-  CLI::App* app = parent.add_subcommand(
-      "img2png",
+  Subcommand<Img2PngOptions> img2png(
+      parent, "img2png",
       "Decode a tiled image (a disk file, or an entry with --package) through the library's "
       "loader and write it as PNG: one file per frame (out-0.png, out-1.png, ... when there "
       "are several), or all frames side by side with --sheet.");
-  app->add_option("image", options->image, "Image file, or entry name with --package")->required();
-  app->add_option("-o,--output", options->output, "PNG file to write")->required();
-  app->add_option("--package", options->package, "Read the image from this archive");
-  app->add_flag("--sheet", options->sheet, "All frames side by side in one PNG");
-  return Command{app, [options, &global] { return RunImg2Png(*options, global); }};
+  Img2PngOptions& options = *img2png.options;
+  img2png.app->add_option("image", options.image, "Image file, or entry name with --package")
+      ->required();
+  img2png.app->add_option("-o,--output", options.output, "PNG file to write")->required();
+  img2png.app->add_option("--package", options.package, "Read the image from this archive");
+  img2png.app->add_flag("--sheet", options.sheet, "All frames side by side in one PNG");
+  return img2png.Build(global, RunImg2Png);
 }
 
 }  // namespace korvo

@@ -15,10 +15,9 @@ struct ListOptions {
   bool json = false;
 };
 
-int RunList(const ListOptions& options) {
+int RunList(const ListOptions& options, const GlobalOptions&) {
   ArchiveFile archive;
-  std::string cause;
-  if (!archive.Open(options.archive, cause)) return Fail(options.archive, cause);
+  if (!OpenArchive(archive, options.archive)) return kExitFailure;
   const std::vector<PackageEntry>& entries = archive.Entries();
 
   if (options.json) {
@@ -64,14 +63,13 @@ int RunList(const ListOptions& options) {
 
 }  // namespace
 
-Command AddListCommand(CLI::App& parent, const GlobalOptions&) {
-  auto options = std::make_shared<ListOptions>();
-  CLI::App* app = parent.add_subcommand(
-      "list",
+Command AddListCommand(CLI::App& parent, const GlobalOptions& global) {
+  Subcommand<ListOptions> list(
+      parent, "list",
       "List the entries of an archive: name, size, packed size, ratio (packed/size), offset.");
-  app->add_option("archive", options->archive, "Package archive")->required();
-  app->add_flag("--json", options->json, "Print a JSON document for scripts");
-  return Command{app, [options] { return RunList(*options); }};
+  list.AddArchive();
+  list.app->add_flag("--json", list.options->json, "Print a JSON document for scripts");
+  return list.Build(global, RunList);
 }
 
 }  // namespace korvo

@@ -168,16 +168,15 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
 }  // namespace
 
 Command AddPackCommand(CLI::App& parent, const GlobalOptions& global) {
-  auto options = std::make_shared<PackOptions>();
-  CLI::App* app = parent.add_subcommand(
-      "pack",
+  Subcommand<PackOptions> pack(
+      parent, "pack",
       "Pack every file under <dir> into a new archive (replacing it). Each entry is named by "
       "its path: <dir> as given, then each level joined with a backslash.");
-  app->add_option("archive", options->archive, "Archive to create")->required();
-  app->add_option("dir", options->dir, "Directory to pack")->required();
-  app->add_option("-C,--directory", options->changeTo,
-                  "Change to this directory first, so that entry names start at <dir>");
-  return Command{app, [options, &global] { return RunPack(*options, global); }};
+  pack.AddArchive("Archive to create");
+  pack.app->add_option("dir", pack.options->dir, "Directory to pack")->required();
+  pack.app->add_option("-C,--directory", pack.options->changeTo,
+                       "Change to this directory first, so that entry names start at <dir>");
+  return pack.Build(global, RunPack);
 }
 
 }  // namespace korvo

@@ -73,25 +73,26 @@ int RunPng2Img(const Png2ImgOptions& options, const GlobalOptions& global) {
 }  // namespace
 
 Command AddPng2ImgCommand(CLI::App& parent, const GlobalOptions& global) {
-  auto options = std::make_shared<Png2ImgOptions>();
-  CLI::App* app = parent.add_subcommand(
-      "png2img",
+  Subcommand<Png2ImgOptions> png2img(
+      parent, "png2img",
       "Build a tiled image file from one PNG per frame (all the same size). Format 3 keeps "
       "pixels exactly; format 1 keeps the top four bits of each component.");
-  app->add_option("frame.png", options->inputs, "One PNG per frame, in frame order")
+  Png2ImgOptions& options = *png2img.options;
+  CLI::App* app = png2img.app;
+  app->add_option("frame.png", options.inputs, "One PNG per frame, in frame order")
       ->required()
       ->expected(1, -1);
-  app->add_option("-o,--output", options->output, "Image file to write")->required();
-  app->add_option("--tile", options->tile, "Tile size WxH, each 1 to 2048 (default: chosen)")
+  app->add_option("-o,--output", options.output, "Image file to write")->required();
+  app->add_option("--tile", options.tile, "Tile size WxH, each 1 to 2048 (default: chosen)")
       ->check([](const std::string& text) {
         int32_t w = 0;
         int32_t h = 0;
         return ParseTile(text, w, h) ? std::string()
                                      : std::string("tile size must be WxH with sides 1 to 2048");
       });
-  app->add_option("--format", options->format, "Pixel format: 1 (16-bit) or 3 (32-bit)")
+  app->add_option("--format", options.format, "Pixel format: 1 (16-bit) or 3 (32-bit)")
       ->check(CLI::IsMember({1, 3}));
-  return Command{app, [options, &global] { return RunPng2Img(*options, global); }};
+  return png2img.Build(global, RunPng2Img);
 }
 
 }  // namespace korvo

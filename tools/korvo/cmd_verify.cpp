@@ -16,8 +16,7 @@ struct VerifyOptions {
 
 int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
   ArchiveFile archive;
-  std::string cause;
-  if (!archive.Open(options.archive, cause)) return Fail(options.archive, cause);
+  if (!OpenArchive(archive, options.archive)) return kExitFailure;
 
   size_t problems = 0;
   for (const std::string& warning : archive.Warnings()) {
@@ -35,6 +34,7 @@ int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
     if (!inserted.second) {
       faults.push_back("same name as entry " + std::to_string(inserted.first->second + 1));
     }
+    std::string cause;
     if (!archive.CheckEntry(entry, cause)) faults.push_back(cause);
     if (faults.empty()) continue;
     ++badEntries;
@@ -57,13 +57,12 @@ int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
 }  // namespace
 
 Command AddVerifyCommand(CLI::App& parent, const GlobalOptions& global) {
-  auto options = std::make_shared<VerifyOptions>();
-  CLI::App* app = parent.add_subcommand(
-      "verify",
+  Subcommand<VerifyOptions> verify(
+      parent, "verify",
       "Check the header and index against the file and inflate every entry against its "
       "recorded size; list each bad entry. Exit 0 only when the archive is sound.");
-  app->add_option("archive", options->archive, "Package archive")->required();
-  return Command{app, [options, &global] { return RunVerify(*options, global); }};
+  verify.AddArchive();
+  return verify.Build(global, RunVerify);
 }
 
 }  // namespace korvo

@@ -4,9 +4,12 @@
 #include <CLI/CLI.hpp>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace korvo {
+
+class ArchiveFile;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
@@ -34,11 +37,37 @@ Command AddVerifyCommand(CLI::App& parent, const GlobalOptions& global);
 Command AddImg2PngCommand(CLI::App& parent, const GlobalOptions& global);
 Command AddPng2ImgCommand(CLI::App& parent, const GlobalOptions& global);
 
+// A subcommand under construction: its parser and the options it fills, which the action reads
+// once parsing is done.
+template <typename Options>
+struct Subcommand {
+  Subcommand(CLI::App& parent, const char* name, const char* description)
+      : app(parent.add_subcommand(name, description)) {}
+  // The positional archive argument that most subcommands start with.
+  void AddArchive(const char* help = "Package archive") {
+    app->add_option("archive", options->archive, help)->required();
+  }
+  // The finished command: run(options, global) after a successful parse.
+  Command Build(const GlobalOptions& global, int (*run)(const Options&, const GlobalOptions&)) {
+    return Command{app, [options = options, &global, run] { return run(*options, global); }};
+  }
+
+  CLI::App* app;
+  std::shared_ptr<Options> options = std::make_shared<Options>();
+};
+
 // Prints the one failure line "korvo: <subject>: <cause>" on standard error. subject is
 // usually a file name.
 void ReportError(const std::string& subject, const std::string& cause);
 // ReportError, then kExitFailure.
 int Fail(const std::string& subject, const std::string& cause);
+
+// Opens path as a package archive. False after reporting why it cannot be used.
+bool OpenArchive(ArchiveFile& archive, const std::string& path);
+// The cause for a name that selects no entry: "no entry named '<name>'".
+std::string NoEntryNamed(const std::string& name);
+// The subject of a message about one entry: "<archive>: entry '<name>'".
+std::string EntrySubject(const std::string& archive, const std::string& name);
 
 // A name for messages and listings: bytes outside printable ASCII become \xNN, so a name
 // never breaks a line or the terminal.

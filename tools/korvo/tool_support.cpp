@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "archive_file.h"
 #include "tool.h"
 
 namespace korvo {
@@ -17,6 +18,21 @@ void ReportError(const std::string& subject, const std::string& cause) {
 int Fail(const std::string& subject, const std::string& cause) {
   ReportError(subject, cause);
   return kExitFailure;
+}
+
+bool OpenArchive(ArchiveFile& archive, const std::string& path) {
+  std::string cause;
+  if (archive.Open(path, cause)) return true;
+  ReportError(path, cause);
+  return false;
+}
+
+std::string NoEntryNamed(const std::string& name) {
+  return "no entry named '" + Printable(name) + "'";
+}
+
+std::string EntrySubject(const std::string& archive, const std::string& name) {
+  return archive + ": entry '" + Printable(name) + "'";
 }
 
 std::string Printable(const std::string& text) {
@@ -68,16 +84,20 @@ struct FileCloser {
   }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens path in mode; null, with the cause "<failure>: <system message>", when it cannot.
+FilePtr OpenFile(const std::string& path, const char* mode, const char* failure,
+                 std::string& cause) {
+  errno = 0;
+  FilePtr file(std::fopen(path.c_str(), mode));
+  if (!file) cause = failure + (": " + ErrnoText());
+  return file;
+}
 }  // namespace
 
 bool WriteWholeFile(const std::string& path, const void* data, size_t size, std::string& cause) {
-  errno = 0;
-  std::FILE* raw = std::fopen(path.c_str(), "wb");
-  if (raw == nullptr) {
-    cause = "cannot create: " + ErrnoText();
-    return false;
-  }
-  FilePtr file(raw);
+  FilePtr file = OpenFile(path, "wb", "cannot create", cause);
+  if (!file) return false;
   if (size > 0 && std::fwrite(data, 1, size, file.get()) != size) {
     cause = "cannot write: " + ErrnoText();
     return false;
@@ -99,13 +119,8 @@ bool ReadWholeFile(const std::string& path, std::string& data, std::string& caus
     cause = "is a directory";
     return false;
   }
-  errno = 0;
-  std::FILE* raw = std::fopen(path.c_str(), "rb");
-  if (raw == nullptr) {
-    cause = "cannot open: " + ErrnoText();
-    return false;
-  }
-  FilePtr file(raw);
+  FilePtr file = OpenFile(path, "rb", "cannot open", cause);
+  if (!file) return false;
   data.clear();
   char buffer[65536];
   size_t n;
