@@ -9,11 +9,17 @@
 
 CPackageManager* g_packageManager = nullptr;
 
-CSingleton::CSingleton() { g_packageManager = static_cast<CPackageManager*>(this); }
+CSingleton::CSingleton() {
+  g_packageManager = static_cast<CPackageManager*>(this);
+}
 
-CSingleton::~CSingleton() { g_packageManager = nullptr; }
+CSingleton::~CSingleton() {
+  g_packageManager = nullptr;
+}
 
-DirNodeList::DirNodeList() { nodes.reserve(512); }
+DirNodeList::DirNodeList() {
+  nodes.reserve(512);
+}
 
 DirNodeList::~DirNodeList() = default;
 
@@ -25,25 +31,49 @@ void SetDirNodeName(DirNode& node, const char* text) {
   std::memcpy(node.name, text, length);
 }
 
-CPackageManager::CPackageManager() { LoadPackageList(nullptr, nullptr); }
+CPackageManager::CPackageManager() {
+  try {
+    LoadPackageList(nullptr, nullptr);
+  } catch (...) {
+    ReleaseOwned();  // the destructor does not run for a constructor that throws
+    throw;
+  }
+}
 
 CPackageManager::CPackageManager(const char* rootDirectory, const char* listFile) {
-  LoadPackageList(rootDirectory, listFile);
+  try {
+    LoadPackageList(rootDirectory, listFile);
+  } catch (...) {
+    ReleaseOwned();
+    throw;
+  }
 }
 
 CPackageManager::CPackageManager(const char* packagePath, int32_t /*unused*/) {
   if (packagePath == nullptr) return;
-  if (platform::PathExists(packagePath)) MountPackage(packagePath);
-  FillStreamPools();
+  try {
+    if (platform::PathExists(packagePath)) MountPackage(packagePath);
+    FillStreamPools();
+  } catch (...) {
+    ReleaseOwned();
+    throw;
+  }
 }
 
 CPackageManager::~CPackageManager() {
+  ReleaseOwned();
+}
+
+void CPackageManager::ReleaseOwned() {
   for (CDiskStream* stream : diskPool) delete stream;
+  diskPool.clear();
   for (CMemStream* stream : memPool) delete stream;
+  memPool.clear();
   for (PackageRecord& record : packages) {
     record.package->Close();
     delete record.package;
   }
+  packages.clear();
 }
 
 CPackageManager* GetPackageManager() {

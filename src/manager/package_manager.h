@@ -90,6 +90,9 @@ class CPackageManager : public CSingleton {
   // The package list set-up: root directory, list file, mounts, then the pools.
   void LoadPackageList(const char* rootDirectory, const char* listFile);
 
+  // Destroys the pooled streams, then closes and frees the mounted packages.
+  void ReleaseOwned();
+
   // Members, in this order.
   DirNodeList dirList;
   std::vector<PackageRecord> packages;
