@@ -44,6 +44,12 @@ struct EntryInfo {
   uint32_t packedSize = 0;
 };
 
+// The most bytes that a zlib block of packedSize bytes can inflate to: deflate expands at most a
+// little over 1032:1. A recorded size beyond this is a damaged record.
+inline uint64_t MaxInflatedSize(uint32_t packedSize) {
+  return static_cast<uint64_t>(packedSize) * 1032u + 64u;
+}
+
 // Encodes the header as its 16 file bytes, and decodes them.
 void EncodeHeader(const PackageHeader& header, uint8_t out[kPackageHeaderSize]);
 PackageHeader DecodeHeader(const uint8_t in[kPackageHeaderSize]);

@@ -5,10 +5,6 @@
 
 #include "archive/mapped_package.h"
 
-namespace {
-constexpr uint32_t kMaxInflateRatio = 1032;
-}  // namespace
-
 CMemStream::~CMemStream() {
   std::free(buffer);
   buffer = nullptr;
@@ -28,9 +24,9 @@ bool CMemStream::Reserve(uint32_t n) {
 bool CMemStream::OpenEntry(const EntryInfo& info, uint32_t openMode) {
   if (openMode == 0 || info.package == nullptr) return false;
   if (info.size > 0) {
-    // Deflate expands at most about 1032:1, so a larger recorded size is a damaged record;
-    // refusing it keeps one bad index entry from claiming gigabytes.
-    if (info.size / kMaxInflateRatio > info.packedSize) return false;
+    // Refusing a size the block cannot inflate to keeps one damaged record from claiming
+    // gigabytes.
+    if (info.size > MaxInflatedSize(info.packedSize)) return false;
     if (!Reserve(info.size)) return false;
     if (!info.package->Extract(buffer, info.size, info.offset, info.packedSize)) return false;
   }

@@ -39,10 +39,6 @@ std::string OpenFailureCause(const std::string& path) {
 
 }  // namespace
 
-uint64_t MaxInflatedSize(uint32_t packedSize) {
-  return static_cast<uint64_t>(packedSize) * 1032u + 64u;
-}
-
 ArchiveFile::~ArchiveFile() {
   Close();
 }

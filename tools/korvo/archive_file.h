@@ -12,10 +12,6 @@
 
 namespace korvo {
 
-// The largest number of bytes one byte of deflate data can inflate to is a little over 1032;
-// a recorded size beyond this bound cannot be the size of the packed block.
-uint64_t MaxInflatedSize(uint32_t packedSize);
-
 class ArchiveFile {
  public:
   ArchiveFile() = default;
