@@ -17,6 +17,8 @@
 #include "authoring/package.h"
 #include "authoring/package_builder.h"
 
+using namespace korvo;
+
 namespace fs = std::filesystem;
 
 namespace {

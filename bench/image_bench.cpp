@@ -17,14 +17,16 @@
 #include "manager/package_manager.h"
 #include "stream/res_stream.h"
 
+using namespace korvo;
+
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int32_t kWidth = 1024;
-constexpr int32_t kHeight = 1024;
-constexpr int32_t kFrames = 8;
-constexpr int64_t kPixels = int64_t{kWidth} * kHeight * kFrames;
+constexpr int32_t Width = 1024;
+constexpr int32_t Height = 1024;
+constexpr int32_t Frames = 8;
+constexpr int64_t Pixels = int64_t{Width} * Height * Frames;
 
 struct BenchData {
   fs::path dir;
@@ -62,11 +64,11 @@ class BytesStream : public CResStream {
 
 // Pixels with some structure, so that the package compresses as real art would.
 std::vector<uint8_t> MakeFrame(int32_t frame) {
-  std::vector<uint8_t> pixels(size_t{4} * kWidth * kHeight);
+  std::vector<uint8_t> pixels(size_t{4} * Width * Height);
   std::mt19937 random(static_cast<uint32_t>(frame));
-  for (int32_t y = 0; y < kHeight; ++y) {
-    for (int32_t x = 0; x < kWidth; ++x) {
-      uint8_t* p = &pixels[(size_t{4} * (static_cast<size_t>(y) * kWidth + x))];
+  for (int32_t y = 0; y < Height; ++y) {
+    for (int32_t x = 0; x < Width; ++x) {
+      uint8_t* p = &pixels[(size_t{4} * (static_cast<size_t>(y) * Width + x))];
       p[0] = static_cast<uint8_t>(x + frame * 9);
       p[1] = static_cast<uint8_t>(y * 3);
       p[2] = static_cast<uint8_t>((x ^ y) + (random() & 7));
@@ -120,7 +122,7 @@ std::vector<uint8_t> BuildPackage(
 bool SetUp(BenchData& data) {
   std::vector<std::vector<uint8_t>> frames;
   std::vector<const uint8_t*> pointers;
-  for (int32_t f = 0; f < kFrames; ++f) frames.push_back(MakeFrame(f));
+  for (int32_t f = 0; f < Frames; ++f) frames.push_back(MakeFrame(f));
   for (const auto& frame : frames) pointers.push_back(frame.data());
   for (int32_t format : {1, 3}) {
     ImgWriteOptions options;
@@ -128,7 +130,7 @@ bool SetUp(BenchData& data) {
     options.tileWidth = 64;
     options.tileHeight = 64;
     std::string error;
-    if (!EncodeImage(pointers, kWidth, kHeight, options, data.file[format], error)) {
+    if (!EncodeImage(pointers, Width, Height, options, data.file[format], error)) {
       std::fprintf(stderr, "encoding failed: %s\n", error.c_str());
       return false;
     }
@@ -149,7 +151,7 @@ bool SetUp(BenchData& data) {
 }
 
 void SetCounters(benchmark::State& state, size_t bytes) {
-  state.counters["Mpix/s"] = benchmark::Counter(static_cast<double>(kPixels) / 1e6,
+  state.counters["Mpix/s"] = benchmark::Counter(static_cast<double>(Pixels) / 1e6,
                                                 benchmark::Counter::kIsIterationInvariantRate);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
 }
@@ -194,10 +196,10 @@ void BM_DecodeFromMemory(benchmark::State& state) {
 void BM_Memcpy(benchmark::State& state) {
   const int format = static_cast<int>(state.range(0));
   const std::vector<uint8_t>& source = g_data->file[format];
-  const size_t frameBytes = source.size() / kFrames;
+  const size_t frameBytes = source.size() / Frames;
   for (auto _ : state) {
-    std::vector<void*> copies(kFrames);
-    for (int32_t f = 0; f < kFrames; ++f) {
+    std::vector<void*> copies(Frames);
+    for (int32_t f = 0; f < Frames; ++f) {
       copies[f] = ::operator new(frameBytes);
       std::memcpy(copies[f], source.data() + f * frameBytes, frameBytes);
     }

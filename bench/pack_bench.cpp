@@ -20,6 +20,8 @@
 
 #include "authoring/pack_tree.h"
 
+using namespace korvo;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -44,13 +46,13 @@ bool TakeOption(const char* arg, const char* name, long& value) {
 }
 
 void FillText(std::vector<char>& data, std::mt19937_64& random) {
-  static const char* const kWords[] = {"resource", "package", "archive", "entry", "index", "stream",
-                                       "frame",    "tile",    "texture", "sound", "level", "script",
-                                       "the",      "of",      "and",     "a",     "data",  "header",
-                                       "offset",   "size",    "name",    "node",  "root",  "mount"};
+  static const char* const Words[] = {"resource", "package", "archive", "entry", "index", "stream",
+                                      "frame",    "tile",    "texture", "sound", "level", "script",
+                                      "the",      "of",      "and",     "a",     "data",  "header",
+                                      "offset",   "size",    "name",    "node",  "root",  "mount"};
   size_t at = 0;
   while (at < data.size()) {
-    const char* word = kWords[random() % (sizeof(kWords) / sizeof(kWords[0]))];
+    const char* word = Words[random() % (sizeof(Words) / sizeof(Words[0]))];
     for (const char* p = word; *p != '\0' && at < data.size(); ++p) data[at++] = *p;
     if (at < data.size()) data[at++] = (random() % 12 == 0) ? '\n' : ' ';
   }

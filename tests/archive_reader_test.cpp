@@ -7,6 +7,8 @@
 
 #include "support/read_path.h"
 
+using namespace korvo;
+
 using Walk = std::vector<std::string>;
 
 // The empty package is its 16-byte header. One entry "a.txt" holding "abc" makes 50 bytes: the

@@ -4,6 +4,8 @@
 #include "authoring/entry_tools.h"
 #include "support/authoring_checks.h"
 
+using namespace korvo;
+
 namespace {
 
 bool Add(ExampleTree& ex, const std::string& name, const std::string& source = "") {

@@ -6,6 +6,8 @@
 #include "authoring/pack_tree.h"
 #include "support/authoring_checks.h"
 
+using namespace korvo;
+
 TEST(PackTree, TheExampleTreeGivesTwoEntriesAndFourNodesNamedByTheDirectoryText) {
   ExampleTree ex;
   EXPECT_EQ(ex.Nodes(), "*.*:-1 a.txt:0 sub:0 sub\\b.txt:2");

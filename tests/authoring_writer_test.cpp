@@ -6,9 +6,11 @@
 #include "manager/package_manager.h"
 #include "support/authoring_checks.h"
 
+using namespace korvo;
+
 namespace {
 
-const std::vector<RawEntry> kThree = {
+const std::vector<RawEntry> Three = {
     TextEntry("data\\one.txt", "first entry"),
     TextEntry("data\\two.txt", "the second entry, somewhat longer than the first"),
     TextEntry("data\\three.txt", "third")};
@@ -58,7 +60,7 @@ TEST(PackageBuilder, WritesTheExact16And84ByteArchivesAndOneRecordPerName) {
   TempDir dir;
   std::string path = dir / "x.pak";
   CPackageBuilder builder;
-  EXPECT_FALSE(Add(builder, kThree[0]) || builder.Finish() || builder.Create(nullptr) ||
+  EXPECT_FALSE(Add(builder, Three[0]) || builder.Finish() || builder.Create(nullptr) ||
                builder.Create((dir / "missing/x.pak").c_str()));
   EXPECT_FALSE(FileExists(dir / "missing"));
   WriteFileText(path, "an older file, replaced");
@@ -130,7 +132,7 @@ TEST(PackageEditor, OpenRefusesMissingAndDamagedArchivesAndLeavesThemAlone) {
   // The intact archive opens, and a second Open uses the open file again.
   WriteFileBytes(path, good);
   CPackage package;
-  EXPECT_FALSE(Add(package, kThree[0]) || package.DelFile("a") || package.Close());  // not open
+  EXPECT_FALSE(Add(package, Three[0]) || package.DelFile("a") || package.Close());  // not open
   EditorWatch watch(1);
   ASSERT_TRUE(package.Open(path.c_str()) && package.Open(path.c_str()));
   EXPECT_EQ(watch.attempts, 2);
@@ -143,8 +145,8 @@ TEST(PackageEditor, OpenRefusesMissingAndDamagedArchivesAndLeavesThemAlone) {
 TEST(PackageEditor, ReAddedDataMovesToTheEndAndDeleteFollowsTheData) {
   TempDir dir;
   std::string path = dir / "x.pak";
-  const RawEntry &one = kThree[0], &two = kThree[1], &three = kThree[2];
-  Build(path, kThree);
+  const RawEntry &one = Three[0], &two = Three[1], &three = Three[2];
+  Build(path, Three);
   RawEntry fresh = TextEntry("data\\two.txt", "replacement");
   Edit(path, [&](CPackage& package) { EXPECT_TRUE(Add(package, fresh)); });
   uint32_t s1 = Stored(one), s2 = Stored(two), end = 16 + s1 + s2 + Stored(three);
@@ -176,10 +178,10 @@ TEST(PackageEditor, DeleteLeavesTheArchiveOfTheRest) {
     std::vector<std::string> deleted;
   } cases[] = {
       {"only", {TextEntry("a.txt", "abc")}, {}, {"a.txt"}},
-      {"first", kThree, {kThree[1], kThree[2]}, {"data\\one.txt"}},
-      {"middle", kThree, {kThree[0], kThree[2]}, {"data\\two.txt"}},
-      {"last", kThree, {kThree[0], kThree[1]}, {"data\\three.txt"}},
-      {"missing: names compare whole and with case", kThree, kThree, {"data\\ONE.txt", "data"}},
+      {"first", Three, {Three[1], Three[2]}, {"data\\one.txt"}},
+      {"middle", Three, {Three[0], Three[2]}, {"data\\two.txt"}},
+      {"last", Three, {Three[0], Three[1]}, {"data\\three.txt"}},
+      {"missing: names compare whole and with case", Three, Three, {"data\\ONE.txt", "data"}},
       {"larger than the move buffer", big, {big[1], big[2]}, {"big0"}},
       {"names of 300 and 32767 bytes, rewritten whole", names, {names[1]}, {names[0].name}},
   };

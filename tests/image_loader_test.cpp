@@ -7,6 +7,8 @@
 
 #include "support/image_bytes.h"
 
+using namespace korvo;
+
 namespace {
 
 // Bytes written as pairs of hexadecimal digits; spaces are for reading.

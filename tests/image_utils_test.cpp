@@ -5,6 +5,8 @@
 
 #include <clocale>
 
+using namespace korvo;
+
 // What write(buffer) leaves in 8 bytes preset to '#', a terminator shown as '|'.
 template <typename Write>
 static std::string Written(Write write) {

@@ -4,6 +4,8 @@
 #include "image/img_writer.h"
 #include "support/image_bytes.h"
 
+using namespace korvo;
+
 TEST(ImageWriter, FilesAreGaplessAndDecodeToThePixelsGiven) {
   // Width, height, frames, tile width and height (0: the writer's choice), format (0: both).
   const std::array<int32_t, 6> cases[] = {

@@ -11,6 +11,8 @@
 #include "stream/mem_stream.h"
 #include "support/read_path.h"
 
+using namespace korvo;
+
 namespace {
 
 template <class Pool>

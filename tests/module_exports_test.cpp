@@ -7,6 +7,8 @@
 #include "KorvoLoader.h"
 #include "support/read_path.h"
 
+using namespace korvo;
+
 namespace {
 
 // Loads the built library for one test and unloads it afterwards. The library keeps its own

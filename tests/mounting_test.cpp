@@ -9,6 +9,8 @@
 #include "stream/res_stream.h"
 #include "support/read_path.h"
 
+using namespace korvo;
+
 TEST(NormalizeName, FoldsOnlyAsciiCapitalsAndForwardSlashesOfTheWholeName) {
   std::string high;
   for (int c = 0x80; c <= 0xFF; ++c) high.push_back(static_cast<char>(c));

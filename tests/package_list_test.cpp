@@ -8,6 +8,8 @@
 #include "image/image_utils.h"
 #include "support/image_bytes.h"
 
+using namespace korvo;
+
 using Paths = std::vector<std::string>;
 
 // A root holding a.pak, cc.pak, x.pak and sub/x.pak (but no b.pak).
@@ -27,7 +29,7 @@ class PackageList : public ::testing::Test {
     return paths;
   }
   TempDir dir;
-  const std::string sep = std::string(1, platform::kPathSeparator), root = dir.Path() + sep,
+  const std::string sep = std::string(1, platform::PathSeparator), root = dir.Path() + sep,
                     a = root + "a.pak", c = root + "cc.pak";
 };
 
@@ -66,9 +68,9 @@ TEST_F(PackageList, GivenRootsListNamesAndTheExecutablesDirectory) {
   // Without a root, the executable's directory, which is cached.
   CPackageManager manager(nullptr, "no-such-list.cfg");
   const std::string self = platform::ExecutablePath(), home = manager.rootDir;
-  char exeDirectory[platform::kMaxPath], *cached = GetExeDirectoryCached();
+  char exeDirectory[platform::MaxPath], *cached = GetExeDirectoryCached();
   GetExeDirectory(exeDirectory);
-  EXPECT_EQ(home, self.substr(0, self.find_last_of(platform::kPathSeparator) + 1));
+  EXPECT_EQ(home, self.substr(0, self.find_last_of(platform::PathSeparator) + 1));
   EXPECT_TRUE(home == exeDirectory && home == cached && StreamPoolsFree(manager));
   std::strcpy(cached, "marked");  // later calls do not ask the platform again
   EXPECT_TRUE(GetExeDirectoryCached() == cached && std::string(cached) == "marked");

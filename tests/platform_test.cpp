@@ -12,6 +12,8 @@
 
 #include "support/read_path.h"
 
+using namespace korvo;
+
 // Each mapping reads its own file, also when two paths end in the same file name. Readers
 // share a file; an editor excludes readers and other editors, and readers exclude it.
 TEST(PlatformMapping, MapsWholeFilesReadOnlyAndLocksThemAgainstEditing) {
@@ -36,7 +38,7 @@ TEST(PlatformMapping, MapsWholeFilesReadOnlyAndLocksThemAgainstEditing) {
   platform::UnmapFile(first);  // harmless
   platform::UnmapFile(second);
   int fd = platform::OpenForEdit(path.c_str());
-  ASSERT_NE(fd, platform::kNoFile);
+  ASSERT_NE(fd, platform::NoFile);
   EXPECT_FALSE(platform::MapFileReadOnly(path.c_str(), first) || Editable(path));
   platform::CloseFd(fd);
   EXPECT_TRUE(Editable(path));

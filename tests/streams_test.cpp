@@ -8,6 +8,8 @@
 #include "stream/mem_stream.h"
 #include "support/read_path.h"
 
+using namespace korvo;
+
 namespace {
 
 // "mode size position capacity" of a package-entry stream.

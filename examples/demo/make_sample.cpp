@@ -110,7 +110,7 @@ float Polygon(float x, float y, const std::vector<std::pair<float, float>>& p) {
   return inside ? -best : best;
 }
 
-constexpr float kPi = 3.14159265f;
+constexpr float Pi = 3.14159265f;
 
 // A 5x7 pixel font for the few capitals the sample writes.
 const char* Glyph(char c) {
@@ -157,7 +157,7 @@ void Text(Canvas& canvas, const std::string& text, int x0, int y0, int scale, Co
 
 Canvas Coin(int frame, int frames) {
   Canvas c(32, 32);
-  float angle = 2 * kPi * static_cast<float>(frame) / static_cast<float>(frames);
+  float angle = 2 * Pi * static_cast<float>(frame) / static_cast<float>(frames);
   float rx = std::max(1.5f, 13.0f * std::fabs(std::cos(angle)));
   Color rim{0.62f, 0.42f, 0.05f, 1}, face{1.0f, 0.82f, 0.2f, 1}, shine{1.0f, 0.97f, 0.7f, 1};
   c.Fill([&](float x, float y) { return Ellipse(x, y, 16, 16, rx + 1.5f, 14.5f); }, rim);
@@ -175,7 +175,7 @@ Canvas Coin(int frame, int frames) {
 Canvas Slime(int frame, int frames) {
   Canvas c(48, 48);
   float t = static_cast<float>(frame) / static_cast<float>(frames);
-  float hop = std::fabs(std::sin(kPi * t));  // 0 on the ground, 1 at the top
+  float hop = std::fabs(std::sin(Pi * t));  // 0 on the ground, 1 at the top
   float squash = 1.0f - 0.35f * (1.0f - hop) * (1.0f - hop);
   float ry = 13.0f * squash + 3.0f * hop, rx = 26.0f - ry;
   float cy = 44.0f - ry - 14.0f * hop;
@@ -199,7 +199,7 @@ Canvas Slime(int frame, int frames) {
 
 Canvas Flame(int frame, int frames) {
   Canvas c(32, 48);
-  float t = 2 * kPi * static_cast<float>(frame) / static_cast<float>(frames);
+  float t = 2 * Pi * static_cast<float>(frame) / static_cast<float>(frames);
   struct Layer {
     float scale;
     Color color;
@@ -277,7 +277,7 @@ Canvas Icon(int which) {
     case 1: {  // star
       std::vector<std::pair<float, float>> points;
       for (int k = 0; k < 10; ++k) {
-        float a = -kPi / 2 + static_cast<float>(k) * kPi / 5;
+        float a = -Pi / 2 + static_cast<float>(k) * Pi / 5;
         float r = k % 2 == 0 ? 11.0f : 4.6f;
         points.push_back({12 + r * std::cos(a), 12.5f + r * std::sin(a)});
       }

@@ -2,6 +2,8 @@
 
 #include "common/byte_order.h"
 
+namespace korvo {
+
 bool ReadIndexRecord(ViewCursor& cursor, PackageEntry& entry) {
   bool complete = true;
   uint8_t lengthBytes[2];
@@ -30,3 +32,5 @@ bool ReadIndexRecord(ViewCursor& cursor, PackageEntry& entry) {
   }
   return complete;
 }
+
+}  // namespace korvo

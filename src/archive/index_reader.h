@@ -4,6 +4,8 @@
 #include "archive/package_format.h"
 #include "archive/view_cursor.h"
 
+namespace korvo {
+
 // Reads one index record at the cursor into entry.
 //
 // Each part follows the cursor rule on its own: a u32 field that does not fit keeps the value
@@ -11,3 +13,5 @@
 // number, or a name that would run past the end, gives the record an empty name and leaves the
 // cursor after the length field. Returns true when the whole record lay within the block.
 bool ReadIndexRecord(ViewCursor& cursor, PackageEntry& entry);
+
+}  // namespace korvo

@@ -4,6 +4,8 @@
 
 #include "archive/index_reader.h"
 
+namespace korvo {
+
 bool CMappedPackage::Open(const char* path) {
   if (!platform::MapFileReadOnly(path, mapping)) return false;
   fileSize = mapping.size;
@@ -11,12 +13,14 @@ bool CMappedPackage::Open(const char* path) {
   cursor.limit = fileSize;
   cursor.position = 0;
   header = PackageHeader();  // a file too short for a header has no entries
-  uint8_t bytes[kPackageHeaderSize];
-  if (cursor.ReadBytes(bytes, kPackageHeaderSize)) header = DecodeHeader(bytes);
+  uint8_t bytes[PackageHeaderSize];
+  if (cursor.ReadBytes(bytes, PackageHeaderSize)) header = DecodeHeader(bytes);
   return true;
 }
 
-void CMappedPackage::Close() { platform::UnmapFile(mapping); }
+void CMappedPackage::Close() {
+  platform::UnmapFile(mapping);
+}
 
 bool CMappedPackage::FirstEntry(PackageEntry& entry) {
   if (header.entryCount == 0) return false;
@@ -40,7 +44,9 @@ bool CMappedPackage::Extract(void* destination, uint32_t destinationSize, uint32
   if (static_cast<uint64_t>(offset) + packedSize > fileSize) return false;
   if (!cursor.SeekTo(offset)) return false;
   uLongf produced = destinationSize;
-  int result = uncompress(static_cast<Bytef*>(destination), &produced, cursor.base + offset,
-                          packedSize);
+  int result =
+      uncompress(static_cast<Bytef*>(destination), &produced, cursor.base + offset, packedSize);
   return result == Z_OK && produced == destinationSize;
 }
+
+}  // namespace korvo

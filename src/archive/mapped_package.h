@@ -8,6 +8,8 @@
 #include "archive/view_cursor.h"
 #include "platform/platform.h"
 
+namespace korvo {
+
 class CMappedPackage {
  public:
   CMappedPackage() = default;
@@ -29,8 +31,7 @@ class CMappedPackage {
 
   // Inflates the packedSize bytes at offset into destination. True only when the block lies
   // wholly inside the file and inflates to exactly destinationSize bytes.
-  bool Extract(void* destination, uint32_t destinationSize, uint32_t offset,
-               uint32_t packedSize);
+  bool Extract(void* destination, uint32_t destinationSize, uint32_t offset, uint32_t packedSize);
 
   const PackageHeader& Header() const { return header; }
   uint32_t FileSize() const { return fileSize; }
@@ -44,3 +45,5 @@ class CMappedPackage {
   int32_t currentIndex = -1;
   uint32_t nextRecordOffset = 0;
 };
+
+}  // namespace korvo

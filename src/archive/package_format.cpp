@@ -2,14 +2,16 @@
 
 #include "common/byte_order.h"
 
-void EncodeHeader(const PackageHeader& header, uint8_t out[kPackageHeaderSize]) {
+namespace korvo {
+
+void EncodeHeader(const PackageHeader& header, uint8_t out[PackageHeaderSize]) {
   StoreLE32(out, header.tag);
   StoreLE32(out + 4, header.entryCount);
   StoreLE32(out + 8, header.indexOffset);
   StoreLE32(out + 12, header.indexSize);
 }
 
-PackageHeader DecodeHeader(const uint8_t in[kPackageHeaderSize]) {
+PackageHeader DecodeHeader(const uint8_t in[PackageHeaderSize]) {
   PackageHeader header;
   header.tag = LoadLE32(in);
   header.entryCount = LoadLE32(in + 4);
@@ -17,3 +19,5 @@ PackageHeader DecodeHeader(const uint8_t in[kPackageHeaderSize]) {
   header.indexSize = LoadLE32(in + 12);
   return header;
 }
+
+}  // namespace korvo

@@ -12,12 +12,14 @@
 #include <cstdint>
 #include <string>
 
+namespace korvo {
+
 class CMappedPackage;
 
-constexpr uint32_t kPackageTag = 100;
-constexpr uint32_t kPackageHeaderSize = 16;
+constexpr uint32_t PackageTag = 100;
+constexpr uint32_t PackageHeaderSize = 16;
 // Fixed part of an index record: the name length and the four u32 fields.
-constexpr uint32_t kIndexRecordFixedSize = 2 + 16;
+constexpr uint32_t IndexRecordFixedSize = 2 + 16;
 
 struct PackageHeader {
   uint32_t tag = 0;
@@ -51,9 +53,11 @@ inline uint64_t MaxInflatedSize(uint32_t packedSize) {
 }
 
 // Encodes the header as its 16 file bytes, and decodes them.
-void EncodeHeader(const PackageHeader& header, uint8_t out[kPackageHeaderSize]);
-PackageHeader DecodeHeader(const uint8_t in[kPackageHeaderSize]);
+void EncodeHeader(const PackageHeader& header, uint8_t out[PackageHeaderSize]);
+PackageHeader DecodeHeader(const uint8_t in[PackageHeaderSize]);
 // The number of index records a reader walks: entryCount read as a signed number.
 inline int32_t SignedEntryCount(const PackageHeader& header) {
   return static_cast<int32_t>(header.entryCount);
 }
+
+}  // namespace korvo

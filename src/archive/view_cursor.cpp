@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace korvo {
+
 bool ViewCursor::SeekTo(uint32_t p) {
   if (p > limit) return false;
   position = p;
@@ -20,3 +22,5 @@ bool ViewCursor::ReadBytes(void* destination, uint32_t n) {
   position += n;
   return true;
 }
+
+}  // namespace korvo

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace korvo {
+
 struct ViewCursor {
   const uint8_t* base = nullptr;
   uint32_t limit = 0;     // bytes that may be read
@@ -17,3 +19,5 @@ struct ViewCursor {
   // Copies n bytes and advances when they all lie within limit; otherwise copies nothing.
   bool ReadBytes(void* destination, uint32_t n);
 };
+
+}  // namespace korvo

@@ -8,6 +8,8 @@
 #include "manager/package_manager.h"
 #include "platform/platform.h"
 
+namespace korvo {
+
 namespace {
 
 // Adds a node for entryName. Its parent is the first node, from node 0 on, whose name lies
@@ -91,3 +93,5 @@ bool DelPkgFile_Tool(const char* packagePath, const char* entryName, CPackageMan
   bool closed = package.Close();
   return deleted && closed;
 }
+
+}  // namespace korvo

@@ -2,8 +2,12 @@
 // list in step.
 #pragma once
 
+namespace korvo {
+
 class CPackageManager;
 
 bool AddPkgFile_Tool(const char* packagePath, const char* sourcePath, const char* entryName,
                      CPackageManager* manager);
 bool DelPkgFile_Tool(const char* packagePath, const char* entryName, CPackageManager* manager);
+
+}  // namespace korvo

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <new>
 
+namespace korvo {
+
 namespace {
 
 // Reads length bytes from the start of file into a new buffer.
@@ -48,3 +50,5 @@ bool CompressFile(const char* path, CompressedFile& out) {
   out.size = length;
   return true;
 }
+
+}  // namespace korvo

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace korvo {
+
 struct CompressedFile {
   std::unique_ptr<uint8_t[]> packed;  // the zlib stream
   uint32_t packedSize = 0;
@@ -15,3 +17,5 @@ struct CompressedFile {
 // opened or read, is too large for an entry (its compressed bound must stay below 4 GiB), or
 // compression fails. An empty file gives the 8-byte stream of no input.
 bool CompressFile(const char* path, CompressedFile& out);
+
+}  // namespace korvo

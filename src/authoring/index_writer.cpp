@@ -4,6 +4,8 @@
 
 #include "common/byte_order.h"
 
+namespace korvo {
+
 namespace {
 
 size_t RecordsInUse(const std::vector<PackageEntry>& index, const PackageHeader& header) {
@@ -28,9 +30,9 @@ int32_t FindRecord(const std::vector<PackageEntry>& index, const PackageHeader& 
 
 bool CanAppendEntry(const PackageHeader& header, const char* name, const void* data,
                     uint32_t packedSize) {
-  if (name == nullptr || std::strlen(name) > kMaxEntryNameLength) return false;
+  if (name == nullptr || std::strlen(name) > MaxEntryNameLength) return false;
   if (data == nullptr && packedSize > 0) return false;
-  if (header.indexOffset < kPackageHeaderSize) return false;
+  if (header.indexOffset < PackageHeaderSize) return false;
   return static_cast<uint64_t>(header.indexOffset) + packedSize <= UINT32_MAX;
 }
 
@@ -58,7 +60,7 @@ void SerializeIndex(const std::vector<PackageEntry>& index, const PackageHeader&
                     std::vector<uint8_t>& out) {
   size_t count = RecordsInUse(index, header);
   size_t total = 0;
-  for (size_t i = 0; i < count; ++i) total += kIndexRecordFixedSize + index[i].name.size();
+  for (size_t i = 0; i < count; ++i) total += IndexRecordFixedSize + index[i].name.size();
   out.resize(total);
   uint8_t* p = out.data();
   for (size_t i = 0; i < count; ++i) {
@@ -78,3 +80,5 @@ void SerializeIndex(const std::vector<PackageEntry>& index, const PackageHeader&
 bool IndexFits(const PackageHeader& header, size_t indexLength) {
   return static_cast<uint64_t>(header.indexOffset) + indexLength <= UINT32_MAX;
 }
+
+}  // namespace korvo

@@ -11,9 +11,11 @@
 
 #include "archive/package_format.h"
 
+namespace korvo {
+
 // The longest entry name an index record can hold: its length is read back as a signed
 // 16-bit number.
-constexpr size_t kMaxEntryNameLength = 32767;
+constexpr size_t MaxEntryNameLength = 32767;
 
 // The first of the first header.entryCount records whose name equals name exactly (same
 // length, same bytes, letter case counts), or -1.
@@ -21,7 +23,7 @@ int32_t FindRecord(const std::vector<PackageEntry>& index, const PackageHeader& 
                    const char* name);
 
 // True when an entry of packedSize bytes named name may be appended: the name is at most
-// kMaxEntryNameLength bytes, data is present for a non-empty block, and the data region
+// MaxEntryNameLength bytes, data is present for a non-empty block, and the data region
 // still ends below 4 GiB afterwards.
 bool CanAppendEntry(const PackageHeader& header, const char* name, const void* data,
                     uint32_t packedSize);
@@ -39,3 +41,5 @@ void SerializeIndex(const std::vector<PackageEntry>& index, const PackageHeader&
 
 // True when an index of indexLength bytes written at header.indexOffset ends below 4 GiB.
 bool IndexFits(const PackageHeader& header, size_t indexLength);
+
+}  // namespace korvo

@@ -8,6 +8,8 @@
 #include "manager/package_manager.h"
 #include "platform/platform.h"
 
+namespace korvo {
+
 // Every level of a walk carries two texts: the filesystem path used to open the item (levels
 // joined with the native separator) and the entry or node name (levels joined with a
 // backslash, after the caller's directory text exactly as given).
@@ -20,7 +22,7 @@ struct Walk {
 };
 
 std::string JoinPath(const std::string& dir, const std::string& item) {
-  return dir + platform::kPathSeparator + item;
+  return dir + platform::PathSeparator + item;
 }
 
 std::string JoinName(const std::string& dir, const std::string& item) {
@@ -127,3 +129,5 @@ void CreatePkgTree_Tool(const char* packagePath, const char* dir, CPackageManage
   WalkItems(items, dir, dir, walk, 0);
   builder.Finish();
 }
+
+}  // namespace korvo

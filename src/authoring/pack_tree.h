@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace korvo {
+
 class CPackageBuilder;
 class CPackageManager;
 
@@ -24,3 +26,5 @@ void AddFileToPkg(const char* path, CPackageBuilder& builder, PackObserver* obse
 void AddDirToPkg(const char* dir, CPackageBuilder& builder, PackObserver* observer = nullptr);
 void AddDirToPkgTree(const char* dir, CPackageBuilder& builder, CPackageManager* manager,
                      int32_t parentIndex, PackObserver* observer = nullptr);
+
+}  // namespace korvo

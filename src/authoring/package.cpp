@@ -8,11 +8,13 @@
 #include "authoring/debug_messages.h"
 #include "authoring/index_writer.h"
 
+namespace korvo {
+
 namespace {
 
-constexpr const char* kOpenFailed = "CPackage::Open Failed!";
+constexpr const char* OpenFailed = "CPackage::Open Failed!";
 // DelFile moves the bytes behind a removed entry through a buffer of this size.
-constexpr uint32_t kMoveBufferSize = 1u << 20;
+constexpr uint32_t MoveBufferSize = 1u << 20;
 
 bool WriteAll(int fd, int64_t offset, const void* data, size_t length) {
   if (platform::SeekFd(fd, offset, 0) != offset) return false;
@@ -35,25 +37,25 @@ CPackage::~CPackage() {
 }
 
 void CPackage::CloseUnchanged() {
-  if (fd != platform::kNoFile) platform::CloseFd(fd);
-  fd = platform::kNoFile;
+  if (fd != platform::NoFile) platform::CloseFd(fd);
+  fd = platform::NoFile;
   indexBytes.clear();
   indexBytes.shrink_to_fit();
 }
 
 bool CPackage::Open(const char* path) {
   index.clear();
-  bool reuse = fd != platform::kNoFile && platform::FileLengthFd(fd) > 0;
+  bool reuse = fd != platform::NoFile && platform::FileLengthFd(fd) > 0;
   if (!reuse) {
     CloseUnchanged();
     fd = openFunction(path);
     // One more attempt with the same mode when the first fails.
-    if (fd == platform::kNoFile) fd = openFunction(path);
+    if (fd == platform::NoFile) fd = openFunction(path);
   }
-  if (fd == platform::kNoFile || !LoadIndex()) {
+  if (fd == platform::NoFile || !LoadIndex()) {
     CloseUnchanged();
     index.clear();
-    SendDebugMessage(kOpenFailed);
+    SendDebugMessage(OpenFailed);
     return false;
   }
   return true;
@@ -61,16 +63,16 @@ bool CPackage::Open(const char* path) {
 
 bool CPackage::LoadIndex() {
   int64_t length = platform::FileLengthFd(fd);
-  if (length < static_cast<int64_t>(kPackageHeaderSize) || length > UINT32_MAX) return false;
-  uint8_t bytes[kPackageHeaderSize];
+  if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX) return false;
+  uint8_t bytes[PackageHeaderSize];
   if (!ReadAll(fd, 0, bytes, sizeof(bytes))) return false;
   header = DecodeHeader(bytes);
 
   // The index runs from indexOffset to the end of the file; every record must lie in it.
-  if (header.indexOffset < kPackageHeaderSize || header.indexOffset > length) return false;
+  if (header.indexOffset < PackageHeaderSize || header.indexOffset > length) return false;
   int32_t count = SignedEntryCount(header);
   uint64_t indexLength = static_cast<uint64_t>(length) - header.indexOffset;
-  if (count < 0 || static_cast<uint64_t>(count) * kIndexRecordFixedSize > indexLength) {
+  if (count < 0 || static_cast<uint64_t>(count) * IndexRecordFixedSize > indexLength) {
     return false;
   }
   indexBytes.resize(static_cast<size_t>(indexLength));
@@ -82,7 +84,7 @@ bool CPackage::LoadIndex() {
   if (FirstEntry(entry)) {
     do {
       // Each entry's data must lie in the data region, or moving data would lose bytes.
-      if (entry.offset < kPackageHeaderSize ||
+      if (entry.offset < PackageHeaderSize ||
           static_cast<uint64_t>(entry.offset) + entry.packedSize > header.indexOffset) {
         return false;
       }
@@ -115,7 +117,7 @@ bool CPackage::NextEntry(PackageEntry& entry) {
 
 bool CPackage::AddFile(const char* name, const void* data, uint32_t size, uint32_t packedSize,
                        uint32_t flags) {
-  if (fd == platform::kNoFile || !CanAppendEntry(header, name, data, packedSize)) return false;
+  if (fd == platform::NoFile || !CanAppendEntry(header, name, data, packedSize)) return false;
   // The record changes only once its data is in the file, so a failed write leaves the index
   // as it was.
   if (!WriteAll(fd, header.indexOffset, data, packedSize)) return false;
@@ -124,7 +126,7 @@ bool CPackage::AddFile(const char* name, const void* data, uint32_t size, uint32
 }
 
 bool CPackage::MoveDown(uint64_t from, uint64_t to) {
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kMoveBufferSize]);
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[MoveBufferSize]);
   if (buffer == nullptr) return false;
   uint64_t readPosition = from;
   uint64_t writePosition = to;
@@ -133,7 +135,7 @@ bool CPackage::MoveDown(uint64_t from, uint64_t to) {
         static_cast<int64_t>(readPosition)) {
       return false;
     }
-    int64_t got = platform::ReadFd(fd, buffer.get(), kMoveBufferSize);
+    int64_t got = platform::ReadFd(fd, buffer.get(), MoveBufferSize);
     if (got < 0) return false;
     if (got == 0) return true;
     if (!WriteAll(fd, static_cast<int64_t>(writePosition), buffer.get(),
@@ -146,7 +148,7 @@ bool CPackage::MoveDown(uint64_t from, uint64_t to) {
 }
 
 bool CPackage::DelFile(const char* name) {
-  if (fd == platform::kNoFile) return false;
+  if (fd == platform::NoFile) return false;
   int32_t found = FindRecord(index, header, name);
   if (found < 0) return true;
   const uint32_t removedOffset = index[static_cast<size_t>(found)].offset;
@@ -181,7 +183,7 @@ bool CPackage::DelFile(const char* name) {
 }
 
 bool CPackage::Close() {
-  if (fd == platform::kNoFile) return false;
+  if (fd == platform::NoFile) return false;
   bool ok = true;
   if (header.entryCount > 0) {
     std::vector<uint8_t> records;
@@ -191,10 +193,12 @@ bool CPackage::Close() {
     if (ok) header.indexSize = static_cast<uint32_t>(records.size());
   }
   if (ok) {
-    uint8_t bytes[kPackageHeaderSize];
+    uint8_t bytes[PackageHeaderSize];
     EncodeHeader(header, bytes);
     ok = WriteAll(fd, 0, bytes, sizeof(bytes)) && platform::CommitFd(fd);
   }
   CloseUnchanged();
   return ok;
 }
+
+}  // namespace korvo

@@ -8,9 +8,11 @@
 #include "archive/package_format.h"
 #include "platform/platform.h"
 
+namespace korvo {
+
 class CPackage {
  public:
-  // Opens an existing file for reading and writing without creating it; kNoFile on failure.
+  // Opens an existing file for reading and writing without creating it; NoFile on failure.
   using OpenFunction = int (*)(const char* path);
 
   CPackage() = default;
@@ -39,7 +41,7 @@ class CPackage {
   // Closes the file without writing anything: what is on disk stays as it is.
   void CloseUnchanged();
 
-  int fd = platform::kNoFile;
+  int fd = platform::NoFile;
   std::vector<PackageEntry> index;
   PackageHeader header;
   int32_t currentIndex = -1;
@@ -55,3 +57,5 @@ class CPackage {
   std::vector<uint8_t> indexBytes;  // the index as Open read it
   uint32_t indexBytesOffset = 0;    // file offset of indexBytes[0]
 };
+
+}  // namespace korvo

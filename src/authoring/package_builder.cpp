@@ -5,6 +5,8 @@
 #include "authoring/index_writer.h"
 #include "platform/platform.h"
 
+namespace korvo {
+
 namespace {
 
 // One whole item written: the stream accepted all length bytes. An empty write is done.
@@ -63,11 +65,11 @@ bool CPackageBuilder::Create(const char* path) {
   FILE* created = std::fopen(path, "wb");
   if (created == nullptr) return false;
 
-  header.tag = kPackageTag;
+  header.tag = PackageTag;
   header.entryCount = 0;
-  header.indexOffset = kPackageHeaderSize;
+  header.indexOffset = PackageHeaderSize;
   header.indexSize = 0;
-  uint8_t bytes[kPackageHeaderSize];
+  uint8_t bytes[PackageHeaderSize];
   EncodeHeader(header, bytes);
   bool written = WriteWhole(created, bytes, sizeof(bytes));
   // Closing flushes the header: a failure there is a failed write too.
@@ -99,7 +101,7 @@ bool CPackageBuilder::Finish() {
     if (ok) header.indexSize = static_cast<uint32_t>(records.size());
   }
   if (ok) {
-    uint8_t bytes[kPackageHeaderSize];
+    uint8_t bytes[PackageHeaderSize];
     EncodeHeader(header, bytes);
     ok = WriteAt(0, bytes, sizeof(bytes));
   }
@@ -109,3 +111,5 @@ bool CPackageBuilder::Finish() {
   position = -1;
   return ok;
 }
+
+}  // namespace korvo

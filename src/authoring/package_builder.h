@@ -9,6 +9,8 @@
 
 #include "archive/package_format.h"
 
+namespace korvo {
+
 class CPackageBuilder {
  public:
   CPackageBuilder() = default;
@@ -33,3 +35,5 @@ class CPackageBuilder {
 
   int64_t position = -1;  // the stream's position when known, -1 after a failure
 };
+
+}  // namespace korvo

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace korvo {
+
 inline uint16_t LoadLE16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
@@ -23,3 +25,5 @@ inline void StoreLE32(uint8_t* p, uint32_t v) {
   p[2] = static_cast<uint8_t>(v >> 16);
   p[3] = static_cast<uint8_t>(v >> 24);
 }
+
+}  // namespace korvo

@@ -5,6 +5,8 @@
 #include "manager/package_list.h"
 #include "platform/platform.h"
 
+namespace korvo {
+
 void SniffImageType(char* destination, int32_t destinationSize, const void* data,
                     int32_t dataSize) {
   if (destination == nullptr || data == nullptr || destinationSize <= 0 || dataSize <= 2) return;
@@ -65,7 +67,7 @@ int32_t CharPrevOffset(const char* start, int32_t offset) {
 }
 
 char* GetExeDirectoryCached() {
-  static char directory[platform::kMaxPath];
+  static char directory[platform::MaxPath];
   static bool filled = false;
   if (!filled) {
     GetExeDirectory(directory);
@@ -73,3 +75,5 @@ char* GetExeDirectoryCached() {
   }
   return directory;
 }
+
+}  // namespace korvo

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace korvo {
+
 // Writes "gif", "bmp" or "jpg" for data starting with the bytes G I, B M or FF D8. Does nothing
 // unless destinationSize > 0, dataSize >= 3 and both pointers are non-null, and nothing for
 // other data. As a size-bounded print would: a size of 4 or more gets the three letters and a
@@ -36,3 +38,5 @@ int32_t CharPrevOffset(const char* start, int32_t offset);
 // the empty string), filled on the first call and returned unchanged on every later one. The
 // first call must not run on two threads at once.
 char* GetExeDirectoryCached();
+
+}  // namespace korvo

@@ -16,28 +16,30 @@
 
 #include "common/byte_order.h"
 
-constexpr uint32_t kImgFileHeaderSize = 36;
-constexpr uint32_t kImgTileHeaderSize = 16;
-constexpr uint8_t kImgMagic[8] = {'K', 'W', 'F', 0x1A, 'I', 'A', 'N', 'I'};
+namespace korvo {
 
-// Tile width and height lie in 1..kImgMaxTileSide.
-constexpr int32_t kImgMaxTileSide = 2048;
+constexpr uint32_t ImgFileHeaderSize = 36;
+constexpr uint32_t ImgTileHeaderSize = 16;
+constexpr uint8_t ImgMagic[8] = {'K', 'W', 'F', 0x1A, 'I', 'A', 'N', 'I'};
 
-// Tile pixel formats. Decoded frames always carry kImgFormat32.
-constexpr int32_t kImgFormat16 = 1;  // 16-bit pixels, four 4-bit components
-constexpr int32_t kImgFormat32 = 3;  // 32-bit pixels as they lie in memory
+// Tile width and height lie in 1..ImgMaxTileSide.
+constexpr int32_t ImgMaxTileSide = 2048;
+
+// Tile pixel formats. Decoded frames always carry ImgFormat32.
+constexpr int32_t ImgFormat16 = 1;  // 16-bit pixels, four 4-bit components
+constexpr int32_t ImgFormat32 = 3;  // 32-bit pixels as they lie in memory
 
 // Each frame array entry holds this value: the file carries no per-frame value.
-constexpr uint32_t kImgFrameValue = 100;
+constexpr uint32_t ImgFrameValue = 100;
 
 // The most a single load may allocate for the frames, the arrays and the tile grid together
-// (1 GiB), each allocation counted with kImgAllocationOverhead bytes of bookkeeping. Headers
+// (1 GiB), each allocation counted with ImgAllocationOverhead bytes of bookkeeping. Headers
 // asking for more are rejected before anything is allocated.
-constexpr uint64_t kImgMaxLoadBytes = uint64_t{1} << 30;
-constexpr uint64_t kImgAllocationOverhead = 16;
+constexpr uint64_t ImgMaxLoadBytes = uint64_t{1} << 30;
+constexpr uint64_t ImgAllocationOverhead = 16;
 
 struct ImgFileHeader {
-  uint8_t magic[8];    // kImgMagic
+  uint8_t magic[8];    // ImgMagic
   int32_t reserved1;   // not interpreted
   int32_t reserved2;   // not interpreted
   int32_t tileWidth;   // grid cell width in pixels, at least 1
@@ -51,14 +53,14 @@ struct ImgTileHeader {
   int32_t width;   // pixels per tile row, 1..2048
   int32_t height;  // rows, 1..2048
   int32_t pitch;   // format 3: bytes per stored row; both: bytes from one tile column to the next
-  int32_t format;  // kImgFormat16 or kImgFormat32
+  int32_t format;  // ImgFormat16 or ImgFormat32
 };
 
 inline int32_t LoadLE32Signed(const uint8_t* p) {
   return static_cast<int32_t>(LoadLE32(p));
 }
 
-inline ImgFileHeader DecodeImgFileHeader(const uint8_t in[kImgFileHeaderSize]) {
+inline ImgFileHeader DecodeImgFileHeader(const uint8_t in[ImgFileHeaderSize]) {
   ImgFileHeader header;
   for (int i = 0; i < 8; ++i) header.magic[i] = in[i];
   header.reserved1 = LoadLE32Signed(in + 8);
@@ -71,7 +73,7 @@ inline ImgFileHeader DecodeImgFileHeader(const uint8_t in[kImgFileHeaderSize]) {
   return header;
 }
 
-inline ImgTileHeader DecodeImgTileHeader(const uint8_t in[kImgTileHeaderSize]) {
+inline ImgTileHeader DecodeImgTileHeader(const uint8_t in[ImgTileHeaderSize]) {
   ImgTileHeader tile;
   tile.width = LoadLE32Signed(in);
   tile.height = LoadLE32Signed(in + 4);
@@ -83,7 +85,7 @@ inline ImgTileHeader DecodeImgTileHeader(const uint8_t in[kImgTileHeaderSize]) {
 // True when the first eight bytes are the image magic.
 inline bool HasImgMagic(const uint8_t* p) {
   for (int i = 0; i < 8; ++i)
-    if (p[i] != kImgMagic[i]) return false;
+    if (p[i] != ImgMagic[i]) return false;
   return true;
 }
 
@@ -99,3 +101,5 @@ inline uint32_t ExpandFormat16(uint32_t v) {
 inline int64_t ImgCellsToCover(int64_t size, int64_t cell) {
   return (size + cell - 1) / cell;
 }
+
+}  // namespace korvo

@@ -10,11 +10,13 @@
 #include "manager/package_manager.h"
 #include "stream/res_stream.h"
 
+namespace korvo {
+
 namespace {
 
 // Reads that are dropped (clipped tile bytes) and format 1 tiles go through a scratch buffer of
 // this size: a format 1 row is at most 4096 bytes, so at least 16 rows fit in one read.
-constexpr uint32_t kScratchBytes = 64 * 1024;
+constexpr uint32_t ScratchBytes = 64 * 1024;
 
 // Expands count format 1 pixels from in to out (neither needs any alignment).
 void ExpandRow16(uint8_t* __restrict out, const uint8_t* __restrict in, int64_t count) {
@@ -49,7 +51,7 @@ struct LoadPlan {
 };
 
 uint64_t Counted(uint64_t bytes) {
-  return bytes + kImgAllocationOverhead;
+  return bytes + ImgAllocationOverhead;
 }
 
 // Accepts the header values and computes the plan, or rejects them. Nothing is allocated here:
@@ -75,9 +77,9 @@ bool PlanLoad(const ImgFileHeader& header, LoadPlan& plan) {
   // Every term is below 2^33, so the sum cannot overflow; frames * Counted(frameBytes) is
   // below 2^31 * 2^33.
   uint64_t total = frames * Counted(frameBytes) + Counted(frameArrayBytes) + Counted(gridBytes) +
-                   Counted(kScratchBytes);
+                   Counted(ScratchBytes);
   if (frames > 1) total += Counted(valueArrayBytes);
-  if (total > kImgMaxLoadBytes) return false;
+  if (total > ImgMaxLoadBytes) return false;
 
   plan.stride = static_cast<uint32_t>(stride);
   plan.frameBytes = static_cast<uint32_t>(frameBytes);
@@ -109,15 +111,15 @@ class TileDecoder {
     pixels_ = reinterpret_cast<uint8_t*>(frame) + sizeof(ImgFrame);
     for (int64_t ty = 0; ty < plan_.tilesDown; ++ty) {
       for (int64_t tx = 0; tx < plan_.tilesAcross; ++tx) {
-        uint8_t raw[kImgTileHeaderSize];
-        if (!ReadExact(raw, kImgTileHeaderSize)) return false;
+        uint8_t raw[ImgTileHeaderSize];
+        if (!ReadExact(raw, ImgTileHeaderSize)) return false;
         const ImgTileHeader tile = DecodeImgTileHeader(raw);
-        if (tile.width < 1 || tile.width > kImgMaxTileSide) return false;
-        if (tile.height < 1 || tile.height > kImgMaxTileSide) return false;
+        if (tile.width < 1 || tile.width > ImgMaxTileSide) return false;
+        if (tile.height < 1 || tile.height > ImgMaxTileSide) return false;
         bool ok;
-        if (tile.format == kImgFormat32) {
+        if (tile.format == ImgFormat32) {
           ok = DecodeTile32(tile, tx, ty);
-        } else if (tile.format == kImgFormat16) {
+        } else if (tile.format == ImgFormat16) {
           ok = DecodeTile16(tile, tx, ty);
         } else {
           return false;
@@ -134,7 +136,7 @@ class TileDecoder {
   }
 
   uint8_t* Scratch() {
-    if (!scratch_) scratch_.reset(new (std::nothrow) uint8_t[kScratchBytes]);
+    if (!scratch_) scratch_.reset(new (std::nothrow) uint8_t[ScratchBytes]);
     return scratch_.get();
   }
 
@@ -144,7 +146,7 @@ class TileDecoder {
     uint8_t* scratch = Scratch();
     if (scratch == nullptr) return false;
     while (count > 0) {
-      uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(count, kScratchBytes));
+      uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(count, ScratchBytes));
       if (!ReadExact(scratch, chunk)) return false;
       count -= chunk;
     }
@@ -190,7 +192,7 @@ class TileDecoder {
     const int64_t firstRow = ty * rows;
     const int64_t x0 = tx * static_cast<int64_t>(tile.pitch);  // may be negative
     const uint32_t rowBytes = static_cast<uint32_t>(width) * 2;
-    const int64_t rowsPerRead = kScratchBytes / rowBytes;
+    const int64_t rowsPerRead = ScratchBytes / rowBytes;
 
     // Pixels wholly inside the row: [full0, full1). Pixels touching it: [part0, part1).
     const int64_t full0 = std::clamp<int64_t>(CeilDiv(-x0, 4), 0, width);
@@ -242,17 +244,16 @@ class TileDecoder {
 bool DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** frameValues,
                        ImgFrame*** frames) {
   if (frameCount == nullptr || frameValues == nullptr || frames == nullptr) return false;
-  uint8_t raw[kImgFileHeaderSize];
-  if (stream.Read(raw, kImgFileHeaderSize) != kImgFileHeaderSize) return false;
+  uint8_t raw[ImgFileHeaderSize];
+  if (stream.Read(raw, ImgFileHeaderSize) != ImgFileHeaderSize) return false;
   if (!HasImgMagic(raw)) return false;
   const ImgFileHeader header = DecodeImgFileHeader(raw);
   LoadPlan plan;
   if (!PlanLoad(header, plan)) return false;
   // Every tile record takes at least its 16-byte header: a stream that cannot hold them all is
   // truncated, and is rejected before the frames are allocated.
-  const uint64_t available =
-      stream.size > kImgFileHeaderSize ? stream.size - kImgFileHeaderSize : 0;
-  if (plan.records > available / kImgTileHeaderSize) return false;
+  const uint64_t available = stream.size > ImgFileHeaderSize ? stream.size - ImgFileHeaderSize : 0;
+  if (plan.records > available / ImgTileHeaderSize) return false;
   ImgTileGrid* grid = CreateTileGrid(header.tileWidth, header.tileHeight, header.imageWidth,
                                      header.imageHeight, header.frameCount);
   if (grid == nullptr) return false;
@@ -281,7 +282,7 @@ bool DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** fram
   bool ok = true;
   uint32_t allocated = 0;
   for (uint32_t f = 0; f < count && ok; ++f) {
-    if (values != nullptr) values[f] = kImgFrameValue;
+    if (values != nullptr) values[f] = ImgFrameValue;
     ImgFrame* frame = static_cast<ImgFrame*>(Allocate(plan.frameBytes));
     if (frame == nullptr) {
       ok = false;
@@ -292,7 +293,7 @@ bool DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** fram
     frame->width = static_cast<uint32_t>(header.imageWidth);
     frame->height = static_cast<uint32_t>(header.imageHeight);
     frame->stride = plan.stride;
-    frame->format = kImgFormat32;
+    frame->format = ImgFormat32;
     ok = decoder.DecodeFrame(frame);
   }
   ReleaseTileGrid(&grid);
@@ -328,3 +329,5 @@ void FreeImageFrames(uint32_t frameCount, uint32_t* frameValues, ImgFrame** fram
   }
   ::operator delete(frameValues);
 }
+
+}  // namespace korvo

@@ -10,7 +10,7 @@
 //
 // A header is rejected before anything is allocated when a value is out of range, when a byte
 // count does not fit in 32 bits, when the load would allocate more than 1 GiB in all
-// (kImgMaxLoadBytes), or when the stream is too short to hold the tile records the header
+// (ImgMaxLoadBytes), or when the stream is too short to hold the tile records the header
 // announces. Tiles that reach outside their frame are clipped; a short read fails the load.
 #pragma once
 
@@ -18,6 +18,8 @@
 
 #include "KorvoLoader.h"
 #include "image/img_format.h"
+
+namespace korvo {
 
 class CPackageManager;
 class CResStream;
@@ -33,8 +35,10 @@ bool DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** fram
                        ImgFrame*** frames);
 
 // True when a loader accepts the header's values: sizes and counts in range, every byte count
-// within 32 bits and the whole load within kImgMaxLoadBytes. The magic is not looked at.
+// within 32 bits and the whole load within ImgMaxLoadBytes. The magic is not looked at.
 bool ImageHeaderWithinLimits(const ImgFileHeader& header);
 
 // Frees what a successful load handed over; null arrays are allowed.
 void FreeImageFrames(uint32_t frameCount, uint32_t* frameValues, ImgFrame** frames);
+
+}  // namespace korvo

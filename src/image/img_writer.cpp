@@ -8,10 +8,12 @@
 #include "image/img_format.h"
 #include "image/img_loader.h"
 
+namespace korvo {
+
 namespace {
 
 // The tile size the writer aims at when it chooses one.
-constexpr int64_t kPreferredTileSide = 64;
+constexpr int64_t PreferredTileSide = 64;
 
 // How one axis of a frame is cut into tiles. A tile row (or column) i lands at i * step and is
 // `length` long, except the last one, which is `lastLength` long.
@@ -30,7 +32,7 @@ int64_t DivisorNearPreferred(int64_t extent, int64_t limit) {
   double bestDistance = INFINITY;
   for (int64_t d = 1; d <= limit && d <= extent; ++d) {
     if (extent % d != 0) continue;
-    double distance = std::fabs(std::log(static_cast<double>(d) / kPreferredTileSide));
+    double distance = std::fabs(std::log(static_cast<double>(d) / PreferredTileSide));
     if (distance <= bestDistance) {
       best = d;
       bestDistance = distance;
@@ -43,10 +45,10 @@ std::string Text(int64_t v) {
   return std::to_string(v);
 }
 
-constexpr const char* kRowsReason =
+constexpr const char* RowsReason =
     "rows: tile rows are placed by their own height, so the number of tile rows must divide the "
     "image height into tiles of 1 to 2048 rows (or give tile height 0)";
-constexpr const char* kColumnsReason =
+constexpr const char* ColumnsReason =
     "pixels in format 3: the number of tile columns must divide the row into equal tiles of at "
     "most 2048 pixels (or give tile width 0)";
 
@@ -58,13 +60,13 @@ constexpr const char* kColumnsReason =
 bool LayoutEvenly(int64_t extent, int64_t unit, int32_t requested, const char* what,
                   const char* reason, AxisLayout& axis, std::string& error) {
   if (extent == 0) {
-    axis.cell = requested > 0 ? requested : static_cast<int32_t>(kPreferredTileSide);
+    axis.cell = requested > 0 ? requested : static_cast<int32_t>(PreferredTileSide);
     return true;
   }
-  int64_t cell = requested > 0 ? requested : DivisorNearPreferred(extent, kImgMaxTileSide);
+  int64_t cell = requested > 0 ? requested : DivisorNearPreferred(extent, ImgMaxTileSide);
   int64_t count = ImgCellsToCover(extent, cell);
   int64_t step = (unit * extent) % count == 0 ? unit * extent / count : 0;
-  if (step == 0 || (step + unit - 1) / unit > kImgMaxTileSide) {
+  if (step == 0 || (step + unit - 1) / unit > ImgMaxTileSide) {
     error = std::string("tile ") + what + " " + Text(cell) + " cannot cover " + Text(extent) + " " +
             reason;
     return false;
@@ -80,14 +82,14 @@ bool LayoutEvenly(int64_t extent, int64_t unit, int32_t requested, const char* w
 // Format 1 columns are placed by pitch too, but a tile's width may be less than pitch / 4: the
 // last column is narrowed to end at the frame's right edge.
 bool LayoutColumns16(int64_t width, int32_t requested, AxisLayout& axis, std::string& error) {
-  int64_t cell = requested > 0 ? requested : kPreferredTileSide;
+  int64_t cell = requested > 0 ? requested : PreferredTileSide;
   if (width == 0) {
     axis.cell = static_cast<int32_t>(cell);
     return true;
   }
   if (cell > width) cell = width;  // one column, as wide as the frame
   int64_t count = ImgCellsToCover(width, cell);
-  if (cell > kImgMaxTileSide) {
+  if (cell > ImgMaxTileSide) {
     error = "tile width " + Text(cell) + " cannot cover " + Text(width) +
             " pixels: tiles are at most 2048 pixels wide";
     return false;
@@ -112,7 +114,7 @@ bool Encode(const std::vector<const uint8_t*>& frames, int32_t width, int32_t he
     error = "image width and height must not be negative";
     return false;
   }
-  if (options.format != kImgFormat16 && options.format != kImgFormat32) {
+  if (options.format != ImgFormat16 && options.format != ImgFormat32) {
     error = "tile format " + Text(options.format) + " is not supported: use 1 or 3";
     return false;
   }
@@ -135,15 +137,14 @@ bool Encode(const std::vector<const uint8_t*>& frames, int32_t width, int32_t he
   }
 
   AxisLayout columns, rows;
-  if (!LayoutEvenly(height, 1, options.tileHeight, "height", kRowsReason, rows, error))
-    return false;
-  if (options.format == kImgFormat32
-          ? !LayoutEvenly(width, 4, options.tileWidth, "width", kColumnsReason, columns, error)
+  if (!LayoutEvenly(height, 1, options.tileHeight, "height", RowsReason, rows, error)) return false;
+  if (options.format == ImgFormat32
+          ? !LayoutEvenly(width, 4, options.tileWidth, "width", ColumnsReason, columns, error)
           : !LayoutColumns16(width, options.tileWidth, columns, error))
     return false;
 
   ImgFileHeader header{};
-  std::memcpy(header.magic, kImgMagic, sizeof(kImgMagic));
+  std::memcpy(header.magic, ImgMagic, sizeof(ImgMagic));
   header.tileWidth = columns.cell;
   header.tileHeight = rows.cell;
   header.imageWidth = width;
@@ -157,13 +158,13 @@ bool Encode(const std::vector<const uint8_t*>& frames, int32_t width, int32_t he
 
   // Pixel data: format 3 stores every byte, format 1 two bytes a pixel; plus tile headers.
   const uint64_t dataPerFrame = static_cast<uint64_t>(stride) * static_cast<uint64_t>(height) /
-                                (options.format == kImgFormat32 ? 1 : 2);
+                                (options.format == ImgFormat32 ? 1 : 2);
   const uint64_t tilesPerFrame =
       static_cast<uint64_t>(columns.count) * static_cast<uint64_t>(rows.count);
-  out.reserve(kImgFileHeaderSize +
-              frames.size() * (dataPerFrame + tilesPerFrame * kImgTileHeaderSize));
+  out.reserve(ImgFileHeaderSize +
+              frames.size() * (dataPerFrame + tilesPerFrame * ImgTileHeaderSize));
 
-  out.insert(out.end(), kImgMagic, kImgMagic + sizeof(kImgMagic));
+  out.insert(out.end(), ImgMagic, ImgMagic + sizeof(ImgMagic));
   PutLE32(out, 0);
   PutLE32(out, 0);
   PutLE32(out, header.tileWidth);
@@ -177,7 +178,7 @@ bool Encode(const std::vector<const uint8_t*>& frames, int32_t width, int32_t he
       for (int64_t tx = 0; tx < columns.count; ++tx) {
         const int64_t tileWidth = tx + 1 == columns.count ? columns.lastLength : columns.length;
         const int64_t x0 = tx * columns.step;
-        if (options.format == kImgFormat32) {
+        if (options.format == ImgFormat32) {
           PutLE32(out, (columns.step + 3) / 4);
         } else {
           PutLE32(out, tileWidth);
@@ -187,7 +188,7 @@ bool Encode(const std::vector<const uint8_t*>& frames, int32_t width, int32_t he
         PutLE32(out, options.format);
         for (int64_t r = 0; r < rows.step; ++r) {
           const uint8_t* row = pixels + (ty * rows.step + r) * stride + x0;
-          if (options.format == kImgFormat32) {
+          if (options.format == ImgFormat32) {
             out.insert(out.end(), row, row + columns.step);
             continue;
           }
@@ -218,3 +219,5 @@ bool EncodeImage(const std::vector<const uint8_t*>& frames, int32_t width, int32
   out.clear();
   return false;
 }
+
+}  // namespace korvo

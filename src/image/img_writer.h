@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace korvo {
+
 struct ImgWriteOptions {
   int32_t tileWidth = 0;   // 0: chosen by the writer
   int32_t tileHeight = 0;  // 0: chosen by the writer
@@ -17,3 +19,5 @@ struct ImgWriteOptions {
 // one-line reason in error, when the frames or the options cannot make a well-formed file.
 bool EncodeImage(const std::vector<const uint8_t*>& frames, int32_t width, int32_t height,
                  const ImgWriteOptions& options, std::vector<uint8_t>& out, std::string& error);
+
+}  // namespace korvo

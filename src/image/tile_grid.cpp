@@ -5,10 +5,12 @@
 
 #include "image/img_format.h"
 
+namespace korvo {
+
 namespace {
 
 // The record rounded up so that the slot table that follows it is aligned for pointers.
-constexpr size_t kRecordBytes =
+constexpr size_t RecordBytes =
     (sizeof(ImgTileGrid) + alignof(void*) - 1) / alignof(void*) * alignof(void*);
 
 // Slots of a grid: tile records over all frames; -1 when out of range.
@@ -30,8 +32,8 @@ uint64_t TileGridBytes(int32_t tileWidth, int32_t tileHeight, int32_t imageWidth
                        int32_t imageHeight, int32_t frameCount) {
   int64_t slots = SlotCount(tileWidth, tileHeight, imageWidth, imageHeight, frameCount);
   if (slots < 0) return 0;
-  if (static_cast<uint64_t>(slots) > (UINT32_MAX - kRecordBytes) / sizeof(void*)) return 0;
-  return kRecordBytes + static_cast<uint64_t>(slots) * sizeof(void*);
+  if (static_cast<uint64_t>(slots) > (UINT32_MAX - RecordBytes) / sizeof(void*)) return 0;
+  return RecordBytes + static_cast<uint64_t>(slots) * sizeof(void*);
 }
 
 ImgTileGrid* CreateTileGrid(int32_t tileWidth, int32_t tileHeight, int32_t imageWidth,
@@ -48,7 +50,7 @@ ImgTileGrid* CreateTileGrid(int32_t tileWidth, int32_t tileHeight, int32_t image
   grid->tilesAcross = static_cast<int32_t>(ImgCellsToCover(imageWidth, tileWidth));
   grid->tilesDown = static_cast<int32_t>(ImgCellsToCover(imageHeight, tileHeight));
   grid->frameCount = frameCount;
-  grid->tiles = reinterpret_cast<void**>(static_cast<unsigned char*>(block) + kRecordBytes);
+  grid->tiles = reinterpret_cast<void**>(static_cast<unsigned char*>(block) + RecordBytes);
   return grid;
 }
 
@@ -65,3 +67,5 @@ void ReleaseTileGrid(ImgTileGrid** grid) {
   std::free(record);
   *grid = nullptr;
 }
+
+}  // namespace korvo

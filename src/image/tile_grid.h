@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace korvo {
+
 struct ImgTileGrid {
   int32_t tileWidth;
   int32_t tileHeight;
@@ -29,3 +31,5 @@ ImgTileGrid* CreateTileGrid(int32_t tileWidth, int32_t tileHeight, int32_t image
 // Frees every non-null slot, then the grid, and sets *grid to null. A null address or a null
 // grid does nothing.
 void ReleaseTileGrid(ImgTileGrid** grid);
+
+}  // namespace korvo

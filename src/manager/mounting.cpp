@@ -6,6 +6,8 @@
 #include "archive/mapped_package.h"
 #include "manager/package_manager.h"
 
+namespace korvo {
+
 void NormalizeName(std::string& out, const char* name) {
   out.clear();
   if (name == nullptr) return;
@@ -71,3 +73,5 @@ bool CPackageManager::MountPackage(const char* path) {
   packages.push_back(record);
   return true;
 }
+
+}  // namespace korvo

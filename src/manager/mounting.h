@@ -3,9 +3,13 @@
 
 #include <string>
 
+namespace korvo {
+
 // The index key of a name: '/' becomes '\' and ASCII capitals become lower case; every other
 // byte is kept. The whole name is keyed, whatever its length.
 void NormalizeName(std::string& out, const char* name);
 
 // True for an existing file or directory.
 bool PathExists(const char* path);
+
+}  // namespace korvo

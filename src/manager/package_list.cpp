@@ -7,11 +7,13 @@
 #include "manager/mounting.h"
 #include "manager/package_manager.h"
 
+namespace korvo {
+
 namespace {
 
 // Copies text into a 260-byte buffer; false (buffer untouched) when it does not fit.
-bool CopyBounded(char (&buffer)[platform::kMaxPath], const std::string& text) {
-  if (text.size() >= platform::kMaxPath) return false;
+bool CopyBounded(char (&buffer)[platform::MaxPath], const std::string& text) {
+  if (text.size() >= platform::MaxPath) return false;
   std::memcpy(buffer, text.c_str(), text.size() + 1);
   return true;
 }
@@ -31,14 +33,16 @@ bool ReadToken(FILE* file, std::string& token) {
 }
 
 // Tokens, like every path buffer, hold at most 259 characters; longer ones are skipped.
-bool FitsPath(const std::string& text) { return text.size() < platform::kMaxPath; }
+bool FitsPath(const std::string& text) {
+  return text.size() < platform::MaxPath;
+}
 
 }  // namespace
 
-void GetExeDirectory(char (&buffer)[platform::kMaxPath]) {
+void GetExeDirectory(char (&buffer)[platform::MaxPath]) {
   buffer[0] = '\0';
   std::string path = platform::ExecutablePath();
-  size_t cut = path.find_last_of(platform::kPathSeparator);
+  size_t cut = path.find_last_of(platform::PathSeparator);
   if (cut == std::string::npos) return;
   CopyBounded(buffer, path.substr(0, cut + 1));
 }
@@ -48,12 +52,12 @@ void CPackageManager::LoadPackageList(const char* rootDirectory, const char* lis
   listFileName[0] = '\0';
   bool usable = true;
   if (rootDirectory != nullptr) {
-    usable = CopyBounded(rootDir, std::string(rootDirectory) + platform::kPathSeparator);
+    usable = CopyBounded(rootDir, std::string(rootDirectory) + platform::PathSeparator);
   } else {
     GetExeDirectory(rootDir);
   }
-  usable = CopyBounded(listFileName, listFile != nullptr ? listFile : kDefaultListFileName) &&
-           usable;
+  usable =
+      CopyBounded(listFileName, listFile != nullptr ? listFile : DefaultListFileName) && usable;
 
   std::string listPath = std::string(rootDir) + listFileName;
   FILE* file = usable && FitsPath(listPath) ? std::fopen(listPath.c_str(), "rt") : nullptr;
@@ -61,7 +65,7 @@ void CPackageManager::LoadPackageList(const char* rootDirectory, const char* lis
     std::string token;
     ReadToken(file, token);
     // An overlong first token is skipped like any other, so it cannot select the tool form.
-    if (FitsPath(token) && token.find(kToolListHeader) != std::string::npos) {
+    if (FitsPath(token) && token.find(ToolListHeader) != std::string::npos) {
       // Tool form: a file name A and its directory B; the package is B/A.
       std::string name, directory;
       ReadToken(file, name);
@@ -81,3 +85,5 @@ void CPackageManager::LoadPackageList(const char* rootDirectory, const char* lis
   }
   FillStreamPools();
 }
+
+}  // namespace korvo

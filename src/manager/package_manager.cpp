@@ -7,6 +7,8 @@
 #include "stream/disk_stream.h"
 #include "stream/mem_stream.h"
 
+namespace korvo {
+
 CPackageManager* g_packageManager = nullptr;
 
 CSingleton::CSingleton() {
@@ -82,3 +84,5 @@ CPackageManager* GetPackageManager() {
   if (manager == nullptr) g_packageManager = nullptr;
   return manager;
 }
+
+}  // namespace korvo

@@ -11,6 +11,8 @@
 #include "archive/package_format.h"
 #include "platform/platform.h"
 
+namespace korvo {
+
 class CMappedPackage;
 class CResStream;
 class CDiskStream;
@@ -18,8 +20,8 @@ class CMemStream;
 
 // One node of the directory-node list.
 struct DirNode {
-  char name[platform::kMaxPath];  // NUL-terminated
-  int32_t parent;                 // index of the parent node in the same list
+  char name[platform::MaxPath];  // NUL-terminated
+  int32_t parent;                // index of the parent node in the same list
 };
 
 struct DirNodeList {
@@ -36,8 +38,8 @@ void SetDirNodeName(DirNode& node, const char* text);
 
 // One mounted package.
 struct PackageRecord {
-  char path[platform::kMaxPath];  // the mount path as given, cut at 259 bytes
-  CMappedPackage* package;        // owned through this record
+  char path[platform::MaxPath];  // the mount path as given, cut at 259 bytes
+  CMappedPackage* package;       // owned through this record
 };
 
 class CPackageManager;
@@ -58,7 +60,7 @@ constexpr uint32_t LookInPackages = 1;
 constexpr uint32_t LookOnDisk = 2;
 
 // Number of streams in each pool.
-constexpr size_t kStreamPoolSize = 10;
+constexpr size_t StreamPoolSize = 10;
 
 class CPackageManager : public CSingleton {
  public:
@@ -99,10 +101,12 @@ class CPackageManager : public CSingleton {
   std::map<std::string, EntryInfo> entries;
   std::vector<CDiskStream*> diskPool;
   std::vector<CMemStream*> memPool;
-  char rootDir[platform::kMaxPath] = {};
-  char listFileName[platform::kMaxPath] = {};
+  char rootDir[platform::MaxPath] = {};
+  char listFileName[platform::MaxPath] = {};
 };
 
 // The current manager, created with the default constructor when there is none. Null only
 // when the manager cannot be allocated.
 CPackageManager* GetPackageManager();
+
+}  // namespace korvo

@@ -6,12 +6,14 @@
 #include "stream/disk_stream.h"
 #include "stream/mem_stream.h"
 
+namespace korvo {
+
 void CPackageManager::FillStreamPools() {
   // The pools are filled once; a second call would lose the streams already made.
   if (!diskPool.empty() || !memPool.empty()) return;
-  diskPool.assign(kStreamPoolSize, nullptr);
+  diskPool.assign(StreamPoolSize, nullptr);
   for (CDiskStream*& slot : diskPool) slot = new (std::nothrow) CDiskStream();
-  memPool.assign(kStreamPoolSize, nullptr);
+  memPool.assign(StreamPoolSize, nullptr);
   for (CMemStream*& slot : memPool) slot = new (std::nothrow) CMemStream();
 }
 
@@ -67,3 +69,5 @@ bool CPackageManager::Exists(const char* name, uint32_t where) {
   if (where & LookOnDisk) return PathExists(name);
   return false;
 }
+
+}  // namespace korvo

@@ -4,6 +4,8 @@
 #include "manager/package_manager.h"
 #include "module/manager_holder.h"
 
+using namespace korvo;
+
 // Constructed when the module is loaded, destroyed when it is unloaded.
 static CManagerHolder g_managerHolder;
 

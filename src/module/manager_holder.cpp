@@ -4,6 +4,8 @@
 
 #include "manager/package_manager.h"
 
+namespace korvo {
+
 CManagerHolder::CManagerHolder() {
   // The constructor registers the manager in g_packageManager; the holder keeps no pointer.
   try {
@@ -20,3 +22,5 @@ CManagerHolder::~CManagerHolder() {
   } catch (...) {
   }
 }
+
+}  // namespace korvo

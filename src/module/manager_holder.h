@@ -2,6 +2,8 @@
 // resource manager; its destruction at unload tears the current manager down.
 #pragma once
 
+namespace korvo {
+
 class CManagerHolder {
  public:
   CManagerHolder();
@@ -9,3 +11,5 @@ class CManagerHolder {
   CManagerHolder(const CManagerHolder&) = delete;
   CManagerHolder& operator=(const CManagerHolder&) = delete;
 };
+
+}  // namespace korvo

@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace korvo::platform {
 
 #if defined(_WIN32)
-constexpr char kPathSeparator = '\\';
+constexpr char PathSeparator = '\\';
 #else
-constexpr char kPathSeparator = '/';
+constexpr char PathSeparator = '/';
 #endif
 
 // Fixed buffers for paths, names and tokens: 259 characters and the terminator.
-constexpr size_t kMaxPath = 260;
+constexpr size_t MaxPath = 260;
 
 // A whole file mapped read-only. While the mapping exists, other openers may read the file
 // but not write it (Windows: share mode; POSIX: a shared advisory lock that the archive editor's
@@ -54,8 +54,8 @@ bool RemoveFile(const char* path);
 const char* CharNext(const char* p);
 const char* CharPrev(const char* start, const char* p);
 
-// Descriptor I/O for editing an archive in place. kNoFile is a value no real descriptor has.
-constexpr int kNoFile = -1;
+// Descriptor I/O for editing an archive in place. NoFile is a value no real descriptor has.
+constexpr int NoFile = -1;
 // Opens an existing file for reading and writing: no create, no truncate. Takes an exclusive
 // lock, so it fails while any process has the file mounted or open for editing.
 int OpenForEdit(const char* path);
@@ -88,4 +88,4 @@ void* OpenLibrary(const char* path);
 void* LibrarySymbol(void* library, const char* name);
 void CloseLibrary(void* library);
 
-}  // namespace platform
+}  // namespace korvo::platform

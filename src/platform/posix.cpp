@@ -16,7 +16,7 @@
 
 #include "platform/platform.h"
 
-namespace platform {
+namespace korvo::platform {
 
 bool MapFileReadOnly(const char* path, FileMapping& mapping) {
   if (path == nullptr) return false;
@@ -76,7 +76,9 @@ void DebugOutput(const char* message) {
   std::fflush(stderr);
 }
 
-bool RemoveFile(const char* path) { return path != nullptr && unlink(path) == 0; }
+bool RemoveFile(const char* path) {
+  return path != nullptr && unlink(path) == 0;
+}
 
 const char* CharNext(const char* p) {
   if (p == nullptr || *p == '\0') return p;
@@ -101,13 +103,13 @@ const char* CharPrev(const char* start, const char* p) {
 }
 
 int OpenForEdit(const char* path) {
-  if (path == nullptr) return kNoFile;
+  if (path == nullptr) return NoFile;
   int fd = open(path, O_RDWR | O_CLOEXEC);
-  if (fd < 0) return kNoFile;
+  if (fd < 0) return NoFile;
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
-    return kNoFile;
+    return NoFile;
   }
   return fd;
 }
@@ -149,7 +151,9 @@ bool TruncateFd(int fd, int64_t length) {
   return ftruncate(fd, static_cast<off_t>(length)) == 0;
 }
 
-bool CommitFd(int fd) { return fsync(fd) == 0; }
+bool CommitFd(int fd) {
+  return fsync(fd) == 0;
+}
 
 void CloseFd(int fd) {
   if (fd >= 0) close(fd);
@@ -185,9 +189,13 @@ bool ListDirectory(const char* dir, std::vector<DirItem>& items) {
   return true;
 }
 
-bool IsTerminal(std::FILE* stream) { return stream != nullptr && isatty(fileno(stream)) == 1; }
+bool IsTerminal(std::FILE* stream) {
+  return stream != nullptr && isatty(fileno(stream)) == 1;
+}
 
-void* OpenLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+void* OpenLibrary(const char* path) {
+  return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
 
 void* LibrarySymbol(void* library, const char* name) {
   return library != nullptr ? dlsym(library, name) : nullptr;
@@ -197,4 +205,4 @@ void CloseLibrary(void* library) {
   if (library != nullptr) dlclose(library);
 }
 
-}  // namespace platform
+}  // namespace korvo::platform

@@ -18,7 +18,7 @@
 
 #include "platform/platform.h"
 
-namespace platform {
+namespace korvo::platform {
 
 namespace {
 
@@ -34,7 +34,7 @@ bool IsSeparator(char c) {
 }
 
 // Largest byte count handed to one _read or _write call.
-constexpr uint32_t kMaxChunk = 1u << 30;
+constexpr uint32_t MaxChunk = 1u << 30;
 
 }  // namespace
 
@@ -147,18 +147,18 @@ const char* CharPrev(const char* start, const char* p) {
 }
 
 int OpenForEdit(const char* path) {
-  if (path == nullptr) return kNoFile;
+  if (path == nullptr) return NoFile;
   // No create, no truncate. Others may read but not write while it is open; a mounted package
   // (opened sharing read only) cannot be opened here, and an archive open here cannot be mounted.
   int fd = _sopen(path, _O_RDWR | _O_BINARY, _SH_DENYWR);
-  if (fd < 0) return kNoFile;
+  if (fd < 0) return NoFile;
   return fd;
 }
 
 int64_t ReadFd(int fd, void* buffer, uint32_t count) {
   uint32_t done = 0;
   while (done < count) {
-    uint32_t chunk = count - done < kMaxChunk ? count - done : kMaxChunk;
+    uint32_t chunk = count - done < MaxChunk ? count - done : MaxChunk;
     int n = _read(fd, static_cast<char*>(buffer) + done, chunk);
     if (n < 0) return done > 0 ? static_cast<int64_t>(done) : -1;
     if (n == 0) break;
@@ -170,7 +170,7 @@ int64_t ReadFd(int fd, void* buffer, uint32_t count) {
 int64_t WriteFd(int fd, const void* buffer, uint32_t count) {
   uint32_t done = 0;
   while (done < count) {
-    uint32_t chunk = count - done < kMaxChunk ? count - done : kMaxChunk;
+    uint32_t chunk = count - done < MaxChunk ? count - done : MaxChunk;
     int n = _write(fd, static_cast<const char*>(buffer) + done, chunk);
     if (n <= 0) return -1;
     done += static_cast<uint32_t>(n);
@@ -206,7 +206,7 @@ bool ListDirectory(const char* dir, std::vector<DirItem>& items) {
   if (dir == nullptr || *dir == '\0') return false;
   std::string base(dir);
   std::string pattern = base;
-  if (!IsSeparator(pattern.back())) pattern += kPathSeparator;
+  if (!IsSeparator(pattern.back())) pattern += PathSeparator;
   pattern += "*.*";
   WIN32_FIND_DATAA data;
   HANDLE search = FindFirstFileA(pattern.c_str(), &data);
@@ -248,4 +248,4 @@ void CloseLibrary(void* library) {
   if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
 }
 
-}  // namespace platform
+}  // namespace korvo::platform

@@ -2,6 +2,8 @@
 
 #include "platform/platform.h"
 
+namespace korvo {
+
 CDiskStream::~CDiskStream() {
   if (file != nullptr) std::fclose(file);
 }
@@ -58,3 +60,5 @@ int32_t CDiskStream::Seek(int32_t offset, int32_t origin) {
 bool CDiskStream::Eof() {
   return file != nullptr && std::feof(file) != 0;
 }
+
+}  // namespace korvo

@@ -5,6 +5,8 @@
 
 #include "stream/res_stream.h"
 
+namespace korvo {
+
 class CDiskStream : public CResStream {
  public:
   CDiskStream() = default;
@@ -29,3 +31,5 @@ class CDiskStream : public CResStream {
 
   FILE* file = nullptr;
 };
+
+}  // namespace korvo

@@ -5,6 +5,8 @@
 
 #include "archive/mapped_package.h"
 
+namespace korvo {
+
 CMemStream::~CMemStream() {
   std::free(buffer);
   buffer = nullptr;
@@ -67,3 +69,5 @@ int32_t CMemStream::Seek(int32_t offset, int32_t origin) {
 bool CMemStream::Eof() {
   return static_cast<int32_t>(position) >= static_cast<int32_t>(size);
 }
+
+}  // namespace korvo

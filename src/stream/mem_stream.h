@@ -5,6 +5,8 @@
 #include "archive/package_format.h"
 #include "stream/res_stream.h"
 
+namespace korvo {
+
 class CMemStream : public CResStream {
  public:
   CMemStream() = default;
@@ -33,3 +35,5 @@ class CMemStream : public CResStream {
   unsigned char* buffer = nullptr;
   uint32_t capacity = 0;
 };
+
+}  // namespace korvo

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace korvo {
+
 // Mode word bits.
 constexpr uint32_t ModeRead = 1;
 constexpr uint32_t ModeWrite = 2;
@@ -39,3 +41,5 @@ class CResStream {
   std::string name;   // name the stream was last opened under, set by the manager
   uint32_t size = 0;  // byte length of the data while open
 };
+
+}  // namespace korvo

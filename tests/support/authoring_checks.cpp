@@ -8,6 +8,8 @@
 #include "manager/mounting.h"
 #include "stream/res_stream.h"
 
+using namespace korvo;
+
 void ExpectReadsBack(const std::string& path, const std::vector<RawEntry>& entries) {
   std::map<std::string, const RawEntry*> byKey;
   for (const RawEntry& entry : entries) {

@@ -7,6 +7,8 @@
 #include "manager/package_manager.h"
 #include "support/archive_bytes.h"
 
+using namespace korvo;  // NOLINT: test support
+
 // A fresh manager mounts the archive, indexes exactly these names (case ignored: the later of
 // two wins) and reads back each entry as the bytes whose compression is its stored block.
 void ExpectReadsBack(const std::string& path, const std::vector<RawEntry>& entries);
@@ -42,7 +44,7 @@ struct EditorWatch {
     failFirst = fail;
     messages.clear();
     CPackage::openFunction = [](const char* path) {
-      return ++attempts <= failFirst ? platform::kNoFile : platform::OpenForEdit(path);
+      return ++attempts <= failFirst ? platform::NoFile : platform::OpenForEdit(path);
     };
     g_debugMessageSink = [](const char* message) { messages = messages + message + "\n"; };
   }

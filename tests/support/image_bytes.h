@@ -9,6 +9,8 @@
 #include "stream/mem_stream.h"
 #include "support/archive_bytes.h"
 
+using namespace korvo;  // NOLINT: test support
+
 // The 36-byte file header: "KWF" 0x1A "IANI", two zero reserved words, then the five values.
 inline Bytes ImageHeader(int32_t tileWidth, int32_t tileHeight, int32_t imageWidth,
                          int32_t imageHeight, int32_t frameCount) {
@@ -58,7 +60,7 @@ inline bool StreamPoolsFree(const CPackageManager& manager) {
   size_t free = 0;
   for (const CDiskStream* s : manager.diskPool) free += s != nullptr && s->IsFree();
   for (const CMemStream* s : manager.memPool) free += s != nullptr && s->IsFree();
-  return free == 2 * kStreamPoolSize;
+  return free == 2 * StreamPoolSize;
 }
 
 inline Bytes FrameBytes(const ImgFrame* frame) {

@@ -13,6 +13,8 @@
 #include "stream/res_stream.h"
 #include "support/archive_bytes.h"
 
+using namespace korvo;  // NOLINT: test support
+
 // The 16 header bytes: tag, entryCount, indexOffset, indexSize.
 inline Bytes HeaderBytes(uint32_t entryCount, uint32_t indexOffset, uint32_t indexSize,
                          uint32_t tag = 100) {
@@ -93,7 +95,7 @@ inline std::string Upper(std::string name) {
 inline bool Editable(const std::string& path) {
   int fd = platform::OpenForEdit(path.c_str());
   platform::CloseFd(fd);
-  return fd != platform::kNoFile;
+  return fd != platform::NoFile;
 }
 
 // A test that starts and ends with no current manager, with a temporary directory.

@@ -33,7 +33,8 @@ TempDir::~TempDir() {
 void WriteFileBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   ASSERT_TRUE(out.good()) << path;
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void WriteFileText(const std::string& path, const std::string& text) {
@@ -45,11 +46,17 @@ Bytes ReadFileBytes(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool FileExists(const std::string& path) { return fs::exists(path); }
+bool FileExists(const std::string& path) {
+  return fs::exists(path);
+}
 
-void MakeDirectories(const std::string& path) { fs::create_directories(path); }
+void MakeDirectories(const std::string& path) {
+  fs::create_directories(path);
+}
 
-Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes ToBytes(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
 
 Bytes Compress(const Bytes& data) {
   uLongf length = compressBound(static_cast<uLong>(data.size()));
@@ -69,9 +76,13 @@ void PutU32(Bytes& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-void PutBytes(Bytes& out, const Bytes& bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+void PutBytes(Bytes& out, const Bytes& bytes) {
+  out.insert(out.end(), bytes.begin(), bytes.end());
+}
 
-void PutText(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
+void PutText(Bytes& out, const std::string& text) {
+  out.insert(out.end(), text.begin(), text.end());
+}
 
 uint32_t GetU32(const Bytes& in, size_t offset) {
   return static_cast<uint32_t>(in.at(offset)) | (static_cast<uint32_t>(in.at(offset + 1)) << 8) |

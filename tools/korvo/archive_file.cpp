@@ -11,7 +11,7 @@
 #include "manager/mounting.h"
 #include "tool.h"
 
-namespace korvo {
+namespace korvo::tool {
 
 namespace {
 
@@ -59,11 +59,11 @@ bool ArchiveFile::Open(const std::string& path, std::string& cause) {
   open_ = true;
   fileSize_ = package_.FileSize();
   header_ = package_.Header();
-  if (fileSize_ < kPackageHeaderSize) {
+  if (fileSize_ < PackageHeaderSize) {
     cause = "not a package archive: " + Number(fileSize_) + " bytes, shorter than its header";
     return false;
   }
-  if (header_.tag != kPackageTag) {
+  if (header_.tag != PackageTag) {
     cause = "not a package archive: header tag is " + Number(header_.tag) + ", not 100";
     return false;
   }
@@ -71,7 +71,7 @@ bool ArchiveFile::Open(const std::string& path, std::string& cause) {
     cause = "damaged header: entry count " + Number(header_.entryCount) + " is out of range";
     return false;
   }
-  if (header_.indexOffset < kPackageHeaderSize || header_.indexOffset > fileSize_) {
+  if (header_.indexOffset < PackageHeaderSize || header_.indexOffset > fileSize_) {
     cause = "damaged header: index offset " + Number(header_.indexOffset) +
             " lies outside the file (" + Number(fileSize_) + " bytes)";
     return false;
@@ -83,7 +83,7 @@ bool ArchiveFile::Open(const std::string& path, std::string& cause) {
   cursor.SeekTo(header_.indexOffset);
   uint32_t count = header_.entryCount;
   // Every record takes at least 18 bytes, so no more than this can be in the file.
-  uint32_t room = (fileSize_ - header_.indexOffset) / kIndexRecordFixedSize;
+  uint32_t room = (fileSize_ - header_.indexOffset) / IndexRecordFixedSize;
   entries_.reserve(count < room ? count : room);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t at = cursor.position;
@@ -130,7 +130,7 @@ std::vector<int> ArchiveFile::FindAll(const std::string& name) const {
 
 bool ArchiveFile::CheckPlacement(const PackageEntry& entry, std::string& cause) const {
   uint64_t end = static_cast<uint64_t>(entry.offset) + entry.packedSize;
-  if (entry.offset < kPackageHeaderSize || end > header_.indexOffset) {
+  if (entry.offset < PackageHeaderSize || end > header_.indexOffset) {
     cause = "data at offset " + Number(entry.offset) + " (" + Number(entry.packedSize) +
             " bytes) lies outside the data region 16.." + Number(header_.indexOffset);
     return false;
@@ -203,4 +203,4 @@ bool ArchiveFile::CheckEntry(const PackageEntry& entry, std::string& cause) cons
   return true;
 }
 
-}  // namespace korvo
+}  // namespace korvo::tool

@@ -10,7 +10,7 @@
 #include "archive/mapped_package.h"
 #include "archive/package_format.h"
 
-namespace korvo {
+namespace korvo::tool {
 
 class ArchiveFile {
  public:
@@ -58,4 +58,4 @@ class ArchiveFile {
   std::vector<std::string> warnings_;
 };
 
-}  // namespace korvo
+}  // namespace korvo::tool

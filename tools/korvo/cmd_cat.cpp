@@ -4,7 +4,7 @@
 #include "archive_file.h"
 #include "tool.h"
 
-namespace korvo {
+namespace korvo::tool {
 
 namespace {
 
@@ -15,7 +15,7 @@ struct CatOptions {
 
 int RunCat(const CatOptions& options, const GlobalOptions&) {
   ArchiveFile archive;
-  if (!OpenArchive(archive, options.archive)) return kExitFailure;
+  if (!OpenArchive(archive, options.archive)) return ExitFailure;
   int index = archive.Find(options.name);
   if (index < 0) return Fail(options.archive, NoEntryNamed(options.name));
   const PackageEntry& entry = archive.Entries()[static_cast<size_t>(index)];
@@ -27,7 +27,7 @@ int RunCat(const CatOptions& options, const GlobalOptions&) {
     return Fail("standard output", "cannot write: " + ErrnoText());
   }
   if (std::fflush(stdout) != 0) return Fail("standard output", "cannot write: " + ErrnoText());
-  return kExitOk;
+  return ExitOk;
 }
 
 }  // namespace
@@ -42,4 +42,4 @@ Command AddCatCommand(CLI::App& parent, const GlobalOptions& global) {
   return cat.Build(global, RunCat);
 }
 
-}  // namespace korvo
+}  // namespace korvo::tool

@@ -9,18 +9,18 @@
 #include "manager/package_manager.h"
 #include "tool.h"
 
-namespace korvo {
+namespace korvo::tool {
 
 namespace {
 
 namespace fs = std::filesystem;
 
 // Entry names are kept in 260-byte fields by the editor.
-constexpr size_t kMaxEntryName = 259;
+constexpr size_t MaxEntryName = 259;
 
 std::string CheckEntryName(const std::string& name) {
   if (name.empty()) return "entry name must not be empty";
-  if (name.size() > kMaxEntryName) return "entry name is longer than 259 bytes";
+  if (name.size() > MaxEntryName) return "entry name is longer than 259 bytes";
   return std::string();
 }
 
@@ -62,7 +62,7 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
   bool replacing = false;
   {
     ArchiveFile archive;
-    if (!OpenArchive(archive, options.archive)) return kExitFailure;
+    if (!OpenArchive(archive, options.archive)) return ExitFailure;
     replacing = FindExact(archive, options.name) != nullptr;
   }
   std::error_code ec;
@@ -81,7 +81,7 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
   bool edited = AddPkgFile_Tool(options.archive.c_str(), options.file.c_str(), options.name.c_str(),
                                 &manager);
   if (!ReopenAfterEdit(options.archive, edited, "add '" + Printable(options.name) + "'", result)) {
-    return kExitFailure;
+    return ExitFailure;
   }
   const PackageEntry* added = FindExact(result, options.name);
   if (added == nullptr || added->size != size) {
@@ -92,7 +92,7 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
                 Printable(options.name).c_str(), options.archive.c_str(), added->size,
                 added->packedSize);
   }
-  return kExitOk;
+  return ExitOk;
 }
 
 int RunDel(const DelOptions& options, const GlobalOptions& global) {
@@ -100,7 +100,7 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
   size_t countBefore = 0;
   {
     ArchiveFile archive;
-    if (!OpenArchive(archive, options.archive)) return kExitFailure;
+    if (!OpenArchive(archive, options.archive)) return ExitFailure;
     const std::vector<PackageEntry>& entries = archive.Entries();
     countBefore = entries.size();
     if (const PackageEntry* exact = FindExact(archive, options.name)) {
@@ -131,7 +131,7 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
   ArchiveFile result;
   bool edited = DelPkgFile_Tool(options.archive.c_str(), stored.c_str(), &manager);
   if (!ReopenAfterEdit(options.archive, edited, "delete '" + Printable(stored) + "'", result)) {
-    return kExitFailure;
+    return ExitFailure;
   }
   if (FindExact(result, stored) != nullptr) {
     return Fail(options.archive, "the edit did not remove '" + Printable(stored) + "'");
@@ -144,7 +144,7 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
   if (!global.quiet) {
     std::printf("deleted '%s' from %s\n", Printable(stored).c_str(), options.archive.c_str());
   }
-  return kExitOk;
+  return ExitOk;
 }
 
 }  // namespace
@@ -171,4 +171,4 @@ Command AddDelCommand(CLI::App& parent, const GlobalOptions& global) {
   return del.Build(global, RunDel);
 }
 
-}  // namespace korvo
+}  // namespace korvo::tool

@@ -6,7 +6,7 @@
 #include "entry_path.h"
 #include "tool.h"
 
-namespace korvo {
+namespace korvo::tool {
 
 namespace {
 
@@ -20,7 +20,7 @@ struct ExtractOptions {
 
 int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
   ArchiveFile archive;
-  if (!OpenArchive(archive, options.archive)) return kExitFailure;
+  if (!OpenArchive(archive, options.archive)) return ExitFailure;
   const std::vector<PackageEntry>& entries = archive.Entries();
 
   bool failed = false;
@@ -82,7 +82,7 @@ int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
     std::printf("extracted %zu of %zu entries (%s) to %s\n", written, selected.size(),
                 FormatBytes(bytes).c_str(), options.outdir.c_str());
   }
-  return failed ? kExitFailure : kExitOk;
+  return failed ? ExitFailure : ExitOk;
 }
 
 }  // namespace
@@ -99,4 +99,4 @@ Command AddExtractCommand(CLI::App& parent, const GlobalOptions& global) {
   return extract.Build(global, RunExtract);
 }
 
-}  // namespace korvo
+}  // namespace korvo::tool

@@ -10,13 +10,13 @@
 #include "png_file.h"
 #include "tool.h"
 
-namespace korvo {
+namespace korvo::tool {
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kImageMagic[8] = {'K', 'W', 'F', 0x1A, 'I', 'A', 'N', 'I'};
+constexpr char ImageMagic[8] = {'K', 'W', 'F', 0x1A, 'I', 'A', 'N', 'I'};
 
 struct Img2PngOptions {
   std::string image;
@@ -37,8 +37,8 @@ struct LoadedFrames {
 
 // Why the loader refused the image: its first bytes tell a foreign file from a damaged one.
 std::string LoadFailureCause(const std::string& firstBytes) {
-  if (firstBytes.size() < sizeof(kImageMagic) ||
-      std::memcmp(firstBytes.data(), kImageMagic, sizeof(kImageMagic)) != 0) {
+  if (firstBytes.size() < sizeof(ImageMagic) ||
+      std::memcmp(firstBytes.data(), ImageMagic, sizeof(ImageMagic)) != 0) {
     return "not a tiled image file (no KWF/IANI signature)";
   }
   return "damaged tiled image: a header or tile record is invalid or the file is cut short";
@@ -72,7 +72,7 @@ int RunImg2Png(const Img2PngOptions& options, const GlobalOptions& global) {
   if (!options.package.empty()) {
     subject = EntrySubject(options.package, options.image);
     ArchiveFile archive;
-    if (!OpenArchive(archive, options.package)) return kExitFailure;
+    if (!OpenArchive(archive, options.package)) return ExitFailure;
     // The entry the manager will load: the last of those that match.
     std::vector<int> matches = archive.FindAll(options.image);
     if (matches.empty()) return Fail(options.package, NoEntryNamed(options.image));
@@ -131,7 +131,7 @@ int RunImg2Png(const Img2PngOptions& options, const GlobalOptions& global) {
       std::printf("wrote %s: %u frame%s of %ux%u\n", options.output.c_str(), loaded.count,
                   loaded.count == 1 ? "" : "s side by side", first->width, first->height);
     }
-    return kExitOk;
+    return ExitOk;
   }
 
   for (uint32_t f = 0; f < loaded.count; ++f) {
@@ -142,7 +142,7 @@ int RunImg2Png(const Img2PngOptions& options, const GlobalOptions& global) {
                   first->height);
     }
   }
-  return kExitOk;
+  return ExitOk;
 }
 
 }  // namespace
@@ -162,4 +162,4 @@ Command AddImg2PngCommand(CLI::App& parent, const GlobalOptions& global) {
   return img2png.Build(global, RunImg2Png);
 }
 
-}  // namespace korvo
+}  // namespace korvo::tool

@@ -6,7 +6,7 @@
 #include "archive_file.h"
 #include "tool.h"
 
-namespace korvo {
+namespace korvo::tool {
 
 namespace {
 
@@ -17,7 +17,7 @@ struct ListOptions {
 
 int RunList(const ListOptions& options, const GlobalOptions&) {
   ArchiveFile archive;
-  if (!OpenArchive(archive, options.archive)) return kExitFailure;
+  if (!OpenArchive(archive, options.archive)) return ExitFailure;
   const std::vector<PackageEntry>& entries = archive.Entries();
 
   if (options.json) {
@@ -42,7 +42,7 @@ int RunList(const ListOptions& options, const GlobalOptions&) {
     // Names are bytes; any that are not UTF-8 are shown with replacement characters.
     std::string text = document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
     std::printf("%s\n", text.c_str());
-    return kExitOk;
+    return ExitOk;
   }
 
   size_t nameWidth = 4;
@@ -58,7 +58,7 @@ int RunList(const ListOptions& options, const GlobalOptions&) {
                 entry.size, entry.packedSize, FormatRatio(entry.packedSize, entry.size).c_str(),
                 entry.offset);
   }
-  return kExitOk;
+  return ExitOk;
 }
 
 }  // namespace
@@ -72,4 +72,4 @@ Command AddListCommand(CLI::App& parent, const GlobalOptions& global) {
   return list.Build(global, RunList);
 }
 
-}  // namespace korvo
+}  // namespace korvo::tool

@@ -10,7 +10,7 @@
 #include "progress.h"
 #include "tool.h"
 
-namespace korvo {
+namespace korvo::tool {
 
 namespace {
 
@@ -124,7 +124,7 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
   if (fs::is_directory(archive, ec)) return Fail(archive, "is a directory");
 
   TreeTotals totals;
-  if (!MeasureTree(dir, totals)) return kExitFailure;
+  if (!MeasureTree(dir, totals)) return ExitFailure;
   if (totals.bound > UINT32_MAX) {
     return Fail(dir, "too large for one archive (" + FormatBytes(totals.bytes) +
                          "; archives hold at most 4 GiB)");
@@ -162,7 +162,7 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
                 FormatBytes(written.FileSize()).c_str(),
                 FormatRatio(written.FileSize(), progress.bytesIn).c_str(), seconds);
   }
-  return failed ? kExitFailure : kExitOk;
+  return failed ? ExitFailure : ExitOk;
 }
 
 }  // namespace
@@ -179,4 +179,4 @@ Command AddPackCommand(CLI::App& parent, const GlobalOptions& global) {
   return pack.Build(global, RunPack);
 }
 
-}  // namespace korvo
+}  // namespace korvo::tool

@@ -6,7 +6,7 @@
 #include "png_file.h"
 #include "tool.h"
 
-namespace korvo {
+namespace korvo::tool {
 
 namespace {
 
@@ -67,7 +67,7 @@ int RunPng2Img(const Png2ImgOptions& options, const GlobalOptions& global) {
                 images.size(), images.size() == 1 ? "" : "s", images[0].width, images[0].height,
                 options.format, encoded.size());
   }
-  return kExitOk;
+  return ExitOk;
 }
 
 }  // namespace
@@ -95,4 +95,4 @@ Command AddPng2ImgCommand(CLI::App& parent, const GlobalOptions& global) {
   return png2img.Build(global, RunPng2Img);
 }
 
-}  // namespace korvo
+}  // namespace korvo::tool

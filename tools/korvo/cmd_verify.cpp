@@ -6,7 +6,7 @@
 #include "archive_file.h"
 #include "tool.h"
 
-namespace korvo {
+namespace korvo::tool {
 
 namespace {
 
@@ -16,7 +16,7 @@ struct VerifyOptions {
 
 int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
   ArchiveFile archive;
-  if (!OpenArchive(archive, options.archive)) return kExitFailure;
+  if (!OpenArchive(archive, options.archive)) return ExitFailure;
 
   size_t problems = 0;
   for (const std::string& warning : archive.Warnings()) {
@@ -51,7 +51,7 @@ int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
   }
   if (!global.quiet)
     std::printf("%s: ok, %zu entries sound\n", options.archive.c_str(), entries.size());
-  return kExitOk;
+  return ExitOk;
 }
 
 }  // namespace
@@ -65,4 +65,4 @@ Command AddVerifyCommand(CLI::App& parent, const GlobalOptions& global) {
   return verify.Build(global, RunVerify);
 }
 
-}  // namespace korvo
+}  // namespace korvo::tool

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-namespace korvo {
+namespace korvo::tool {
 
 namespace fs = std::filesystem;
 
@@ -102,4 +102,4 @@ bool PrepareOutputFile(const fs::path& root, const std::string& relative, fs::pa
   return true;
 }
 
-}  // namespace korvo
+}  // namespace korvo::tool

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-namespace korvo {
+namespace korvo::tool {
 
 // The relative output path of an entry: the name with '\' as '/', empty and "." components
 // dropped. Refused, with a cause, when the name is empty, absolute (a leading separator or a
@@ -18,4 +18,4 @@ bool EntryOutputPath(const std::string& name, std::string& relative, std::string
 bool PrepareOutputFile(const std::filesystem::path& root, const std::string& relative,
                        std::filesystem::path& target, std::string& cause);
 
-}  // namespace korvo
+}  // namespace korvo::tool

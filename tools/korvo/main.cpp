@@ -6,7 +6,7 @@
 #include "tool.h"
 
 int main(int argc, char** argv) {
-  using namespace korvo;
+  using namespace korvo::tool;
   GlobalOptions global;
   CLI::App app{
       "korvo: make, edit, inspect and check package archives; convert tiled images to and "
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr,
                    "korvo: usage error: unknown subcommand '%s'\nRun 'korvo --help' for usage.\n",
                    argv[1]);
-      return kExitUsage;
+      return ExitUsage;
     }
   }
 
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "%s: usage error: %s\nRun '%s --help' for usage.\n", where.c_str(),
                  e.what(), where.c_str());
-    return kExitUsage;
+    return ExitUsage;
   }
 
   for (const Command& command : commands) {
@@ -63,5 +63,5 @@ int main(int argc, char** argv) {
       return Fail(command.app->get_name(), e.what());
     }
   }
-  return kExitUsage;
+  return ExitUsage;
 }

@@ -7,7 +7,7 @@
 
 #include "tool.h"
 
-namespace korvo {
+namespace korvo::tool {
 
 namespace {
 
@@ -26,7 +26,7 @@ bool ReadPng(const std::string& path, RgbaImage& image, std::string& cause) {
     cause = "out of memory";
     return false;
   }
-  spng_set_image_limits(context.get(), kMaxPngSide, kMaxPngSide);
+  spng_set_image_limits(context.get(), MaxPngSide, MaxPngSide);
   spng_set_chunk_limits(context.get(), 64u << 20, 64u << 20);
   int error = spng_set_png_buffer(context.get(), bytes.data(), bytes.size());
   spng_ihdr header{};
@@ -94,4 +94,4 @@ void SwapRedBlue(const uint8_t* in, uint8_t* out, size_t count) {
   }
 }
 
-}  // namespace korvo
+}  // namespace korvo::tool

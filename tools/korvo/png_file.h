@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace korvo {
+namespace korvo::tool {
 
 struct RgbaImage {
   uint32_t width = 0;
@@ -18,7 +18,7 @@ struct RgbaImage {
 };
 
 // Frames larger than this in either direction are refused.
-constexpr uint32_t kMaxPngSide = 16384;
+constexpr uint32_t MaxPngSide = 16384;
 
 // Reads any PNG as 8-bit RGBA (palette, grey, 16-bit and transparency chunks converted).
 bool ReadPng(const std::string& path, RgbaImage& image, std::string& cause);
@@ -28,4 +28,4 @@ bool WritePng(const std::string& path, const RgbaImage& image, std::string& caus
 // Swaps between R, G, B, A and B, G, R, A for count pixels; in and out may be the same.
 void SwapRedBlue(const uint8_t* in, uint8_t* out, size_t count);
 
-}  // namespace korvo
+}  // namespace korvo::tool

@@ -6,7 +6,7 @@
 
 #include "tool.h"
 
-namespace korvo {
+namespace korvo::tool {
 
 ProgressBar::ProgressBar(bool enabled, uint64_t totalFiles, uint64_t totalBytes)
     : enabled_(enabled), totalFiles_(totalFiles), totalBytes_(totalBytes) {}
@@ -22,15 +22,15 @@ void ProgressBar::Advance(uint64_t bytes) {
 }
 
 void ProgressBar::Draw() {
-  constexpr int kWidth = 30;
+  constexpr int Width = 30;
   double fraction = totalBytes_ > 0 ? static_cast<double>(bytes_) / static_cast<double>(totalBytes_)
                     : totalFiles_ > 0
                         ? static_cast<double>(files_) / static_cast<double>(totalFiles_)
                         : 1.0;
   if (fraction > 1.0) fraction = 1.0;
-  int filled = static_cast<int>(fraction * kWidth);
+  int filled = static_cast<int>(fraction * Width);
   std::string bar(static_cast<size_t>(filled), '#');
-  bar.append(static_cast<size_t>(kWidth - filled), '.');
+  bar.append(static_cast<size_t>(Width - filled), '.');
   std::fprintf(stderr, "\r[%s] %3d%%  %" PRIu64 "/%" PRIu64 " files  %s/%s\033[K", bar.c_str(),
                static_cast<int>(fraction * 100.0), files_, totalFiles_, FormatBytes(bytes_).c_str(),
                FormatBytes(totalBytes_).c_str());
@@ -45,4 +45,4 @@ void ProgressBar::Finish() {
   drawn_ = false;
 }
 
-}  // namespace korvo
+}  // namespace korvo::tool

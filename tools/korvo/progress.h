@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace korvo {
+namespace korvo::tool {
 
 class ProgressBar {
  public:
@@ -28,4 +28,4 @@ class ProgressBar {
   std::chrono::steady_clock::time_point lastDraw_;
 };
 
-}  // namespace korvo
+}  // namespace korvo::tool

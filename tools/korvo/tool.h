@@ -7,13 +7,13 @@
 #include <memory>
 #include <string>
 
-namespace korvo {
+namespace korvo::tool {
 
 class ArchiveFile;
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+constexpr int ExitOk = 0;
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
 
 // Options that every subcommand accepts.
 struct GlobalOptions {
@@ -59,7 +59,7 @@ struct Subcommand {
 // Prints the one failure line "korvo: <subject>: <cause>" on standard error. subject is
 // usually a file name.
 void ReportError(const std::string& subject, const std::string& cause);
-// ReportError, then kExitFailure.
+// ReportError, then ExitFailure.
 int Fail(const std::string& subject, const std::string& cause);
 
 // Opens path as a package archive. False after reporting why it cannot be used.
@@ -87,4 +87,4 @@ bool ReadWholeFile(const std::string& path, std::string& data, std::string& caus
 // The text of errno as a cause.
 std::string ErrnoText();
 
-}  // namespace korvo
+}  // namespace korvo::tool

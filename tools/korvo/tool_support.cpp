@@ -8,7 +8,7 @@
 #include "archive_file.h"
 #include "tool.h"
 
-namespace korvo {
+namespace korvo::tool {
 
 void ReportError(const std::string& subject, const std::string& cause) {
   std::fprintf(stderr, "korvo: %s: %s\n", Printable(subject).c_str(), cause.c_str());
@@ -17,7 +17,7 @@ void ReportError(const std::string& subject, const std::string& cause) {
 
 int Fail(const std::string& subject, const std::string& cause) {
   ReportError(subject, cause);
-  return kExitFailure;
+  return ExitFailure;
 }
 
 bool OpenArchive(ArchiveFile& archive, const std::string& path) {
@@ -132,4 +132,4 @@ bool ReadWholeFile(const std::string& path, std::string& data, std::string& caus
   return true;
 }
 
-}  // namespace korvo
+}  // namespace korvo::tool
