@@ -5,9 +5,9 @@ set -euo pipefail
 want=(cmake make g++ zlib1g-dev libgtest-dev libbenchmark-dev pkg-config)
 for group in "$@"; do
   case "$group" in
-    linux) ;;
+    linux) want+=(libdeflate-dev) ;;
     tool) want+=(libcli11-dev libspng-dev nlohmann-json3-dev) ;;
-    windows) want+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine) ;;
+    windows) want+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine dpkg-dev) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

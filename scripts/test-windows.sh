@@ -6,6 +6,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/deps.sh linux windows
+# libdeflate and libspng have no MinGW build in Debian: the build compiles their source packages.
+bash scripts/fetch-sources.sh libdeflate libspng
 dir=${1:-build/win}
 jobs=$(nproc)
 
