@@ -5,6 +5,7 @@
 #include <string>
 
 #include "KorvoLoader.h"
+#include "platform/shared_library.h"
 #include "support/read_path.h"
 
 using namespace korvo;

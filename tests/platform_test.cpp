@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/terminal.h"
 #include "support/read_path.h"
 
 using namespace korvo;
@@ -23,31 +24,45 @@ TEST(PlatformMapping, MapsWholeFilesReadOnlyAndLocksThemAgainstEditing) {
   MakeDirectories(dir / "two");
   WriteFileText(path, "0123456789abcdef!");
   WriteFileText(other, "second");
-  platform::FileMapping first, second, again;
-  ASSERT_TRUE(platform::MapFileReadOnly(path.c_str(), first));
-  ASSERT_TRUE(platform::MapFileReadOnly(other.c_str(), second));
-  ASSERT_TRUE(platform::MapFileReadOnly(path.c_str(), again));
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(first.view), first.size) +
-                std::string(reinterpret_cast<const char*>(second.view), second.size),
+  platform::Mapping first, second, again;
+  ASSERT_TRUE(platform::MapFileReadOnly(path.c_str(), first).ok());
+  ASSERT_TRUE(platform::MapFileReadOnly(other.c_str(), second).ok());
+  ASSERT_TRUE(platform::MapFileReadOnly(path.c_str(), again).ok());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(first.View()), first.Size()) +
+                std::string(reinterpret_cast<const char*>(second.View()), second.Size()),
             "0123456789abcdef!second");
   EXPECT_FALSE(Editable(path));
   EXPECT_EQ(ReadFileBytes(path), ToBytes("0123456789abcdef!"));
-  platform::UnmapFile(again);
+  again.Reset();
   EXPECT_FALSE(Editable(path));
-  platform::UnmapFile(first);
-  platform::UnmapFile(first);  // harmless
-  platform::UnmapFile(second);
-  int fd = platform::OpenForEdit(path.c_str());
-  ASSERT_NE(fd, platform::NoFile);
-  EXPECT_FALSE(platform::MapFileReadOnly(path.c_str(), first) || Editable(path));
-  platform::CloseFd(fd);
+  {
+    platform::Mapping moved(std::move(first));
+    EXPECT_FALSE(first.IsMapped());
+    EXPECT_FALSE(Editable(path));
+  }  // the moved-to mapping unmaps here
+  second.Reset();
+  second.Reset();  // harmless
+  {
+    platform::File file;
+    ASSERT_TRUE(platform::OpenForEdit(path.c_str(), file).ok());
+    EXPECT_EQ(platform::MapFileReadOnly(path.c_str(), first).code(), StatusCode::Locked);
+    EXPECT_FALSE(Editable(path));
+  }  // the file closes here
   EXPECT_TRUE(Editable(path));
 
   WriteFileBytes(dir / "empty.pak", Bytes());
-  for (const std::string& bad : {dir / "missing.pak", dir / "empty.pak", dir / "one", dir.Path()})
-    EXPECT_FALSE(platform::MapFileReadOnly(bad.c_str(), first)) << bad;
-  EXPECT_FALSE(platform::MapFileReadOnly(nullptr, first));
-  EXPECT_EQ(first.view, nullptr);
+  // Path, then the cause of the refusal.
+  const std::pair<std::string, StatusCode> refused[] = {{dir / "missing.pak", StatusCode::NotFound},
+                                                        {dir / "empty.pak", StatusCode::Corrupt},
+                                                        {dir / "one", StatusCode::InvalidArgument},
+                                                        {dir.Path(), StatusCode::InvalidArgument}};
+  for (const auto& [bad, code] : refused) {
+    Status status = platform::MapFileReadOnly(bad.c_str(), first);
+    EXPECT_EQ(status.code(), code) << bad;
+    EXPECT_EQ(status.file(), bad);
+  }
+  EXPECT_EQ(platform::MapFileReadOnly(nullptr, first).code(), StatusCode::InvalidArgument);
+  EXPECT_EQ(first.View(), nullptr);
 }
 
 TEST(PlatformFiles, ExistenceDirectoriesAndRemoval) {
@@ -66,7 +81,8 @@ TEST(PlatformFiles, ExistenceDirectoriesAndRemoval) {
   EXPECT_FALSE(platform::PathExists(nullptr) || platform::IsDirectory(nullptr));
   EXPECT_TRUE(platform::RemoveFile((dir / "file.txt").c_str()));
   EXPECT_FALSE(FileExists(dir / "file.txt") || platform::RemoveFile((dir / "file.txt").c_str()));
-  EXPECT_FALSE(platform::RemoveFile(nullptr) || platform::IsTerminal(nullptr));
+  EXPECT_FALSE(platform::RemoveFile(nullptr));
+  EXPECT_FALSE(platform::IsTerminal(nullptr));
 }
 
 // A link to a directory may lead back up the tree: it is left out; a link to a file is a file.

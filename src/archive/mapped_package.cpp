@@ -7,9 +7,9 @@
 namespace korvo {
 
 bool CMappedPackage::Open(const char* path) {
-  if (!platform::MapFileReadOnly(path, mapping)) return false;
-  fileSize = mapping.size;
-  cursor.base = mapping.view;
+  if (!platform::MapFileReadOnly(path, mapping).ok()) return false;
+  fileSize = mapping.Size();
+  cursor.base = mapping.View();
   cursor.limit = fileSize;
   cursor.position = 0;
   header = PackageHeader();  // a file too short for a header has no entries
@@ -19,7 +19,7 @@ bool CMappedPackage::Open(const char* path) {
 }
 
 void CMappedPackage::Close() {
-  platform::UnmapFile(mapping);
+  mapping.Reset();
 }
 
 bool CMappedPackage::FirstEntry(PackageEntry& entry) {

@@ -19,7 +19,7 @@ class CMappedPackage {
   // Maps the file read-only and reads the header. Fails for a missing, empty or unmappable
   // file and for a directory. A file shorter than 16 bytes opens but has no entries.
   bool Open(const char* path);
-  // Unmaps the view and closes the file.
+  // Unmaps the view and closes the file (the destructor does the same).
   void Close();
 
   // The index walk. FirstEntry starts at indexOffset; NextEntry returns the next record. The
@@ -35,10 +35,10 @@ class CMappedPackage {
 
   const PackageHeader& Header() const { return header; }
   uint32_t FileSize() const { return fileSize; }
-  const uint8_t* View() const { return mapping.view; }
+  const uint8_t* View() const { return mapping.View(); }
 
  private:
-  platform::FileMapping mapping;  // file handle, mapping handle and view
+  platform::Mapping mapping;  // file handle, mapping handle and view
   uint32_t fileSize = 0;
   ViewCursor cursor;
   PackageHeader header;

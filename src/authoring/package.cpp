@@ -16,16 +16,16 @@ constexpr const char* OpenFailed = "CPackage::Open Failed!";
 // DelFile moves the bytes behind a removed entry through a buffer of this size.
 constexpr uint32_t MoveBufferSize = 1u << 20;
 
-bool WriteAll(int fd, int64_t offset, const void* data, size_t length) {
-  if (platform::SeekFd(fd, offset, 0) != offset) return false;
+bool WriteAll(platform::File& file, int64_t offset, const void* data, size_t length) {
+  if (file.Seek(offset, 0) != offset) return false;
   if (length == 0) return true;
-  return platform::WriteFd(fd, data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
+  return file.Write(data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
 }
 
-bool ReadAll(int fd, int64_t offset, void* data, size_t length) {
-  if (platform::SeekFd(fd, offset, 0) != offset) return false;
+bool ReadAll(platform::File& file, int64_t offset, void* data, size_t length) {
+  if (file.Seek(offset, 0) != offset) return false;
   if (length == 0) return true;
-  return platform::ReadFd(fd, data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
+  return file.Read(data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
 }
 
 }  // namespace
@@ -37,22 +37,20 @@ CPackage::~CPackage() {
 }
 
 void CPackage::CloseUnchanged() {
-  if (fd != platform::NoFile) platform::CloseFd(fd);
-  fd = platform::NoFile;
+  file.Close();
   indexBytes.clear();
   indexBytes.shrink_to_fit();
 }
 
 bool CPackage::Open(const char* path) {
   index.clear();
-  bool reuse = fd != platform::NoFile && platform::FileLengthFd(fd) > 0;
+  bool reuse = file.IsOpen() && file.Length() > 0;
   if (!reuse) {
     CloseUnchanged();
-    fd = openFunction(path);
     // One more attempt with the same mode when the first fails.
-    if (fd == platform::NoFile) fd = openFunction(path);
+    if (!openFunction(path, file).ok()) (void)openFunction(path, file);
   }
-  if (fd == platform::NoFile || !LoadIndex()) {
+  if (!file.IsOpen() || !LoadIndex()) {
     CloseUnchanged();
     index.clear();
     SendDebugMessage(OpenFailed);
@@ -62,10 +60,10 @@ bool CPackage::Open(const char* path) {
 }
 
 bool CPackage::LoadIndex() {
-  int64_t length = platform::FileLengthFd(fd);
+  int64_t length = file.Length();
   if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX) return false;
   uint8_t bytes[PackageHeaderSize];
-  if (!ReadAll(fd, 0, bytes, sizeof(bytes))) return false;
+  if (!ReadAll(file, 0, bytes, sizeof(bytes))) return false;
   header = DecodeHeader(bytes);
 
   // The index runs from indexOffset to the end of the file; every record must lie in it.
@@ -77,7 +75,7 @@ bool CPackage::LoadIndex() {
   }
   indexBytes.resize(static_cast<size_t>(indexLength));
   indexBytesOffset = header.indexOffset;
-  if (!ReadAll(fd, header.indexOffset, indexBytes.data(), indexBytes.size())) return false;
+  if (!ReadAll(file, header.indexOffset, indexBytes.data(), indexBytes.size())) return false;
 
   index.reserve(static_cast<size_t>(count));
   PackageEntry entry;
@@ -117,10 +115,10 @@ bool CPackage::NextEntry(PackageEntry& entry) {
 
 bool CPackage::AddFile(const char* name, const void* data, uint32_t size, uint32_t packedSize,
                        uint32_t flags) {
-  if (fd == platform::NoFile || !CanAppendEntry(header, name, data, packedSize)) return false;
+  if (!file.IsOpen() || !CanAppendEntry(header, name, data, packedSize)) return false;
   // The record changes only once its data is in the file, so a failed write leaves the index
   // as it was.
-  if (!WriteAll(fd, header.indexOffset, data, packedSize)) return false;
+  if (!WriteAll(file, header.indexOffset, data, packedSize)) return false;
   RecordAppendedEntry(index, header, name, size, packedSize, flags);
   return true;
 }
@@ -131,14 +129,13 @@ bool CPackage::MoveDown(uint64_t from, uint64_t to) {
   uint64_t readPosition = from;
   uint64_t writePosition = to;
   for (;;) {
-    if (platform::SeekFd(fd, static_cast<int64_t>(readPosition), 0) !=
-        static_cast<int64_t>(readPosition)) {
+    if (file.Seek(static_cast<int64_t>(readPosition), 0) != static_cast<int64_t>(readPosition)) {
       return false;
     }
-    int64_t got = platform::ReadFd(fd, buffer.get(), MoveBufferSize);
+    int64_t got = file.Read(buffer.get(), MoveBufferSize);
     if (got < 0) return false;
     if (got == 0) return true;
-    if (!WriteAll(fd, static_cast<int64_t>(writePosition), buffer.get(),
+    if (!WriteAll(file, static_cast<int64_t>(writePosition), buffer.get(),
                   static_cast<size_t>(got))) {
       return false;
     }
@@ -148,7 +145,7 @@ bool CPackage::MoveDown(uint64_t from, uint64_t to) {
 }
 
 bool CPackage::DelFile(const char* name) {
-  if (fd == platform::NoFile) return false;
+  if (!file.IsOpen()) return false;
   int32_t found = FindRecord(index, header, name);
   if (found < 0) return true;
   const uint32_t removedOffset = index[static_cast<size_t>(found)].offset;
@@ -168,8 +165,8 @@ bool CPackage::DelFile(const char* name) {
   // then the file ends where the data region now ends.
   const uint32_t newIndexOffset = header.indexOffset - removedSize;
   if (!MoveDown(removedEnd, removedOffset)) return false;
-  if (!platform::TruncateFd(fd, newIndexOffset)) return false;
-  if (!platform::CommitFd(fd)) return false;
+  if (!file.Truncate(newIndexOffset)) return false;
+  if (!file.Sync()) return false;
 
   // Data offsets follow the data, whatever the index order: every block behind the removed
   // one moved down by its size.
@@ -183,19 +180,19 @@ bool CPackage::DelFile(const char* name) {
 }
 
 bool CPackage::Close() {
-  if (fd == platform::NoFile) return false;
+  if (!file.IsOpen()) return false;
   bool ok = true;
   if (header.entryCount > 0) {
     std::vector<uint8_t> records;
     SerializeIndex(index, header, records);
     ok = IndexFits(header, records.size()) &&
-         WriteAll(fd, header.indexOffset, records.data(), records.size());
+         WriteAll(file, header.indexOffset, records.data(), records.size());
     if (ok) header.indexSize = static_cast<uint32_t>(records.size());
   }
   if (ok) {
     uint8_t bytes[PackageHeaderSize];
     EncodeHeader(header, bytes);
-    ok = WriteAll(fd, 0, bytes, sizeof(bytes)) && platform::CommitFd(fd);
+    ok = WriteAll(file, 0, bytes, sizeof(bytes)) && file.Sync();
   }
   CloseUnchanged();
   return ok;

@@ -12,8 +12,8 @@ namespace korvo {
 
 class CPackage {
  public:
-  // Opens an existing file for reading and writing without creating it; NoFile on failure.
-  using OpenFunction = int (*)(const char* path);
+  // Opens an existing file for reading and writing without creating it.
+  using OpenFunction = Status (*)(const char* path, platform::File& file);
 
   CPackage() = default;
   // Closes a file that Close did not close, without writing anything.
@@ -41,7 +41,7 @@ class CPackage {
   // Closes the file without writing anything: what is on disk stays as it is.
   void CloseUnchanged();
 
-  int fd = platform::NoFile;
+  platform::File file;
   std::vector<PackageEntry> index;
   PackageHeader header;
   int32_t currentIndex = -1;

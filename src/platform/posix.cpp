@@ -1,6 +1,5 @@
 // POSIX implementation of the platform layer.
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -8,49 +7,60 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <utility>
 
 #include "platform/platform.h"
 
 namespace korvo::platform {
 
-bool MapFileReadOnly(const char* path, FileMapping& mapping) {
-  if (path == nullptr) return false;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+Status MapFileReadOnly(const char* path, Mapping& mapping) {
+  mapping.Reset();
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  File file(open(path, O_RDONLY | O_CLOEXEC));
+  if (!file.IsOpen()) {
+    int error = errno;
+    return Status::System(error == ENOENT ? StatusCode::NotFound : StatusCode::IoError, path,
+                          error);
+  }
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
-      static_cast<uint64_t>(st.st_size) > UINT32_MAX) {
-    close(fd);
-    return false;
-  }
+  if (fstat(file.Descriptor(), &st) != 0) return Status::System(StatusCode::IoError, path, errno);
+  if (!S_ISREG(st.st_mode)) return Status(StatusCode::InvalidArgument, path, 0, "not a file");
+  if (st.st_size <= 0) return Status(StatusCode::Corrupt, path, 0, "empty file");
+  if (static_cast<uint64_t>(st.st_size) > UINT32_MAX)
+    return Status(StatusCode::TooLarge, path, 0, "file of 4 GiB or more");
   // Readers share the file; the archive editor takes the exclusive lock.
-  if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
-    close(fd);
-    return false;
-  }
+  if (flock(file.Descriptor(), LOCK_SH | LOCK_NB) != 0)
+    return Status::System(StatusCode::Locked, path, errno);
   size_t length = static_cast<size_t>(st.st_size);
-  void* view = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
-  if (view == MAP_FAILED) {
-    close(fd);
-    return false;
-  }
-  mapping.fileHandle = fd;
-  mapping.mappingHandle = 0;
-  mapping.view = static_cast<const uint8_t*>(view);
-  mapping.size = static_cast<uint32_t>(length);
-  return true;
+  void* view = mmap(nullptr, length, PROT_READ, MAP_SHARED, file.Descriptor(), 0);
+  if (view == MAP_FAILED) return Status::System(StatusCode::IoError, path, errno);
+  mapping.fileHandle_ = file.Release();
+  mapping.mappingHandle_ = 0;
+  mapping.view_ = static_cast<const uint8_t*>(view);
+  mapping.size_ = static_cast<uint32_t>(length);
+  return Status::Ok();
 }
 
-void UnmapFile(FileMapping& mapping) {
-  if (mapping.view != nullptr) munmap(const_cast<uint8_t*>(mapping.view), mapping.size);
-  if (mapping.fileHandle >= 0) close(static_cast<int>(mapping.fileHandle));
-  mapping.view = nullptr;
-  mapping.fileHandle = -1;
+void Mapping::Reset() {
+  if (view_ != nullptr) munmap(const_cast<uint8_t*>(view_), size_);
+  if (fileHandle_ >= 0) close(static_cast<int>(fileHandle_));
+  view_ = nullptr;
+  fileHandle_ = -1;
+  mappingHandle_ = 0;
+  size_ = 0;
+}
+
+void Mapping::Swap(Mapping& other) noexcept {
+  std::swap(fileHandle_, other.fileHandle_);
+  std::swap(mappingHandle_, other.mappingHandle_);
+  std::swap(view_, other.view_);
+  std::swap(size_, other.size_);
 }
 
 bool PathExists(const char* path) {
@@ -64,11 +74,17 @@ bool IsDirectory(const char* path) {
 }
 
 std::string ExecutablePath() {
+#if defined(__linux__)
   std::string buffer(PATH_MAX, '\0');
   ssize_t n = readlink("/proc/self/exe", &buffer[0], buffer.size());
   if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return std::string();
   buffer.resize(static_cast<size_t>(n));
   return buffer;
+#else
+  // Only Linux has /proc/self/exe. Elsewhere the executable's directory is unknown: callers fall
+  // back to the current directory (a host can still name its list and packages explicitly).
+  return std::string();
+#endif
 }
 
 void DebugOutput(const char* message) {
@@ -102,61 +118,86 @@ const char* CharPrev(const char* start, const char* p) {
   return previous;
 }
 
-int OpenForEdit(const char* path) {
-  if (path == nullptr) return NoFile;
-  int fd = open(path, O_RDWR | O_CLOEXEC);
-  if (fd < 0) return NoFile;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    return NoFile;
+Status OpenForEdit(const char* path, File& file) {
+  file.Close();
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  File opened(open(path, O_RDWR | O_CLOEXEC));
+  if (!opened.IsOpen()) {
+    int error = errno;
+    return Status::System(error == ENOENT ? StatusCode::NotFound : StatusCode::IoError, path,
+                          error);
   }
-  return fd;
+  struct stat st {};
+  if (fstat(opened.Descriptor(), &st) != 0) return Status::System(StatusCode::IoError, path, errno);
+  if (!S_ISREG(st.st_mode)) return Status(StatusCode::InvalidArgument, path, 0, "not a file");
+  if (flock(opened.Descriptor(), LOCK_EX | LOCK_NB) != 0)
+    return Status::System(StatusCode::Locked, path, errno);
+  file = std::move(opened);
+  return Status::Ok();
 }
 
-int64_t ReadFd(int fd, void* buffer, uint32_t count) {
+int64_t File::Read(void* buffer, uint32_t count) {
   size_t done = 0;
   while (done < count) {
-    ssize_t n = read(fd, static_cast<char*>(buffer) + done, count - done);
-    if (n < 0) return done > 0 ? static_cast<int64_t>(done) : -1;
+    ssize_t n = read(descriptor_, static_cast<char*>(buffer) + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? static_cast<int64_t>(done) : -1;
+    }
     if (n == 0) break;
     done += static_cast<size_t>(n);
   }
   return static_cast<int64_t>(done);
 }
 
-int64_t WriteFd(int fd, const void* buffer, uint32_t count) {
+int64_t File::Write(const void* buffer, uint32_t count) {
   size_t done = 0;
   while (done < count) {
-    ssize_t n = write(fd, static_cast<const char*>(buffer) + done, count - done);
-    if (n <= 0) return -1;
+    ssize_t n = write(descriptor_, static_cast<const char*>(buffer) + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
     done += static_cast<size_t>(n);
   }
   return static_cast<int64_t>(done);
 }
 
-int64_t SeekFd(int fd, int64_t offset, int whence) {
+int64_t File::Seek(int64_t offset, int whence) {
   int w = whence == 0 ? SEEK_SET : whence == 1 ? SEEK_CUR : SEEK_END;
-  off_t r = lseek(fd, static_cast<off_t>(offset), w);
+  off_t r = lseek(descriptor_, static_cast<off_t>(offset), w);
   return r < 0 ? -1 : static_cast<int64_t>(r);
 }
 
-int64_t FileLengthFd(int fd) {
+int64_t File::Length() {
   struct stat st {};
-  if (fstat(fd, &st) != 0) return -1;
+  if (fstat(descriptor_, &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
 }
 
-bool TruncateFd(int fd, int64_t length) {
-  return ftruncate(fd, static_cast<off_t>(length)) == 0;
+bool File::Truncate(int64_t length) {
+  return ftruncate(descriptor_, static_cast<off_t>(length)) == 0;
 }
 
-bool CommitFd(int fd) {
-  return fsync(fd) == 0;
+bool File::Sync() {
+  return fsync(descriptor_) == 0;
 }
 
-void CloseFd(int fd) {
-  if (fd >= 0) close(fd);
+bool File::Close() {
+  if (descriptor_ < 0) return true;
+  int result = close(descriptor_);
+  descriptor_ = -1;
+  return result == 0;
+}
+
+int LastError() {
+  return errno;
+}
+
+std::string ErrorText(int error) {
+  return std::strerror(error);
 }
 
 bool ListDirectory(const char* dir, std::vector<DirItem>& items) {
@@ -187,22 +228,6 @@ bool ListDirectory(const char* dir, std::vector<DirItem>& items) {
   std::sort(items.begin(), items.end(),
             [](const DirItem& a, const DirItem& b) { return a.name < b.name; });
   return true;
-}
-
-bool IsTerminal(std::FILE* stream) {
-  return stream != nullptr && isatty(fileno(stream)) == 1;
-}
-
-void* OpenLibrary(const char* path) {
-  return dlopen(path, RTLD_NOW | RTLD_LOCAL);
-}
-
-void* LibrarySymbol(void* library, const char* name) {
-  return library != nullptr ? dlsym(library, name) : nullptr;
-}
-
-void CloseLibrary(void* library) {
-  if (library != nullptr) dlclose(library);
 }
 
 }  // namespace korvo::platform

@@ -12,9 +12,11 @@
 #include <share.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -33,58 +35,110 @@ bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
 
+// The runtime's error number for a Windows error code, so that every cause carries one kind of
+// number.
+int ErrnoFromWin32(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EACCES;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_WRITE_PROTECT:
+      return EROFS;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    default:
+      return EIO;
+  }
+}
+
 // Largest byte count handed to one _read or _write call.
 constexpr uint32_t MaxChunk = 1u << 30;
 
 }  // namespace
 
-bool MapFileReadOnly(const char* path, FileMapping& mapping) {
-  if (path == nullptr) return false;
+Status MapFileReadOnly(const char* path, Mapping& mapping) {
+  mapping.Reset();
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
   // Others may read a mounted package but not write it, and an archive open for editing
   // (which holds write access) cannot be mounted.
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+      return Status::System(StatusCode::Locked, path, ErrnoFromWin32(error));
+    bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return Status::System(missing ? StatusCode::NotFound : StatusCode::IoError, path,
+                          ErrnoFromWin32(error));
+  }
+  // From here the handles are owned by the mapping, which closes them on every failure.
+  mapping.fileHandle_ = FromHandle(file);
   // Only a regular disk file (a directory does not open without backup semantics anyway).
   if (GetFileType(file) != FILE_TYPE_DISK) {
-    CloseHandle(file);
-    return false;
+    mapping.Reset();
+    return Status(StatusCode::InvalidArgument, path, 0, "not a file");
   }
   DWORD high = 0;
   DWORD low = GetFileSize(file, &high);
-  if ((low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 || low == 0) {
-    // Unknown size, 4 GiB or more (offsets are 32-bit), or empty (nothing to map).
-    CloseHandle(file);
-    return false;
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+    int error = ErrnoFromWin32(GetLastError());
+    mapping.Reset();
+    return Status::System(StatusCode::IoError, path, error);
+  }
+  if (high != 0) {
+    mapping.Reset();
+    return Status(StatusCode::TooLarge, path, 0, "file of 4 GiB or more");
+  }
+  if (low == 0) {
+    mapping.Reset();
+    return Status(StatusCode::Corrupt, path, 0, "empty file");
   }
   // Unnamed: two packages whose paths end in the same file name each map their own file.
   HANDLE section = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (section == nullptr) {
-    CloseHandle(file);
-    return false;
+    int error = ErrnoFromWin32(GetLastError());
+    mapping.Reset();
+    return Status::System(StatusCode::IoError, path, error);
   }
+  mapping.mappingHandle_ = FromHandle(section);
   const void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0);
   if (view == nullptr) {
-    CloseHandle(section);
-    CloseHandle(file);
-    return false;
+    int error = ErrnoFromWin32(GetLastError());
+    mapping.Reset();
+    return Status::System(StatusCode::IoError, path, error);
   }
-  mapping.fileHandle = FromHandle(file);
-  mapping.mappingHandle = FromHandle(section);
-  mapping.view = static_cast<const uint8_t*>(view);
-  mapping.size = low;
-  return true;
+  mapping.view_ = static_cast<const uint8_t*>(view);
+  mapping.size_ = low;
+  return Status::Ok();
 }
 
-void UnmapFile(FileMapping& mapping) {
-  if (mapping.view != nullptr) UnmapViewOfFile(mapping.view);
-  if (mapping.mappingHandle != 0) CloseHandle(ToHandle(mapping.mappingHandle));
-  if (mapping.fileHandle != -1 && mapping.fileHandle != 0)
-    CloseHandle(ToHandle(mapping.fileHandle));
-  mapping.view = nullptr;
-  mapping.mappingHandle = 0;
-  mapping.fileHandle = -1;
-  mapping.size = 0;
+void Mapping::Reset() {
+  if (view_ != nullptr) UnmapViewOfFile(view_);
+  if (mappingHandle_ != 0) CloseHandle(ToHandle(mappingHandle_));
+  if (fileHandle_ != -1 && fileHandle_ != 0) CloseHandle(ToHandle(fileHandle_));
+  view_ = nullptr;
+  mappingHandle_ = 0;
+  fileHandle_ = -1;
+  size_ = 0;
+}
+
+void Mapping::Swap(Mapping& other) noexcept {
+  std::swap(fileHandle_, other.fileHandle_);
+  std::swap(mappingHandle_, other.mappingHandle_);
+  std::swap(view_, other.view_);
+  std::swap(size_, other.size_);
 }
 
 bool PathExists(const char* path) {
@@ -146,20 +200,31 @@ const char* CharPrev(const char* start, const char* p) {
   return CharPrevA(start, p);
 }
 
-int OpenForEdit(const char* path) {
-  if (path == nullptr) return NoFile;
+Status OpenForEdit(const char* path, File& file) {
+  file.Close();
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
   // No create, no truncate. Others may read but not write while it is open; a mounted package
   // (opened sharing read only) cannot be opened here, and an archive open here cannot be mounted.
   int fd = _sopen(path, _O_RDWR | _O_BINARY, _SH_DENYWR);
-  if (fd < 0) return NoFile;
-  return fd;
+  if (fd < 0) {
+    int error = errno;
+    if (error == ENOENT) return Status::System(StatusCode::NotFound, path, error);
+    // A sharing violation shows as EACCES from the runtime; an existing file that cannot be
+    // opened for writing is taken as in use.
+    if (error == EACCES && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES &&
+        (GetFileAttributesA(path) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0)
+      return Status::System(StatusCode::Locked, path, error);
+    return Status::System(StatusCode::IoError, path, error);
+  }
+  file = File(fd);
+  return Status::Ok();
 }
 
-int64_t ReadFd(int fd, void* buffer, uint32_t count) {
+int64_t File::Read(void* buffer, uint32_t count) {
   uint32_t done = 0;
   while (done < count) {
     uint32_t chunk = count - done < MaxChunk ? count - done : MaxChunk;
-    int n = _read(fd, static_cast<char*>(buffer) + done, chunk);
+    int n = _read(descriptor_, static_cast<char*>(buffer) + done, chunk);
     if (n < 0) return done > 0 ? static_cast<int64_t>(done) : -1;
     if (n == 0) break;
     done += static_cast<uint32_t>(n);
@@ -167,38 +232,53 @@ int64_t ReadFd(int fd, void* buffer, uint32_t count) {
   return static_cast<int64_t>(done);
 }
 
-int64_t WriteFd(int fd, const void* buffer, uint32_t count) {
+int64_t File::Write(const void* buffer, uint32_t count) {
   uint32_t done = 0;
   while (done < count) {
     uint32_t chunk = count - done < MaxChunk ? count - done : MaxChunk;
-    int n = _write(fd, static_cast<const char*>(buffer) + done, chunk);
-    if (n <= 0) return -1;
+    int n = _write(descriptor_, static_cast<const char*>(buffer) + done, chunk);
+    if (n < 0) return -1;
+    if (n == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
     done += static_cast<uint32_t>(n);
   }
   return static_cast<int64_t>(done);
 }
 
-int64_t SeekFd(int fd, int64_t offset, int whence) {
+int64_t File::Seek(int64_t offset, int whence) {
   int origin = whence == 0 ? SEEK_SET : whence == 1 ? SEEK_CUR : SEEK_END;
-  __int64 result = _lseeki64(fd, offset, origin);
+  __int64 result = _lseeki64(descriptor_, offset, origin);
   return result < 0 ? -1 : static_cast<int64_t>(result);
 }
 
-int64_t FileLengthFd(int fd) {
-  __int64 length = _filelengthi64(fd);
+int64_t File::Length() {
+  __int64 length = _filelengthi64(descriptor_);
   return length < 0 ? -1 : static_cast<int64_t>(length);
 }
 
-bool TruncateFd(int fd, int64_t length) {
-  return length >= 0 && _chsize_s(fd, length) == 0;
+bool File::Truncate(int64_t length) {
+  return length >= 0 && _chsize_s(descriptor_, length) == 0;
 }
 
-bool CommitFd(int fd) {
-  return _commit(fd) == 0;
+bool File::Sync() {
+  return _commit(descriptor_) == 0;
 }
 
-void CloseFd(int fd) {
-  if (fd >= 0) _close(fd);
+bool File::Close() {
+  if (descriptor_ < 0) return true;
+  int result = _close(descriptor_);
+  descriptor_ = -1;
+  return result == 0;
+}
+
+int LastError() {
+  return errno;
+}
+
+std::string ErrorText(int error) {
+  return std::strerror(error);
 }
 
 bool ListDirectory(const char* dir, std::vector<DirItem>& items) {
@@ -228,24 +308,6 @@ bool ListDirectory(const char* dir, std::vector<DirItem>& items) {
   // The listing ends with ERROR_NO_MORE_FILES; any other error ends it early as well.
   FindClose(search);
   return true;
-}
-
-bool IsTerminal(std::FILE* stream) {
-  return stream != nullptr && _isatty(_fileno(stream)) != 0;
-}
-
-void* OpenLibrary(const char* path) {
-  if (path == nullptr) return nullptr;
-  return reinterpret_cast<void*>(LoadLibraryA(path));
-}
-
-void* LibrarySymbol(void* library, const char* name) {
-  if (library == nullptr || name == nullptr) return nullptr;
-  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
-}
-
-void CloseLibrary(void* library) {
-  if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
 }
 
 }  // namespace korvo::platform

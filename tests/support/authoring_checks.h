@@ -43,8 +43,9 @@ struct EditorWatch {
     attempts = 0;
     failFirst = fail;
     messages.clear();
-    CPackage::openFunction = [](const char* path) {
-      return ++attempts <= failFirst ? platform::NoFile : platform::OpenForEdit(path);
+    CPackage::openFunction = [](const char* path, platform::File& file) {
+      if (++attempts <= failFirst) return Status(StatusCode::IoError, path);
+      return platform::OpenForEdit(path, file);
     };
     g_debugMessageSink = [](const char* message) { messages = messages + message + "\n"; };
   }

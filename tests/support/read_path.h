@@ -93,9 +93,8 @@ inline std::string Upper(std::string name) {
 
 // True when the file can be opened for editing: nothing has it mounted or open for editing.
 inline bool Editable(const std::string& path) {
-  int fd = platform::OpenForEdit(path.c_str());
-  platform::CloseFd(fd);
-  return fd != platform::NoFile;
+  platform::File file;
+  return platform::OpenForEdit(path.c_str(), file).ok();
 }
 
 // A test that starts and ends with no current manager, with a temporary directory.

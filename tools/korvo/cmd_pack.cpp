@@ -7,6 +7,7 @@
 #include "archive_file.h"
 #include "authoring/pack_tree.h"
 #include "platform/platform.h"
+#include "platform/terminal.h"
 #include "progress.h"
 #include "tool.h"
 

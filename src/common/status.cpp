@@ -1,0 +1,42 @@
+#include "common/status.h"
+
+#include "platform/process.h"
+
+namespace korvo {
+
+const char* StatusCodeText(StatusCode code) {
+  switch (code) {
+    case StatusCode::Ok:
+      return "ok";
+    case StatusCode::InvalidArgument:
+      return "invalid argument";
+    case StatusCode::NotFound:
+      return "not found";
+    case StatusCode::IoError:
+      return "input/output error";
+    case StatusCode::Corrupt:
+      return "corrupt data";
+    case StatusCode::TooLarge:
+      return "too large";
+    case StatusCode::Locked:
+      return "in use by another process";
+    case StatusCode::NoMemory:
+      return "out of memory";
+    case StatusCode::Unsupported:
+      return "unsupported";
+    case StatusCode::Interrupted:
+      return "interrupted";
+  }
+  return "unknown error";
+}
+
+std::string Status::Message() const {
+  if (ok()) return "ok";
+  std::string text;
+  if (!file_.empty()) text = file_ + ": ";
+  text += detail_.empty() ? StatusCodeText(code_) : detail_;
+  if (systemError_ != 0) text += ": " + platform::ErrorText(systemError_);
+  return text;
+}
+
+}  // namespace korvo

@@ -1,0 +1,48 @@
+// Read-only memory mapping of a whole file: how packages are mounted.
+#pragma once
+
+#include <cstdint>
+
+#include "common/status.h"
+
+namespace korvo::platform {
+
+// A whole file mapped read-only; unmapped and closed by the destructor. Move-only. While it
+// exists, other openers may read the file but not write it (Windows: share mode; POSIX: a shared
+// advisory lock that the archive editor's exclusive lock respects).
+class Mapping {
+ public:
+  Mapping() = default;
+  ~Mapping() { Reset(); }
+  Mapping(Mapping&& other) noexcept { Swap(other); }
+  Mapping& operator=(Mapping&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      Swap(other);
+    }
+    return *this;
+  }
+  Mapping(const Mapping&) = delete;
+  Mapping& operator=(const Mapping&) = delete;
+
+  const uint8_t* View() const { return view_; }
+  uint32_t Size() const { return size_; }
+  bool IsMapped() const { return view_ != nullptr; }
+  // Unmaps the view and closes the handles; errors are ignored.
+  void Reset();
+
+ private:
+  friend Status MapFileReadOnly(const char* path, Mapping& mapping);
+  void Swap(Mapping& other) noexcept;
+
+  intptr_t fileHandle_ = -1;
+  intptr_t mappingHandle_ = 0;
+  const uint8_t* view_ = nullptr;
+  uint32_t size_ = 0;
+};
+
+// Maps the file at path, replacing what mapping held. Fails for a missing, empty or locked
+// file, a directory, a file of 4 GiB or more, and whatever cannot be mapped.
+Status MapFileReadOnly(const char* path, Mapping& mapping);
+
+}  // namespace korvo::platform

@@ -1,0 +1,32 @@
+// Win32 implementation of the tool's and the tests' platform functions.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// After windows.h:
+#include <io.h>
+
+#include "platform/shared_library.h"
+#include "platform/terminal.h"
+
+namespace korvo::platform {
+
+bool IsTerminal(std::FILE* stream) {
+  return stream != nullptr && _isatty(_fileno(stream)) != 0;
+}
+
+void* OpenLibrary(const char* path) {
+  if (path == nullptr) return nullptr;
+  return reinterpret_cast<void*>(LoadLibraryA(path));
+}
+
+void* LibrarySymbol(void* library, const char* name) {
+  if (library == nullptr || name == nullptr) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void CloseLibrary(void* library) {
+  if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+}  // namespace korvo::platform
