@@ -2,7 +2,7 @@
 # Installs the Debian packages that the build needs, when they are missing.
 # Usage: scripts/deps.sh [linux] [windows] [tool]
 set -euo pipefail
-want=(cmake make g++ zlib1g-dev libgtest-dev libbenchmark-dev pkg-config)
+want=(cmake make g++ zlib1g-dev libgtest-dev libbenchmark-dev pkg-config clang-format)
 for group in "$@"; do
   case "$group" in
     linux) want+=(libdeflate-dev) ;;

@@ -1,23 +1,44 @@
 #!/usr/bin/env bash
-# Builds the project twice (plain, and with AddressSanitizer and UBSan) and runs the whole
-# test suite in both builds; then cross-builds KorvoLoader.dll and the suite for Windows with
-# MinGW-w64 and runs it under Wine (scripts/test-windows.sh).
+# The whole test suite, as CI runs it:
+#   1. the formatting check (clang-format, .clang-format);
+#   2. a plain Linux build, warnings as errors, and its tests;
+#   3. a Linux build with AddressSanitizer and UBSan, and its tests;
+#   4. KorvoLoader.dll and the suite cross-built with MinGW-w64, tests under Wine
+#      (scripts/test-windows.sh).
+# Usage: scripts/test.sh [--quick]   (--quick: steps 1 and 2 only, for the edit-build-test loop)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+quick=0
+for arg in "$@"; do
+  case "$arg" in
+    --quick) quick=1 ;;
+    *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
+  esac
+done
 bash scripts/deps.sh linux tool
 jobs=$(nproc)
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 
 run_build() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_BUILD_BENCH=OFF "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_BUILD_BENCH=OFF -DKORVO_WERROR=ON \
+    "${launcher[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
   (cd "$dir" && ctest --output-on-failure -j "$jobs")
 }
 
+echo "== Formatting"
+bash scripts/format-check.sh
 echo "== Linux build"
 run_build build/linux
+if [ "$quick" = 1 ]; then
+  exit 0
+fi
 echo "== Linux build with AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_build build/linux-asan -DKORVO_SANITIZE=ON
