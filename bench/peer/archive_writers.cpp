@@ -1,0 +1,236 @@
+#include "archive_writers.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+namespace korvo::peer {
+
+namespace {
+
+constexpr uint32_t PackageTag = 100;
+constexpr uint32_t PackageHeaderBytes = 16;
+constexpr uint64_t FourGiB = uint64_t{1} << 32;
+
+constexpr uint32_t ZipLocalSignature = 0x04034b50;
+constexpr uint32_t ZipCentralSignature = 0x02014b50;
+constexpr uint32_t ZipEndSignature = 0x06054b50;
+constexpr uint32_t Zip64EndSignature = 0x06064b50;
+constexpr uint32_t Zip64LocatorSignature = 0x07064b50;
+constexpr uint16_t ZipVersion = 20;    // deflate
+constexpr uint16_t Zip64Version = 45;  // zip64 end records
+constexpr uint16_t ZipDeflate = 8;
+constexpr uint16_t ZipDosDate = (0 << 9) | (1 << 5) | 1;  // 1980-01-01, time 00:00
+constexpr uint16_t ZipMaxClassicCount = 0xffff;
+// zlib framing around the deflate body: a 2-byte header (no preset dictionary) and the
+// 4-byte Adler-32 after it.
+constexpr size_t ZlibHeaderBytes = 2;
+constexpr size_t ZlibTrailerBytes = 4;
+
+void Put16(std::vector<uint8_t>& out, uint32_t value) {
+  out.push_back(static_cast<uint8_t>(value));
+  out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void Put32(std::vector<uint8_t>& out, uint32_t value) {
+  Put16(out, value & 0xffff);
+  Put16(out, value >> 16);
+}
+
+void Put64(std::vector<uint8_t>& out, uint64_t value) {
+  Put32(out, static_cast<uint32_t>(value));
+  Put32(out, static_cast<uint32_t>(value >> 32));
+}
+
+void PutName(std::vector<uint8_t>& out, const std::string& name) {
+  out.insert(out.end(), name.begin(), name.end());
+}
+
+}  // namespace
+
+bool PackBlob(const uint8_t* data, size_t size, PackedBlob& out) {
+  if (size > std::numeric_limits<uint32_t>::max()) return false;
+  uLongf bound = compressBound(static_cast<uLong>(size));
+  out.zlib.resize(bound);
+  if (compress2(out.zlib.data(), &bound, data, static_cast<uLong>(size), Z_DEFAULT_COMPRESSION) !=
+      Z_OK) {
+    return false;
+  }
+  out.zlib.resize(bound);
+  out.size = static_cast<uint32_t>(size);
+  out.crc = static_cast<uint32_t>(crc32(0, data, static_cast<uInt>(size)));
+  return out.zlib.size() >= ZlibHeaderBytes + ZlibTrailerBytes;
+}
+
+StagedFile::~StagedFile() {
+  if (file_ == nullptr) return;
+  std::fclose(file_);
+  std::error_code error;
+  std::filesystem::remove(path_ + ".part", error);
+}
+
+bool StagedFile::Create(const std::string& path) {
+  path_ = path;
+  file_ = std::fopen((path + ".part").c_str(), "wb");
+  position_ = 0;
+  failed_ = file_ == nullptr;
+  return !failed_;
+}
+
+bool StagedFile::Write(const void* data, size_t length) {
+  if (failed_) return false;
+  if (length != 0 && std::fwrite(data, length, 1, file_) != 1) failed_ = true;
+  position_ += length;
+  return !failed_;
+}
+
+bool StagedFile::WriteAt(uint64_t offset, const void* data, size_t length) {
+  if (failed_) return false;
+  uint64_t end = position_;
+  // Archives stay below 4 GiB, so every offset fits a long on the 64-bit hosts this runs on.
+  if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0 ||
+      (length != 0 && std::fwrite(data, length, 1, file_) != 1) ||
+      std::fseek(file_, static_cast<long>(end), SEEK_SET) != 0) {
+    failed_ = true;
+  }
+  return !failed_;
+}
+
+bool StagedFile::Commit() {
+  if (file_ == nullptr) return false;
+  bool ok = !failed_ && std::fflush(file_) == 0;
+  ok = std::fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  std::error_code error;
+  if (ok) std::filesystem::rename(path_ + ".part", path_, error);
+  if (!ok || error) {
+    std::filesystem::remove(path_ + ".part", error);
+    return false;
+  }
+  return true;
+}
+
+bool PackageWriter::Create(const std::string& path) {
+  index_.clear();
+  count_ = 0;
+  uint8_t header[PackageHeaderBytes] = {};  // filled in by Finish
+  return out_.Create(path) && out_.Write(header, sizeof(header));
+}
+
+bool PackageWriter::Add(const std::string& name, const PackedBlob& blob, uint32_t* offset) {
+  uint64_t at = out_.Position();
+  if (name.size() > 0x7fff || at + blob.zlib.size() >= FourGiB) return false;
+  if (!out_.Write(blob.zlib.data(), blob.zlib.size())) return false;
+  Put16(index_, static_cast<uint32_t>(name.size()));
+  PutName(index_, name);
+  Put32(index_, 0);  // flags
+  Put32(index_, static_cast<uint32_t>(at));
+  Put32(index_, blob.size);
+  Put32(index_, static_cast<uint32_t>(blob.zlib.size()));
+  ++count_;
+  if (offset != nullptr) *offset = static_cast<uint32_t>(at);
+  return true;
+}
+
+bool PackageWriter::Finish() {
+  uint64_t indexOffset = out_.Position();
+  if (indexOffset + index_.size() >= FourGiB) return false;
+  std::vector<uint8_t> header;
+  Put32(header, PackageTag);
+  Put32(header, count_);
+  Put32(header, static_cast<uint32_t>(indexOffset));
+  Put32(header, static_cast<uint32_t>(index_.size()));
+  return out_.Write(index_.data(), index_.size()) &&
+         out_.WriteAt(0, header.data(), header.size()) && out_.Commit();
+}
+
+bool ZipWriter::Create(const std::string& path) {
+  central_.clear();
+  count_ = 0;
+  return out_.Create(path);
+}
+
+bool ZipWriter::Add(const std::string& name, const PackedBlob& blob) {
+  uint64_t at = out_.Position();
+  size_t bodySize = blob.zlib.size() - ZlibHeaderBytes - ZlibTrailerBytes;
+  if (name.size() > 0xffff || at + 30 + name.size() + bodySize >= FourGiB) return false;
+
+  std::vector<uint8_t> local;
+  Put32(local, ZipLocalSignature);
+  Put16(local, ZipVersion);
+  Put16(local, 0);  // general purpose flags
+  Put16(local, ZipDeflate);
+  Put16(local, 0);  // time
+  Put16(local, ZipDosDate);
+  Put32(local, blob.crc);
+  Put32(local, static_cast<uint32_t>(bodySize));
+  Put32(local, blob.size);
+  Put16(local, static_cast<uint32_t>(name.size()));
+  Put16(local, 0);  // extra field length
+  PutName(local, name);
+  if (!out_.Write(local.data(), local.size()) ||
+      !out_.Write(blob.zlib.data() + ZlibHeaderBytes, bodySize)) {
+    return false;
+  }
+
+  Put32(central_, ZipCentralSignature);
+  Put16(central_, ZipVersion);  // made by
+  Put16(central_, ZipVersion);  // needed
+  Put16(central_, 0);
+  Put16(central_, ZipDeflate);
+  Put16(central_, 0);
+  Put16(central_, ZipDosDate);
+  Put32(central_, blob.crc);
+  Put32(central_, static_cast<uint32_t>(bodySize));
+  Put32(central_, blob.size);
+  Put16(central_, static_cast<uint32_t>(name.size()));
+  Put16(central_, 0);  // extra field length
+  Put16(central_, 0);  // comment length
+  Put16(central_, 0);  // disk number
+  Put16(central_, 0);  // internal attributes
+  Put32(central_, 0);  // external attributes
+  Put32(central_, static_cast<uint32_t>(at));
+  PutName(central_, name);
+  ++count_;
+  return true;
+}
+
+bool ZipWriter::Finish() {
+  uint64_t centralOffset = out_.Position();
+  if (centralOffset + central_.size() >= FourGiB) return false;
+  if (!out_.Write(central_.data(), central_.size())) return false;
+
+  std::vector<uint8_t> end;
+  bool zip64 = count_ >= ZipMaxClassicCount;
+  if (zip64) {
+    uint64_t recordOffset = out_.Position();
+    Put32(end, Zip64EndSignature);
+    Put64(end, 44);  // size of the rest of the record
+    Put16(end, Zip64Version);
+    Put16(end, Zip64Version);
+    Put32(end, 0);  // this disk
+    Put32(end, 0);  // disk of the central directory
+    Put64(end, count_);
+    Put64(end, count_);
+    Put64(end, central_.size());
+    Put64(end, centralOffset);
+    Put32(end, Zip64LocatorSignature);
+    Put32(end, 0);  // disk of the zip64 end record
+    Put64(end, recordOffset);
+    Put32(end, 1);  // total disks
+  }
+  uint32_t classicCount = zip64 ? ZipMaxClassicCount : static_cast<uint32_t>(count_);
+  Put32(end, ZipEndSignature);
+  Put16(end, 0);
+  Put16(end, 0);
+  Put16(end, classicCount);
+  Put16(end, classicCount);
+  Put32(end, static_cast<uint32_t>(central_.size()));
+  Put32(end, static_cast<uint32_t>(centralOffset));
+  Put16(end, 0);  // comment length
+  return out_.Write(end.data(), end.size()) && out_.Commit();
+}
+
+}  // namespace korvo::peer

@@ -1,0 +1,674 @@
+// KorvoLoader beside PhysFS and libzip, reading the same deflate bytes from a package and from
+// a zip, with zlib, libdeflate and memcpy over the same blocks as references. One run prints
+// one Markdown table of absolute figures and speed ratios and writes it to a file as well.
+//
+//   korvo_bench_peer_bench [--mb=N] [--entries=N,N,...] [--data=DIR] [--markdown=FILE]
+//                          [--budget=SECONDS] [--physfs-max=N]
+//
+//   --mb        unpacked size of the game-like archive in 10^6 bytes (default 128)
+//   --entries   entry counts of the tiny-entry archives (default 1000,100000,1000000); the
+//               largest is also mounted with its index in random name order
+//   --data      where the archives are generated and kept between runs (default peer-data)
+//   --markdown  where the table is written (default peer_bench.md)
+//   --budget    seconds spent repeating one measurement (default 1); the fastest run counts
+//   --physfs-max  largest tiny archive that PhysFS mounts (default 100000): its mount time
+//               grows much faster than the entry count
+//
+// Every figure is the fastest of several runs with the archives in the page cache. Ratios are
+// speed ratios: above 1 means KorvoLoader is faster.
+#include <libdeflate.h>
+#include <physfs.h>
+#include <zip.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "manager/package_manager.h"
+#include "peer/archive_writers.h"
+#include "peer/corpus.h"
+#include "stream/res_stream.h"
+
+namespace {
+
+// Every allocation through operator new in the process, to show what one lookup costs.
+std::atomic<uint64_t> g_allocations{0};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  std::free(block);
+}
+
+namespace {
+
+using namespace korvo;
+using namespace korvo::peer;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t LookupsPerRun = 100000;
+constexpr uint32_t OpensPerRun = 10000;
+constexpr size_t CalibrationOps = 64;
+constexpr size_t PhysfsIndex = 1;  // position of PhysFS among the readers
+constexpr uint64_t ShuffleSeed = 0x6c6f6f6b7570;
+
+struct Options {
+  uint32_t megabytes = 128;
+  std::vector<uint32_t> entryCounts = {1000, 100000, 1000000};
+  std::string dataDir = "peer-data";
+  std::string markdown = "peer_bench.md";
+  double budget = 1.0;
+  // PhysFS's mount time grows much faster than the entry count (over 20 s at 100k entries
+  // here), so larger archives are left out unless asked for.
+  uint32_t physfsMax = 100000;
+};
+
+double Since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Repeats a trial, which returns the seconds of its timed part: at least minRuns times, then
+// until the budget of wall time is spent. A first trial longer than the budget stays alone.
+// Returns the fastest trial, or a negative number when a trial failed.
+double Fastest(const std::function<double()>& trial, double budget, int minRuns = 3) {
+  Clock::time_point start = Clock::now();
+  double best = -1;
+  for (int runs = 0; runs < 1000; ++runs) {
+    double seconds = trial();
+    if (seconds < 0) return -1;
+    if (best < 0 || seconds < best) best = seconds;
+    double spent = Since(start);
+    if (spent > budget && (runs + 1 >= minRuns || spent > budget * minRuns)) break;
+  }
+  return best;
+}
+
+// One library's way to reach the entries of an archive.
+class Reader {
+ public:
+  virtual ~Reader() = default;
+  virtual const char* Name() const = 0;
+  virtual const char* Container() const = 0;  // "package" or "zip"
+  // Untimed work before a mount.
+  virtual void Prepare() {}
+  // The timed mount: open the archive and index it.
+  virtual bool Mount(const std::string& path) = 0;
+  virtual void Unmount() = 0;
+  virtual bool Exists(const char* name) = 0;
+  // Opens the entry, reads size bytes into buffer and closes it; the bytes read, or -1.
+  virtual int64_t Read(const char* name, uint8_t* buffer, uint32_t size) = 0;
+};
+
+class KorvoReader : public Reader {
+ public:
+  const char* Name() const override { return "KorvoLoader"; }
+  const char* Container() const override { return "package"; }
+  void Prepare() override {
+    manager_.reset();
+    manager_ = std::make_unique<CPackageManager>(nullptr, 0);
+    manager_->FillStreamPools();
+  }
+  bool Mount(const std::string& path) override { return manager_->MountPackage(path.c_str()); }
+  void Unmount() override { manager_.reset(); }
+  bool Exists(const char* name) override { return manager_->Exists(name, LookInPackages); }
+  int64_t Read(const char* name, uint8_t* buffer, uint32_t size) override {
+    CResStream* stream = manager_->OpenStream(name, ModeRead, true);
+    if (stream == nullptr) return -1;
+    int64_t got = stream->Read(buffer, size);
+    stream->Close();
+    return got;
+  }
+
+ private:
+  std::unique_ptr<CPackageManager> manager_;
+};
+
+class PhysfsReader : public Reader {
+ public:
+  const char* Name() const override { return "PhysFS"; }
+  const char* Container() const override { return "zip"; }
+  bool Mount(const std::string& path) override {
+    mounted_ = path;
+    return PHYSFS_mount(path.c_str(), nullptr, 1) != 0;
+  }
+  void Unmount() override {
+    if (!mounted_.empty()) PHYSFS_unmount(mounted_.c_str());
+    mounted_.clear();
+  }
+  bool Exists(const char* name) override { return PHYSFS_exists(name) != 0; }
+  int64_t Read(const char* name, uint8_t* buffer, uint32_t size) override {
+    PHYSFS_File* file = PHYSFS_openRead(name);
+    if (file == nullptr) return -1;
+    int64_t got = PHYSFS_readBytes(file, buffer, size);
+    PHYSFS_close(file);
+    return got;
+  }
+
+ private:
+  std::string mounted_;
+};
+
+class LibzipReader : public Reader {
+ public:
+  ~LibzipReader() override { Unmount(); }
+  const char* Name() const override { return "libzip"; }
+  const char* Container() const override { return "zip"; }
+  bool Mount(const std::string& path) override {
+    int error = 0;
+    archive_ = zip_open(path.c_str(), ZIP_RDONLY, &error);
+    return archive_ != nullptr;
+  }
+  void Unmount() override {
+    if (archive_ != nullptr) zip_discard(archive_);
+    archive_ = nullptr;
+  }
+  bool Exists(const char* name) override { return zip_name_locate(archive_, name, 0) >= 0; }
+  int64_t Read(const char* name, uint8_t* buffer, uint32_t size) override {
+    zip_file_t* file = zip_fopen(archive_, name, 0);
+    if (file == nullptr) return -1;
+    int64_t got = zip_fread(file, buffer, size);
+    zip_fclose(file);
+    return got;
+  }
+
+ private:
+  zip_t* archive_ = nullptr;
+};
+
+const std::string& PathFor(const Reader& reader, const ArchiveSet& set) {
+  return std::strcmp(reader.Container(), "package") == 0 ? set.package : set.zip;
+}
+
+// Figures of one reader; negative where not measured or failed.
+struct Figures {
+  std::vector<double> mountMs;       // per tiny archive
+  std::vector<double> lookupNs;      // per sorted tiny archive
+  std::vector<double> openReadUs;    // per sorted tiny archive
+  std::vector<double> lookupAllocs;  // per sorted tiny archive (operator new calls per lookup)
+  double readAllMBps = -1;
+
+  void SkipEntries() {
+    lookupNs.push_back(-1);
+    openReadUs.push_back(-1);
+    lookupAllocs.push_back(-1);
+  }
+};
+
+struct TinyCase {
+  uint32_t count;
+  bool randomOrder;
+  ArchiveSet set;
+};
+
+std::string CountLabel(uint32_t count) {
+  if (count >= 1000000 && count % 1000000 == 0) return std::to_string(count / 1000000) + "M";
+  if (count >= 1000 && count % 1000 == 0) return std::to_string(count / 1000) + "k";
+  return std::to_string(count);
+}
+
+std::string TinyLabel(const TinyCase& tiny) {
+  return CountLabel(tiny.count) + (tiny.randomOrder ? " entries, random index order" : " entries");
+}
+
+void Progress(const std::string& text) {
+  std::fprintf(stderr, "peer bench: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+// The fastest mount in milliseconds, or -1. The last mount stays in place when keepMounted
+// holds, so that a slow reader is mounted only once for the measurements that follow.
+double MeasureMount(Reader& reader, const ArchiveSet& set, double budget, bool keepMounted) {
+  const std::string& path = PathFor(reader, set);
+  double seconds = Fastest(
+      [&] {
+        reader.Unmount();
+        reader.Prepare();
+        Clock::time_point start = Clock::now();
+        bool ok = reader.Mount(path);
+        double elapsed = Since(start);
+        return ok ? elapsed : -1;
+      },
+      budget);
+  if (seconds < 0 || !keepMounted) reader.Unmount();
+  return seconds < 0 ? -1 : seconds * 1e3;
+}
+
+// Random picks of entries, the same for every reader.
+std::vector<const EntryRef*> Sample(const ArchiveSet& set, uint32_t count) {
+  std::mt19937_64 random(ShuffleSeed ^ set.entries.size());
+  std::vector<const EntryRef*> picks(count);
+  for (const EntryRef*& pick : picks) pick = &set.entries[random() % set.entries.size()];
+  return picks;
+}
+
+// Operations per timed run: a few runs fit the budget, within [CalibrationOps, most].
+size_t RunLength(double secondsPerOp, double budget, size_t most) {
+  double fit = budget / 4 / std::max(secondsPerOp, 1e-9);
+  return static_cast<size_t>(std::clamp<double>(fit, CalibrationOps, most));
+}
+
+// Lookup, allocations per lookup and open+read on a tiny archive that the reader has mounted;
+// unmounts it at the end.
+void MeasureEntries(Reader& reader, const ArchiveSet& set, double budget, Figures& figures) {
+  std::vector<const EntryRef*> names = Sample(set, LookupsPerRun);
+  // A slow reader gets shorter runs, so that one measurement stays near the budget.
+  Clock::time_point start = Clock::now();
+  for (size_t i = 0; i < CalibrationOps; ++i) reader.Exists(names[i]->name.c_str());
+  names.resize(RunLength(Since(start) / CalibrationOps, budget, names.size()));
+  uint64_t allocations = 0;
+  double seconds = Fastest(
+      [&] {
+        uint64_t before = g_allocations.load(std::memory_order_relaxed);
+        Clock::time_point start = Clock::now();
+        uint32_t found = 0;
+        for (const EntryRef* entry : names) found += reader.Exists(entry->name.c_str());
+        double elapsed = Since(start);
+        allocations = g_allocations.load(std::memory_order_relaxed) - before;
+        return found == names.size() ? elapsed : -1;
+      },
+      budget);
+  figures.lookupNs.push_back(seconds < 0 ? -1 : seconds * 1e9 / names.size());
+  figures.lookupAllocs.push_back(seconds < 0 ? -1 : double(allocations) / names.size());
+
+  std::vector<const EntryRef*> opens = Sample(set, OpensPerRun);
+  std::vector<uint8_t> buffer(64 * 1024);
+  start = Clock::now();
+  for (size_t i = 0; i < CalibrationOps; ++i) {
+    reader.Read(opens[i]->name.c_str(), buffer.data(), opens[i]->size);
+  }
+  opens.resize(RunLength(Since(start) / CalibrationOps, budget, opens.size()));
+  seconds = Fastest(
+      [&] {
+        Clock::time_point start = Clock::now();
+        for (const EntryRef* entry : opens) {
+          if (entry->size > buffer.size()) return -1.0;
+          if (reader.Read(entry->name.c_str(), buffer.data(), entry->size) != entry->size) {
+            return -1.0;
+          }
+        }
+        return Since(start);
+      },
+      budget);
+  figures.openReadUs.push_back(seconds < 0 ? -1 : seconds * 1e6 / opens.size());
+  reader.Unmount();
+}
+
+// Every entry of the game-like archive, in index order, each read whole into one buffer.
+double MeasureReadAll(Reader& reader, const ArchiveSet& set,
+                      const std::vector<uint32_t>& expectedCrc, std::vector<uint8_t>& buffer,
+                      double budget) {
+  reader.Prepare();
+  if (!reader.Mount(PathFor(reader, set))) return -1;
+  // One untimed pass checks the bytes of every entry.
+  bool correct = true;
+  for (size_t i = 0; i < set.entries.size() && correct; ++i) {
+    const EntryRef& entry = set.entries[i];
+    correct = reader.Read(entry.name.c_str(), buffer.data(), entry.size) == entry.size &&
+              crc32(0, buffer.data(), entry.size) == expectedCrc[i];
+  }
+  double seconds = -1;
+  if (correct) {
+    seconds = Fastest(
+        [&] {
+          Clock::time_point start = Clock::now();
+          for (const EntryRef& entry : set.entries) {
+            if (reader.Read(entry.name.c_str(), buffer.data(), entry.size) != entry.size) {
+              return -1.0;
+            }
+          }
+          return Since(start);
+        },
+        budget, 2);
+  } else {
+    Progress(std::string(reader.Name()) + " read wrong bytes from the game-like archive");
+  }
+  reader.Unmount();
+  return seconds < 0 ? -1 : set.unpackedBytes / seconds / 1e6;
+}
+
+struct References {
+  double zlibMBps = -1;
+  double libdeflateMBps = -1;
+  double memcpyMBps = -1;
+};
+
+// The same blocks inflated straight from memory, and the unpacked bytes copied.
+References MeasureReferences(const ArchiveSet& set, const std::vector<uint8_t>& package,
+                             const std::vector<uint8_t>& unpacked, std::vector<uint8_t>& buffer,
+                             double budget) {
+  References result;
+  auto rate = [&](double seconds) { return seconds < 0 ? -1 : set.unpackedBytes / seconds / 1e6; };
+  result.zlibMBps = rate(Fastest(
+      [&] {
+        Clock::time_point start = Clock::now();
+        for (const EntryRef& entry : set.entries) {
+          uLongf length = entry.size;
+          if (uncompress(buffer.data(), &length, &package[entry.offset], entry.packedSize) !=
+                  Z_OK ||
+              length != entry.size) {
+            return -1.0;
+          }
+        }
+        return Since(start);
+      },
+      budget, 2));
+  libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+  result.libdeflateMBps = rate(Fastest(
+      [&] {
+        Clock::time_point start = Clock::now();
+        for (const EntryRef& entry : set.entries) {
+          if (libdeflate_zlib_decompress(decompressor, &package[entry.offset], entry.packedSize,
+                                         buffer.data(), entry.size,
+                                         nullptr) != LIBDEFLATE_SUCCESS) {
+            return -1.0;
+          }
+        }
+        return Since(start);
+      },
+      budget, 2));
+  libdeflate_free_decompressor(decompressor);
+  result.memcpyMBps = rate(Fastest(
+      [&] {
+        Clock::time_point start = Clock::now();
+        size_t at = 0;
+        for (const EntryRef& entry : set.entries) {
+          std::memcpy(buffer.data(), &unpacked[at], entry.size);
+          at += entry.size;
+        }
+        return Since(start);
+      },
+      budget, 2));
+  return result;
+}
+
+// Table output.
+
+std::string Number(double value) {
+  if (value < 0) return "—";
+  char text[32];
+  if (value >= 100) {
+    std::snprintf(text, sizeof(text), "%.0f", value);
+  } else if (value >= 10) {
+    std::snprintf(text, sizeof(text), "%.1f", value);
+  } else {
+    std::snprintf(text, sizeof(text), "%.2f", value);
+  }
+  return text;
+}
+
+// Speed of KorvoLoader against another: for times the other's over ours, for rates ours over
+// the other's.
+double Speedup(double korvo, double other, bool higherIsFaster) {
+  if (korvo <= 0 || other <= 0) return -1;
+  return higherIsFaster ? korvo / other : other / korvo;
+}
+
+std::string Ratio(double ratio) {
+  return ratio < 0 ? "—" : Number(ratio) + "×";
+}
+
+struct Goal {
+  std::string text;
+  std::string measured;
+  bool met;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](const char* name, std::string& out) {
+      std::string prefix = std::string(name) + "=";
+      if (arg.compare(0, prefix.size(), prefix) != 0) return false;
+      out = arg.substr(prefix.size());
+      return true;
+    };
+    std::string text;
+    if (value("--mb", text)) {
+      options.megabytes = static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+      if (options.megabytes == 0 || options.megabytes > 2000) return false;
+    } else if (value("--entries", text)) {
+      options.entryCounts.clear();
+      for (size_t at = 0; at <= text.size();) {
+        size_t comma = std::min(text.find(',', at), text.size());
+        unsigned long count = std::strtoul(text.substr(at, comma - at).c_str(), nullptr, 10);
+        if (count == 0 || count > 10000000) return false;
+        options.entryCounts.push_back(static_cast<uint32_t>(count));
+        at = comma + 1;
+      }
+      std::sort(options.entryCounts.begin(), options.entryCounts.end());
+    } else if (value("--data", text)) {
+      options.dataDir = text;
+    } else if (value("--markdown", text)) {
+      options.markdown = text;
+    } else if (value("--physfs-max", text)) {
+      options.physfsMax = static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+    } else if (value("--budget", text)) {
+      options.budget = std::strtod(text.c_str(), nullptr);
+      if (!(options.budget > 0 && options.budget < 600)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    std::fprintf(stderr,
+                 "usage: %s [--mb=N] [--entries=N,N,...] [--data=DIR] [--markdown=FILE] "
+                 "[--budget=SECONDS] [--physfs-max=N]\n",
+                 argv[0]);
+    return 2;
+  }
+  if (PHYSFS_init(argv[0]) == 0) {
+    std::fprintf(stderr, "peer bench: PhysFS does not start\n");
+    return 1;
+  }
+
+  // The data.
+  std::string error;
+  std::vector<TinyCase> tinies;
+  for (uint32_t count : options.entryCounts) tinies.push_back({count, false, {}});
+  tinies.push_back({options.entryCounts.back(), true, {}});
+  ArchiveSet game;
+  Progress("preparing the archives under " + options.dataDir);
+  if (!PrepareGameArchives(options.dataDir, options.megabytes, game, error)) {
+    std::fprintf(stderr, "peer bench: %s\n", error.c_str());
+    return 1;
+  }
+  for (TinyCase& tiny : tinies) {
+    if (!PrepareTinyArchives(options.dataDir, tiny.count, tiny.randomOrder, tiny.set, error)) {
+      std::fprintf(stderr, "peer bench: %s\n", error.c_str());
+      return 1;
+    }
+  }
+  for (const TinyCase& tiny : tinies) {
+    WarmFile(tiny.set.package);
+    WarmFile(tiny.set.zip);
+  }
+  WarmFile(game.zip);
+
+  std::vector<std::unique_ptr<Reader>> readers;
+  readers.push_back(std::make_unique<KorvoReader>());
+  readers.push_back(std::make_unique<PhysfsReader>());
+  readers.push_back(std::make_unique<LibzipReader>());
+  std::vector<Figures> figures(readers.size());
+
+  // Mounting, lookup and open+read on the tiny-entry archives.
+  for (const TinyCase& tiny : tinies) {
+    for (size_t r = 0; r < readers.size(); ++r) {
+      bool entries = !tiny.randomOrder;
+      if (r == PhysfsIndex && tiny.count > options.physfsMax) {
+        figures[r].mountMs.push_back(-1);
+        if (entries) figures[r].SkipEntries();
+        continue;
+      }
+      Progress("mount " + TinyLabel(tiny) + ": " + readers[r]->Name());
+      double mountMs = MeasureMount(*readers[r], tiny.set, options.budget, entries);
+      figures[r].mountMs.push_back(mountMs);
+      if (!entries) continue;
+      if (mountMs < 0) {
+        figures[r].SkipEntries();
+        continue;
+      }
+      Progress("lookup and open+read " + TinyLabel(tiny) + ": " + readers[r]->Name());
+      MeasureEntries(*readers[r], tiny.set, options.budget, figures[r]);
+    }
+  }
+
+  // Reading the whole game-like archive, and the references over the same blocks.
+  std::vector<uint8_t> package;
+  if (!ReadWholeFile(game.package, package)) {
+    std::fprintf(stderr, "peer bench: cannot read %s\n", game.package.c_str());
+    return 1;
+  }
+  uint32_t largest = 0;
+  for (const EntryRef& entry : game.entries) largest = std::max(largest, entry.size);
+  std::vector<uint8_t> buffer(largest);
+  std::vector<uint8_t> unpacked(game.unpackedBytes);
+  std::vector<uint32_t> crcs;
+  crcs.reserve(game.entries.size());
+  size_t at = 0;
+  for (const EntryRef& entry : game.entries) {
+    uLongf length = entry.size;
+    if (entry.offset + uint64_t{entry.packedSize} > package.size() ||
+        uncompress(&unpacked[at], &length, &package[entry.offset], entry.packedSize) != Z_OK ||
+        length != entry.size) {
+      std::fprintf(stderr, "peer bench: %s is damaged; delete it to regenerate\n",
+                   game.package.c_str());
+      return 1;
+    }
+    crcs.push_back(static_cast<uint32_t>(crc32(0, &unpacked[at], entry.size)));
+    at += entry.size;
+  }
+  for (size_t r = 0; r < readers.size(); ++r) {
+    Progress(std::string("read-all: ") + readers[r]->Name());
+    figures[r].readAllMBps = MeasureReadAll(*readers[r], game, crcs, buffer, options.budget);
+  }
+  Progress("read-all references: zlib, libdeflate, memcpy");
+  References references = MeasureReferences(game, package, unpacked, buffer, options.budget);
+  package = {};
+  unpacked = {};
+
+  // The table.
+  std::string out;
+  auto line = [&](const std::string& text) { out += text + "\n"; };
+  PHYSFS_Version physfs;
+  PHYSFS_getLinkedVersion(&physfs);
+  char versions[160];
+  std::snprintf(versions, sizeof(versions), "PhysFS %d.%d.%d, libzip %s, zlib %s, libdeflate %s",
+                physfs.major, physfs.minor, physfs.patch, zip_libzip_version(), zlibVersion(),
+                LIBDEFLATE_VERSION_STRING);
+  char summary[512];
+  std::snprintf(summary, sizeof(summary),
+                "Game-like archive: %zu entries, %.1f MB unpacked, %.1f MB of deflate data, the "
+                "same bytes in the package and in the zip. %s. Fastest of repeated runs, "
+                "archives in the page cache.",
+                game.entries.size(), game.unpackedBytes / 1e6, game.packedBytes / 1e6, versions);
+  line(summary);
+  line("");
+  line("| operation | KorvoLoader | PhysFS | libzip | vs PhysFS | vs libzip |");
+  line("|---|---:|---:|---:|---:|---:|");
+  auto row = [&](const std::string& name, double korvo, double physfsValue, double libzip,
+                 bool higherIsFaster) {
+    line("| " + name + " | " + Number(korvo) + " | " + Number(physfsValue) + " | " +
+         Number(libzip) + " | " + Ratio(Speedup(korvo, physfsValue, higherIsFaster)) + " | " +
+         Ratio(Speedup(korvo, libzip, higherIsFaster)) + " |");
+  };
+  for (size_t t = 0; t < tinies.size(); ++t) {
+    row("mount, " + TinyLabel(tinies[t]) + " (ms)", figures[0].mountMs[t], figures[1].mountMs[t],
+        figures[2].mountMs[t], false);
+  }
+  size_t sortedCount = options.entryCounts.size();
+  for (size_t t = 0; t < sortedCount; ++t) {
+    row("lookup, " + TinyLabel(tinies[t]) + " (ns)", figures[0].lookupNs[t], figures[1].lookupNs[t],
+        figures[2].lookupNs[t], false);
+  }
+  for (size_t t = 0; t < sortedCount; ++t) {
+    row("open+read a tiny entry, " + TinyLabel(tinies[t]) + " (µs)", figures[0].openReadUs[t],
+        figures[1].openReadUs[t], figures[2].openReadUs[t], false);
+  }
+  row("read-all, game-like archive (MB/s)", figures[0].readAllMBps, figures[1].readAllMBps,
+      figures[2].readAllMBps, true);
+  if (options.entryCounts.back() > options.physfsMax) {
+    line("");
+    line("PhysFS is not run on archives above " + CountLabel(options.physfsMax) +
+         " entries (—): its mount time grows much faster than the entry count. "
+         "`--physfs-max=N` includes them.");
+  }
+  line("");
+  line("| reference over the same blocks | MB/s | KorvoLoader read-all vs it |");
+  line("|---|---:|---:|");
+  auto reference = [&](const std::string& name, double rate) {
+    line("| " + name + " | " + Number(rate) + " | " +
+         Ratio(Speedup(figures[0].readAllMBps, rate, true)) + " |");
+  };
+  reference("zlib `uncompress` loop", references.zlibMBps);
+  reference("libdeflate `libdeflate_zlib_decompress` loop", references.libdeflateMBps);
+  reference("`memcpy` of the unpacked bytes", references.memcpyMBps);
+  line("");
+
+  // The goals, judged at the largest count.
+  size_t big = sortedCount - 1;
+  size_t bigRandom = tinies.size() - 1;
+  std::string at1M = CountLabel(options.entryCounts.back());
+  double mountWorst = std::max(figures[0].mountMs[big], figures[0].mountMs[bigRandom]);
+  bool mountsMeasured = figures[0].mountMs[big] > 0 && figures[0].mountMs[bigRandom] > 0;
+  double vsZipSorted = Speedup(figures[0].mountMs[big], figures[2].mountMs[big], false);
+  double vsZipRandom = Speedup(figures[0].mountMs[bigRandom], figures[2].mountMs[bigRandom], false);
+  double lookupVsZip = Speedup(figures[0].lookupNs[big], figures[2].lookupNs[big], false);
+  double vsZlib = Speedup(figures[0].readAllMBps, references.zlibMBps, true);
+  double vsDeflate = Speedup(figures[0].readAllMBps, references.libdeflateMBps, true);
+  std::vector<Goal> goals = {
+      {"mount " + at1M + " entries ≤ 100 ms in either index order",
+       Number(figures[0].mountMs[big]) + " / " + Number(figures[0].mountMs[bigRandom]) + " ms",
+       mountsMeasured && mountWorst <= 100},
+      {"mount " + at1M + " ≥ 30× libzip in either index order",
+       Ratio(vsZipSorted) + " / " + Ratio(vsZipRandom), vsZipSorted >= 30 && vsZipRandom >= 30},
+      {"lookup at " + at1M + " ≤ 250 ns", Number(figures[0].lookupNs[big]) + " ns",
+       figures[0].lookupNs[big] > 0 && figures[0].lookupNs[big] <= 250},
+      {"lookup at " + at1M + " ≥ 4× libzip", Ratio(lookupVsZip), lookupVsZip >= 4},
+      {"zero allocations per lookup", Number(figures[0].lookupAllocs[big]) + " per lookup",
+       figures[0].lookupAllocs[big] == 0},
+      {"read-all ≥ 2× the zlib loop", Ratio(vsZlib), vsZlib >= 2},
+      {"read-all ≥ 0.85× libdeflate", Ratio(vsDeflate), vsDeflate >= 0.85},
+  };
+  line("| goal | measured | met |");
+  line("|---|---:|:---:|");
+  for (const Goal& goal : goals) {
+    line("| " + goal.text + " | " + goal.measured + " | " + (goal.met ? "met" : "not met") + " |");
+  }
+
+  std::fputs(out.c_str(), stdout);
+  std::fflush(stdout);
+  StagedFile markdown;
+  if (!markdown.Create(options.markdown) || !markdown.Write(out.data(), out.size()) ||
+      !markdown.Commit()) {
+    std::fprintf(stderr, "peer bench: cannot write %s\n", options.markdown.c_str());
+    return 1;
+  }
+  PHYSFS_deinit();
+  return 0;
+}
