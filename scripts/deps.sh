@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build needs, when they are missing.
-# Usage: scripts/deps.sh [linux] [windows] [tool]
+# Usage: scripts/deps.sh [linux] [windows] [tool] [bench]
 set -euo pipefail
 want=(cmake make g++ zlib1g-dev libgtest-dev libbenchmark-dev pkg-config clang-format)
 for group in "$@"; do
   case "$group" in
     linux) want+=(libdeflate-dev) ;;
     tool) want+=(libcli11-dev libspng-dev nlohmann-json3-dev) ;;
+    bench) want+=(libphysfs-dev libzip-dev libdeflate-dev libbenchmark-dev) ;;
     windows) want+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine dpkg-dev) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
