@@ -23,7 +23,8 @@ TEST(ArchiveFormat, EmptyAndOneEntryPackagesAreExactly16And50Bytes) {
   EXPECT_EQ(BuildArchive({TextEntry("a.txt", "abc")}), file);
 
   ScratchPackage empty(BuildArchive({})), one(file);
-  ASSERT_TRUE(empty.opened && one.opened);
+  ASSERT_TRUE(empty.opened);
+  ASSERT_TRUE(one.opened);
   PackageEntry entry;  // nothing reported, the entry left as it was
   entry.name = "keep";
   EXPECT_FALSE(empty.package.FirstEntry(entry));

@@ -86,9 +86,11 @@ TEST(ImageFrames, FrameCountsAndSizesGiveTheirOutParameters) {
   for (auto c : {std::array<int32_t, 3>{4, 2, 0}, {4, 2, 1}, {4, 2, 2}, {0, 5, 3}, {5, 0, 3}}) {
     SCOPED_TRACE(testing::Message() << c[0] << "x" << c[1] << ", " << c[2] << " frames");
     Loaded r;
-    ASSERT_TRUE(r.Decode(GridImage(3, 2, 2, c[0], c[1], c[2], Pattern)) &&
-                r.count == uint32_t(c[2]));
-    EXPECT_TRUE(r.frames != nullptr && r.frames != gFrames && (r.values == gValues) == (c[2] <= 1));
+    ASSERT_TRUE(r.Decode(GridImage(3, 2, 2, c[0], c[1], c[2], Pattern)));
+    ASSERT_EQ(r.count, uint32_t(c[2]));
+    EXPECT_NE(r.frames, nullptr);
+    EXPECT_NE(r.frames, gFrames);
+    EXPECT_EQ(r.values == gValues, c[2] <= 1);  // the value array is written for 2 frames or more
     for (int32_t f = 0; f < c[2]; ++f) {
       const ImgFrame* frame = r.frames[f];
       EXPECT_EQ((std::array<uint32_t, 5>{frame->width, frame->height, frame->stride, frame->format,
@@ -112,7 +114,8 @@ TEST(ImageTiles, SidesOutside1To2048AndFormatsOtherThan1And3FailAndFreeEverythin
     for (const TileRecord& t : {good, TileRecord{c[0], c[1], c[2], c[3], Bytes(16, 1)}, good})
       PutTile(file, t);
     Loaded r;
-    EXPECT_TRUE(!r.Decode(file) && r.ResetFor(3)) << "case " << &c - bad;
+    EXPECT_FALSE(r.Decode(file)) << "case " << &c - bad;
+    EXPECT_TRUE(r.ResetFor(3)) << "case " << &c - bad;
   }
 }
 
@@ -136,7 +139,8 @@ TEST(ImageFailures, FailedLoadsFromPackagesAndDiskGiveTheirStreamsBack) {
     Bytes file = bad;
     file[i] ^= 0x20;
     Loaded r;
-    EXPECT_TRUE(!r.Decode(file) && r.Untouched()) << i;
+    EXPECT_FALSE(r.Decode(file)) << i;
+    EXPECT_TRUE(r.Untouched()) << i;
   }
   bad[3] = 0x1B;
   WriteFileBytes(dir / "bad.img", bad);
@@ -145,17 +149,24 @@ TEST(ImageFailures, FailedLoadsFromPackagesAndDiskGiveTheirStreamsBack) {
   CPackageManager manager(package.c_str(), 0);
   for (int i = 0; i < 12; ++i) {  // against pools of ten streams each
     Loaded fromPackage, fromDisk, cutInPackage, cutOnDisk;
-    EXPECT_TRUE(!fromPackage.From(manager, "BAD.IMG") && fromPackage.Untouched());
-    EXPECT_TRUE(!fromDisk.From(manager, dir / "bad.img") && fromDisk.Untouched());
-    EXPECT_TRUE(!cutInPackage.From(manager, "cut.img") && cutInPackage.ResetFor(1));
-    EXPECT_TRUE(!cutOnDisk.From(manager, dir / "cut.img") && cutOnDisk.ResetFor(1));
+    SCOPED_TRACE(i);
+    EXPECT_FALSE(fromPackage.From(manager, "BAD.IMG"));
+    EXPECT_TRUE(fromPackage.Untouched());
+    EXPECT_FALSE(fromDisk.From(manager, dir / "bad.img"));
+    EXPECT_TRUE(fromDisk.Untouched());
+    EXPECT_FALSE(cutInPackage.From(manager, "cut.img"));
+    EXPECT_TRUE(cutInPackage.ResetFor(1));
+    EXPECT_FALSE(cutOnDisk.From(manager, dir / "cut.img"));
+    EXPECT_TRUE(cutOnDisk.ResetFor(1));
   }
   Loaded r;
-  EXPECT_FALSE(LoadImageFrames(manager, nullptr, &r.count, &r.values, &r.frames) ||
-               LoadImageFrames(manager, "bad.img", nullptr, &r.values, &r.frames) ||
-               LoadImageFrames(manager, "bad.img", &r.count, nullptr, &r.frames) ||
-               LoadImageFrames(manager, "bad.img", &r.count, &r.values, nullptr));
-  EXPECT_TRUE(r.Untouched() && StreamPoolsFree(manager));
+  // A null name or out-parameter is refused.
+  EXPECT_FALSE(LoadImageFrames(manager, nullptr, &r.count, &r.values, &r.frames));
+  EXPECT_FALSE(LoadImageFrames(manager, "bad.img", nullptr, &r.values, &r.frames));
+  EXPECT_FALSE(LoadImageFrames(manager, "bad.img", &r.count, nullptr, &r.frames));
+  EXPECT_FALSE(LoadImageFrames(manager, "bad.img", &r.count, &r.values, nullptr));
+  EXPECT_TRUE(r.Untouched());
+  EXPECT_TRUE(StreamPoolsFree(manager));
 }
 
 TEST(ImageHostileHeaders, AreRejectedBeforeAnythingIsAllocated) {
@@ -170,7 +181,10 @@ TEST(ImageHostileHeaders, AreRejectedBeforeAnythingIsAllocated) {
       {64, 64, 4096, 4096, 1}, {64, 64, 64, 64, 10000}};
   for (const auto& h : headers) {
     Loaded r;
-    EXPECT_TRUE(!r.Decode(ImageHeader(h[0], h[1], h[2], h[3], h[4])) && r.Untouched()) << h[3];
+    SCOPED_TRACE(testing::Message()
+                 << h[0] << " " << h[1] << " " << h[2] << " " << h[3] << " " << h[4]);
+    EXPECT_FALSE(r.Decode(ImageHeader(h[0], h[1], h[2], h[3], h[4])));
+    EXPECT_TRUE(r.Untouched());
   }
   // The limit is 1 GiB in all: three frames of 8192 x 8192 fit, four do not.
   EXPECT_TRUE(ImageHeaderWithinLimits({{}, 0, 0, 64, 64, 8192, 8192, 3}));

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <string>
+#include <tuple>
 
 using namespace korvo;
 
@@ -20,51 +22,67 @@ TEST(ImageUtils, SniffImageTypeWritesAsABoundedPrintWould) {
   auto sniff = [](const char* data, int32_t dataSize, int32_t size) {
     return Written([&](char* out) { SniffImageType(out, size, data, dataSize); });
   };
-  // Two bytes decide, of at least three; sizes of 1 to 3 get that many letters and no terminator.
-  EXPECT_EQ(sniff("GIF89a", 6, 8) + sniff("GIX", 3, 4) + sniff("BMxx", 4, 8) +
-                sniff("\xFF\xD8\xFF", 3, 8),
-            "gif|####gif|####bmp|####jpg|####");
-  EXPECT_EQ(sniff("\xFF\xD8\xFF", 3, 3) + sniff("BMx", 3, 2) + sniff("GIF", 3, 1),
-            "jpg#####bm######g#######");
-  for (const std::string& nothing : {sniff("PK\3\4", 4, 8), sniff("BM", 2, 8), sniff("GIF", 3, 0),
-                                     sniff("GIF", 3, -1), sniff(nullptr, 3, 8)})
-    EXPECT_EQ(nothing, "########");
-  SniffImageType(nullptr, 8, "GIF", 3);
+  // Data, its size, the destination size, and the 8 bytes it leaves. Two bytes decide, of at
+  // least three; sizes of 1 to 3 get that many letters and no terminator.
+  const std::tuple<const char*, int32_t, int32_t, std::string> cases[] = {
+      {"GIF89a", 6, 8, "gif|####"},       {"GIX", 3, 4, "gif|####"},
+      {"BMxx", 4, 8, "bmp|####"},         {"\xFF\xD8\xFF", 3, 8, "jpg|####"},
+      {"\xFF\xD8\xFF", 3, 3, "jpg#####"}, {"BMx", 3, 2, "bm######"},
+      {"GIF", 3, 1, "g#######"},          {"PK\3\4", 4, 8, "########"},  // unknown
+      {"BM", 2, 8, "########"},           {"GIF", 3, 0, "########"},     // too short; no room
+      {"GIF", 3, -1, "########"},         {nullptr, 3, 8, "########"}};
+  for (const auto& [data, dataSize, size, expected] : cases)
+    EXPECT_EQ(sniff(data, dataSize, size), expected) << (data ? data : "null") << " " << size;
 }
 
 TEST(ImageUtils, PathPartsFollowTheLastSeparatorAndTheLastDot) {
   EXPECT_EQ(GetFileNameOffset("a\\b/c\\d.txt"), 6);
   EXPECT_EQ(GetFileNameOffset("dir/"), 4);
-  EXPECT_EQ(GetFileNameOffset("abc") | GetFileNameOffset("") | GetFileNameOffset(nullptr), 0);
+  EXPECT_EQ(GetFileNameOffset("abc"), 0);
+  EXPECT_EQ(GetFileNameOffset(""), 0);
+  EXPECT_EQ(GetFileNameOffset(nullptr), 0);
   // The bounded form cuts to size - 1 bytes and says so; a size of 0 writes nothing.
-  auto extension = [](const char* path, size_t size) {
-    bool whole = false;
-    const std::string out = Written([&](char* out) { whole = GetFileExtension(out, size, path); });
-    char unbounded[64];
-    GetFileExtension(unbounded, path);
-    return (whole ? "whole " : "cut ") + out + " " + unbounded;
+  struct Case {
+    const char* path;
+    size_t size;
+    bool whole;
+    std::string bounded, unbounded;
   };
-  EXPECT_EQ(extension("a/b.c/d.png", 4), "whole png|#### png");
-  EXPECT_EQ(extension("archive.tar.gz", 3), "whole gz|##### gz");
-  EXPECT_EQ(extension("a/b.c/d", 3), "cut c/|##### c/d");
-  EXPECT_EQ(extension("ends.", 1) + extension("a/b", 1), "whole |####### whole |####### ");
-  EXPECT_EQ(extension("x.p", 1) + extension("x.p", 0), "cut |####### pcut ######## p");
+  const Case cases[] = {{"a/b.c/d.png", 4, true, "png|####", "png"},
+                        {"archive.tar.gz", 3, true, "gz|#####", "gz"},
+                        {"a/b.c/d", 3, false, "c/|#####", "c/d"},
+                        {"ends.", 1, true, "|#######", ""},
+                        {"a/b", 1, true, "|#######", ""},
+                        {"x.p", 1, false, "|#######", "p"},
+                        {"x.p", 0, false, "########", "p"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.path << " into " << c.size);
+    bool whole = false;
+    EXPECT_EQ(Written([&](char* out) { whole = GetFileExtension(out, c.size, c.path); }),
+              c.bounded);
+    EXPECT_EQ(whole, c.whole);
+    char unbounded[64];
+    GetFileExtension(unbounded, c.path);
+    EXPECT_STREQ(unbounded, c.unbounded.c_str());
+  }
   EXPECT_FALSE(GetFileExtension(nullptr, 8, "x.p"));
 }
 
 TEST(ImageUtils, CharOffsetsStepByTheCharactersOfTheLocale) {
   // No move at the terminator or before the start.
-  EXPECT_EQ(std::vector<int32_t>({CharNextOffset("ab", 1), CharNextOffset("ab", 2),
-                                  CharPrevOffset("ab", 1), CharPrevOffset("ab", 0)}),
-            std::vector<int32_t>({2, 2, 0, 0}));
+  EXPECT_EQ(CharNextOffset("ab", 1), 2);
+  EXPECT_EQ(CharNextOffset("ab", 2), 2);  // at the terminator
+  EXPECT_EQ(CharPrevOffset("ab", 1), 0);
+  EXPECT_EQ(CharPrevOffset("ab", 0), 0);  // at the start
 #ifndef _WIN32
   const std::string saved = std::setlocale(LC_CTYPE, nullptr);
   if (!std::setlocale(LC_CTYPE, "C.UTF-8") && !std::setlocale(LC_CTYPE, "en_US.UTF-8"))
     GTEST_SKIP() << "no UTF-8 locale";
-  const char* text = "a\xC3\xA9z";  // a, e with acute (two bytes), z
-  EXPECT_EQ(std::vector<int32_t>({CharNextOffset(text, 1), CharNextOffset(text, 3),
-                                  CharPrevOffset(text, 4), CharPrevOffset(text, 3)}),
-            std::vector<int32_t>({3, 4, 3, 1}));
+  const char* text = "a\xC3\xA9z";        // a, e with acute (two bytes), z
+  EXPECT_EQ(CharNextOffset(text, 1), 3);  // over both bytes of the e
+  EXPECT_EQ(CharNextOffset(text, 3), 4);
+  EXPECT_EQ(CharPrevOffset(text, 4), 3);
+  EXPECT_EQ(CharPrevOffset(text, 3), 1);  // back over both bytes
   std::setlocale(LC_CTYPE, saved.c_str());
 #endif
 }

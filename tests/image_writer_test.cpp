@@ -28,7 +28,8 @@ TEST(ImageWriter, FilesAreGaplessAndDecodeToThePixelsGiven) {
       std::string error;
       ASSERT_TRUE(EncodeImage(frames, c[0], c[1], {c[3], c[4], format}, file, error)) << error;
       Loaded r;
-      ASSERT_TRUE(r.Decode(file) && r.count == pixels.size());
+      ASSERT_TRUE(r.Decode(file));
+      ASSERT_EQ(r.count, pixels.size());
       for (size_t f = 0; f < pixels.size(); ++f) {
         for (auto& b : pixels[f]) b &= format == 1 ? 0xF0 : 0xFF;
         EXPECT_TRUE(FrameBytes(r.frames[f]) == pixels[f]) << "frame " << f;

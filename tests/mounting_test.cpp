@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "stream/res_stream.h"
@@ -34,13 +35,13 @@ TEST(MountLock, MountedArchiveIsLockedAgainstEditingUntilTeardown) {
   TempDir dir;
   std::string path = WriteArchive(dir / "locked.pak", {TextEntry("a", "abc")});
   WriteFileText(dir / "disk.txt", "disk");
-  auto* manager = new CPackageManager(path.c_str(), 0);
+  auto manager = std::make_unique<CPackageManager>(path.c_str(), 0);
   EXPECT_TRUE(manager->MountPackage(path.c_str()));  // a second reader is welcome
   EXPECT_FALSE(Editable(path));
   // Streams still lent at teardown are closed with it.
   ASSERT_NE(manager->OpenStream("a", ModeRead, true), nullptr);
   ASSERT_NE(manager->OpenStream((dir / "disk.txt").c_str(), ModeRead, false), nullptr);
-  delete manager;
+  manager.reset();
   EXPECT_TRUE(Editable(path));
   EXPECT_TRUE(platform::RemoveFile((dir / "disk.txt").c_str()));
 }

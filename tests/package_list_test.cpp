@@ -64,15 +64,19 @@ TEST_F(PackageList, GivenRootsListNamesAndTheExecutablesDirectory) {
   WriteFileText(dir / "sub/list.cfg", "cc.pak");  // a given list name is joined unchanged
   CPackageManager given(dir.Path().c_str(), "sub/list.cfg");
   EXPECT_STREQ(given.listFileName, "sub/list.cfg");
-  EXPECT_EQ(given.packages.size() == 1 ? given.packages[0].path : "", c);
+  ASSERT_EQ(given.packages.size(), 1u);
+  EXPECT_EQ(given.packages[0].path, c);
   // Without a root, the executable's directory, which is cached.
   CPackageManager manager(nullptr, "no-such-list.cfg");
   const std::string self = platform::ExecutablePath(), home = manager.rootDir;
   char exeDirectory[platform::MaxPath], *cached = GetExeDirectoryCached();
   GetExeDirectory(exeDirectory);
   EXPECT_EQ(home, self.substr(0, self.find_last_of(platform::PathSeparator) + 1));
-  EXPECT_TRUE(home == exeDirectory && home == cached && StreamPoolsFree(manager));
+  EXPECT_EQ(home, exeDirectory);
+  EXPECT_EQ(home, cached);
+  EXPECT_TRUE(StreamPoolsFree(manager));
   std::strcpy(cached, "marked");  // later calls do not ask the platform again
-  EXPECT_TRUE(GetExeDirectoryCached() == cached && std::string(cached) == "marked");
+  EXPECT_EQ(GetExeDirectoryCached(), cached);
+  EXPECT_STREQ(GetExeDirectoryCached(), "marked");
   std::strcpy(cached, home.c_str());
 }

@@ -2,6 +2,8 @@
 // inflated buffer, and their opposite from-end seek signs.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <ostream>
 #include <string>
 
 #include "stream/disk_stream.h"
@@ -12,10 +14,19 @@ using namespace korvo;
 
 namespace {
 
-// "mode size position capacity" of a package-entry stream.
-std::string State(const CMemStream& s) {
-  return std::to_string(s.mode) + " " + std::to_string(s.size) + " " + std::to_string(s.position) +
-         " " + std::to_string(s.capacity);
+// The observable state of a package-entry stream, printed by field when a comparison fails.
+struct MemState {
+  uint32_t mode, size, position, capacity;
+  bool operator==(const MemState& o) const {
+    return mode == o.mode && size == o.size && position == o.position && capacity == o.capacity;
+  }
+};
+std::ostream& operator<<(std::ostream& out, const MemState& s) {
+  return out << "{mode " << s.mode << ", size " << s.size << ", position " << s.position
+             << ", capacity " << s.capacity << "}";
+}
+MemState State(const CMemStream& s) {
+  return MemState{s.mode, s.size, s.position, s.capacity};
 }
 
 // A package whose entries cover the stream cases, mapped for the whole test; its directory
@@ -57,13 +68,15 @@ TEST_F(StreamTest, DiskStreamOpensReadsAndWritesThroughStdio) {
   const std::string path = pak.dir / "f.bin";
   WriteFileText(path, twentyFive);
   MakeDirectories(pak.dir / "sub");
-  auto* stream = new CDiskStream();
+  auto stream = std::make_unique<CDiskStream>();
   for (const std::string& bad : {pak.dir / "missing", path, pak.dir / "sub", pak.dir.Path()}) {
     EXPECT_FALSE(stream->Open(bad.c_str(), bad == path ? 0 : ModeRead)) << bad;
-    EXPECT_TRUE(stream->IsFree() && stream->file == nullptr);
+    EXPECT_TRUE(stream->IsFree()) << bad;
+    EXPECT_EQ(stream->file, nullptr) << bad;
   }
   ASSERT_TRUE(stream->Open(path.c_str(), ModeRead | 8));
-  EXPECT_TRUE(stream->mode == 9 && stream->size == 25);  // the whole mode word
+  EXPECT_EQ(stream->mode, 9u);  // the whole mode word
+  EXPECT_EQ(stream->size, 25u);
   char buffer[40];
   EXPECT_EQ(stream->Read(buffer, 10), 10u);
   EXPECT_FALSE(stream->Eof());
@@ -81,7 +94,10 @@ TEST_F(StreamTest, DiskStreamOpensReadsAndWritesThroughStdio) {
   stream->name = "f";
   for (int i = 0; i < 2; ++i) {  // closing a free stream again is harmless
     stream->Close();
-    EXPECT_TRUE(stream->IsFree() && !stream->file && stream->size == 25 && stream->name == "f");
+    EXPECT_TRUE(stream->IsFree()) << i;
+    EXPECT_EQ(stream->file, nullptr) << i;
+    EXPECT_EQ(stream->size, 25u) << i;
+    EXPECT_EQ(stream->name, "f") << i;
   }
   ASSERT_TRUE(stream->Open(path.c_str(), ModeRead | ModeWrite));  // truncates
   EXPECT_EQ(stream->size, 0u);
@@ -89,8 +105,8 @@ TEST_F(StreamTest, DiskStreamOpensReadsAndWritesThroughStdio) {
   EXPECT_EQ(ReadFileBytes(path), ToBytes("hello"));  // flushed: on disk while still open
   EXPECT_FALSE(stream->Write("x", 0));               // no item written
   EXPECT_EQ(stream->Seek(0, SeekCurrent), 5);
-  // Deleting an open stream closes its file: only then can it be removed on every platform.
-  delete static_cast<CResStream*>(stream);
+  // Destroying an open stream closes its file: only then can it be removed on every platform.
+  stream.reset();
   EXPECT_TRUE(platform::RemoveFile(path.c_str()));
 }
 
@@ -146,19 +162,20 @@ TEST_F(StreamTest, EntryReadsCopyNothingAtOrPastTheEndAndWritesFail) {
   EXPECT_EQ(stream.Read(&last[0], 0xFFFFFFFFu), 5u);  // a huge count is cut to what is left
   EXPECT_EQ(last, twentyFive.substr(20) + "#####");
   stream.Seek(7, SeekBegin);
-  EXPECT_FALSE(stream.Write("abc", 3) || stream.Write("abc", 0));
-  EXPECT_EQ(State(stream), "1 25 7 25");
+  EXPECT_FALSE(stream.Write("abc", 3));
+  EXPECT_FALSE(stream.Write("abc", 0));
+  EXPECT_EQ(State(stream), (MemState{1, 25, 7, 25}));
 }
 
 TEST_F(StreamTest, EntryOpensInflatedAtZeroInABufferThatOnlyGrowsAndOutlivesClose) {
-  auto* stream = new CMemStream();
+  auto stream = std::make_unique<CMemStream>();
   for (uint32_t n : {100u, 50u, 100u}) ASSERT_TRUE(stream->Reserve(n));
   unsigned char* block = stream->buffer;
   ASSERT_TRUE(stream->OpenEntry(Info("fifty"), ModeRead));  // a smaller entry keeps the block
   EXPECT_EQ(stream->buffer, block);
   stream->Seek(9, SeekBegin);
   stream->Close();  // keeps buffer, content, size and position
-  EXPECT_EQ(State(*stream), "0 50 9 100");
+  EXPECT_EQ(State(*stream), (MemState{0, 50, 9, 100}));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(block), 50), fifty);
   for (const char* name : {"empty", "empty-no-block", "hundred", "empty"}) {
     ASSERT_TRUE(stream->OpenEntry(Info(name), ModeRead | ModeText)) << name;
@@ -166,15 +183,16 @@ TEST_F(StreamTest, EntryOpensInflatedAtZeroInABufferThatOnlyGrowsAndOutlivesClos
     EXPECT_TRUE(stream->Eof());
     stream->Close();
   }
-  EXPECT_EQ(State(*stream), "0 0 0 100");
-  ASSERT_TRUE(stream->OpenEntry(Info("hundred"), ModeRead) && stream->Reserve(101));
+  EXPECT_EQ(State(*stream), (MemState{0, 0, 0, 100}));
+  ASSERT_TRUE(stream->OpenEntry(Info("hundred"), ModeRead));
+  ASSERT_TRUE(stream->Reserve(101));
   EXPECT_EQ(stream->capacity, 101u);
-  delete static_cast<CResStream*>(stream);  // the sanitizer build's leak check sees a kept buffer
+  stream.reset();  // the sanitizer build's leak check sees a kept buffer
 
   CMemStream growing;  // a larger entry gets a block of its size, all of it in use
-  ASSERT_TRUE(growing.OpenEntry(Info("fifty"), ModeRead) &&
-              growing.OpenEntry(Info("hundred"), ModeRead));
-  EXPECT_EQ(State(growing), "1 100 0 100");
+  ASSERT_TRUE(growing.OpenEntry(Info("fifty"), ModeRead));
+  ASSERT_TRUE(growing.OpenEntry(Info("hundred"), ModeRead));
+  EXPECT_EQ(State(growing), (MemState{1, 100, 0, 100}));
   EXPECT_EQ(ReadAll(growing), hundred);
 }
 
@@ -191,12 +209,15 @@ TEST_F(StreamTest, EntryThatDoesNotInflateToItsSizeFailsAndLeavesTheStreamFree) 
   for (const auto& [what, info] : cases) {
     ASSERT_TRUE(stream.OpenEntry(Info("hundred"), ModeRead));  // no stale bytes may be lent
     stream.Close();
-    EXPECT_FALSE(stream.OpenEntry(info, ModeRead) || !stream.IsFree()) << what;
+    EXPECT_FALSE(stream.OpenEntry(info, ModeRead)) << what;
+    EXPECT_TRUE(stream.IsFree()) << what;
   }
-  EXPECT_FALSE(stream.OpenEntry(Info("fifty"), 0) || !stream.IsFree());
+  EXPECT_FALSE(stream.OpenEntry(Info("fifty"), 0));
+  EXPECT_TRUE(stream.IsFree());
   // A size that 50 stored bytes cannot inflate to (over 1032:1) is refused before allocating.
   huge.size = 0xF0000000u;
   CMemStream fresh;
   EXPECT_FALSE(fresh.OpenEntry(huge, ModeRead));
-  EXPECT_TRUE(fresh.IsFree() && fresh.buffer == nullptr);
+  EXPECT_TRUE(fresh.IsFree());
+  EXPECT_EQ(fresh.buffer, nullptr);
 }

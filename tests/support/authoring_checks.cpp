@@ -10,7 +10,8 @@
 
 using namespace korvo;
 
-void ExpectReadsBack(const std::string& path, const std::vector<RawEntry>& entries) {
+::testing::AssertionResult ReadsBack(const std::string& path,
+                                     const std::vector<RawEntry>& entries) {
   std::map<std::string, const RawEntry*> byKey;
   for (const RawEntry& entry : entries) {
     std::string key;
@@ -18,23 +19,33 @@ void ExpectReadsBack(const std::string& path, const std::vector<RawEntry>& entri
     byKey[key] = &entry;
   }
   CPackageManager manager(nullptr, 0);
-  ASSERT_TRUE(manager.MountPackage(path.c_str()));
+  if (!manager.MountPackage(path.c_str()))
+    return ::testing::AssertionFailure() << path << " does not mount";
   manager.FillStreamPools();
-  EXPECT_EQ(manager.entries.size(), byKey.size());
+  if (manager.entries.size() != byKey.size())
+    return ::testing::AssertionFailure()
+           << path << " indexes " << manager.entries.size() << " names, not " << byKey.size();
   for (const auto& item : byKey) {
     const RawEntry& entry = *item.second;
     CResStream* stream = manager.OpenStream(entry.name.c_str(), ModeRead, true);
-    ASSERT_NE(stream, nullptr) << entry.name;
+    if (stream == nullptr) return ::testing::AssertionFailure() << entry.name << " does not open";
     Bytes data(stream->size);
-    EXPECT_EQ(stream->Read(data.data(), stream->size), entry.size);
-    EXPECT_EQ(Compress(data), entry.stored) << entry.name;
+    uint32_t got = stream->Read(data.data(), stream->size);
     stream->Close();
+    if (got != entry.size)
+      return ::testing::AssertionFailure()
+             << entry.name << " reads " << got << " bytes, not " << entry.size;
+    if (Compress(data) != entry.stored)
+      return ::testing::AssertionFailure() << entry.name << " reads other bytes";
   }
+  return ::testing::AssertionSuccess();
 }
 
-void ExpectArchive(const std::string& path, const std::vector<RawEntry>& entries) {
-  EXPECT_EQ(ReadFileBytes(path), BuildArchive(entries));
-  ExpectReadsBack(path, entries);
+::testing::AssertionResult ArchiveHolds(const std::string& path,
+                                        const std::vector<RawEntry>& entries) {
+  if (ReadFileBytes(path) != BuildArchive(entries))
+    return ::testing::AssertionFailure() << path << " differs from the expected archive bytes";
+  return ReadsBack(path, entries);
 }
 
 std::string NodeText(const CPackageManager& manager, const std::string& top) {

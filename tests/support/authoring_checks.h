@@ -1,6 +1,8 @@
 // Checks for archives that the writers produce, the example tree, and a watch on the editor.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include "authoring/debug_messages.h"
 #include "authoring/pack_tree.h"
 #include "authoring/package.h"
@@ -11,9 +13,10 @@ using namespace korvo;  // NOLINT: test support
 
 // A fresh manager mounts the archive, indexes exactly these names (case ignored: the later of
 // two wins) and reads back each entry as the bytes whose compression is its stored block.
-void ExpectReadsBack(const std::string& path, const std::vector<RawEntry>& entries);
+::testing::AssertionResult ReadsBack(const std::string& path, const std::vector<RawEntry>& entries);
 // The file is exactly BuildArchive(entries), and it reads back.
-void ExpectArchive(const std::string& path, const std::vector<RawEntry>& entries);
+::testing::AssertionResult ArchiveHolds(const std::string& path,
+                                        const std::vector<RawEntry>& entries);
 
 // The first count nodes as "name:parent" joined by spaces; names end at the NUL within the
 // field, and lose a leading "top\".
