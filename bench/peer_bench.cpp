@@ -14,6 +14,9 @@
 //   --physfs-max  largest tiny archive that PhysFS mounts (default 100000): its mount time
 //               grows much faster than the entry count
 //
+// Exit status 1 when a reader cannot mount an archive or find or read an entry (or reads
+// wrong bytes), 2 on a usage error.
+//
 // Every figure is the fastest of several runs with the archives in the page cache, timed in
 // processor time of the process. Ratios are speed ratios: above 1 means KorvoLoader is faster.
 #include <libdeflate.h>
@@ -528,6 +531,11 @@ int main(int argc, char** argv) {
   readers.push_back(std::make_unique<PhysfsReader>());
   readers.push_back(std::make_unique<LibzipReader>());
   std::vector<Figures> figures(readers.size());
+  // Measurements that failed: a reader that cannot mount or read an archive, or read wrong bytes.
+  std::vector<std::string> failures;
+  auto check = [&](double value, const std::string& what) {
+    if (value < 0) failures.push_back(what);
+  };
 
   // Mounting, lookup and open+read on the tiny-entry archives.
   for (const TinyCase& tiny : tinies) {
@@ -541,6 +549,8 @@ int main(int argc, char** argv) {
       Progress("mount " + TinyLabel(tiny) + ": " + readers[r]->Name());
       double mountMs = MeasureMount(*readers[r], tiny.set, options.budget, entries);
       figures[r].mountMs.push_back(mountMs);
+      std::string where = std::string(readers[r]->Name()) + ", " + TinyLabel(tiny);
+      check(mountMs, "mount: " + where);
       if (!entries) continue;
       if (mountMs < 0) {
         figures[r].SkipEntries();
@@ -548,6 +558,8 @@ int main(int argc, char** argv) {
       }
       Progress("lookup and open+read " + TinyLabel(tiny) + ": " + readers[r]->Name());
       MeasureEntries(*readers[r], tiny.set, options.budget, figures[r]);
+      check(figures[r].lookupNs.back(), "lookup: " + where);
+      check(figures[r].openReadUs.back(), "open+read: " + where);
     }
   }
 
@@ -579,9 +591,12 @@ int main(int argc, char** argv) {
   for (size_t r = 0; r < readers.size(); ++r) {
     Progress(std::string("read-all: ") + readers[r]->Name());
     figures[r].readAllMBps = MeasureReadAll(*readers[r], game, crcs, buffer, options.budget);
+    check(figures[r].readAllMBps, std::string("read-all: ") + readers[r]->Name());
   }
   Progress("read-all references: zlib, libdeflate, memcpy");
   References references = MeasureReferences(game, package, unpacked, buffer, options.budget);
+  check(references.zlibMBps, "zlib uncompress loop");
+  check(references.libdeflateMBps, "libdeflate loop");
   package = {};
   unpacked = {};
 
@@ -683,5 +698,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   PHYSFS_deinit();
-  return 0;
+  for (const std::string& failure : failures) {
+    std::fprintf(stderr, "peer bench: failed: %s\n", failure.c_str());
+  }
+  return failures.empty() ? 0 : 1;
 }
