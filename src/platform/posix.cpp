@@ -19,24 +19,37 @@
 
 namespace korvo::platform {
 
-Status MapFileReadOnly(const char* path, Mapping& mapping) {
-  mapping.Reset();
-  if (path == nullptr) return Status(StatusCode::InvalidArgument);
-  File file(open(path, O_RDONLY | O_CLOEXEC));
-  if (!file.IsOpen()) {
+namespace {
+
+// Opens an existing regular file and takes an advisory lock on it without waiting: shared for
+// readers (mounts), exclusive for the archive editor. st receives the file's status.
+Status OpenRegularFile(const char* path, int flags, int lock, File& file, struct stat& st) {
+  File opened(open(path, flags | O_CLOEXEC));
+  if (!opened.IsOpen()) {
     int error = errno;
     return Status::System(error == ENOENT ? StatusCode::NotFound : StatusCode::IoError, path,
                           error);
   }
-  struct stat st {};
-  if (fstat(file.Descriptor(), &st) != 0) return Status::System(StatusCode::IoError, path, errno);
+  if (fstat(opened.Descriptor(), &st) != 0) return Status::System(StatusCode::IoError, path, errno);
   if (!S_ISREG(st.st_mode)) return Status(StatusCode::InvalidArgument, path, 0, "not a file");
+  if (flock(opened.Descriptor(), lock | LOCK_NB) != 0)
+    return Status::System(StatusCode::Locked, path, errno);
+  file = std::move(opened);
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status MapFileReadOnly(const char* path, Mapping& mapping) {
+  mapping.Reset();
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  File file;
+  struct stat st {};
+  Status opened = OpenRegularFile(path, O_RDONLY, LOCK_SH, file, st);
+  if (!opened.ok()) return opened;
   if (st.st_size <= 0) return Status(StatusCode::Corrupt, path, 0, "empty file");
   if (static_cast<uint64_t>(st.st_size) > UINT32_MAX)
     return Status(StatusCode::TooLarge, path, 0, "file of 4 GiB or more");
-  // Readers share the file; the archive editor takes the exclusive lock.
-  if (flock(file.Descriptor(), LOCK_SH | LOCK_NB) != 0)
-    return Status::System(StatusCode::Locked, path, errno);
   size_t length = static_cast<size_t>(st.st_size);
   void* view = mmap(nullptr, length, PROT_READ, MAP_SHARED, file.Descriptor(), 0);
   if (view == MAP_FAILED) return Status::System(StatusCode::IoError, path, errno);
@@ -121,19 +134,8 @@ const char* CharPrev(const char* start, const char* p) {
 Status OpenForEdit(const char* path, File& file) {
   file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
-  File opened(open(path, O_RDWR | O_CLOEXEC));
-  if (!opened.IsOpen()) {
-    int error = errno;
-    return Status::System(error == ENOENT ? StatusCode::NotFound : StatusCode::IoError, path,
-                          error);
-  }
   struct stat st {};
-  if (fstat(opened.Descriptor(), &st) != 0) return Status::System(StatusCode::IoError, path, errno);
-  if (!S_ISREG(st.st_mode)) return Status(StatusCode::InvalidArgument, path, 0, "not a file");
-  if (flock(opened.Descriptor(), LOCK_EX | LOCK_NB) != 0)
-    return Status::System(StatusCode::Locked, path, errno);
-  file = std::move(opened);
-  return Status::Ok();
+  return OpenRegularFile(path, O_RDWR, LOCK_EX, file, st);
 }
 
 int64_t File::Read(void* buffer, uint32_t count) {
