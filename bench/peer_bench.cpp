@@ -50,19 +50,51 @@ namespace {
 // program is single-threaded: a plain load and store keep the count without a locked add.
 std::atomic<uint64_t> g_allocations{0};
 
+void* CountedAllocation(std::size_t size) noexcept {
+  g_allocations.store(g_allocations.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+// Kept out of line: inlined into a caller, GCC takes the free for a mismatch with new.
+[[gnu::noinline]] void Release(void* block) noexcept {
+  std::free(block);
+}
+
 }  // namespace
 
+// Every form without an alignment argument, so that each block is freed by the family that
+// allocated it (sanitizers check that).
 void* operator new(std::size_t size) {
-  g_allocations.store(g_allocations.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  if (void* block = CountedAllocation(size)) return block;
   throw std::bad_alloc();
 }
-// Kept out of line: inlined into a caller, GCC takes the free for a mismatch with new.
-[[gnu::noinline]] void operator delete(void* block) noexcept {
-  std::free(block);
+void* operator new[](std::size_t size) {
+  if (void* block = CountedAllocation(size)) return block;
+  throw std::bad_alloc();
 }
-[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept {
-  std::free(block);
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return CountedAllocation(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return CountedAllocation(size);
+}
+void operator delete(void* block) noexcept {
+  Release(block);
+}
+void operator delete[](void* block) noexcept {
+  Release(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  Release(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+  Release(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  Release(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+  Release(block);
 }
 
 namespace {
