@@ -12,7 +12,7 @@ namespace korvo {
 
 // Every level of a walk carries two texts: the filesystem path used to open the item (levels
 // joined with the native separator) and the entry or node name (levels joined with a
-// backslash, after the caller's directory text exactly as given).
+// backslash, after the caller's directory in the form the loader looks names up by).
 namespace {
 
 struct Walk {
@@ -26,7 +26,13 @@ std::string JoinPath(const std::string& dir, const std::string& item) {
 }
 
 std::string JoinName(const std::string& dir, const std::string& item) {
-  return dir + '\\' + item;
+  return dir.empty() ? item : dir + '\\' + item;
+}
+
+// The name prefix of the top directory of a walk.
+std::string TopName(const char* dir) {
+  std::string name;
+  return PackEntryName(dir, name) ? name : std::string(dir);
 }
 
 void PackFile(const char* path, const char* entryName, CPackageBuilder& builder,
@@ -82,6 +88,30 @@ void WalkDirectory(const std::string& path, const std::string& name, Walk& walk,
 
 }  // namespace
 
+bool PackEntryName(const std::string& path, std::string& name) {
+  if (!path.empty() && (path[0] == '/' || path[0] == '\\')) return false;
+  if (path.size() >= 2 && path[1] == ':') return false;
+  std::vector<std::string> parts;
+  std::string part;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != '/' && path[i] != '\\') {
+      part += path[i];
+      continue;
+    }
+    if (part == "..") {
+      if (parts.empty()) return false;
+      parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      if (parts.empty() && part.size() >= 2 && part[1] == ':') return false;  // "./C:"
+      parts.push_back(part);
+    }
+    part.clear();
+  }
+  name.clear();
+  for (const std::string& level : parts) name = JoinName(name, level);
+  return true;
+}
+
 void AddFileToPkg(const char* path, CPackageBuilder& builder, PackObserver* observer) {
   if (path == nullptr) return;
   PackFile(path, path, builder, observer);
@@ -90,14 +120,14 @@ void AddFileToPkg(const char* path, CPackageBuilder& builder, PackObserver* obse
 void AddDirToPkg(const char* dir, CPackageBuilder& builder, PackObserver* observer) {
   if (dir == nullptr) return;
   Walk walk{builder, nullptr, observer};
-  WalkDirectory(dir, dir, walk, -1);
+  WalkDirectory(dir, TopName(dir), walk, -1);
 }
 
 void AddDirToPkgTree(const char* dir, CPackageBuilder& builder, CPackageManager* manager,
                      int32_t parentIndex, PackObserver* observer) {
   if (dir == nullptr) return;
   Walk walk{builder, manager, observer};
-  WalkDirectory(dir, dir, walk, parentIndex);
+  WalkDirectory(dir, TopName(dir), walk, parentIndex);
 }
 
 void CreatePkg_Tool(const char* packagePath, const char* dir, PackObserver* observer) {
@@ -107,7 +137,7 @@ void CreatePkg_Tool(const char* packagePath, const char* dir, PackObserver* obse
   // A top directory that cannot be listed leaves the empty archive that Create wrote.
   if (!platform::ListDirectory(dir, items)) return;
   Walk walk{builder, nullptr, observer};
-  WalkItems(items, dir, dir, walk, -1);
+  WalkItems(items, dir, TopName(dir), walk, -1);
   builder.Finish();
 }
 
@@ -124,9 +154,9 @@ void CreatePkgTree_Tool(const char* packagePath, const char* dir, CPackageManage
     list.nodes.clear();
     list.count = 0;
     list.first = 0;
-    AppendNode(list, JoinName(dir, "*.*"), -1);
+    AppendNode(list, JoinName(TopName(dir), "*.*"), -1);
   }
-  WalkItems(items, dir, dir, walk, 0);
+  WalkItems(items, dir, TopName(dir), walk, 0);
   builder.Finish();
 }
 

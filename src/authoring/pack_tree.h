@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace korvo {
 
@@ -17,6 +18,14 @@ class PackObserver {
   virtual ~PackObserver() = default;
   virtual void OnFile(const char* path, uint32_t size, uint32_t packedSize, bool packed) = 0;
 };
+
+// The name the loader will find for a path relative to the packing root: separators become
+// '\\', empty and "." components go, and ".." takes back the component before it. "." itself
+// gives the empty name. False, leaving name untouched, when the path is absolute (a leading
+// separator or a drive prefix) or a ".." climbs above the root. The walks name entries
+// <PackEntryName(dir)>\<levels>\<file> (no leading backslash for an empty name); a dir for
+// which this is false keeps its text as given.
+bool PackEntryName(const std::string& path, std::string& name);
 
 void CreatePkg_Tool(const char* packagePath, const char* dir, PackObserver* observer = nullptr);
 // The same, and fills manager's directory-node list with one node per item met.

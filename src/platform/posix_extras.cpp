@@ -1,6 +1,12 @@
 // POSIX implementation of the tool's and the tests' platform functions.
 #include <dlfcn.h>
+#include <langinfo.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <clocale>
+#include <cstring>
+#include <string>
 
 #include "platform/shared_library.h"
 #include "platform/terminal.h"
@@ -9,6 +15,26 @@ namespace korvo::platform {
 
 bool IsTerminal(std::FILE* stream) {
   return stream != nullptr && isatty(fileno(stream)) == 1;
+}
+
+int TerminalWidth(std::FILE* stream) {
+  if (stream == nullptr) return 0;
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+bool OutputIsUtf8() {
+  // The character set of the user's locale, asked without leaving that locale in force.
+  const char* current = std::setlocale(LC_CTYPE, nullptr);
+  std::string saved = current != nullptr ? current : "C";
+  bool utf8 = false;
+  if (std::setlocale(LC_CTYPE, "") != nullptr) {
+    const char* codeset = nl_langinfo(CODESET);
+    utf8 = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
+  }
+  std::setlocale(LC_CTYPE, saved.c_str());
+  return utf8;
 }
 
 void* OpenLibrary(const char* path) {

@@ -15,6 +15,18 @@ bool IsTerminal(std::FILE* stream) {
   return stream != nullptr && _isatty(_fileno(stream)) != 0;
 }
 
+int TerminalWidth(std::FILE* stream) {
+  if (stream == nullptr || _isatty(_fileno(stream)) == 0) return 0;
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (handle == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(handle, &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+bool OutputIsUtf8() {
+  return GetConsoleOutputCP() == CP_UTF8;
+}
+
 void* OpenLibrary(const char* path) {
   if (path == nullptr) return nullptr;
   return reinterpret_cast<void*>(LoadLibraryA(path));

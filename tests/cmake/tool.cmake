@@ -7,6 +7,10 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(KORVO_TEST_SPNG REQUIRED IMPORTED_TARGET spng)
 file(GLOB KORVO_TOOL_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tool/*_test.cpp)
 add_executable(korvo_tool_tests ${KORVO_TOOL_TESTS})
+# The tool's pure functions (entry paths, selection, text) are tested directly as well.
+target_sources(korvo_tool_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/korvo/entry_path.cpp
+               ${PROJECT_SOURCE_DIR}/tools/korvo/select.cpp)
+target_include_directories(korvo_tool_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/korvo)
 target_link_libraries(korvo_tool_tests PRIVATE korvo_test_support GTest::gtest_main
                       nlohmann_json::nlohmann_json PkgConfig::KORVO_TEST_SPNG)
 target_compile_definitions(korvo_tool_tests PRIVATE KORVO_TOOL_PATH="$<TARGET_FILE:korvo>")

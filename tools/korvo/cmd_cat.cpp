@@ -1,7 +1,8 @@
-// korvo cat <archive> <entry-name>: an entry's bytes to standard output.
+// korvo cat <archive> <pattern>...: entries' bytes to standard output.
 #include <cstdio>
 
 #include "archive_file.h"
+#include "select.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -10,35 +11,58 @@ namespace {
 
 struct CatOptions {
   std::string archive;
-  std::string name;
+  std::vector<std::string> names;
 };
 
 int RunCat(const CatOptions& options, const GlobalOptions&) {
   ArchiveFile archive;
   if (!OpenArchive(archive, options.archive)) return ExitFailure;
-  int index = archive.Find(options.name);
-  if (index < 0) return Fail(options.archive, NoEntryNamed(options.name));
-  const PackageEntry& entry = archive.Entries()[static_cast<size_t>(index)];
+  // A plain name gives the one entry the game loads for it; folders and globs give every entry
+  // they select, in archive order.
+  std::vector<size_t> selected;
+  bool failed = false;
+  for (const std::string& name : options.names) {
+    int index = IsGlob(name) ? -1 : archive.Find(name);
+    if (index >= 0) {
+      selected.push_back(static_cast<size_t>(index));
+      continue;
+    }
+    std::vector<std::string> unmatched;
+    std::vector<size_t> matches = SelectEntries(archive.Entries(), {name}, unmatched);
+    if (matches.empty()) {
+      ReportError(options.archive, NoEntryNamed(name));
+      failed = true;
+    }
+    selected.insert(selected.end(), matches.begin(), matches.end());
+  }
   std::vector<uint8_t> data;
   std::string cause;
-  if (!archive.ReadEntry(entry, data, cause))
-    return Fail(EntrySubject(options.archive, entry.name), cause);
-  if (!data.empty() && std::fwrite(data.data(), 1, data.size(), stdout) != data.size()) {
-    return Fail("standard output", "cannot write: " + ErrnoText());
+  for (size_t index : selected) {
+    const PackageEntry& entry = archive.Entries()[index];
+    if (!archive.ReadEntry(entry, data, cause)) {
+      ReportError(EntrySubject(options.archive, entry.name), cause);
+      failed = true;
+      continue;
+    }
+    if (!data.empty() && std::fwrite(data.data(), 1, data.size(), stdout) != data.size()) {
+      return Fail("standard output", "cannot write: " + ErrnoText());
+    }
   }
   if (std::fflush(stdout) != 0) return Fail("standard output", "cannot write: " + ErrnoText());
-  return ExitOk;
+  return failed ? ExitFailure : ExitOk;
 }
 
 }  // namespace
 
 Command AddCatCommand(CLI::App& parent, const GlobalOptions& global) {
-  Subcommand<CatOptions> cat(parent, "cat",
-                             "Write one entry's bytes to standard output. The name is matched "
-                             "exactly, else ignoring ASCII case and slash direction as the "
-                             "library does.");
+  Subcommand<CatOptions> cat(
+      parent, "cat",
+      "Write entries' bytes to standard output. A name gives the entry the game loads for it "
+      "(matched exactly, else ignoring ASCII case and slash direction, the later entry winning "
+      "as in the library); a folder or a glob gives every entry it selects, in archive order.");
   cat.AddArchive();
-  cat.app->add_option("entry-name", cat.options->name, "Entry to print")->required();
+  cat.app->add_option("pattern", cat.options->names, "Entries to print")->required();
+  SetExample(*cat.app, "korvo cat game.pak data/text/intro.txt");
   return cat.Build(global, RunCat);
 }
 

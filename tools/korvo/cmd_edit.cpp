@@ -6,6 +6,7 @@
 
 #include "archive_file.h"
 #include "authoring/entry_tools.h"
+#include "authoring/pack_tree.h"
 #include "manager/package_manager.h"
 #include "tool.h"
 
@@ -58,12 +59,50 @@ bool ReopenAfterEdit(const std::string& path, bool edited, const std::string& ed
   return false;
 }
 
+// The name an added file is stored under: an exact match of an entry kept as it is, else the
+// given name as the loader would find it ("./" dropped, ".." resolved, '\\' between levels),
+// replacing the one entry the loader resolves that name to. replaced is the stored name of the
+// entry it replaces, empty for a new entry. False after reporting why the name cannot be used.
+bool ChooseStoredName(const ArchiveFile& archive, const AddOptions& options, std::string& stored,
+                      std::string& replaced) {
+  replaced.clear();
+  if (FindExact(archive, options.name) != nullptr) {
+    stored = replaced = options.name;
+    return true;
+  }
+  if (!PackEntryName(options.name, stored) || stored.empty()) {
+    ReportError(options.archive, "cannot add '" + Printable(options.name) +
+                                     "': the name is absolute, leads out with '..' or names no "
+                                     "file; give a relative name such as data/ui/button.img");
+    return false;
+  }
+  if (stored.size() > MaxEntryName) {
+    ReportError(options.archive, "cannot add '" + Printable(options.name) +
+                                     "': entry name is longer than 259 bytes");
+    return false;
+  }
+  std::vector<int> matches = archive.FindAll(stored);
+  if (matches.size() > 1) {
+    const std::vector<PackageEntry>& entries = archive.Entries();
+    ReportError(options.archive,
+                "cannot add '" + Printable(options.name) + "': it matches several entries ('" +
+                    Printable(entries[static_cast<size_t>(matches[0])].name) + "', '" +
+                    Printable(entries[static_cast<size_t>(matches[1])].name) +
+                    "'); give the exact name of the one to replace");
+    return false;
+  }
+  if (matches.size() == 1)
+    stored = replaced = archive.Entries()[static_cast<size_t>(matches[0])].name;
+  return true;
+}
+
 int RunAdd(const AddOptions& options, const GlobalOptions& global) {
-  bool replacing = false;
+  std::string stored;
+  std::string replaced;
   {
     ArchiveFile archive;
     if (!OpenArchive(archive, options.archive)) return ExitFailure;
-    replacing = FindExact(archive, options.name) != nullptr;
+    if (!ChooseStoredName(archive, options, stored, replaced)) return ExitFailure;
   }
   std::error_code ec;
   fs::file_status status = fs::status(options.file, ec);
@@ -78,19 +117,25 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
 
   CPackageManager manager(nullptr, 0);
   ArchiveFile result;
-  bool edited = AddPkgFile_Tool(options.archive.c_str(), options.file.c_str(), options.name.c_str(),
-                                &manager);
-  if (!ReopenAfterEdit(options.archive, edited, "add '" + Printable(options.name) + "'", result)) {
+  bool edited =
+      AddPkgFile_Tool(options.archive.c_str(), options.file.c_str(), stored.c_str(), &manager);
+  if (!ReopenAfterEdit(options.archive, edited, "add '" + Printable(stored) + "'", result)) {
     return ExitFailure;
   }
-  const PackageEntry* added = FindExact(result, options.name);
+  const PackageEntry* added = FindExact(result, stored);
   if (added == nullptr || added->size != size) {
-    return Fail(options.archive, "the edit did not store '" + Printable(options.name) + "'");
+    return Fail(options.archive, "the edit did not store '" + Printable(stored) + "'");
   }
   if (!global.quiet) {
-    std::printf("%s '%s' in %s: %u bytes, %u packed\n", replacing ? "replaced" : "added",
-                Printable(options.name).c_str(), options.archive.c_str(), added->size,
-                added->packedSize);
+    std::string what = replaced.empty() ? "added '" + Printable(stored) + "'"
+                                        : "replaced '" + Printable(stored) + "'";
+    if (!replaced.empty() && stored != options.name) {
+      what += " (the entry the game finds for '" + Printable(options.name) + "')";
+    } else if (replaced.empty() && stored != options.name) {
+      what += " (given as '" + Printable(options.name) + "')";
+    }
+    std::printf("%s in %s: %u bytes, %u packed\n", what.c_str(), options.archive.c_str(),
+                added->size, added->packedSize);
   }
   return ExitOk;
 }
@@ -151,13 +196,17 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
 
 Command AddAddCommand(CLI::App& parent, const GlobalOptions& global) {
   Subcommand<AddOptions> add(parent, "add",
-                             "Compress a file into an existing archive under an entry name, "
-                             "replacing an entry of exactly that name.");
+                             "Compress a file into an existing archive under an entry name. The "
+                             "name is stored as the game looks it up: './' dropped, '..' "
+                             "resolved, '\\' between folders. When the archive holds an entry the "
+                             "game would find under that name (ignoring ASCII case and slash "
+                             "direction), that entry is replaced and keeps its stored name.");
   add.AddArchive("Existing package archive");
   add.app->add_option("file", add.options->file, "File to store")->required();
-  add.app->add_option("entry-name", add.options->name, "Name of the entry, used exactly as given")
+  add.app->add_option("entry-name", add.options->name, "Name of the entry, as the game asks for it")
       ->required()
       ->check(CheckEntryName);
+  SetExample(*add.app, "korvo add game.pak new/button.img Data/UI/Button.img");
   return add.Build(global, RunAdd);
 }
 
@@ -168,6 +217,7 @@ Command AddDelCommand(CLI::App& parent, const GlobalOptions& global) {
                              "entry.");
   del.AddArchive("Existing package archive");
   del.app->add_option("entry-name", del.options->name, "Entry to delete")->required();
+  SetExample(*del.app, "korvo del game.pak data/ui/old_button.img");
   return del.Build(global, RunDel);
 }
 

@@ -1,9 +1,11 @@
-// korvo extract <archive> -o <outdir> [entry-name...]: entries to files under outdir.
+// korvo extract <archive> [-o <outdir>] [pattern...]: entries to files under outdir.
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "archive_file.h"
 #include "entry_path.h"
+#include "select.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -14,9 +16,47 @@ namespace fs = std::filesystem;
 
 struct ExtractOptions {
   std::string archive;
-  std::string outdir;
+  std::string outdir = ".";
   std::vector<std::string> names;
 };
+
+// One entry on its way out: where it goes, or why it does not.
+struct Planned {
+  size_t index = 0;
+  std::string relative;
+  std::string refusal;
+};
+
+// Maps every selected entry to its output path and refuses the unsafe ones and every entry
+// whose path another selected entry also maps to (ignoring ASCII case, as Windows and macOS
+// do): one of them would silently replace the other.
+std::vector<Planned> PlanOutputs(const std::vector<PackageEntry>& entries,
+                                 const std::vector<size_t>& selected) {
+  std::vector<Planned> plan;
+  std::map<std::string, std::vector<size_t>> byPath;
+  for (size_t index : selected) {
+    Planned item;
+    item.index = index;
+    std::string cause;
+    if (!EntryOutputPath(entries[index].name, item.relative, cause)) {
+      item.refusal = "refused: " + cause;
+    } else {
+      byPath[OutputPathKey(item.relative)].push_back(plan.size());
+    }
+    plan.push_back(std::move(item));
+  }
+  for (const auto& path : byPath) {
+    if (path.second.size() < 2) continue;
+    for (size_t k = 0; k < path.second.size(); ++k) {
+      size_t other = path.second[k == 0 ? 1 : 0];
+      Planned& item = plan[path.second[k]];
+      item.refusal = "refused: entry '" + Printable(entries[plan[other].index].name) +
+                     "' maps to the same output path " + Printable(item.relative) +
+                     "; extract one of them by its exact name";
+    }
+  }
+  return plan;
+}
 
 int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
   ArchiveFile archive;
@@ -28,14 +68,11 @@ int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
   if (options.names.empty()) {
     for (size_t i = 0; i < entries.size(); ++i) selected.push_back(i);
   } else {
-    for (const std::string& name : options.names) {
-      int index = archive.Find(name);
-      if (index < 0) {
-        ReportError(options.archive, NoEntryNamed(name));
-        failed = true;
-      } else {
-        selected.push_back(static_cast<size_t>(index));
-      }
+    std::vector<std::string> unmatched;
+    selected = SelectEntries(entries, options.names, unmatched);
+    for (const std::string& name : unmatched) {
+      ReportError(options.archive, NoEntryNamed(name));
+      failed = true;
     }
   }
 
@@ -50,17 +87,16 @@ int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
   uint64_t bytes = 0;
   std::vector<uint8_t> data;
   std::string cause;
-  for (size_t index : selected) {
-    const PackageEntry& entry = entries[index];
+  for (const Planned& item : PlanOutputs(entries, selected)) {
+    const PackageEntry& entry = entries[item.index];
     std::string subject = EntrySubject(options.archive, entry.name);
-    std::string relative;
-    if (!EntryOutputPath(entry.name, relative, cause)) {
-      ReportError(subject, "refused: " + cause);
+    if (!item.refusal.empty()) {
+      ReportError(subject, item.refusal);
       failed = true;
       continue;
     }
     fs::path target;
-    if (!PrepareOutputFile(root, relative, target, cause)) {
+    if (!PrepareOutputFile(root, item.relative, target, cause)) {
       ReportError(subject, "refused: " + cause);
       failed = true;
       continue;
@@ -79,8 +115,9 @@ int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
     bytes += data.size();
   }
   if (!global.quiet) {
-    std::printf("extracted %zu of %zu entries (%s) to %s\n", written, selected.size(),
-                FormatBytes(bytes).c_str(), options.outdir.c_str());
+    std::printf("extracted %zu of %zu %s (%s) to %s\n", written, selected.size(),
+                selected.size() == 1 ? "entry" : "entries", FormatBytes(bytes).c_str(),
+                Printable(options.outdir).c_str());
   }
   return failed ? ExitFailure : ExitOk;
 }
@@ -90,12 +127,20 @@ int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
 Command AddExtractCommand(CLI::App& parent, const GlobalOptions& global) {
   Subcommand<ExtractOptions> extract(
       parent, "extract",
-      "Extract every entry, or the named ones, to <outdir>/<name with '\\' as '/'>. Names that "
-      "are absolute or have a '..' component are refused; nothing is written outside <outdir>.");
+      "Extract every entry, or those the patterns select, to <outdir>/<name with '\\' as '/'>. "
+      "A pattern is an entry name, a folder (every entry inside it) or a glob ('*' within one "
+      "folder, '**' across folders, '?', [a-z]), compared ignoring ASCII case and slash "
+      "direction as the game does; an exact name selects that entry alone. Nothing is written "
+      "outside <outdir>: names that are absolute or have a '..' component are refused, and so "
+      "are names Windows cannot create (drive prefixes, device names such as CON or NUL, a "
+      "trailing dot or space) on every system. Two entries that would land on one file (names "
+      "differing only in case or slash direction) are both refused; nothing is overwritten "
+      "silently. The count printed at the end is of the files written.");
   extract.AddArchive();
-  extract.app->add_option("-o,--output", extract.options->outdir, "Output directory")->required();
-  extract.app->add_option("entry-name", extract.options->names,
-                          "Entries to extract (default: all)");
+  extract.app->add_option("-o,--output", extract.options->outdir,
+                          "Output directory (default: the current one)");
+  extract.app->add_option("pattern", extract.options->names, "Entries to extract (default: all)");
+  SetExample(*extract.app, "korvo extract game.pak -o unpacked 'data/ui/*.img'");
   return extract.Build(global, RunExtract);
 }
 

@@ -159,6 +159,9 @@ Command AddImg2PngCommand(CLI::App& parent, const GlobalOptions& global) {
   img2png.app->add_option("-o,--output", options.output, "PNG file to write")->required();
   img2png.app->add_option("--package", options.package, "Read the image from this archive");
   img2png.app->add_flag("--sheet", options.sheet, "All frames side by side in one PNG");
+  SetExample(*img2png.app,
+             "korvo img2png anim.img -o anim.png --sheet\n"
+             "korvo img2png data/ui/button.img --package game.pak -o button.png");
   return img2png.Build(global, RunImg2Png);
 }
 

@@ -1,9 +1,11 @@
-// korvo list <archive> [--json]: one line per entry with its sizes, ratio and offset.
+// korvo list <archive> [pattern...] [--json]: a table of the entries with their sizes, ratio
+// and offset, a header and totals.
 #include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "archive_file.h"
+#include "select.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -12,13 +14,34 @@ namespace {
 
 struct ListOptions {
   std::string archive;
+  std::vector<std::string> patterns;
   bool json = false;
 };
+
+// The fixed columns fit 80 together with names of up to 36 columns; longer names run past.
+constexpr const char* RowFormat = "%10s  %10s  %6s  %10s  %s\n";
+
+std::string Count(uint64_t value) {
+  return std::to_string(value);
+}
 
 int RunList(const ListOptions& options, const GlobalOptions&) {
   ArchiveFile archive;
   if (!OpenArchive(archive, options.archive)) return ExitFailure;
-  const std::vector<PackageEntry>& entries = archive.Entries();
+  std::vector<PackageEntry> entries;
+  bool failed = false;
+  if (options.patterns.empty()) {
+    entries = archive.Entries();
+  } else {
+    std::vector<std::string> unmatched;
+    for (size_t index : SelectEntries(archive.Entries(), options.patterns, unmatched)) {
+      entries.push_back(archive.Entries()[index]);
+    }
+    for (const std::string& pattern : unmatched) {
+      ReportError(options.archive, NoEntryNamed(pattern));
+      failed = true;
+    }
+  }
 
   if (options.json) {
     nlohmann::json list = nlohmann::json::array();
@@ -42,23 +65,25 @@ int RunList(const ListOptions& options, const GlobalOptions&) {
     // Names are bytes; any that are not UTF-8 are shown with replacement characters.
     std::string text = document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
     std::printf("%s\n", text.c_str());
-    return ExitOk;
+    return failed ? ExitFailure : ExitOk;
   }
 
-  size_t nameWidth = 4;
-  std::vector<std::string> names;
-  names.reserve(entries.size());
+  std::printf(RowFormat, "Size", "Packed", "Ratio", "Offset", "Name");
+  std::printf(RowFormat, "----------", "----------", "------", "----------", "----");
+  uint64_t size = 0;
+  uint64_t packed = 0;
   for (const PackageEntry& entry : entries) {
-    names.push_back(Printable(entry.name));
-    nameWidth = std::max(nameWidth, names.back().size());
+    std::printf(RowFormat, Count(entry.size).c_str(), Count(entry.packedSize).c_str(),
+                FormatRatio(entry.packedSize, entry.size).c_str(), Count(entry.offset).c_str(),
+                Printable(entry.name).c_str());
+    size += entry.size;
+    packed += entry.packedSize;
   }
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const PackageEntry& entry = entries[i];
-    std::printf("%-*s  %10u  %10u  %6s  %10u\n", static_cast<int>(nameWidth), names[i].c_str(),
-                entry.size, entry.packedSize, FormatRatio(entry.packedSize, entry.size).c_str(),
-                entry.offset);
-  }
-  return ExitOk;
+  std::printf(RowFormat, "----------", "----------", "------", "", "----");
+  std::string count = Count(entries.size()) + (entries.size() == 1 ? " entry" : " entries");
+  std::printf(RowFormat, Count(size).c_str(), Count(packed).c_str(),
+              FormatRatio(packed, size).c_str(), "", count.c_str());
+  return failed ? ExitFailure : ExitOk;
 }
 
 }  // namespace
@@ -66,9 +91,14 @@ int RunList(const ListOptions& options, const GlobalOptions&) {
 Command AddListCommand(CLI::App& parent, const GlobalOptions& global) {
   Subcommand<ListOptions> list(
       parent, "list",
-      "List the entries of an archive: name, size, packed size, ratio (packed/size), offset.");
+      "List the entries of an archive: size, packed size, ratio (packed/size), offset of the "
+      "data and name, one entry a line in archive order, with a header and totals. Patterns "
+      "select entries as in extract: names, folders and globs, ignoring ASCII case and slash "
+      "direction.");
   list.AddArchive();
+  list.app->add_option("pattern", list.options->patterns, "Entries to list (default: all)");
   list.app->add_flag("--json", list.options->json, "Print a JSON document for scripts");
+  SetExample(*list.app, "korvo list game.pak\nkorvo list game.pak 'data/ui/*.img' --json");
   return list.Build(global, RunList);
 }
 

@@ -1,5 +1,6 @@
 // korvo pack <archive> <dir>: packs every file under dir into a new archive, each entry named
-// by its path as given (dir, then each level joined with a backslash).
+// by its path the way the loader looks it up: dir without "./" and with ".." resolved, then
+// each level, joined with backslashes.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -29,9 +30,11 @@ struct TreeTotals {
   uint64_t bound = 16;  // worst-case archive size
 };
 
-// Walks the tree as the packer will (symbolic links to directories are not followed) to count
-// files and bytes, and refuses what cannot be packed. False after reporting the cause.
-bool MeasureTree(const fs::path& dir, TreeTotals& totals) {
+// Walks the tree as the packer will to count files and bytes, and refuses what cannot be
+// packed. A symbolic link to a directory is not followed (a tree could loop or pull in files
+// from anywhere); each one is named in a warning unless quiet. A link to a file is packed as
+// that file. False after reporting the cause.
+bool MeasureTree(const fs::path& dir, TreeTotals& totals, bool quiet) {
   std::error_code ec;
   fs::directory_iterator it(dir, ec);
   if (ec) {
@@ -46,9 +49,17 @@ bool MeasureTree(const fs::path& dir, TreeTotals& totals) {
     const fs::path& path = it->path();
     fs::file_status linkStatus = it->symlink_status(ec);
     fs::file_status status = it->status(ec);
-    if (fs::is_symlink(linkStatus) && fs::is_directory(status)) continue;  // left out
+    if (fs::is_symlink(linkStatus) && fs::is_directory(status)) {
+      if (!quiet) {
+        std::fprintf(stderr,
+                     "korvo: warning: %s: symbolic link to a directory, not followed; pack its "
+                     "target separately or copy it in\n",
+                     Printable(path.string()).c_str());
+      }
+      continue;
+    }
     if (fs::is_directory(status)) {
-      if (!MeasureTree(path, totals)) return false;
+      if (!MeasureTree(path, totals, quiet)) return false;
       continue;
     }
     if (fs::exists(status) && !fs::is_regular_file(status)) {
@@ -119,27 +130,38 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
   fs::file_status status = fs::status(dir, ec);
   if (!fs::exists(status)) return Fail(dir, "no such directory");
   if (!fs::is_directory(status)) return Fail(dir, "not a directory");
+  // Entry names start at the current directory: the directory is named by its path from
+  // there, '..' and '.' resolved by the text alone (links are not looked through).
+  fs::path cwd = fs::current_path(ec);
+  std::string relative =
+      fs::absolute(dir, ec).lexically_normal().lexically_relative(cwd).generic_string();
+  while (relative.size() > 1 && relative.back() == '/') relative.pop_back();
+  if (relative.empty() || relative == ".." || relative.compare(0, 3, "../") == 0) {
+    if (fs::path(dir).is_absolute()) {
+      return Fail(dir,
+                  "absolute path outside the current directory; entry names would start with "
+                  "it, and the game would not find them. Use -C <parent> and a relative "
+                  "directory");
+    }
+    return Fail(dir,
+                "'..' leads out of the current directory; entry names cannot start above it. "
+                "Use -C <parent> and a relative directory");
+  }
   if (IsInside(archive, dir)) {
     return Fail(archive, "lies inside the directory being packed; write it elsewhere");
   }
   if (fs::is_directory(archive, ec)) return Fail(archive, "is a directory");
 
   TreeTotals totals;
-  if (!MeasureTree(dir, totals)) return ExitFailure;
+  if (!MeasureTree(relative, totals, global.quiet)) return ExitFailure;
   if (totals.bound > UINT32_MAX) {
     return Fail(dir, "too large for one archive (" + FormatBytes(totals.bytes) +
                          "; archives hold at most 4 GiB)");
   }
-  if (!global.quiet && fs::path(dir).is_absolute()) {
-    std::fprintf(stderr,
-                 "korvo: warning: entry names will begin with the absolute path '%s'; use -C to "
-                 "name entries relative to a directory\n",
-                 dir.c_str());
-  }
 
   ProgressBar bar(!global.quiet && platform::IsTerminal(stderr), totals.files, totals.bytes);
   PackProgress progress(bar);
-  CreatePkg_Tool(archive.c_str(), dir.c_str(), &progress);
+  CreatePkg_Tool(archive.c_str(), relative.c_str(), &progress);
   bar.Finish();
 
   bool failed = false;
@@ -172,11 +194,18 @@ Command AddPackCommand(CLI::App& parent, const GlobalOptions& global) {
   Subcommand<PackOptions> pack(
       parent, "pack",
       "Pack every file under <dir> into a new archive (replacing it). Each entry is named by "
-      "its path: <dir> as given, then each level joined with a backslash.");
+      "its path as the game asks for it: <dir> without './' and with '..' resolved, then each "
+      "folder, joined with '\\' (packing '.' names entries from the top). <dir> must be "
+      "relative and stay inside the current directory (or the one -C names). Symbolic links "
+      "to files are packed as those files; symbolic links to directories are not followed, "
+      "and each is named in a warning.");
   pack.AddArchive("Archive to create");
   pack.app->add_option("dir", pack.options->dir, "Directory to pack")->required();
   pack.app->add_option("-C,--directory", pack.options->changeTo,
                        "Change to this directory first, so that entry names start at <dir>");
+  SetExample(*pack.app,
+             "korvo pack game.pak data          # entries data\\ui\\button.img, ...\n"
+             "korvo pack -C build game.pak .    # entries ui\\button.img, ...");
   return pack.Build(global, RunPack);
 }
 

@@ -1,5 +1,6 @@
 // korvo png2img <frame.png>... -o <out.img> [--tile WxH] [--format 1|3]: builds a tiled image
 // file from one PNG per frame.
+#include <algorithm>
 #include <cstdio>
 
 #include "image/img_writer.h"
@@ -32,6 +33,12 @@ bool ParseTile(const std::string& text, int32_t& width, int32_t& height) {
   return width >= 1 && width <= 2048 && height >= 1 && height <= 2048;
 }
 
+// Rounds each component to the nearest value the loader gives back for 4 bits (c << 4), so
+// that the writer's cut to the top four bits keeps that nearest value.
+void RoundToFourBits(std::vector<uint8_t>& bytes) {
+  for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(std::min(15, (byte + 8) >> 4) << 4);
+}
+
 int RunPng2Img(const Png2ImgOptions& options, const GlobalOptions& global) {
   ImgWriteOptions writeOptions;
   writeOptions.format = options.format;
@@ -49,6 +56,7 @@ int RunPng2Img(const Png2ImgOptions& options, const GlobalOptions& global) {
                       std::to_string(images[0].height) + "; every frame must be the same size");
     }
     SwapRedBlue(images[i].rgba.data(), images[i].rgba.data(), images[i].rgba.size() / 4);
+    if (options.format == 1) RoundToFourBits(images[i].rgba);
   }
   std::vector<const uint8_t*> frames;
   for (const RgbaImage& image : images) frames.push_back(image.rgba.data());
@@ -76,7 +84,10 @@ Command AddPng2ImgCommand(CLI::App& parent, const GlobalOptions& global) {
   Subcommand<Png2ImgOptions> png2img(
       parent, "png2img",
       "Build a tiled image file from one PNG per frame (all the same size). Format 3 keeps "
-      "pixels exactly; format 1 keeps the top four bits of each component.");
+      "pixels exactly. Format 1 stores 4 bits a component, which the loader expands to c << 4 "
+      "(0, 16, ..., 240): each component is rounded to the nearest of those values, so 255, "
+      "full alpha included, reads back as 240, and any value is off by at most 8 (up to 15 for "
+      "249 and above).");
   Png2ImgOptions& options = *png2img.options;
   CLI::App* app = png2img.app;
   app->add_option("frame.png", options.inputs, "One PNG per frame, in frame order")
@@ -92,6 +103,7 @@ Command AddPng2ImgCommand(CLI::App& parent, const GlobalOptions& global) {
       });
   app->add_option("--format", options.format, "Pixel format: 1 (16-bit) or 3 (32-bit)")
       ->check(CLI::IsMember({1, 3}));
+  SetExample(*png2img.app, "korvo png2img walk-0.png walk-1.png -o walk.img --format 1");
   return png2img.Build(global, RunPng2Img);
 }
 

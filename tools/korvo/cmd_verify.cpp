@@ -1,9 +1,14 @@
-// korvo verify <archive>: checks the header and the index against the file and inflates every
-// entry against its recorded size. Exit 0 only when everything is sound.
+// korvo verify <archive> [--strict]: checks the header and the index against the file and
+// inflates every entry against its recorded size; warns about what is sound but will surprise
+// (names the game cannot tell apart, names extract refuses, wasted space). Exit 0 only when
+// everything is sound (and, with --strict, nothing was warned about).
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
 #include "archive_file.h"
+#include "entry_path.h"
+#include "manager/mounting.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -12,7 +17,63 @@ namespace {
 
 struct VerifyOptions {
   std::string archive;
+  bool strict = false;
 };
+
+// The warnings about sound entries: names that fold to one lookup key (the game only ever finds
+// the last of them), names extract would refuse, and data-region bytes no entry uses.
+std::vector<std::string> EntryWarnings(const ArchiveFile& archive, bool damaged) {
+  const std::vector<PackageEntry>& entries = archive.Entries();
+  std::vector<std::string> warnings;
+  std::map<std::string, size_t> lastWithKey;
+  std::string key;
+  std::string relative;
+  std::string cause;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const PackageEntry& entry = entries[i];
+    std::string label = "entry " + std::to_string(i + 1) + " '" + Printable(entry.name) + "'";
+    if (entry.name.find('\0') == std::string::npos) {
+      NormalizeName(key, entry.name.c_str());
+      auto found = lastWithKey.find(key);
+      if (found != lastWithKey.end() && entries[found->second].name != entry.name) {
+        warnings.push_back(label + ": the game cannot tell it from entry " +
+                           std::to_string(found->second + 1) + " '" +
+                           Printable(entries[found->second].name) +
+                           "' (names differ only in case or slash direction); it finds this one");
+      }
+      lastWithKey[key] = i;
+    }
+    if (!entry.name.empty() && !EntryOutputPath(entry.name, relative, cause)) {
+      warnings.push_back(label + ": extract would refuse it: " + cause);
+    }
+  }
+  // Bytes of the data region outside every entry's block: left by replaced or deleted entries.
+  // In a damaged archive they are a symptom of the damage, already reported.
+  if (damaged) return warnings;
+  std::vector<std::pair<uint64_t, uint64_t>> blocks;
+  for (const PackageEntry& entry : entries) {
+    if (archive.CheckPlacement(entry, cause)) {
+      blocks.emplace_back(entry.offset, uint64_t{entry.offset} + entry.packedSize);
+    }
+  }
+  std::sort(blocks.begin(), blocks.end());
+  uint64_t covered = 0;
+  uint64_t reach = PackageHeaderSize;
+  for (const auto& block : blocks) {
+    uint64_t from = std::max(block.first, reach);
+    if (block.second > from) {
+      covered += block.second - from;
+      reach = block.second;
+    }
+  }
+  uint64_t region = archive.Header().indexOffset - PackageHeaderSize;
+  if (region > covered) {
+    warnings.push_back(std::to_string(region - covered) +
+                       " bytes of stale data that no entry uses (" + FormatBytes(region - covered) +
+                       ", left by replaced or deleted entries); repack to reclaim them");
+  }
+  return warnings;
+}
 
 int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
   ArchiveFile archive;
@@ -43,14 +104,28 @@ int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
     std::printf("bad entry %zu '%s': %s\n", i + 1, Printable(entry.name).c_str(), line.c_str());
   }
   problems += badEntries;
+  std::vector<std::string> warnings = EntryWarnings(archive, problems > 0);
+  for (const std::string& warning : warnings) std::printf("warning: %s\n", warning.c_str());
   std::fflush(stdout);
   if (problems > 0) {
     return Fail(options.archive, "damaged: " + std::to_string(badEntries) + " of " +
                                      std::to_string(entries.size()) + " entries bad, " +
                                      std::to_string(archive.Warnings().size()) + " index problems");
   }
-  if (!global.quiet)
-    std::printf("%s: ok, %zu entries sound\n", options.archive.c_str(), entries.size());
+  if (options.strict && !warnings.empty()) {
+    return Fail(options.archive, std::to_string(warnings.size()) +
+                                     (warnings.size() == 1 ? " warning" : " warnings") +
+                                     ", errors under --strict");
+  }
+  if (!global.quiet) {
+    std::string noted;
+    if (!warnings.empty()) {
+      noted = ", " + std::to_string(warnings.size()) +
+              (warnings.size() == 1 ? " warning" : " warnings");
+    }
+    std::printf("%s: ok, %zu %s sound%s\n", Printable(options.archive).c_str(), entries.size(),
+                entries.size() == 1 ? "entry" : "entries", noted.c_str());
+  }
   return ExitOk;
 }
 
@@ -60,8 +135,15 @@ Command AddVerifyCommand(CLI::App& parent, const GlobalOptions& global) {
   Subcommand<VerifyOptions> verify(
       parent, "verify",
       "Check the header and index against the file and inflate every entry against its "
-      "recorded size; list each bad entry. Exit 0 only when the archive is sound.");
+      "recorded size; list each bad entry. Exit 0 only when the archive is sound. Warnings, "
+      "which leave the exit status alone: names the game cannot tell apart (they differ only "
+      "in ASCII case or slash direction; it finds the later one), names extract would refuse "
+      "(absolute, '..', drive prefixes, device names, zero bytes), and stale data left by "
+      "replaced or deleted entries, with the bytes it wastes.");
   verify.AddArchive();
+  verify.app->add_flag("--strict", verify.options->strict,
+                       "Treat warnings as errors: exit 1 when there is any");
+  SetExample(*verify.app, "korvo verify --strict game.pak");
   return verify.Build(global, RunVerify);
 }
 

@@ -1,5 +1,6 @@
 #include "entry_path.h"
 
+#include <cstdio>
 #include <vector>
 
 namespace korvo::tool {
@@ -23,6 +24,47 @@ std::vector<std::string> SplitComponents(const std::string& path) {
   return parts;
 }
 
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool IsLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// True when the component is one of the device names Windows reserves in every directory. The
+// part before the first dot counts, trailing spaces dropped: "nul.txt" and "COM1 .log" are
+// devices too.
+bool IsDeviceName(const std::string& part) {
+  std::string base = part.substr(0, part.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = Lower(c);
+  if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
+  return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+// The cause when Windows cannot create a file or directory of this name; empty when it can.
+std::string ComponentFault(const std::string& part) {
+  for (unsigned char c : part) {
+    if (c < 0x20) {
+      char text[64];
+      std::snprintf(text, sizeof(text), "name has a control character (\\x%02X)", c);
+      return text;
+    }
+    if (c == ':') return "name has a ':' (a drive or stream on Windows)";
+    if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') {
+      return std::string("name has a '") + static_cast<char>(c) +
+             "', which Windows does not allow in file names";
+    }
+  }
+  if (IsDeviceName(part)) return "name has the reserved device name '" + part + "'";
+  if (part.back() == '.' || part.back() == ' ') {
+    return "component '" + part + "' ends in a dot or space, which Windows drops";
+  }
+  return std::string();
+}
+
 }  // namespace
 
 bool EntryOutputPath(const std::string& name, std::string& relative, std::string& cause) {
@@ -38,34 +80,53 @@ bool EntryOutputPath(const std::string& name, std::string& relative, std::string
   for (char& c : path) {
     if (c == '\\') c = '/';
   }
-  if (path[0] == '/') {
-    cause = "absolute name";
+  if (path.size() >= 2 && path[0] == '/' && path[1] == '/') {
+    cause = "absolute name (UNC or device path)";
     return false;
   }
-  if (path.size() >= 2 && path[1] == ':' &&
-      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
-    cause = "absolute name (drive prefix)";
+  if (path[0] == '/') {
+    cause = "absolute name";
     return false;
   }
   if (path.back() == '/') {
     cause = "name ends in a separator (a directory, not a file)";
     return false;
   }
-  relative.clear();
-  for (const std::string& part : SplitComponents(path)) {
+  // Normalise first, so that "./C:/x" cannot hide a drive prefix behind a dropped component.
+  std::vector<std::string> parts;
+  for (std::string& part : SplitComponents(path)) {
     if (part.empty() || part == ".") continue;
+    parts.push_back(std::move(part));
+  }
+  if (parts.empty()) {
+    cause = "name has no file component";
+    return false;
+  }
+  if (parts[0].size() >= 2 && IsLetter(parts[0][0]) && parts[0][1] == ':') {
+    cause = "absolute name (drive prefix)";
+    return false;
+  }
+  relative.clear();
+  for (const std::string& part : parts) {
     if (part == "..") {
       cause = "name has a '..' component";
+      return false;
+    }
+    std::string fault = ComponentFault(part);
+    if (!fault.empty()) {
+      cause = fault;
       return false;
     }
     if (!relative.empty()) relative += '/';
     relative += part;
   }
-  if (relative.empty()) {
-    cause = "name has no file component";
-    return false;
-  }
   return true;
+}
+
+std::string OutputPathKey(const std::string& relative) {
+  std::string key = relative;
+  for (char& c : key) c = Lower(c);
+  return key;
 }
 
 bool PrepareOutputFile(const fs::path& root, const std::string& relative, fs::path& target,

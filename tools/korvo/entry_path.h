@@ -1,4 +1,6 @@
-// Turning entry names into paths under an output directory without ever leaving it.
+// Turning entry names into paths under an output directory without ever leaving it, on Linux
+// and on Windows alike: an archive extracted on one system today may be extracted on the other
+// tomorrow, so both systems' rules apply everywhere.
 #pragma once
 
 #include <filesystem>
@@ -7,10 +9,20 @@
 namespace korvo::tool {
 
 // The relative output path of an entry: the name with '\' as '/', empty and "." components
-// dropped. Refused, with a cause, when the name is empty, absolute (a leading separator or a
-// drive prefix such as "C:"), has a ".." component, holds a zero byte or names a directory
-// (ends in a separator).
+// dropped. Refused, with a cause, when the name
+//   - is empty, holds a zero byte or ends in a separator (names a directory);
+//   - is absolute: a leading separator, a UNC or device path ("\\server\share", "\\?\..."), a
+//     drive prefix ("C:", also after "./");
+//   - has a ".." component;
+//   - has a component Windows cannot create: a reserved device name (CON, PRN, AUX, NUL,
+//     COM1-COM9, LPT1-LPT9, with or without an extension), a trailing dot or space (Windows
+//     drops it, so "a." and "a" would be one file), a ':' (a drive or a stream) or one of
+//     < > " | ? * or a control character.
 bool EntryOutputPath(const std::string& name, std::string& relative, std::string& cause);
+
+// The key under which two output paths name the same file on a system that ignores ASCII case
+// (Windows, macOS): the relative path with ASCII capitals in lower case.
+std::string OutputPathKey(const std::string& relative);
 
 // Creates the directories of relative below root, one level at a time, refusing to pass
 // through a symbolic link or anything that is not a directory, and returns the file's full

@@ -3,15 +3,19 @@
 #include <exception>
 #include <vector>
 
+#include "platform/terminal.h"
 #include "tool.h"
 
 int main(int argc, char** argv) {
   using namespace korvo::tool;
   GlobalOptions global;
+  SetUtf8Output(korvo::platform::OutputIsUtf8());
   CLI::App app{
       "korvo: make, edit, inspect and check package archives; convert tiled images to and "
       "from PNG.\nExit status: 0 success, 1 failure, 2 usage error.",
       "korvo"};
+  // Set before the subcommands are added: they take their parent's formatter.
+  app.formatter(MakeHelpFormatter());
   app.require_subcommand(1);
   app.fallthrough();
   app.add_flag("-q,--quiet", global.quiet, "Print nothing but errors");
@@ -21,6 +25,7 @@ int main(int argc, char** argv) {
       AddPackCommand(app, global),   AddAddCommand(app, global),     AddDelCommand(app, global),
       AddListCommand(app, global),   AddExtractCommand(app, global), AddCatCommand(app, global),
       AddVerifyCommand(app, global), AddImg2PngCommand(app, global), AddPng2ImgCommand(app, global),
+
   };
 
   // A first word that names no subcommand is reported as such, not as a missing subcommand.

@@ -1,9 +1,12 @@
 #include "progress.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "platform/terminal.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -21,19 +24,35 @@ void ProgressBar::Advance(uint64_t bytes) {
   Draw();
 }
 
+std::string ProgressLine(double fraction, uint64_t files, uint64_t totalFiles, uint64_t bytes,
+                         uint64_t totalBytes, int columns) {
+  if (fraction > 1.0) fraction = 1.0;
+  if (fraction < 0.0) fraction = 0.0;
+  char percent[16];
+  std::snprintf(percent, sizeof(percent), " %3d%%", static_cast<int>(fraction * 100.0));
+  char counts[96];
+  std::snprintf(counts, sizeof(counts), "  %" PRIu64 "/%" PRIu64 " files  %s/%s", files, totalFiles,
+                FormatBytes(bytes).c_str(), FormatBytes(totalBytes).c_str());
+  // The last column stays empty: some terminals wrap as soon as it is written.
+  size_t room = columns > 1 ? static_cast<size_t>(columns) - 1 : 0;
+  std::string tail = percent;
+  if (room >= tail.size() + std::strlen(counts) + 2 + MinBar) tail += counts;
+  if (room < tail.size() + 2 + MinBar)
+    return tail.substr(tail.size() > room ? tail.size() - room : 0);
+  size_t width = std::min(MaxBar, room - tail.size() - 2);
+  size_t filled = static_cast<size_t>(fraction * static_cast<double>(width));
+  return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]" + tail;
+}
+
 void ProgressBar::Draw() {
-  constexpr int Width = 30;
   double fraction = totalBytes_ > 0 ? static_cast<double>(bytes_) / static_cast<double>(totalBytes_)
                     : totalFiles_ > 0
                         ? static_cast<double>(files_) / static_cast<double>(totalFiles_)
                         : 1.0;
-  if (fraction > 1.0) fraction = 1.0;
-  int filled = static_cast<int>(fraction * Width);
-  std::string bar(static_cast<size_t>(filled), '#');
-  bar.append(static_cast<size_t>(Width - filled), '.');
-  std::fprintf(stderr, "\r[%s] %3d%%  %" PRIu64 "/%" PRIu64 " files  %s/%s\033[K", bar.c_str(),
-               static_cast<int>(fraction * 100.0), files_, totalFiles_, FormatBytes(bytes_).c_str(),
-               FormatBytes(totalBytes_).c_str());
+  int columns = platform::TerminalWidth(stderr);
+  if (columns <= 0) columns = static_cast<int>(HelpWidth);
+  std::string line = ProgressLine(fraction, files_, totalFiles_, bytes_, totalBytes_, columns);
+  std::fprintf(stderr, "\r%s\033[K", line.c_str());
   std::fflush(stderr);
   drawn_ = true;
 }

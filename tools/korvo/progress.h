@@ -1,11 +1,23 @@
-// A one-line progress bar on standard error, redrawn in place. Only drawn when enabled (the
-// caller enables it for a terminal).
+// A one-line progress bar on standard error, redrawn in place to fit the terminal's width. Only
+// drawn when enabled (the caller enables it for a terminal).
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace korvo::tool {
+
+// The bar is at most this wide, and left out below this width.
+constexpr size_t MaxBar = 40;
+constexpr size_t MinBar = 10;
+
+// The line drawn for a fraction done on a terminal of columns columns: "[###...] 42%  3/7 files
+// 1.5 KiB/3.0 KiB", shortened to the bar and the percentage, then to the percentage alone, so
+// that it always leaves the last column free and never wraps.
+std::string ProgressLine(double fraction, uint64_t files, uint64_t totalFiles, uint64_t bytes,
+                         uint64_t totalBytes, int columns);
 
 class ProgressBar {
  public:

@@ -70,8 +70,27 @@ std::string NoEntryNamed(const std::string& name);
 std::string EntrySubject(const std::string& archive, const std::string& name);
 
 // A name for messages and listings: bytes outside printable ASCII become \xNN, so a name
-// never breaks a line or the terminal.
+// never breaks a line or the terminal. When the output is UTF-8 (SetUtf8Output), valid UTF-8
+// sequences of printable characters stay as they are; control characters, stray bytes and the
+// characters that reorder or break lines (U+2028, U+2029, the bidirectional controls) are
+// still escaped byte by byte.
 std::string Printable(const std::string& text);
+// Whether Printable keeps printable UTF-8 characters; false until set.
+void SetUtf8Output(bool utf8);
+// The number of columns text takes on a terminal, counting one per character (UTF-8 lead bytes
+// and ASCII; continuation bytes take none).
+size_t DisplayWidth(const std::string& text);
+
+// Text broken into lines of at most width columns at spaces, never inside a word (a word
+// longer than a line stands alone); existing line breaks are kept.
+std::string WrapText(const std::string& text, size_t width);
+// The help layout of every command: descriptions and option help wrapped at 80 columns, the
+// command list with each command's first sentence.
+std::shared_ptr<CLI::FormatterBase> MakeHelpFormatter();
+// Ends the command's help with "Example:" and the example lines, indented.
+void SetExample(CLI::App& app, const std::string& example);
+// The column count help and tables are laid out for.
+constexpr size_t HelpWidth = 80;
 
 // Human-readable byte count: "512 B", "1.5 KiB", "3.2 MiB".
 std::string FormatBytes(uint64_t bytes);

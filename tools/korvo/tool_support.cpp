@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 
 #include "archive_file.h"
 #include "tool.h"
@@ -35,19 +36,155 @@ std::string EntrySubject(const std::string& archive, const std::string& name) {
   return archive + ": entry '" + Printable(name) + "'";
 }
 
+namespace {
+
+bool utf8Output = false;
+
+// The length of the valid UTF-8 sequence of a printable character at text[i]; 0 when the bytes
+// there are no such sequence (stray, overlong, surrogate, beyond U+10FFFF, a C1 control or a
+// character that reorders or breaks lines).
+size_t PrintableSequence(const std::string& text, size_t i) {
+  unsigned char lead = static_cast<unsigned char>(text[i]);
+  size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || i + length > text.size()) return 0;
+  uint32_t code = lead & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    unsigned char c = static_cast<unsigned char>(text[i + k]);
+    if ((c & 0xC0) != 0x80) return 0;
+    code = code << 6 | (c & 0x3F);
+  }
+  static const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  if (code < 0xA0) return 0;                       // C1 controls
+  if (code == 0x2028 || code == 0x2029) return 0;  // line and paragraph separators
+  if ((code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069) || code == 0x200E ||
+      code == 0x200F || code == 0x061C) {
+    return 0;  // bidirectional controls
+  }
+  return length;
+}
+
+}  // namespace
+
+void SetUtf8Output(bool utf8) {
+  utf8Output = utf8;
+}
+
 std::string Printable(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (unsigned char c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x20 && c < 0x7F) {
       out += static_cast<char>(c);
-    } else {
-      char escaped[5];
-      std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
-      out += escaped;
+      continue;
     }
+    size_t length = utf8Output && c >= 0x80 ? PrintableSequence(text, i) : 0;
+    if (length > 0) {
+      out.append(text, i, length);
+      i += length - 1;
+      continue;
+    }
+    char escaped[5];
+    std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
+    out += escaped;
   }
   return out;
+}
+
+size_t DisplayWidth(const std::string& text) {
+  size_t width = 0;
+  for (unsigned char c : text) width += (c & 0xC0) != 0x80;
+  return width;
+}
+
+std::string WrapText(const std::string& text, size_t width) {
+  std::string out;
+  size_t start = 0;
+  while (true) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    // A line that fits stays as it is; one that does not keeps its indent, and so do the lines
+    // it is broken into.
+    if (DisplayWidth(text.substr(start, end - start)) <= width) {
+      out += text.substr(start, end - start);
+      if (end >= text.size()) break;
+      out += '\n';
+      start = end + 1;
+      continue;
+    }
+    size_t at = start;
+    while (at < end && text[at] == ' ') ++at;
+    std::string indent = text.substr(start, at - start);
+    std::string line = indent;
+    bool empty = true;
+    while (at < end) {
+      size_t space = text.find(' ', at);
+      if (space == std::string::npos || space > end) space = end;
+      std::string word = text.substr(at, space - at);
+      at = space + 1;
+      if (word.empty()) continue;
+      if (!empty && DisplayWidth(line) + 1 + DisplayWidth(word) > width) {
+        out += line + '\n';
+        line = indent;
+        empty = true;
+      }
+      line += (empty ? "" : " ") + word;
+      empty = false;
+    }
+    out += empty ? std::string() : line;
+    if (end >= text.size()) break;
+    out += '\n';
+    start = end + 1;
+  }
+  return out;
+}
+
+namespace {
+
+constexpr size_t HelpColumn = 26;
+
+class HelpFormatter : public CLI::Formatter {
+ public:
+  HelpFormatter() { column_width(HelpColumn); }
+  std::string make_description(const CLI::App* app) const override {
+    std::string text = app->get_description();
+    return text.empty() ? std::string() : WrapText(text, HelpWidth - 1) + "\n\n";
+  }
+  std::string make_option_desc(const CLI::Option* option) const override {
+    return WrapText(CLI::Formatter::make_option_desc(option), HelpWidth - 1 - HelpColumn);
+  }
+  std::string make_subcommand(const CLI::App* sub) const override {
+    std::string text = sub->get_description();
+    size_t stop = text.find(". ");
+    if (stop != std::string::npos) text = text.substr(0, stop + 1);
+    std::stringstream out;
+    CLI::detail::format_help(out, sub->get_name(), WrapText(text, HelpWidth - 1 - HelpColumn),
+                             HelpColumn);
+    return out.str();
+  }
+  std::string make_footer(const CLI::App* app) const override {
+    std::string footer = app->get_footer();
+    return footer.empty() ? std::string() : WrapText(footer, HelpWidth - 1) + "\n";
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<CLI::FormatterBase> MakeHelpFormatter() {
+  return std::make_shared<HelpFormatter>();
+}
+
+void SetExample(CLI::App& app, const std::string& example) {
+  std::string text = "Example:";
+  size_t start = 0;
+  while (start < example.size()) {
+    size_t end = example.find('\n', start);
+    if (end == std::string::npos) end = example.size();
+    text += "\n  " + example.substr(start, end - start);
+    start = end + 1;
+  }
+  app.footer(text);
 }
 
 std::string FormatBytes(uint64_t bytes) {

@@ -1,0 +1,178 @@
+// The korvo binary as content programmers use it: names as the game sees them, extraction that
+// never overwrites silently, readable listings, verify's warnings and the stated policies.
+#include "tool/tool_runner.h"
+
+namespace {
+
+using Tool = ToolTest;
+
+TEST_F(Tool, PackStoresNamesTheLoaderFinds) {
+  MakeDirectories(dir / "small/data/ui");
+  WriteFileText(dir / "small/data/ui/btn.img", "b");
+  const Bytes expected = BuildArchive({TextEntry("data\\ui\\btn.img", "b")});
+  for (std::string given : {"./data", "data/", "../small/data", ".//data/./"}) {
+    Expect({"pack", "-q", "-C", "small", "x.pak", given}, 0, "");
+    EXPECT_EQ(ReadFileBytes(dir / "x.pak"), expected) << given;
+  }
+  Expect({"pack", "-q", "-C", "small/data", "x.pak", "."}, 0, "");
+  EXPECT_EQ(ReadFileBytes(dir / "x.pak"), BuildArchive({TextEntry("ui\\btn.img", "b")}));
+  Expect({"pack", "-q", "x.pak", dir / "small/data"}, 0, "");  // inside the current directory
+  EXPECT_EQ(ReadFileBytes(dir / "x.pak"),
+            BuildArchive({TextEntry("small\\data\\ui\\btn.img", "b")}));
+  Expect({"pack", "-q", "-C", "small", "y.pak", "../small/.."}, 1, "",
+         "korvo: ../small/..: '..' leads out of the current directory; entry names cannot start "
+         "above it. Use -C <parent> and a relative directory\n");
+  Expect({"pack", "-q", "-C", "small/data", "y.pak", dir / "small"}, 1, "",
+         "korvo: " + dir / "small" +
+             ": absolute path outside the current directory; entry names would start with it, "
+             "and the game would not find them. Use -C <parent> and a relative directory\n");
+  EXPECT_FALSE(FileExists(dir / "y.pak"));
+}
+
+TEST_F(Tool, AddReplacesTheEntryTheGameResolvesAndSaysWhich) {
+  WriteFileBytes(dir / "a.pak", BuildArchive({TextEntry("data\\ui\\btn.img", "old")}));
+  WriteFileText(dir / "new.img", "new");
+  Expect({"add", "a.pak", "new.img", "Data/UI/Btn.img"}, 0,
+         "replaced 'data\\ui\\btn.img' (the entry the game finds for 'Data/UI/Btn.img') in "
+         "a.pak: 3 bytes, 11 packed\n");
+  Expect({"add", "a.pak", "new.img", "./more/../more/x.img"}, 0,
+         "added 'more\\x.img' (given as './more/../more/x.img') in a.pak: 3 bytes, 11 packed\n");
+  Expect({"list", "a.pak"}, 0,
+         "      Size      Packed   Ratio      Offset  Name\n"
+         "----------  ----------  ------  ----------  ----\n"
+         "         3          11  366.7%          27  data\\ui\\btn.img\n"
+         "         3          11  366.7%          38  more\\x.img\n"
+         "----------  ----------  ------              ----\n"
+         "         6          22  366.7%              2 entries\n");
+  Expect({"add", "a.pak", "new.img", "../x.img"}, 1, "",
+         "korvo: a.pak: cannot add '../x.img': the name is absolute, leads out with '..' or "
+         "names no file; give a relative name such as data/ui/button.img\n");
+  WriteFileBytes(dir / "two.pak",
+                 BuildArchive({TextEntry("a\\b.txt", "1"), TextEntry("A/B.txt", "2")}));
+  Expect({"add", "two.pak", "new.img", "a/B.TXT"}, 1, "",
+         "korvo: two.pak: cannot add 'a/B.TXT': it matches several entries ('a\\b.txt', "
+         "'A/B.txt'); give the exact name of the one to replace\n");
+  Expect({"add", "-q", "two.pak", "new.img", "A/B.txt"}, 0, "");
+  Expect({"cat", "two.pak", "a\\b.txt", "A/B.txt"}, 0, "1new");
+}
+
+TEST_F(Tool, VerifyWarnsAboutCollisionsUnsafeNamesAndStaleData) {
+  Bytes file = BuildArchive({TextEntry("data\\a.txt", "one"), TextEntry("Data/A.txt", "two"),
+                             TextEntry("..\\up.txt", "x"), TextEntry("CON", "y")});
+  WriteFileBytes(dir / "w.pak", file);
+  const std::string warnings =
+      "warning: entry 2 'Data/A.txt': the game cannot tell it from entry 1 'data\\a.txt' (names "
+      "differ only in case or slash direction); it finds this one\n"
+      "warning: entry 3 '..\\up.txt': extract would refuse it: name has a '..' component\n"
+      "warning: entry 4 'CON': extract would refuse it: name has the reserved device name "
+      "'CON'\n";
+  Expect({"verify", "w.pak"}, 0, warnings + "w.pak: ok, 4 entries sound, 3 warnings\n");
+  Expect({"verify", "--strict", "w.pak"}, 1, warnings,
+         "korvo: w.pak: 3 warnings, errors under --strict\n");
+  // Stale bytes, as a replaced entry leaves them: old.bin's data block with no record.
+  RawEntry old = TextEntry("old.bin", std::string(100, 'z')), k = TextEntry("k", "k");
+  uint32_t kOffset = 16 + static_cast<uint32_t>(old.stored.size());
+  Bytes trimmed;
+  for (uint32_t field : {100u, 1u, kOffset + static_cast<uint32_t>(k.stored.size()), 19u})
+    PutU32(trimmed, field);
+  PutBytes(trimmed, old.stored);
+  PutBytes(trimmed, k.stored);
+  PutU16(trimmed, 1);
+  PutText(trimmed, "k");
+  for (uint32_t field : {0u, kOffset, 1u, static_cast<uint32_t>(k.stored.size())})
+    PutU32(trimmed, field);
+  WriteFileBytes(dir / "stale.pak", trimmed);
+  std::string bytes = std::to_string(old.stored.size());
+  Expect({"verify", "stale.pak"}, 0,
+         "warning: " + bytes + " bytes of stale data that no entry uses (" + bytes +
+             " B, left by replaced or deleted entries); repack to reclaim them\n"
+             "stale.pak: ok, 1 entry sound, 1 warning\n");
+}
+
+TEST_F(Tool, ExtractRefusesTwoEntriesForOneFileAndDefaultsToHere) {
+  WriteFileBytes(dir / "c.pak",
+                 BuildArchive({TextEntry("a\\b.txt", "first"), TextEntry("a/b.txt", "second"),
+                               TextEntry("A\\B.TXT", "third"), TextEntry("a\\c.txt", "fine")}));
+  const std::string refusal = "' maps to the same output path ";
+  Expect({"extract", "c.pak"}, 1, "extracted 1 of 4 entries (4 B) to .\n",
+         "korvo: c.pak: entry 'a\\b.txt': refused: entry 'a/b.txt" + refusal +
+             "a/b.txt; extract one of them by its exact name\n"
+             "korvo: c.pak: entry 'a/b.txt': refused: entry 'a\\b.txt" +
+             refusal +
+             "a/b.txt; extract one of them by its exact name\n"
+             "korvo: c.pak: entry 'A\\B.TXT': refused: entry 'a\\b.txt" +
+             refusal + "A/B.TXT; extract one of them by its exact name\n");
+  EXPECT_EQ(Shell("find a -type f").out, "a/c.txt\n");
+  Expect({"extract", "c.pak", "a/b.txt", "-o", "one"}, 0, "extracted 1 of 1 entry (6 B) to one\n");
+  EXPECT_EQ(ReadText(dir / "one/a/b.txt"), "second");
+  Expect({"extract", "-q", "c.pak", "-o", "glob", "A/*.TXT", "missing/*"}, 1, "",
+         "korvo: c.pak: no entry named 'missing/*'\n"
+         "korvo: c.pak: entry 'a\\b.txt': refused: entry 'a/b.txt" +
+             refusal +
+             "a/b.txt; extract one of them by its exact name\n"
+             "korvo: c.pak: entry 'a/b.txt': refused: entry 'a\\b.txt" +
+             refusal +
+             "a/b.txt; extract one of them by its exact name\n"
+             "korvo: c.pak: entry 'A\\B.TXT': refused: entry 'a\\b.txt" +
+             refusal + "A/B.TXT; extract one of them by its exact name\n");
+  EXPECT_EQ(Shell("find glob -type f").out, "glob/a/c.txt\n");
+}
+
+TEST_F(Tool, ListsSelectAndShowUtf8NamesInAUtf8Locale) {
+  const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC\\\xE8\xAA\x9E.txt";
+  WriteFileBytes(dir / "u.pak",
+                 BuildArchive({TextEntry(japanese, "x"), TextEntry("bad\xFF\\x.txt", "y"),
+                               TextEntry("ui\\a.img", "z")}));
+  const std::string head =
+      "      Size      Packed   Ratio      Offset  Name\n"
+      "----------  ----------  ------  ----------  ----\n";
+  const std::string rows =
+      "         1           9  900.0%          16  %s\n"
+      "         1           9  900.0%          25  bad\\xFF\\x.txt\n";
+  auto table = [&](const std::string& name) {
+    std::string text = rows;
+    text.replace(text.find("%s"), 2, name);
+    return head + text +
+           "----------  ----------  ------              ----\n"
+           "         2          18  900.0%              2 entries\n";
+  };
+  EXPECT_EQ(Shell("LC_ALL=C.UTF-8 " + Quote(KORVO_TOOL_PATH) + " list u.pak '*.txt' '*/*.txt'").out,
+            table(japanese));
+  EXPECT_EQ(Shell("LC_ALL=C " + Quote(KORVO_TOOL_PATH) + " list u.pak '**.txt'").out,
+            table("\\xE6\\x97\\xA5\\xE6\\x9C\\xAC\\\\xE8\\xAA\\x9E.txt"));
+  Expect({"cat", "u.pak", "UI", "nothing"}, 1, "z", "korvo: u.pak: no entry named 'nothing'\n");
+}
+
+TEST_F(Tool, PackWarnsAboutEachDirectoryLinkItDoesNotFollow) {
+  MakeDirectories(dir / "tree/real");
+  MakeDirectories(dir / "outside");
+  WriteFileText(dir / "tree/real/a.txt", "a");
+  WriteFileText(dir / "outside/secret.txt", "s");
+  std::filesystem::create_directory_symlink(dir / "outside", dir / "tree/linked");
+  std::filesystem::create_symlink(dir / "tree/real/a.txt", dir / "tree/file-link");
+  ToolResult result = Run({"pack", "t.pak", "tree"});
+  EXPECT_EQ(result.err,
+            "korvo: warning: tree/linked: symbolic link to a directory, not followed; pack its "
+            "target separately or copy it in\n");
+  EXPECT_EQ(ReadFileBytes(dir / "t.pak"),
+            BuildArchive({TextEntry("tree\\file-link", "a"), TextEntry("tree\\real\\a.txt", "a")}));
+  EXPECT_EQ(Run({"pack", "-q", "t.pak", "tree"}).err, "");
+}
+
+TEST_F(Tool, Png2ImgFormat1RoundsToTheNearestValueTheLoaderGives) {
+  Picture picture{16, 16, Bytes()};
+  for (int v = 0; v < 256; ++v) {  // every value in every component
+    for (int c = 0; c < 4; ++c) picture.rgba.push_back(static_cast<uint8_t>(v));
+  }
+  WritePng("all.png", picture);
+  Expect({"png2img", "-q", "all.png", "-o", "all.img", "--format", "1"}, 0, "");
+  Expect({"img2png", "-q", "all.img", "-o", "back.png"}, 0, "");
+  Picture back = ReadPng("back.png");
+  ASSERT_EQ(back.rgba.size(), picture.rgba.size());
+  for (int v = 0; v < 256; ++v) {
+    int nearest = std::min(15, (v + 8) / 16) * 16;
+    EXPECT_EQ(back.rgba[v * 4 + 3], nearest) << v;  // alpha; 255 reads back as 240
+  }
+}
+
+}  // namespace
