@@ -4,24 +4,26 @@
 
 namespace korvo {
 
-bool ReadIndexRecord(ViewCursor& cursor, PackageEntry& entry) {
+bool ReadIndexRecord(ViewCursor& cursor, RecordView& record) {
   bool complete = true;
+  record.recordOffset = cursor.position;
+  record.name = nullptr;
+  record.nameLength = 0;
   uint8_t lengthBytes[2];
   if (!cursor.ReadBytes(lengthBytes, 2)) {
-    entry.name.clear();
     complete = false;
   } else {
     int16_t length = static_cast<int16_t>(LoadLE16(lengthBytes));
     uint32_t n = length < 0 ? 0 : static_cast<uint32_t>(length);
     if (length < 0 || n > cursor.Remaining()) {
-      entry.name.clear();
       complete = false;
     } else {
-      entry.name.assign(reinterpret_cast<const char*>(cursor.base + cursor.position), n);
+      record.name = reinterpret_cast<const char*>(cursor.base + cursor.position);
+      record.nameLength = n;
       cursor.Skip(n);
     }
   }
-  uint32_t* fields[4] = {&entry.flags, &entry.offset, &entry.size, &entry.packedSize};
+  uint32_t* fields[4] = {&record.flags, &record.offset, &record.size, &record.packedSize};
   for (uint32_t* field : fields) {
     uint8_t bytes[4];
     if (cursor.ReadBytes(bytes, 4)) {
@@ -30,6 +32,21 @@ bool ReadIndexRecord(ViewCursor& cursor, PackageEntry& entry) {
       complete = false;
     }
   }
+  return complete;
+}
+
+bool ReadIndexRecord(ViewCursor& cursor, PackageEntry& entry) {
+  RecordView record;
+  record.flags = entry.flags;
+  record.offset = entry.offset;
+  record.size = entry.size;
+  record.packedSize = entry.packedSize;
+  bool complete = ReadIndexRecord(cursor, record);
+  entry.name.assign(record.name != nullptr ? record.name : "", record.nameLength);
+  entry.flags = record.flags;
+  entry.offset = record.offset;
+  entry.size = record.size;
+  entry.packedSize = record.packedSize;
   return complete;
 }
 

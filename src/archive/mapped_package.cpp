@@ -1,13 +1,15 @@
 #include "archive/mapped_package.h"
 
-#include <zlib.h>
-
-#include "archive/index_reader.h"
-
 namespace korvo {
 
 bool CMappedPackage::Open(const char* path) {
-  if (!platform::MapFileReadOnly(path, mapping).ok()) return false;
+  return OpenWithStatus(path).ok();
+}
+
+Status CMappedPackage::OpenWithStatus(const char* path) {
+  Status status = platform::MapFileReadOnly(path, mapping);
+  if (!status.ok()) return status;
+  path_ = path;
   fileSize = mapping.Size();
   cursor.base = mapping.View();
   cursor.limit = fileSize;
@@ -15,7 +17,7 @@ bool CMappedPackage::Open(const char* path) {
   header = PackageHeader();  // a file too short for a header has no entries
   uint8_t bytes[PackageHeaderSize];
   if (cursor.ReadBytes(bytes, PackageHeaderSize)) header = DecodeHeader(bytes);
-  return true;
+  return Status::Ok();
 }
 
 void CMappedPackage::Close() {
@@ -39,14 +41,60 @@ bool CMappedPackage::NextEntry(PackageEntry& entry) {
   return true;
 }
 
+bool CMappedPackage::FirstRecord(RecordView& record) {
+  if (header.entryCount == 0) return false;
+  currentIndex = -1;
+  nextRecordOffset = header.indexOffset;
+  return NextRecord(record);
+}
+
+bool CMappedPackage::NextRecord(RecordView& record) {
+  ++currentIndex;
+  if (currentIndex >= SignedEntryCount(header)) return false;
+  cursor.SeekTo(nextRecordOffset);
+  if (cursor.Remaining() < 2) return false;
+  ReadIndexRecord(cursor, record);
+  nextRecordOffset = cursor.position;
+  return true;
+}
+
+const uint8_t* CMappedPackage::Block(uint32_t offset, uint32_t packedSize) const {
+  if (mapping.View() == nullptr || packedSize == 0) return nullptr;
+  if (static_cast<uint64_t>(offset) + packedSize > fileSize) return nullptr;
+  return mapping.View() + offset;
+}
+
 bool CMappedPackage::Extract(void* destination, uint32_t destinationSize, uint32_t offset,
-                             uint32_t packedSize) {
-  if (static_cast<uint64_t>(offset) + packedSize > fileSize) return false;
-  if (!cursor.SeekTo(offset)) return false;
-  uLongf produced = destinationSize;
-  int result =
-      uncompress(static_cast<Bytef*>(destination), &produced, cursor.base + offset, packedSize);
-  return result == Z_OK && produced == destinationSize;
+                             uint32_t packedSize) const {
+  const uint8_t* block = Block(offset, packedSize);
+  if (block == nullptr) return false;
+  return InflateExact(block, packedSize, static_cast<uint8_t*>(destination), destinationSize);
+}
+
+Status CMappedPackage::ExtractBounded(const EntryInfo& info, InflateBuffer buffer) const {
+  const uint8_t* block = Block(info.offset, info.packedSize);
+  if (block == nullptr) {
+    return Status(StatusCode::Corrupt, path_, 0,
+                  "the entry's data block does not lie inside the file");
+  }
+  // Deflate expands at most a little over 1032:1: a larger claim is a damaged record.
+  if (info.size > MaxInflatedSize(info.packedSize)) {
+    return Status(StatusCode::Corrupt, path_, 0,
+                  "the entry claims more bytes than its block can inflate to");
+  }
+  Status status = InflateBounded(block, info.packedSize, info.size, buffer);
+  if (!status.ok()) return Status(status.code(), path_, 0, status.detail());
+  return status;
+}
+
+std::string CMappedPackage::StoredName(uint32_t recordOffset) const {
+  ViewCursor reader;
+  reader.base = mapping.View();
+  reader.limit = fileSize;
+  if (!reader.SeekTo(recordOffset)) return std::string();
+  RecordView record;
+  ReadIndexRecord(reader, record);
+  return std::string(record.name != nullptr ? record.name : "", record.nameLength);
 }
 
 }  // namespace korvo

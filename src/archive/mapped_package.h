@@ -1,11 +1,19 @@
 // CMappedPackage: the read-only reader of one package archive. The whole file is mapped once;
 // the index walk and every extraction read straight from the mapped view.
+//
+// Threads: the walk (FirstEntry, NextEntry, FirstRecord, NextRecord) uses the package's own
+// cursor and belongs to whoever mounts the package. Everything else is const and reads only
+// the immutable view, so any number of threads may extract at once.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "archive/index_reader.h"
+#include "archive/inflate.h"
 #include "archive/package_format.h"
 #include "archive/view_cursor.h"
+#include "common/status.h"
 #include "platform/platform.h"
 
 namespace korvo {
@@ -19,6 +27,8 @@ class CMappedPackage {
   // Maps the file read-only and reads the header. Fails for a missing, empty or unmappable
   // file and for a directory. A file shorter than 16 bytes opens but has no entries.
   bool Open(const char* path);
+  // The same, with the cause of a failure.
+  Status OpenWithStatus(const char* path);
   // Unmaps the view and closes the file (the destructor does the same).
   void Close();
 
@@ -28,14 +38,28 @@ class CMappedPackage {
   // is still returned, with the fields that did not fit left as they were in entry.
   bool FirstEntry(PackageEntry& entry);
   bool NextEntry(PackageEntry& entry);
+  // The same walk without copying names: record.name points into the view.
+  bool FirstRecord(RecordView& record);
+  bool NextRecord(RecordView& record);
 
   // Inflates the packedSize bytes at offset into destination. True only when the block lies
   // wholly inside the file and inflates to exactly destinationSize bytes.
-  bool Extract(void* destination, uint32_t destinationSize, uint32_t offset, uint32_t packedSize);
+  bool Extract(void* destination, uint32_t destinationSize, uint32_t offset,
+               uint32_t packedSize) const;
+  // The entry's block, or null when it does not lie wholly inside the file (or is empty).
+  const uint8_t* Block(uint32_t offset, uint32_t packedSize) const;
+  // Inflates the entry into a growing malloc'd buffer (InflateBounded): nothing is allocated
+  // unless the block lies inside the file, and the memory follows what inflating produces.
+  Status ExtractBounded(const EntryInfo& info, InflateBuffer buffer) const;
+
+  // The name of the record at recordOffset (a RecordView's recordOffset) as the file stores it.
+  std::string StoredName(uint32_t recordOffset) const;
 
   const PackageHeader& Header() const { return header; }
   uint32_t FileSize() const { return fileSize; }
   const uint8_t* View() const { return mapping.View(); }
+  // The path the package was opened with.
+  const std::string& Path() const { return path_; }
 
  private:
   platform::Mapping mapping;  // file handle, mapping handle and view
@@ -44,6 +68,7 @@ class CMappedPackage {
   PackageHeader header;
   int32_t currentIndex = -1;
   uint32_t nextRecordOffset = 0;
+  std::string path_;
 };
 
 }  // namespace korvo

@@ -1,0 +1,113 @@
+#include "archive/inflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#ifdef KORVO_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+
+namespace korvo {
+
+namespace {
+
+#ifdef KORVO_HAVE_LIBDEFLATE
+struct DecompressorDeleter {
+  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+// One decompressor per thread: it holds the decoding tables, so it cannot be shared.
+libdeflate_decompressor* ThreadDecompressor() {
+  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
+      libdeflate_alloc_decompressor());
+  return decompressor.get();
+}
+#endif
+
+InflateResult InflateWithZlib(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
+                              uint32_t capacity, uint32_t& produced) {
+  uint8_t spare = 0;
+  uLongf length = capacity;
+  uLong consumed = sourceSize;
+  int result = uncompress2(capacity > 0 ? destination : &spare, &length, source, &consumed);
+  if (result == Z_OK) {
+    produced = static_cast<uint32_t>(length);
+    return InflateResult::Ok;
+  }
+  // uncompress2 reports a truncated stream as a data error and a full output as Z_BUF_ERROR.
+  return result == Z_BUF_ERROR ? InflateResult::NoRoom : InflateResult::Corrupt;
+}
+
+}  // namespace
+
+InflateResult InflateBlock(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
+                           uint32_t capacity, uint32_t& produced) {
+  produced = 0;
+  if (source == nullptr || sourceSize == 0) return InflateResult::Corrupt;
+#ifdef KORVO_HAVE_LIBDEFLATE
+  if (libdeflate_decompressor* decompressor = ThreadDecompressor()) {
+    uint8_t spare = 0;
+    size_t length = 0;
+    libdeflate_result result = libdeflate_zlib_decompress(
+        decompressor, source, sourceSize, capacity > 0 ? destination : &spare, capacity, &length);
+    if (result == LIBDEFLATE_SUCCESS) {
+      produced = static_cast<uint32_t>(length);
+      return InflateResult::Ok;
+    }
+    return result == LIBDEFLATE_INSUFFICIENT_SPACE ? InflateResult::NoRoom : InflateResult::Corrupt;
+  }
+#endif
+  return InflateWithZlib(source, sourceSize, destination, capacity, produced);
+}
+
+bool InflateExact(const uint8_t* source, uint32_t sourceSize, uint8_t* destination, uint32_t size) {
+  uint32_t produced = 0;
+  return InflateBlock(source, sourceSize, destination, size, produced) == InflateResult::Ok &&
+         produced == size;
+}
+
+Status InflateBounded(const uint8_t* source, uint32_t sourceSize, uint32_t size,
+                      InflateBuffer buffer) {
+  // What the block can plausibly give: believed at once up to this, doubled from there.
+  const uint64_t plausible =
+      std::max<uint64_t>(TrustedInflateSize, static_cast<uint64_t>(sourceSize) * 8);
+  uint32_t attempt = static_cast<uint32_t>(std::min<uint64_t>(size, plausible));
+  for (;;) {
+    if (buffer.data == nullptr || buffer.capacity < attempt) {
+      std::free(buffer.data);
+      buffer.capacity = 0;
+      buffer.data = static_cast<unsigned char*>(
+          std::malloc(static_cast<size_t>(attempt) + buffer.extra + (attempt > 0 ? 0 : 1)));
+      if (buffer.data == nullptr) return Status(StatusCode::NoMemory);
+      buffer.capacity = attempt;
+    }
+    uint32_t produced = 0;
+    InflateResult result = InflateBlock(source, sourceSize, buffer.data, attempt, produced);
+    if (result == InflateResult::Ok) {
+      if (produced == size) return Status::Ok();
+      return Status(StatusCode::Corrupt, std::string(), 0,
+                    "the entry inflates to " + std::to_string(produced) + " bytes, not " +
+                        std::to_string(size));
+    }
+    if (result == InflateResult::Corrupt || attempt >= size) {
+      return Status(StatusCode::Corrupt, std::string(), 0,
+                    result == InflateResult::Corrupt
+                        ? "the entry's data is not a complete zlib stream"
+                        : "the entry inflates to more than " + std::to_string(size) + " bytes");
+    }
+    attempt = static_cast<uint32_t>(std::min<uint64_t>(size, static_cast<uint64_t>(attempt) * 2));
+  }
+}
+
+const char* InflateBackend() {
+#ifdef KORVO_HAVE_LIBDEFLATE
+  return "libdeflate";
+#else
+  return "zlib";
+#endif
+}
+
+}  // namespace korvo
