@@ -1,12 +1,10 @@
 #include "stream/disk_stream.h"
 
+#include <utility>
+
 #include "platform/platform.h"
 
 namespace korvo {
-
-CDiskStream::~CDiskStream() {
-  if (file != nullptr) std::fclose(file);
-}
 
 void CDiskStream::ModeString(uint32_t mode, char out[3]) {
   out[0] = (mode & ModeWrite) ? 'w' : 'r';
@@ -20,45 +18,42 @@ bool CDiskStream::Open(const char* path, uint32_t openMode) {
   if (platform::IsDirectory(path)) return false;
   char modeString[3];
   ModeString(openMode, modeString);
-  FILE* opened = std::fopen(path, modeString);
+  StdioFile opened(std::fopen(path, modeString));
   if (opened == nullptr) return false;
-  mode = openMode;
-  file = opened;
-  std::fseek(file, 0, SEEK_END);
-  size = static_cast<uint32_t>(std::ftell(file));
-  std::fseek(file, 0, SEEK_SET);
+  std::fseek(opened.get(), 0, SEEK_END);
+  size = static_cast<uint32_t>(std::ftell(opened.get()));
+  std::fseek(opened.get(), 0, SEEK_SET);
+  file = std::move(opened);
+  mode = openMode;  // last: from here on the stream is in use
   return true;
 }
 
 void CDiskStream::Close() {
-  if (file != nullptr) {
-    std::fclose(file);
-    file = nullptr;
-  }
+  file.reset();
   CResStream::Close();
 }
 
 uint32_t CDiskStream::Read(void* buffer, uint32_t count) {
   if (file == nullptr) return 0;
-  return static_cast<uint32_t>(std::fread(buffer, 1, count, file));
+  return static_cast<uint32_t>(std::fread(buffer, 1, count, file.get()));
 }
 
 bool CDiskStream::Write(const void* buffer, uint32_t count) {
   if (file == nullptr || count == 0) return false;
-  if (std::fwrite(buffer, count, 1, file) != 1) return false;
-  std::fflush(file);
+  if (std::fwrite(buffer, count, 1, file.get()) != 1) return false;
+  std::fflush(file.get());
   return true;
 }
 
 int32_t CDiskStream::Seek(int32_t offset, int32_t origin) {
   if (file == nullptr) return -1;
   int whence = origin == SeekBegin ? SEEK_SET : origin == SeekCurrent ? SEEK_CUR : SEEK_END;
-  std::fseek(file, offset, whence);
-  return static_cast<int32_t>(std::ftell(file));
+  std::fseek(file.get(), offset, whence);
+  return static_cast<int32_t>(std::ftell(file.get()));
 }
 
 bool CDiskStream::Eof() {
-  return file != nullptr && std::feof(file) != 0;
+  return file != nullptr && std::feof(file.get()) != 0;
 }
 
 }  // namespace korvo

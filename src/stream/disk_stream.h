@@ -2,15 +2,23 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 
 #include "stream/res_stream.h"
 
 namespace korvo {
 
+// Closes a stdio file.
+struct StdioCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+// A stdio file that closes itself.
+using StdioFile = std::unique_ptr<FILE, StdioCloser>;
+
 class CDiskStream : public CResStream {
  public:
   CDiskStream() = default;
-  ~CDiskStream() override;
+  ~CDiskStream() override = default;  // an open file closes with `file`
 
   // Opens path unchanged with the stdio mode that the mode word selects: "rb", with 'w' first
   // for ModeWrite and 't' second for ModeText. A zero mode word is refused: such a stream would
@@ -29,7 +37,7 @@ class CDiskStream : public CResStream {
   // Builds the stdio mode string for a mode word (three bytes with the terminator).
   static void ModeString(uint32_t mode, char out[3]);
 
-  FILE* file = nullptr;
+  StdioFile file;  // null while the stream is free
 };
 
 }  // namespace korvo

@@ -24,21 +24,27 @@ bool CMemStream::Reserve(uint32_t n) {
 }
 
 bool CMemStream::OpenEntry(const EntryInfo& info, uint32_t openMode) {
-  if (openMode == 0 || info.package == nullptr) return false;
+  return OpenEntryWithStatus(info, openMode).ok();
+}
+
+Status CMemStream::OpenEntryWithStatus(const EntryInfo& info, uint32_t openMode) {
+  if (openMode == 0 || info.package == nullptr) return Status(StatusCode::InvalidArgument);
   if (info.size > 0) {
-    // Refusing a size the block cannot inflate to keeps one damaged record from claiming
-    // gigabytes.
-    if (info.size > MaxInflatedSize(info.packedSize)) return false;
-    if (!Reserve(info.size)) return false;
-    if (!info.package->Extract(buffer, info.size, info.offset, info.packedSize)) return false;
+    Status status = info.package->ExtractBounded(info, InflateBuffer{buffer, capacity});
+    if (!status.ok()) return status;
   }
   size = info.size;
-  mode = openMode;
   position = 0;
-  return true;
+  mode = openMode;  // last: from here on the stream is in use
+  return Status::Ok();
 }
 
 void CMemStream::Close() {
+  if (capacity > KeptBufferLimit) {
+    std::free(buffer);
+    buffer = nullptr;
+    capacity = 0;
+  }
   CResStream::Close();
 }
 

@@ -1,11 +1,17 @@
 // CMemStream: a stream over a package entry, inflated whole into a buffer that the stream owns.
-// The buffer comes from malloc, only grows, and is reused from one open to the next.
+// The buffer comes from malloc and is reused from one open to the next; it grows with the
+// entries it holds, and one grown beyond KeptBufferLimit is given back when the stream closes.
 #pragma once
 
 #include "archive/package_format.h"
+#include "common/status.h"
 #include "stream/res_stream.h"
 
 namespace korvo {
+
+// A pooled stream keeps a buffer up to this size for the next open; a larger one is freed on
+// Close, so one huge entry does not hold its memory for the manager's life.
+constexpr uint32_t KeptBufferLimit = 16u << 20;
 
 class CMemStream : public CResStream {
  public:
@@ -16,11 +22,17 @@ class CMemStream : public CResStream {
   // old buffer is then gone and capacity is 0.
   bool Reserve(uint32_t n);
   // Inflates the entry into the buffer and opens the stream at position 0. Fails, leaving the
-  // stream free, for a zero mode word, a failed allocation or an entry that does not inflate to
-  // exactly its recorded size. An entry of size 0 opens as an empty stream.
+  // stream's mode word as it was, for a zero mode word, a block outside the package, a failed
+  // allocation or an entry that does not inflate to exactly its recorded size. An entry of
+  // size 0 opens as an empty stream. Nothing is allocated before the block is known to lie
+  // inside the package, and memory grows with what inflating produces (InflateBounded).
   bool OpenEntry(const EntryInfo& info, uint32_t mode);
+  Status OpenEntryWithStatus(const EntryInfo& info, uint32_t mode);
 
-  // Keeps the buffer and its content for the next open.
+  // The unread bytes, borrowed: valid until the stream is closed or opened again.
+  const unsigned char* Data() const { return buffer; }
+
+  // Keeps the buffer and its content for the next open, up to KeptBufferLimit bytes.
   void Close() override;
   // Copies from the current position; nothing at or past the end.
   uint32_t Read(void* buffer, uint32_t count) override;

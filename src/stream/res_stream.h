@@ -1,8 +1,11 @@
 // CResStream: the stream interface through which every resource is read, whether it comes from
 // a disk file or from a package entry. Streams belong to the manager's pools and are lent out;
-// a stream is free exactly while its mode word is 0.
+// a stream is free exactly while its mode word is 0. The mode word is atomic: the manager lends
+// a stream by claiming it (0 to LentMode) and a borrower gives it back by storing 0, so no lock
+// guards the pools. Everything else belongs to the one borrower between open and Close.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +20,9 @@ constexpr uint32_t ModeText = 4;
 constexpr int32_t SeekBegin = 5;
 constexpr int32_t SeekCurrent = 6;
 constexpr int32_t SeekEnd = 7;
+
+// The mode word of a stream claimed by the manager while its open runs.
+constexpr uint32_t LentMode = 0x80000000u;
 
 class CResStream {
  public:
@@ -37,9 +43,15 @@ class CResStream {
 
   bool IsFree() const { return mode == 0; }
 
-  uint32_t mode = 0;  // mode word of the last successful open; 0 while free
-  std::string name;   // name the stream was last opened under, set by the manager
-  uint32_t size = 0;  // byte length of the data while open
+  // Claims a free stream for an open: true when it was free (the mode word is then LentMode).
+  bool TryClaim() {
+    uint32_t expected = 0;
+    return mode.compare_exchange_strong(expected, LentMode, std::memory_order_acquire);
+  }
+
+  std::atomic<uint32_t> mode{0};  // mode word of the last successful open; 0 while free
+  std::string name;               // name the stream was last opened under, set by the manager
+  uint32_t size = 0;              // byte length of the data while open
 };
 
 }  // namespace korvo
