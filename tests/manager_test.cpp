@@ -252,7 +252,7 @@ TEST_F(ManagerWithPackageTest, MountsIndexWhatTheWalkYieldsAndFailuresChangeNoth
             std::vector<uint32_t>({7, 100, 200, 300}));
   EXPECT_EQ(std::vector<uint32_t>({two.flags, two.offset, two.size, two.packedSize}),
             std::vector<uint32_t>({8, 400, 500, 600}));
-  EXPECT_EQ(manager->entries[""].offset, 6u);  // the record with a negative name length
+  EXPECT_EQ(manager->entries.at("").offset, 6u);  // the record with a negative name length
 }
 
 TEST_F(ManagerWithPackageTest, TheLastMountAndTheLastRecordOfAnIndexWinWholeNameForWholeName) {

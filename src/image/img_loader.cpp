@@ -315,11 +315,10 @@ bool LoadImageFrames(CPackageManager& manager, const char* name, uint32_t* frame
                      uint32_t** frameValues, ImgFrame*** frames) {
   if (name == nullptr || frameCount == nullptr || frameValues == nullptr || frames == nullptr)
     return false;
-  CResStream* stream = manager.OpenStream(name, ModeRead, true);
-  if (stream == nullptr) return false;
-  const bool ok = DecodeImageStream(*stream, frameCount, frameValues, frames);
-  stream->Close();
-  return ok;
+  // A lease: when every pooled stream is lent to other threads, the load gets one of its own.
+  StreamLease stream;
+  if (!manager.Open(name, ModeRead, true, stream).ok()) return false;
+  return DecodeImageStream(*stream.get(), frameCount, frameValues, frames);
 }
 
 void FreeImageFrames(uint32_t frameCount, uint32_t* frameValues, ImgFrame** frames) {

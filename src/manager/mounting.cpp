@@ -1,6 +1,8 @@
 #include "manager/mounting.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "archive/mapped_package.h"
@@ -11,34 +13,24 @@ namespace korvo {
 void NormalizeName(std::string& out, const char* name) {
   out.clear();
   if (name == nullptr) return;
-  size_t length = std::strlen(name);
-  out.resize(length);
-  for (size_t i = 0; i < length; ++i) {
-    char c = name[i];
-    if (c == '/') {
-      c = '\\';
-    } else if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c + 0x20);
-    }
-    out[i] = c;
-  }
-}
-
-bool PathExists(const char* path) {
-  return platform::PathExists(path);
+  out.resize(std::strlen(name));
+  FoldName(name, out.size(), out.data());
 }
 
 bool CPackageManager::MountPackage(const char* path) {
-  if (path == nullptr) return false;
-  // Room for the record is made first: should indexing run out of memory part way, the record
-  // still takes ownership, so the keys already indexed never point at a lost package.
+  return Mount(path).ok();
+}
+
+Status CPackageManager::Mount(const char* path) {
+  if (path == nullptr) return Status(StatusCode::InvalidArgument, std::string(), 0, "no path");
+  std::lock_guard<std::mutex> mounting(mountLock_);
+  // Room for the record is made first: the record takes the package before any entry is
+  // indexed, so the keys never point at a package that nothing owns.
   packages.reserve(packages.size() + 1);
-  CMappedPackage* package = new (std::nothrow) CMappedPackage();
-  if (package == nullptr) return false;
-  if (!package->Open(path)) {
-    delete package;
-    return false;
-  }
+  std::unique_ptr<CMappedPackage> package(new (std::nothrow) CMappedPackage());
+  if (package == nullptr) return Status(StatusCode::NoMemory, path);
+  Status opened = package->OpenWithStatus(path);
+  if (!opened.ok()) return opened;
 
   dirList.nodes.clear();
   dirList.count = 0;
@@ -49,29 +41,29 @@ bool CPackageManager::MountPackage(const char* path) {
   dirList.nodes.push_back(root);
   dirList.count = 1;
 
-  PackageRecord record{};
-  size_t length = std::strlen(path);
-  if (length > sizeof(record.path) - 1) length = sizeof(record.path) - 1;
+  PackageRecord record;
+  size_t length = std::min(std::strlen(path), sizeof(record.path) - 1);
   std::memcpy(record.path, path, length);
-  record.package = package;
+  CMappedPackage* mapped = package.release();
+  record.package = mapped;
+  packages.push_back(std::move(record));
 
-  PackageEntry entry;
-  std::string key;
-  try {
-    if (package->FirstEntry(entry)) {
-      do {
-        EntryInfo info{package, entry.flags, entry.offset, entry.size, entry.packedSize};
-        NormalizeName(key, entry.name.c_str());
-        // A name already indexed takes the new entry's location; the key string stays.
-        entries.insert_or_assign(key, info);
-      } while (package->NextEntry(entry));
-    }
-  } catch (...) {
-    packages.push_back(record);
-    throw;
+  // Every record takes at least 2 bytes of the file: a huge count reserves no more than that.
+  const uint64_t records =
+      std::min<uint64_t>(static_cast<uint64_t>(std::max(SignedEntryCount(mapped->Header()), 0)),
+                         mapped->FileSize() / IndexRecordFixedSize + 1);
+  std::unique_lock<std::shared_mutex> writing(indexLock_);
+  entries.Reserve(static_cast<size_t>(records));
+  RecordView view;
+  if (mapped->FirstRecord(view)) {
+    do {
+      IndexedEntry value{{mapped, view.flags, view.offset, view.size, view.packedSize},
+                         view.recordOffset};
+      // A name already indexed takes the new entry's location; the key bytes stay.
+      entries.InsertOrAssign(view.name != nullptr ? view.name : "", view.nameLength, value);
+    } while (mapped->NextRecord(view));
   }
-  packages.push_back(record);
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace korvo

@@ -1,4 +1,4 @@
-// Index keys and the existence test used by mounting and by every lookup.
+// Index keys used by mounting and by every lookup.
 #pragma once
 
 #include <string>
@@ -8,8 +8,5 @@ namespace korvo {
 // The index key of a name: '/' becomes '\' and ASCII capitals become lower case; every other
 // byte is kept. The whole name is keyed, whatever its length.
 void NormalizeName(std::string& out, const char* name);
-
-// True for an existing file or directory.
-bool PathExists(const char* path);
 
 }  // namespace korvo

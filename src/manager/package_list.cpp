@@ -1,10 +1,11 @@
 #include "manager/package_list.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
-#include "manager/mounting.h"
 #include "manager/package_manager.h"
 
 namespace korvo {
@@ -18,14 +19,17 @@ bool CopyBounded(char (&buffer)[platform::MaxPath], const std::string& text) {
   return true;
 }
 
+bool IsSpace(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
 // Reads the next white-space separated token. False at the end of the file.
 bool ReadToken(FILE* file, std::string& token) {
   token.clear();
   int c = std::fgetc(file);
-  while (c != EOF && (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'))
-    c = std::fgetc(file);
+  while (c != EOF && IsSpace(c)) c = std::fgetc(file);
   if (c == EOF) return false;
-  while (c != EOF && !(c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f')) {
+  while (c != EOF && !IsSpace(c)) {
     token.push_back(static_cast<char>(c));
     c = std::fgetc(file);
   }
@@ -35,6 +39,36 @@ bool ReadToken(FILE* file, std::string& token) {
 // Tokens, like every path buffer, hold at most 259 characters; longer ones are skipped.
 bool FitsPath(const std::string& text) {
   return text.size() < platform::MaxPath;
+}
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+
+Status TooLong(const std::string& what, const std::string& text) {
+  return Status(StatusCode::TooLarge, text, 0,
+                what + " is longer than " + std::to_string(platform::MaxPath - 1) + " characters");
+}
+
+bool LooksAbsolute(const std::string& token) {
+  return (!token.empty() && (token[0] == '/' || token[0] == '\\')) ||
+         (token.size() > 1 && token[1] == ':');
+}
+
+// Mounts path when it exists; the status says why not otherwise.
+Status MountListed(CPackageManager& manager, const std::string& token, const std::string& path,
+                   bool joinedToRoot) {
+  if (!FitsPath(path)) return TooLong("the joined path", path);
+  if (!platform::PathExists(path.c_str())) {
+    std::string hint = "no such file";
+    if (!token.empty() && (token.front() == '"' || token.front() == '\'')) {
+      hint += " (quotes are part of the name: a listed name cannot hold blanks)";
+    } else if (joinedToRoot && LooksAbsolute(token)) {
+      hint += " (listed names are joined to the root directory; an absolute path is not)";
+    }
+    return Status(StatusCode::NotFound, path, 0, hint);
+  }
+  return manager.Mount(path.c_str());
 }
 
 }  // namespace
@@ -47,43 +81,80 @@ void GetExeDirectory(char (&buffer)[platform::MaxPath]) {
   CopyBounded(buffer, path.substr(0, cut + 1));
 }
 
-void CPackageManager::LoadPackageList(const char* rootDirectory, const char* listFile) {
+PackageListReport LoadPackageListReport(CPackageManager& manager, const char* rootDirectory,
+                                        const char* listFile) {
+  PackageListReport report;
+  char(&rootDir)[platform::MaxPath] = manager.rootDir;
+  char(&listFileName)[platform::MaxPath] = manager.listFileName;
   rootDir[0] = '\0';
   listFileName[0] = '\0';
   bool usable = true;
   if (rootDirectory != nullptr) {
     usable = CopyBounded(rootDir, std::string(rootDirectory) + platform::PathSeparator);
+    if (!usable) report.listStatus = TooLong("the root directory", rootDirectory);
   } else {
     GetExeDirectory(rootDir);
   }
-  usable =
-      CopyBounded(listFileName, listFile != nullptr ? listFile : DefaultListFileName) && usable;
+  const char* name = listFile != nullptr ? listFile : DefaultListFileName;
+  if (!CopyBounded(listFileName, name)) {
+    if (usable) report.listStatus = TooLong("the list file name", name);
+    usable = false;
+  }
+  report.rootDir = rootDir;
+  report.listPath = std::string(rootDir) + listFileName;
+  if (usable && !FitsPath(report.listPath)) {
+    report.listStatus = TooLong("the list path", report.listPath);
+    usable = false;
+  }
 
-  std::string listPath = std::string(rootDir) + listFileName;
-  FILE* file = usable && FitsPath(listPath) ? std::fopen(listPath.c_str(), "rt") : nullptr;
+  std::unique_ptr<FILE, FileCloser> file;
+  if (usable) {
+    file.reset(std::fopen(report.listPath.c_str(), "rt"));
+    if (file == nullptr) {
+      report.listStatus = Status::System(StatusCode::NotFound, report.listPath, errno,
+                                         "cannot open the package list");
+    }
+  }
   if (file != nullptr) {
     std::string token;
-    ReadToken(file, token);
+    ReadToken(file.get(), token);
     // An overlong first token is skipped like any other, so it cannot select the tool form.
     if (FitsPath(token) && token.find(ToolListHeader) != std::string::npos) {
       // Tool form: a file name A and its directory B; the package is B/A.
-      std::string name, directory;
-      ReadToken(file, name);
-      ReadToken(file, directory);
-      std::string path = directory + "/" + name;
-      if (FitsPath(name) && FitsPath(directory) && FitsPath(path) && PathExists(path.c_str()))
-        MountPackage(path.c_str());
+      report.toolForm = true;
+      std::string fileName, directory;
+      ReadToken(file.get(), fileName);
+      ReadToken(file.get(), directory);
+      ListedPackage listed{directory + "/" + fileName, directory + "/" + fileName, Status()};
+      if (!FitsPath(fileName)) {
+        listed.status = TooLong("the token", fileName);
+      } else if (!FitsPath(directory)) {
+        listed.status = TooLong("the token", directory);
+      } else {
+        listed.status = MountListed(manager, fileName, listed.path, false);
+      }
+      report.packages.push_back(std::move(listed));
     } else {
       // Plain form: every token names a package relative to the root directory.
       do {
-        if (token.empty() || !FitsPath(token)) continue;
-        std::string path = std::string(rootDir) + token;
-        if (FitsPath(path) && PathExists(path.c_str())) MountPackage(path.c_str());
-      } while (ReadToken(file, token));
+        if (token.empty()) continue;
+        ListedPackage listed{token, std::string(), Status()};
+        if (!FitsPath(token)) {
+          listed.status = TooLong("the token", token);
+        } else {
+          listed.path = std::string(rootDir) + token;
+          listed.status = MountListed(manager, token, listed.path, true);
+        }
+        report.packages.push_back(std::move(listed));
+      } while (ReadToken(file.get(), token));
     }
-    std::fclose(file);
   }
-  FillStreamPools();
+  manager.FillStreamPools();
+  return report;
+}
+
+void CPackageManager::LoadPackageList(const char* rootDirectory, const char* listFile) {
+  (void)LoadPackageListReport(*this, rootDirectory, listFile);
 }
 
 }  // namespace korvo

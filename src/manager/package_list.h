@@ -1,9 +1,15 @@
 // The package list file read when the manager starts.
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "common/status.h"
 #include "platform/platform.h"
 
 namespace korvo {
+
+class CPackageManager;
 
 // The default name of the package list file.
 constexpr const char* DefaultListFileName = "package.cfg";
@@ -13,5 +19,27 @@ constexpr const char* ToolListHeader = "ZuResTool_Config:";
 // Writes the directory of the host process's executable, with its trailing separator, into
 // buffer; the empty string when the path holds no separator or the directory does not fit.
 void GetExeDirectory(char (&buffer)[platform::MaxPath]);
+
+// One package named by the list, and what became of it.
+struct ListedPackage {
+  std::string token;  // as listed; the tool form's directory and file name joined by '/'
+  std::string path;   // the path tried: the root directory and the token, or B/A
+  Status status;      // ok: mounted; otherwise why not
+};
+
+// What reading a package list did.
+struct PackageListReport {
+  std::string rootDir;   // the manager's rootDir afterwards
+  std::string listPath;  // the list file tried
+  Status listStatus;     // ok: the list was read
+  bool toolForm = false;
+  std::vector<ListedPackage> packages;  // in listed order; later mounts win
+};
+
+// The package list set-up of a manager, reporting each step: the root directory and list file
+// name (null for the defaults), the list read, every listed package mounted, the pools filled.
+// CPackageManager::LoadPackageList runs exactly this at start-up and drops the report.
+PackageListReport LoadPackageListReport(CPackageManager& manager, const char* rootDirectory,
+                                        const char* listFile);
 
 }  // namespace korvo

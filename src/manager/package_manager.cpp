@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "archive/mapped_package.h"
 #include "stream/disk_stream.h"
@@ -9,7 +10,12 @@
 
 namespace korvo {
 
-CPackageManager* g_packageManager = nullptr;
+std::atomic<CPackageManager*> g_packageManager{nullptr};
+
+namespace {
+// Held while the accessor builds a manager, so that only one is built.
+std::mutex creationLock;
+}  // namespace
 
 CSingleton::CSingleton() {
   g_packageManager = static_cast<CPackageManager*>(this);
@@ -33,56 +39,58 @@ void SetDirNodeName(DirNode& node, const char* text) {
   std::memcpy(node.name, text, length);
 }
 
-CPackageManager::CPackageManager() {
-  try {
-    LoadPackageList(nullptr, nullptr);
-  } catch (...) {
-    ReleaseOwned();  // the destructor does not run for a constructor that throws
-    throw;
+PackageRecord::~PackageRecord() {
+  delete package;  // unmaps the view and closes the file
+}
+
+PackageRecord::PackageRecord(PackageRecord&& other) noexcept
+    : package(std::exchange(other.package, nullptr)) {
+  std::memcpy(path, other.path, sizeof(path));
+}
+
+PackageRecord& PackageRecord::operator=(PackageRecord&& other) noexcept {
+  if (this != &other) {
+    delete package;
+    package = std::exchange(other.package, nullptr);
+    std::memcpy(path, other.path, sizeof(path));
   }
+  return *this;
+}
+
+void StreamLease::Reset() {
+  if (stream_ != nullptr) stream_->Close();
+  stream_ = nullptr;
+  own_.reset();
+}
+
+CPackageManager::CPackageManager() {
+  LoadPackageList(nullptr, nullptr);
+  ready_ = true;
 }
 
 CPackageManager::CPackageManager(const char* rootDirectory, const char* listFile) {
-  try {
-    LoadPackageList(rootDirectory, listFile);
-  } catch (...) {
-    ReleaseOwned();
-    throw;
-  }
+  LoadPackageList(rootDirectory, listFile);
+  ready_ = true;
 }
 
 CPackageManager::CPackageManager(const char* packagePath, int32_t /*unused*/) {
-  if (packagePath == nullptr) return;
-  try {
+  if (packagePath != nullptr) {
     if (platform::PathExists(packagePath)) MountPackage(packagePath);
     FillStreamPools();
-  } catch (...) {
-    ReleaseOwned();
-    throw;
   }
+  ready_ = true;
 }
 
-CPackageManager::~CPackageManager() {
-  ReleaseOwned();
-}
-
-void CPackageManager::ReleaseOwned() {
-  for (CDiskStream* stream : diskPool) delete stream;
-  diskPool.clear();
-  for (CMemStream* stream : memPool) delete stream;
-  memPool.clear();
-  for (PackageRecord& record : packages) {
-    record.package->Close();
-    delete record.package;
-  }
-  packages.clear();
-}
+CPackageManager::~CPackageManager() = default;
 
 CPackageManager* GetPackageManager() {
-  if (g_packageManager != nullptr) return g_packageManager;
-  CPackageManager* manager = new (std::nothrow) CPackageManager();
-  if (manager == nullptr) g_packageManager = nullptr;
-  return manager;
+  CPackageManager* current = g_packageManager.load(std::memory_order_acquire);
+  if (current != nullptr && current->ready_.load(std::memory_order_acquire)) return current;
+  std::lock_guard<std::mutex> lock(creationLock);
+  // Built meanwhile by another caller, or being built directly by a constructor.
+  current = g_packageManager.load(std::memory_order_acquire);
+  if (current != nullptr) return current;
+  return new (std::nothrow) CPackageManager();
 }
 
 }  // namespace korvo

@@ -1,20 +1,33 @@
 // CPackageManager: the one resource manager of the process. It owns the mounted packages, the
 // name index over their entries, the two pools of lendable streams, the root directory and
 // the package list name, and the directory-node list that the authoring operations keep.
+//
+// Threads: mounting, opening, reading, stat and enumeration may run on any number of threads
+// at once. The name index is read under a shared lock and changed by a mount under an
+// exclusive one (mounts run one at a time); no lock is held while an entry is inflated. A
+// pooled stream is lent by an atomic claim of its mode word. The directory-node list belongs
+// to mounting and to the single-threaded authoring operations.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
-#include <map>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/package_format.h"
+#include "common/status.h"
+#include "manager/name_index.h"
 #include "platform/platform.h"
+#include "stream/res_stream.h"
 
 namespace korvo {
 
 class CMappedPackage;
-class CResStream;
 class CDiskStream;
 class CMemStream;
 
@@ -36,16 +49,35 @@ struct DirNodeList {
 // Copies text into a node's name field, cut at 259 bytes and always terminated.
 void SetDirNodeName(DirNode& node, const char* text);
 
-// One mounted package.
+// One mounted package. The record owns its package and closes it when it goes.
 struct PackageRecord {
-  char path[platform::MaxPath];  // the mount path as given, cut at 259 bytes
-  CMappedPackage* package;       // owned through this record
+  PackageRecord() = default;
+  ~PackageRecord();
+  PackageRecord(PackageRecord&& other) noexcept;
+  PackageRecord& operator=(PackageRecord&& other) noexcept;
+  PackageRecord(const PackageRecord&) = delete;
+  PackageRecord& operator=(const PackageRecord&) = delete;
+
+  char path[platform::MaxPath] = {};  // the mount path as given, cut at 259 bytes
+  CMappedPackage* package = nullptr;  // owned through this record
+};
+
+// A pool slot table: plain pointers, each stream deleted with the pool. An empty slot is null.
+template <class Stream>
+class StreamPool : public std::vector<Stream*> {
+ public:
+  StreamPool() = default;
+  ~StreamPool() {
+    for (Stream* stream : *this) delete stream;
+  }
+  StreamPool(const StreamPool&) = delete;
+  StreamPool& operator=(const StreamPool&) = delete;
 };
 
 class CPackageManager;
 
 // The current manager: set by a constructor's first step, cleared by the destructor's last.
-extern CPackageManager* g_packageManager;
+extern std::atomic<CPackageManager*> g_packageManager;
 
 // Registers the manager being built as the current one before any member exists, and clears
 // the pointer after every member is gone.
@@ -62,6 +94,43 @@ constexpr uint32_t LookOnDisk = 2;
 // Number of streams in each pool.
 constexpr size_t StreamPoolSize = 10;
 
+// A stream lent for one read, given back when the lease ends. It is a pooled stream, or, when
+// every pooled stream of its kind is in use, a stream made for this read alone: a load never
+// waits for another to finish, and the memory beyond the pools is held only while such a read
+// runs.
+class StreamLease {
+ public:
+  StreamLease() = default;
+  ~StreamLease() { Reset(); }
+  StreamLease(const StreamLease&) = delete;
+  StreamLease& operator=(const StreamLease&) = delete;
+
+  CResStream* get() const { return stream_; }
+  CResStream* operator->() const { return stream_; }
+  explicit operator bool() const { return stream_ != nullptr; }
+  // True when the stream is not one of the pool's.
+  bool Unpooled() const { return own_ != nullptr; }
+  // Closes the stream (a pooled one goes back to its pool).
+  void Reset();
+
+ private:
+  friend class CPackageManager;
+  CResStream* stream_ = nullptr;
+  std::unique_ptr<CResStream> own_;
+};
+
+// Where a name would be read from.
+struct ResourceStat {
+  bool found = false;
+  bool inPackage = false;   // false: a disk file
+  uint32_t size = 0;        // bytes the resource reads as
+  uint32_t packedSize = 0;  // bytes it takes in its package; the size for a disk file
+  std::string packagePath;  // the mount path of the package that holds it
+  std::string storedName;   // the entry's name as its package stores it
+  std::string diskPath;     // the path a disk file is opened with (the name unchanged)
+  EntryInfo entry;          // the located entry
+};
+
 class CPackageManager : public CSingleton {
  public:
   // Reads "package.cfg" beside the executable, mounts what it names, fills the pools.
@@ -71,42 +140,71 @@ class CPackageManager : public CSingleton {
   // Mounts at most one package (when packagePath exists) and fills the pools; a null path
   // leaves the pools empty. The second argument carries no meaning.
   CPackageManager(const char* packagePath, int32_t unused);
-  // Destroys the pooled streams, then closes the packages, then frees the containers.
+  // The members clean themselves: the pooled streams go first, then the packages.
   ~CPackageManager();
   CPackageManager(const CPackageManager&) = delete;
   CPackageManager& operator=(const CPackageManager&) = delete;
 
   // Mounting: maps the archive and indexes every entry; the last mount wins for a name.
   bool MountPackage(const char* path);
+  // The same, with the cause of a failure.
+  Status Mount(const char* path);
 
-  // Opening by name: package entry first or disk file first.
+  // Opening by name: package entry first or disk file first. Null when the name is in
+  // neither place, the open fails, or every stream of the pool needed is lent.
   CResStream* OpenStream(const char* name, uint32_t mode, bool preferPackage);
   CMemStream* OpenPackageStream(const char* name, uint32_t mode);
   CDiskStream* OpenDiskStream(const char* name, uint32_t mode);
-  // The first free stream of memPool (true) or diskPool (false), or null.
+  // Opening for one read, never refused for want of a free pooled stream (StreamLease). The
+  // status tells why nothing opened: NotFound when neither source has the name.
+  Status Open(const char* name, uint32_t mode, bool preferPackage, StreamLease& lease);
+  // The first free stream of memPool (true) or diskPool (false), or null. Only a query: the
+  // stream is not claimed.
   CResStream* FindFreeStream(bool memoryPool);
   // Creates the 10 streams of each pool.
   void FillStreamPools();
   bool Exists(const char* name, uint32_t where);
 
+  // The entry indexed under the folded name; false when there is none.
+  bool Lookup(const char* name, IndexedEntry& found) const;
+  // Where name would be read from (package entries first, then the disk).
+  ResourceStat Stat(const char* name) const;
+  // The whole resource in one malloc'd block of size + 1 bytes, the last one 0 (free with
+  // std::free). Package entries first, then the disk.
+  Status ReadResource(const char* name, unsigned char*& data, uint32_t& size) const;
+  // Calls visit(key, entry) for every indexed name that starts with the folded prefix, in
+  // byte order of the keys, until visit returns false. Each key once, as the last mount left
+  // it. No lock is held while visit runs. Returns the number of calls.
+  size_t EnumerateNames(const char* prefix,
+                        const std::function<bool(std::string_view, const EntryInfo&)>& visit) const;
+
   // The package list set-up: root directory, list file, mounts, then the pools.
   void LoadPackageList(const char* rootDirectory, const char* listFile);
-
-  // Destroys the pooled streams, then closes and frees the mounted packages.
-  void ReleaseOwned();
 
   // Members, in this order.
   DirNodeList dirList;
   std::vector<PackageRecord> packages;
-  std::map<std::string, EntryInfo> entries;
-  std::vector<CDiskStream*> diskPool;
-  std::vector<CMemStream*> memPool;
+  CNameIndex entries;
+  StreamPool<CDiskStream> diskPool;
+  StreamPool<CMemStream> memPool;
   char rootDir[platform::MaxPath] = {};
   char listFileName[platform::MaxPath] = {};
+
+ private:
+  friend CPackageManager* GetPackageManager();
+  // Opens from one source. A pool with no free stream gives null, unless overflow may take a
+  // stream made for this open.
+  CResStream* OpenFrom(bool package, const char* name, uint32_t mode,
+                       std::unique_ptr<CResStream>* overflow, Status& status);
+
+  mutable std::shared_mutex indexLock_;  // guards entries
+  std::mutex mountLock_;                 // one mount at a time (packages, dirList, arena)
+  std::atomic<bool> ready_{false};       // construction finished
 };
 
 // The current manager, created with the default constructor when there is none. Null only
-// when the manager cannot be allocated.
+// when the manager cannot be allocated. Safe to call from any number of threads: one manager
+// is created, and no caller sees it before its constructor has finished.
 CPackageManager* GetPackageManager();
 
 }  // namespace korvo

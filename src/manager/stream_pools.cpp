@@ -1,12 +1,32 @@
 // The manager's two stream pools and the opening of a resource by name.
 #include <new>
 
-#include "manager/mounting.h"
 #include "manager/package_manager.h"
 #include "stream/disk_stream.h"
 #include "stream/mem_stream.h"
 
 namespace korvo {
+
+namespace {
+
+// The first stream of the pool that this call claims, or null when every one is lent.
+template <class Stream>
+Stream* ClaimFree(StreamPool<Stream>& pool) {
+  for (Stream* stream : pool) {
+    if (stream != nullptr && stream->TryClaim()) return stream;
+  }
+  return nullptr;
+}
+
+// Gives a claimed stream back unless the open went through to the end.
+struct ClaimGuard {
+  CResStream* stream;
+  ~ClaimGuard() {
+    if (stream != nullptr) stream->Close();
+  }
+};
+
+}  // namespace
 
 void CPackageManager::FillStreamPools() {
   // The pools are filled once; a second call would lose the streams already made.
@@ -15,6 +35,81 @@ void CPackageManager::FillStreamPools() {
   for (CDiskStream*& slot : diskPool) slot = new (std::nothrow) CDiskStream();
   memPool.assign(StreamPoolSize, nullptr);
   for (CMemStream*& slot : memPool) slot = new (std::nothrow) CMemStream();
+}
+
+CResStream* CPackageManager::OpenFrom(bool package, const char* name, uint32_t mode,
+                                      std::unique_ptr<CResStream>* overflow, Status& status) {
+  if (name == nullptr || mode == 0) {
+    status = Status(StatusCode::InvalidArgument, std::string(), 0, "no name or mode");
+    return nullptr;
+  }
+  if (package) {
+    if (mode & ModeWrite) {
+      status = Status(StatusCode::NotFound, name, 0, "package entries are read-only");
+      return nullptr;
+    }
+    FoldedName key(name);
+    IndexedEntry found;
+    {
+      std::shared_lock<std::shared_mutex> reading(indexLock_);
+      const IndexedEntry* entry = entries.Find(key.View());
+      if (entry == nullptr) {
+        status = Status(StatusCode::NotFound, name, 0, "not in any mounted package");
+        return nullptr;
+      }
+      found = *entry;
+    }
+    CMemStream* stream = ClaimFree(memPool);
+    if (stream == nullptr && overflow != nullptr) {
+      *overflow = std::make_unique<CMemStream>();
+      stream = static_cast<CMemStream*>(overflow->get());
+      stream->TryClaim();
+    }
+    if (stream == nullptr) {
+      status = Status(StatusCode::Locked, name, 0, "every package stream is lent");
+      return nullptr;
+    }
+    ClaimGuard guard{stream};
+    status = stream->OpenEntryWithStatus(found.info, mode);
+    if (!status.ok()) return nullptr;
+    stream->name.assign(key.View());
+    guard.stream = nullptr;
+    return stream;
+  }
+  CDiskStream* stream = ClaimFree(diskPool);
+  if (stream == nullptr && overflow != nullptr) {
+    *overflow = std::make_unique<CDiskStream>();
+    stream = static_cast<CDiskStream*>(overflow->get());
+    stream->TryClaim();
+  }
+  if (stream == nullptr) {
+    status = Status(StatusCode::Locked, name, 0, "every disk stream is lent");
+    return nullptr;
+  }
+  ClaimGuard guard{stream};
+  if (!stream->Open(name, mode)) {
+    status = Status(StatusCode::NotFound, name, 0, "cannot open the file");
+    return nullptr;
+  }
+  stream->name = name;
+  guard.stream = nullptr;
+  status = Status::Ok();
+  return stream;
+}
+
+Status CPackageManager::Open(const char* name, uint32_t mode, bool preferPackage,
+                             StreamLease& lease) {
+  lease.Reset();
+  Status first, second;
+  CResStream* stream = OpenFrom(preferPackage, name, mode, &lease.own_, first);
+  if (stream == nullptr) stream = OpenFrom(!preferPackage, name, mode, &lease.own_, second);
+  if (stream == nullptr) {
+    lease.own_.reset();
+    // A source that has the name but fails to open it says more than one without it.
+    return first.code() != StatusCode::NotFound ? first : second;
+  }
+  lease.stream_ = stream;
+  return Status::Ok();
 }
 
 CResStream* CPackageManager::OpenStream(const char* name, uint32_t mode, bool preferPackage) {
@@ -27,23 +122,13 @@ CResStream* CPackageManager::OpenStream(const char* name, uint32_t mode, bool pr
 }
 
 CDiskStream* CPackageManager::OpenDiskStream(const char* name, uint32_t mode) {
-  if (name == nullptr || mode == 0) return nullptr;
-  auto* stream = static_cast<CDiskStream*>(FindFreeStream(false));
-  if (stream == nullptr || !stream->Open(name, mode)) return nullptr;
-  stream->name = name;
-  return stream;
+  Status status;
+  return static_cast<CDiskStream*>(OpenFrom(false, name, mode, nullptr, status));
 }
 
 CMemStream* CPackageManager::OpenPackageStream(const char* name, uint32_t mode) {
-  if (name == nullptr || mode == 0 || (mode & ModeWrite) != 0) return nullptr;
-  std::string key;
-  NormalizeName(key, name);
-  auto found = entries.find(key);
-  if (found == entries.end()) return nullptr;
-  auto* stream = static_cast<CMemStream*>(FindFreeStream(true));
-  if (stream == nullptr || !stream->OpenEntry(found->second, mode)) return nullptr;
-  stream->name = key;
-  return stream;
+  Status status;
+  return static_cast<CMemStream*>(OpenFrom(true, name, mode, nullptr, status));
 }
 
 CResStream* CPackageManager::FindFreeStream(bool memoryPool) {
@@ -62,11 +147,10 @@ CResStream* CPackageManager::FindFreeStream(bool memoryPool) {
 bool CPackageManager::Exists(const char* name, uint32_t where) {
   if (name == nullptr) return false;
   if (where & LookInPackages) {
-    std::string key;
-    NormalizeName(key, name);
-    if (entries.count(key) != 0) return true;
+    IndexedEntry found;
+    if (Lookup(name, found)) return true;
   }
-  if (where & LookOnDisk) return PathExists(name);
+  if (where & LookOnDisk) return platform::PathExists(name);
   return false;
 }
 

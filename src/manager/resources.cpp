@@ -1,0 +1,113 @@
+// Reading any resource by name: lookups, stat, whole reads and enumeration of the index.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "archive/mapped_package.h"
+#include "manager/package_manager.h"
+#include "stream/disk_stream.h"
+
+namespace korvo {
+
+bool CPackageManager::Lookup(const char* name, IndexedEntry& found) const {
+  if (name == nullptr) return false;
+  FoldedName key(name);
+  std::shared_lock<std::shared_mutex> reading(indexLock_);
+  const IndexedEntry* entry = entries.Find(key.View());
+  if (entry == nullptr) return false;
+  found = *entry;
+  return true;
+}
+
+ResourceStat CPackageManager::Stat(const char* name) const {
+  ResourceStat stat;
+  if (name == nullptr) return stat;
+  IndexedEntry found;
+  if (Lookup(name, found)) {
+    stat.found = true;
+    stat.inPackage = true;
+    stat.size = found.info.size;
+    stat.packedSize = found.info.packedSize;
+    stat.packagePath = found.info.package->Path();
+    stat.storedName = found.info.package->StoredName(found.recordOffset);
+    stat.entry = found.info;
+    return stat;
+  }
+  CDiskStream probe;
+  if (probe.Open(name, ModeRead)) {
+    stat.found = true;
+    stat.size = probe.size;
+    stat.packedSize = probe.size;
+    stat.diskPath = name;
+    probe.Close();
+  }
+  return stat;
+}
+
+Status CPackageManager::ReadResource(const char* name, unsigned char*& data, uint32_t& size) const {
+  data = nullptr;
+  size = 0;
+  if (name == nullptr) return Status(StatusCode::InvalidArgument, std::string(), 0, "no name");
+  IndexedEntry found;
+  if (Lookup(name, found)) {
+    // Inflated straight into the block handed out, with room for the terminator.
+    unsigned char* block = nullptr;
+    uint32_t capacity = 0;
+    Status status = found.info.size == 0 ? Status::Ok()
+                                         : found.info.package->ExtractBounded(
+                                               found.info, InflateBuffer{block, capacity, 1});
+    if (status.ok() && block == nullptr) {
+      block = static_cast<unsigned char*>(std::malloc(1));
+      if (block == nullptr) status = Status(StatusCode::NoMemory, name);
+    }
+    if (!status.ok()) {
+      std::free(block);
+      return status;
+    }
+    block[found.info.size] = 0;
+    data = block;
+    size = found.info.size;
+    return Status::Ok();
+  }
+  CDiskStream file;
+  if (!file.Open(name, ModeRead)) return Status(StatusCode::NotFound, name);
+  const uint32_t length = file.size;
+  if (length == UINT32_MAX) return Status(StatusCode::TooLarge, name);
+  unsigned char* block = static_cast<unsigned char*>(std::malloc(length + 1u));
+  if (block == nullptr) return Status(StatusCode::NoMemory, name);
+  if (file.Read(block, length) != length) {
+    std::free(block);
+    return Status(StatusCode::IoError, name, 0, "the file ended early");
+  }
+  file.Close();
+  block[length] = 0;
+  data = block;
+  size = length;
+  return Status::Ok();
+}
+
+size_t CPackageManager::EnumerateNames(
+    const char* prefix,
+    const std::function<bool(std::string_view, const EntryInfo&)>& visit) const {
+  FoldedName folded(prefix != nullptr ? prefix : "");
+  const std::string_view start = folded.View();
+  std::vector<std::pair<std::string_view, EntryInfo>> names;
+  {
+    // Keys never move, so they may be used after the lock is released.
+    std::shared_lock<std::shared_mutex> reading(indexLock_);
+    entries.ForEach([&](std::string_view key, const IndexedEntry& entry) {
+      if (key.substr(0, start.size()) == start) names.emplace_back(key, entry.info);
+    });
+  }
+  std::sort(names.begin(), names.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  size_t calls = 0;
+  for (const auto& [key, info] : names) {
+    ++calls;
+    if (!visit(key, info)) break;
+  }
+  return calls;
+}
+
+}  // namespace korvo
