@@ -6,7 +6,9 @@
  * are then found by name: package entries first (names compared ignoring ASCII case and
  * slash direction), then files on disk.
  *
- * All calls into the library come from one thread at a time.
+ * Every function may be called from any number of threads at once, AddPackage while loads are
+ * running included. Loads run in parallel: no lock is held while an entry is inflated or an
+ * image decoded. A load that starts after AddPackage has returned sees that package's entries.
  */
 #ifndef KORVO_LOADER_H
 #define KORVO_LOADER_H
@@ -77,10 +79,57 @@ KORVO_API bool SaveImgFile(const char* name, uint32_t frameCount, const uint32_t
                            ImgFrame* const* frames);
 
 /*
- * Frees what a successful LoadImgFile handed over: every frame of the array, the array and
- * the value array. Either array may be null.
+ * Frees what a successful LoadImgFile handed over: every frame of the array, the array and,
+ * when frameCount is greater than 1, the value array. For one frame or none, frameValues is
+ * ignored (LoadImgFile wrote none), so a variable the caller never set may be passed. Either
+ * array may be null.
  */
 KORVO_API void FreeImgFile(uint32_t frameCount, uint32_t* frameValues, ImgFrame** frames);
+
+/*
+ * Reads the whole resource called name: a package entry first (the same lookup as
+ * LoadImgFile), then a file on disk. On success *data points to *size bytes followed by one
+ * extra 0 byte (so a text resource is a C string), and the caller frees it with FreeResource.
+ * On failure the variables are untouched and false is returned.
+ */
+KORVO_API bool LoadResource(const char* name, void** data, uint32_t* size);
+
+/* Frees what LoadResource handed over. Null is allowed. */
+KORVO_API void FreeResource(void* data);
+
+/* Where a resource comes from (KorvoResourceInfo.source). */
+#define KORVO_FROM_PACKAGE 1
+#define KORVO_FROM_DISK 2
+
+typedef struct KorvoResourceInfo {
+  uint32_t size;       /* bytes LoadResource would hand over */
+  uint32_t packedSize; /* bytes it takes in its package; equal to size for a disk file */
+  uint32_t source;     /* KORVO_FROM_PACKAGE or KORVO_FROM_DISK */
+  char path[260];      /* the package's mount path, or the disk path; cut at 259 bytes */
+} KorvoResourceInfo;
+
+/*
+ * Tells whether name exists and where LoadResource and LoadImgFile would read it from, without
+ * reading it. True when it exists; *info (which may be null) is then filled.
+ */
+KORVO_API bool StatResource(const char* name, KorvoResourceInfo* info);
+
+/*
+ * Called once per name by EnumResources: the name in its index form (ASCII lower case, '\'
+ * as separator) and its size. Return true to go on, false to stop.
+ */
+typedef bool (*KorvoEnumCallback)(const char* name, uint32_t size, void* context);
+
+/*
+ * Calls callback for every package entry name that starts with prefix (folded like a lookup;
+ * null or "" for all), in byte order of the index names. Each name comes once, as the last
+ * mount left it. Files on disk are not listed. The callback may call into the library.
+ * Returns the number of calls made.
+ */
+KORVO_API uint32_t EnumResources(const char* prefix, KorvoEnumCallback callback, void* context);
+
+/* The library's version, "major.minor.patch". */
+KORVO_API const char* GetKorvoLoaderVersion(void);
 
 #ifdef __cplusplus
 }

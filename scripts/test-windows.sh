@@ -51,7 +51,7 @@ for name in $imports; do
 done
 exports=$("$objdump" -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
   sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p')
-for name in AddPackage LoadImgFile SaveImgFile FreeImgFile; do
+for name in AddPackage LoadImgFile SaveImgFile FreeImgFile LoadResource FreeResource StatResource EnumResources GetKorvoLoaderVersion; do
   grep -qx "$name" <<<"$exports" || { echo "KorvoLoader.dll does not export $name" >&2; exit 1; }
 done
 echo "KorvoLoader.dll exports: $(echo $exports); imports: $(echo $imports)"

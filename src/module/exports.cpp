@@ -1,4 +1,10 @@
 // The exported functions and the module's static holder. Built into the shared library only.
+// Each export reaches the manager through GetPackageManager and reduces the core's causes to
+// the bool and null results of the C interface; nothing is thrown across it.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
 #include "KorvoLoader.h"
 #include "image/img_loader.h"
 #include "manager/package_manager.h"
@@ -8,6 +14,10 @@ using namespace korvo;
 
 // Constructed when the module is loaded, destroyed when it is unloaded.
 static CManagerHolder g_managerHolder;
+
+#ifndef KORVO_VERSION_STRING
+#define KORVO_VERSION_STRING "0.0.0"
+#endif
 
 extern "C" {
 
@@ -37,7 +47,71 @@ KORVO_API bool SaveImgFile(const char*, uint32_t, const uint32_t*, ImgFrame* con
 }
 
 KORVO_API void FreeImgFile(uint32_t frameCount, uint32_t* frameValues, ImgFrame** frames) {
-  FreeImageFrames(frameCount, frameValues, frames);
+  // The value array exists only for more than one frame; whatever the caller holds otherwise
+  // was not given by the library.
+  FreeImageFrames(frameCount, frameCount > 1 ? frameValues : nullptr, frames);
+}
+
+KORVO_API bool LoadResource(const char* name, void** data, uint32_t* size) {
+  if (name == nullptr || data == nullptr || size == nullptr) return false;
+  try {
+    CPackageManager* manager = GetPackageManager();
+    if (manager == nullptr) return false;
+    unsigned char* block = nullptr;
+    uint32_t length = 0;
+    if (!manager->ReadResource(name, block, length).ok()) return false;
+    *data = block;
+    *size = length;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+KORVO_API void FreeResource(void* data) {
+  std::free(data);
+}
+
+KORVO_API bool StatResource(const char* name, KorvoResourceInfo* info) {
+  if (name == nullptr) return false;
+  try {
+    CPackageManager* manager = GetPackageManager();
+    if (manager == nullptr) return false;
+    ResourceStat stat = manager->Stat(name);
+    if (!stat.found) return false;
+    if (info != nullptr) {
+      std::memset(info, 0, sizeof(*info));
+      info->size = stat.size;
+      info->packedSize = stat.packedSize;
+      info->source = stat.inPackage ? KORVO_FROM_PACKAGE : KORVO_FROM_DISK;
+      const std::string& where = stat.inPackage ? stat.packagePath : stat.diskPath;
+      std::strncpy(info->path, where.c_str(), sizeof(info->path) - 1);
+    }
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+KORVO_API uint32_t EnumResources(const char* prefix, KorvoEnumCallback callback, void* context) {
+  if (callback == nullptr) return 0;
+  try {
+    CPackageManager* manager = GetPackageManager();
+    if (manager == nullptr) return 0;
+    std::string name;
+    size_t calls =
+        manager->EnumerateNames(prefix, [&](std::string_view key, const EntryInfo& entry) {
+          name.assign(key);
+          return callback(name.c_str(), entry.size, context);
+        });
+    return static_cast<uint32_t>(calls);
+  } catch (...) {
+    return 0;
+  }
+}
+
+KORVO_API const char* GetKorvoLoaderVersion(void) {
+  return KORVO_VERSION_STRING;
 }
 
 }  // extern "C"
