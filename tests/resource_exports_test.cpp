@@ -1,0 +1,164 @@
+// Reading any resource through the shared library: whole reads, stat, enumeration, the version,
+// and FreeImgFile given a value array it never wrote.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "KorvoLoader.h"
+#include "platform/shared_library.h"
+#include "support/image_bytes.h"
+#include "support/read_path.h"
+
+using namespace korvo;
+
+namespace {
+
+template <class F>
+F Export(void* library, const char* name) {
+  return reinterpret_cast<F>(platform::LibrarySymbol(library, name));
+}
+
+// a.pak then b.pak mounted through AddPackage; one more file only on disk.
+class ResourceExports : public NoManagerTest {
+ protected:
+  void SetUp() override {
+    NoManagerTest::SetUp();
+    library = platform::OpenLibrary(KORVO_LIBRARY_PATH);
+    ASSERT_NE(library, nullptr) << KORVO_LIBRARY_PATH;
+    load = Export<decltype(&LoadResource)>(library, "LoadResource");
+    release = Export<decltype(&FreeResource)>(library, "FreeResource");
+    stat = Export<decltype(&StatResource)>(library, "StatResource");
+    enumerate = Export<decltype(&EnumResources)>(library, "EnumResources");
+    auto addPackage = Export<decltype(&AddPackage)>(library, "AddPackage");
+    ASSERT_TRUE(load && release && stat && enumerate && addPackage);
+    WritePackage(a, {{"Text/Readme.TXT", ToBytes("only in the first mount")},
+                     {"Img/One.img", ToBytes("one")},
+                     {"shared.txt", ToBytes("from a")},
+                     {"empty", {}}});
+    WritePackage(b, {{"SHARED.TXT", ToBytes("from b")}, {"img\\two.img", ToBytes("two!")}});
+    WriteFileText(diskOnly, "only on disk");
+    ASSERT_TRUE(addPackage(a.c_str()));
+    ASSERT_TRUE(addPackage(b.c_str()));
+  }
+  void TearDown() override {
+    platform::CloseLibrary(library);
+    NoManagerTest::TearDown();
+  }
+  // The whole resource, "<false>" when the load fails; checks the terminator.
+  std::string Load(const std::string& name) {
+    void* data = nullptr;
+    uint32_t size = 7;
+    if (!load(name.c_str(), &data, &size)) return "<false>";
+    std::string text(static_cast<const char*>(data), size);
+    EXPECT_EQ(static_cast<const char*>(data)[size], '\0') << name;
+    release(data);
+    return text;
+  }
+  std::vector<std::string> Names(const char* prefix, size_t stopAfter = 100) {
+    struct Seen {
+      std::vector<std::string> names;
+      size_t stopAfter;
+    } seen{{}, stopAfter};
+    uint32_t calls = enumerate(
+        prefix,
+        [](const char* name, uint32_t size, void* context) {
+          auto* s = static_cast<Seen*>(context);
+          s->names.push_back(std::string(name) + ":" + std::to_string(size));
+          return s->names.size() < s->stopAfter;
+        },
+        &seen);
+    EXPECT_EQ(calls, seen.names.size());
+    return seen.names;
+  }
+
+  void* library = nullptr;
+  decltype(&LoadResource) load = nullptr;
+  decltype(&FreeResource) release = nullptr;
+  decltype(&StatResource) stat = nullptr;
+  decltype(&EnumResources) enumerate = nullptr;
+  const std::string a = dir / "a.pak", b = dir / "b.pak", diskOnly = dir / "disk-only.txt";
+};
+
+}  // namespace
+
+TEST_F(ResourceExports, LoadResourceReadsPackagesFirstThenTheDisk) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"text/readme.txt", "only in the first mount"},  // only in an earlier mount
+      {"Shared.Txt", "from b"},                        // in several: the last mount
+      {"IMG/TWO.IMG", "two!"},
+      {"empty", ""},
+      {diskOnly, "only on disk"},
+      {dir / "missing", "<false>"},
+  };
+  for (const auto& [name, content] : cases) EXPECT_EQ(Load(name), content) << name;
+  void* data = &data;
+  uint32_t size = 7;
+  EXPECT_FALSE(load(nullptr, &data, &size));
+  EXPECT_FALSE(load("missing", &data, &size));
+  EXPECT_EQ(data, &data);  // untouched on failure
+  EXPECT_EQ(size, 7u);
+  release(nullptr);
+}
+
+TEST_F(ResourceExports, StatResourceTellsSizeAndWhereANameComesFrom) {
+  struct Case {
+    std::string name;
+    uint32_t size, packedSize, source;
+    std::string path;
+  };
+  const Case cases[] = {
+      {"TEXT/README.TXT", 23, uint32_t(Compress(ToBytes("only in the first mount")).size()),
+       KORVO_FROM_PACKAGE, a},
+      {"shared.txt", 6, uint32_t(Compress(ToBytes("from b")).size()), KORVO_FROM_PACKAGE, b},
+      {diskOnly, 12, 12, KORVO_FROM_DISK, diskOnly},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    KorvoResourceInfo info;
+    ASSERT_TRUE(stat(c.name.c_str(), &info));
+    EXPECT_EQ(info.size, c.size);
+    EXPECT_EQ(info.packedSize, c.packedSize);
+    EXPECT_EQ(info.source, c.source);
+    EXPECT_EQ(std::string(info.path), c.path);
+  }
+  EXPECT_TRUE(stat("empty", nullptr));
+  EXPECT_FALSE(stat((dir / "missing").c_str(), nullptr));
+  EXPECT_FALSE(stat(nullptr, nullptr));
+}
+
+TEST_F(ResourceExports, EnumResourcesListsEachNameOnceSortedUnderAFoldedPrefix) {
+  EXPECT_EQ(Names("IMG/"), std::vector<std::string>({"img\\one.img:3", "img\\two.img:4"}));
+  EXPECT_EQ(Names(nullptr), std::vector<std::string>({"empty:0", "img\\one.img:3", "img\\two.img:4",
+                                                      "shared.txt:6", "text\\readme.txt:23"}));
+  EXPECT_EQ(Names(""), Names(nullptr));
+  EXPECT_EQ(Names("img", 1), std::vector<std::string>({"img\\one.img:3"}));  // stopped early
+  EXPECT_TRUE(Names("nothing/").empty());
+  EXPECT_EQ(enumerate("", nullptr, nullptr), 0u);
+}
+
+TEST_F(ResourceExports, VersionIsMajorMinorPatch) {
+  auto version = Export<decltype(&GetKorvoLoaderVersion)>(library, "GetKorvoLoaderVersion");
+  ASSERT_NE(version, nullptr);
+  const std::string text = version();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '.'), 2) << text;
+  EXPECT_EQ(text.find_first_not_of("0123456789."), std::string::npos) << text;
+}
+
+// A one-frame image: FreeImgFile must not free the value array the load never wrote.
+TEST_F(ResourceExports, FreeImgFileIgnoresTheValueArrayForOneFrameOrNone) {
+  auto loadImg = Export<decltype(&LoadImgFile)>(library, "LoadImgFile");
+  auto freeImg = Export<decltype(&FreeImgFile)>(library, "FreeImgFile");
+  ASSERT_TRUE(loadImg && freeImg);
+  for (int32_t frames : {0, 1}) {
+    WriteFileBytes(dir / "one.img", GridImage(3, 2, 2, 2, 2, frames, [](int, int x, int y) {
+                     return uint32_t(x + 10 * y);
+                   }));
+    uint32_t count = 9, stack = 0;
+    uint32_t* values = &stack;  // never set by the load: not the library's
+    ImgFrame** list = nullptr;
+    ASSERT_TRUE(loadImg((dir / "one.img").c_str(), &count, &values, &list));
+    EXPECT_EQ(values, &stack);
+    freeImg(count, values, list);  // a sanitizer would catch a bad free
+  }
+}
