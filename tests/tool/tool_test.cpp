@@ -53,7 +53,10 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
   ASSERT_EQ(Run({"png2img", "-q", "a.png", "-o", "a.img"}).code, 0);
   Bytes image = ReadFileBytes(dir / "a.img"), noFrames(image.begin(), image.begin() + 36);
   noFrames[32] = 0;
+  RawEntry corrupt = TextEntry("pic.img", std::string(image.begin(), image.end()));
+  corrupt.stored.back() ^= 0xFF;  // the zlib check value
   const std::pair<std::string, Bytes> files[] = {
+      {"corrupt.pak", BuildArchive({corrupt})},
       {"game.pak", game},
       {"empty.pak", {}},
       {"truncated.pak", Bytes(game.begin(), game.end() - 3)},
@@ -89,6 +92,8 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
       {{"img2png", "cut.img", "-o", "x.png"},
        "cut.img: damaged tiled image: a header or tile record is invalid or the file is cut short"},
       {{"img2png", "empty.img", "-o", "x.png"}, "empty.img: image has no frames; nothing written"},
+      {{"img2png", "PIC.IMG", "--package", "corrupt.pak", "-o", "x.png"},
+       "corrupt.pak: entry 'pic.img': zlib data is corrupt (incorrect data check)"},
       {{"img2png", "a.img", "--package", "game.pak", "-o", "x.png"},
        "game.pak: no entry named 'a.img'"},
   };

@@ -76,10 +76,13 @@ int RunImg2Png(const Img2PngOptions& options, const GlobalOptions& global) {
     // The entry the manager will load: the last of those that match.
     std::vector<int> matches = archive.FindAll(options.image);
     if (matches.empty()) return Fail(options.package, NoEntryNamed(options.image));
+    // The entry must inflate before its bytes can be an image: say so when they do not.
+    const PackageEntry& entry = archive.Entries()[static_cast<size_t>(matches.back())];
     std::vector<uint8_t> data;
-    if (archive.ReadEntry(archive.Entries()[static_cast<size_t>(matches.back())], data, cause)) {
-      firstBytes.assign(data.begin(), data.begin() + std::min<size_t>(data.size(), 8));
+    if (!archive.ReadEntry(entry, data, cause)) {
+      return Fail(EntrySubject(options.package, entry.name), cause);
     }
+    firstBytes.assign(data.begin(), data.begin() + std::min<size_t>(data.size(), 8));
   } else {
     std::string data;
     if (!ReadWholeFile(options.image, data, cause)) return Fail(options.image, cause);
