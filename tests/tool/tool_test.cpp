@@ -9,8 +9,8 @@ namespace {
 using Tool = ToolTest;
 
 TEST_F(Tool, HelpOnEverySubcommandAndUsageErrorsExitTwoWithTheCauseAndAHint) {
-  for (std::string name :
-       {"pack", "add", "del", "list", "extract", "cat", "verify", "img2png", "png2img"}) {
+  for (std::string name : {"pack", "add", "del", "list", "extract", "cat", "verify", "img2png",
+                           "png2img", "which", "mounts"}) {
     ToolResult help = Run({name, "--help"});
     EXPECT_NE(help.out.find("\nUsage: korvo " + name + " "), std::string::npos) << name;
     EXPECT_NE(help.out.find("\nExample:\n  korvo " + name + " "), std::string::npos) << name;

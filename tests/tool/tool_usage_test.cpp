@@ -175,4 +175,43 @@ TEST_F(Tool, Png2ImgFormat1RoundsToTheNearestValueTheLoaderGives) {
   }
 }
 
+TEST_F(Tool, MountsAndWhichReadTheGamesPackageListAsTheLibraryDoes) {
+  MakeDirectories(dir / "game");
+  WriteFileBytes(dir / "game/data.pak", BuildArchive({TextEntry("data\\a.txt", "hello"),
+                                                      TextEntry("data\\b.txt", "base")}));
+  WriteFileBytes(dir / "game/patch.pak", BuildArchive({TextEntry("Data/B.txt", "patched")}));
+  WriteFileText(dir / "game/readme.txt", "readme");
+  WriteFileText(dir / "game/package.cfg",
+                "data.pak patch.pak\nmissing.pak \"quoted.pak\" /nowhere/x.pak\n");
+  const std::string mounts =
+      "package list: game/package.cfg (plain form, 5 packages; a later package wins for a "
+      "name)\n"
+      "  1  mounted      game/data.pak\n"
+      "  2  mounted      game/patch.pak\n"
+      "  3  not mounted  missing.pak: game/missing.pak: no such file\n"
+      "  4  not mounted  \"quoted.pak\": game/\"quoted.pak\": no such file (quotes are part of "
+      "the name: a listed name cannot hold blanks)\n"
+      "  5  not mounted  /nowhere/x.pak: game//nowhere/x.pak: no such file (listed names are "
+      "joined to the root directory; an absolute path is not)\n";
+  Expect({"mounts", "game"}, 1, mounts, "korvo: game: 3 listed packages not mounted\n");
+  Expect({"which", "game", "data/a.txt", "DATA\\B.TXT", "readme.txt", "nothing.img"}, 1,
+         mounts +
+             "data/a.txt: package game/data.pak, entry 'data\\a.txt' (5 bytes)\n"
+             "DATA\\B.TXT: package game/patch.pak, entry 'Data/B.txt' (7 bytes)\n"
+             "readme.txt: disk file game/readme.txt (6 bytes; in no mounted package)\n"
+             "nothing.img: would not load: no mounted package holds it, and there is no disk "
+             "file of that name in game\n",
+         "korvo: game: 1 of 4 names would not load\n");
+  WriteFileText(dir / "game/package.cfg", "ZuResTool_Config: patch.pak game unread.pak\n");
+  Expect({"mounts", "game"}, 0,
+         "package list: game/package.cfg (tool form, 1 package)\n  1  mounted      "
+         "game/patch.pak\n");
+  std::remove((dir / "game/package.cfg").c_str());
+  Expect({"which", "game", "readme.txt"}, 0,
+         "package list: game/package.cfg: cannot open the package list: No such file or "
+         "directory; no package is mounted\n"
+         "readme.txt: disk file game/readme.txt (6 bytes; in no mounted package)\n");
+  Expect({"mounts", "nodir"}, 1, "", "korvo: nodir: no such directory\n");
+}
+
 }  // namespace
