@@ -9,7 +9,9 @@ file(GLOB KORVO_TOOL_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tool/*_
 add_executable(korvo_tool_tests ${KORVO_TOOL_TESTS})
 # The tool's pure functions (entry paths, selection, text) are tested directly as well.
 target_sources(korvo_tool_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/korvo/entry_path.cpp
-               ${PROJECT_SOURCE_DIR}/tools/korvo/select.cpp)
+               ${PROJECT_SOURCE_DIR}/tools/korvo/select.cpp ${PROJECT_SOURCE_DIR}/tools/korvo/progress.cpp
+               ${PROJECT_SOURCE_DIR}/tools/korvo/tool_support.cpp
+               ${PROJECT_SOURCE_DIR}/tools/korvo/archive_file.cpp)
 target_include_directories(korvo_tool_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/korvo)
 target_link_libraries(korvo_tool_tests PRIVATE korvo_test_support GTest::gtest_main
                       nlohmann_json::nlohmann_json PkgConfig::KORVO_TEST_SPNG)

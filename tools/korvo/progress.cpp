@@ -37,8 +37,7 @@ std::string ProgressLine(double fraction, uint64_t files, uint64_t totalFiles, u
   size_t room = columns > 1 ? static_cast<size_t>(columns) - 1 : 0;
   std::string tail = percent;
   if (room >= tail.size() + std::strlen(counts) + 2 + MinBar) tail += counts;
-  if (room < tail.size() + 2 + MinBar)
-    return tail.substr(tail.size() > room ? tail.size() - room : 0);
+  if (room < tail.size() + 2 + MinBar) return room >= tail.size() ? tail : std::string();
   size_t width = std::min(MaxBar, room - tail.size() - 2);
   size_t filled = static_cast<size_t>(fraction * static_cast<double>(width));
   return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]" + tail;
