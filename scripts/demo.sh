@@ -55,7 +55,7 @@ printf 'sample.pak\n' >"$game/package.cfg"
 
 echo "== Running the host (images not in the package are read from demo-work/disk)"
 cd "$work/disk"
-"$host" -p "$game/extra.pak" -o "$out" "${names[@]}"
+"$host" -p "$game/extra.pak" -o "$out" -t data/text/readme.txt -e data/ -j 2 "${names[@]}"
 echo
 echo "PNG files written to out/:"
 ls "$out"

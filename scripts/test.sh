@@ -3,7 +3,9 @@
 #   1. the formatting check (clang-format, .clang-format);
 #   2. a plain Linux build, warnings as errors, and its tests;
 #   3. a Linux build with AddressSanitizer and UBSan, and its tests;
-#   4. KorvoLoader.dll and the suite cross-built with MinGW-w64, tests under Wine
+#   4. a Linux build with ThreadSanitizer (library and tests only), running the read-path
+#      thread suites;
+#   5. KorvoLoader.dll and the suite cross-built with MinGW-w64, tests under Wine
 #      (scripts/test-windows.sh).
 # Usage: scripts/test.sh [--quick]   (--quick: steps 1 and 2 only, for the edit-build-test loop)
 set -euo pipefail
@@ -42,5 +44,12 @@ fi
 echo "== Linux build with AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_build build/linux-asan -DKORVO_SANITIZE=ON
+echo "== Linux build with ThreadSanitizer: the read-path thread suites"
+cmake -S . -B build/linux-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_BUILD_BENCH=OFF \
+  -DKORVO_BUILD_TOOLS=OFF -DKORVO_BUILD_EXAMPLES=OFF -DKORVO_WERROR=ON -DKORVO_SANITIZE_THREAD=ON \
+  "${launcher[@]}" >/dev/null
+cmake --build build/linux-tsan -j "$jobs" --target korvo_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/linux-tsan/tests/korvo_tests \
+  --gtest_filter='ReadPathThreads.*:ResourceExports.*:ManagerTest.*:ManagerWithPackageTest.*'
 echo "== Windows build (MinGW-w64), tests under Wine"
 bash scripts/test-windows.sh build/win

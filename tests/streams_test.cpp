@@ -2,6 +2,7 @@
 // inflated buffer, and their opposite from-end seek signs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -220,4 +221,53 @@ TEST_F(StreamTest, EntryThatDoesNotInflateToItsSizeFailsAndLeavesTheStreamFree) 
   EXPECT_FALSE(fresh.OpenEntry(huge, ModeRead));
   EXPECT_TRUE(fresh.IsFree());
   EXPECT_EQ(fresh.buffer, nullptr);
+}
+
+// Memory follows what an entry really inflates to, not what its record claims.
+TEST(EntryMemory, ALyingRecordCostsNoMoreThanItsBlockCanFill) {
+  // 18 bytes whose one record overlaps the header: offset 0, size 0xA8000000 (about 2.8 GB),
+  // packed size 16 MiB, so the block lies far outside the file.
+  const Bytes file = {0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0xA8, 0, 0, 0, 1};
+  TempDir dir;
+  WriteFileBytes(dir / "tiny.pak", file);
+  CPackageManager manager((dir / "tiny.pak").c_str(), 0);
+  const EntryInfo& claim = manager.entries.at("");
+  EXPECT_EQ(claim.size, 0xA8000000u);
+  EXPECT_EQ(claim.packedSize, 0x01000000u);
+  EXPECT_EQ(manager.OpenPackageStream("", ModeRead), nullptr);
+  EXPECT_EQ(manager.memPool[0]->buffer, nullptr);  // nothing was allocated
+  unsigned char* data = nullptr;
+  uint32_t size = 0;
+  EXPECT_EQ(manager.ReadResource("", data, size).code(), StatusCode::Corrupt);
+
+  // A real block inside the file whose record claims 1000 times its output.
+  const Bytes real = ToBytes(Pattern(3000, 5));
+  const Bytes packed = Compress(real);
+  const uint32_t claimed = uint32_t(std::min<uint64_t>(MaxInflatedSize(packed.size()), 3000000));
+  WriteFileBytes(dir / "liar.pak", BuildArchive({RawEntry{"liar", packed, claimed}}));
+  ASSERT_TRUE(manager.MountPackage((dir / "liar.pak").c_str()));
+  CMemStream stream;
+  EXPECT_FALSE(stream.OpenEntry(manager.entries.at("liar"), ModeRead));
+  EXPECT_LE(stream.capacity, std::max<uint32_t>(TrustedInflateSize, 8 * packed.size()));
+}
+
+TEST(EntryMemory, AGrownBufferIsKeptUpToTheLimitAndReleasedAboveIt) {
+  const Bytes big(KeptBufferLimit + 1, 'z'), small(KeptBufferLimit, 'y');
+  ScratchPackage pak(BuildArchive({RawEntry{"big", Compress(big), uint32_t(big.size())},
+                                   RawEntry{"small", Compress(small), uint32_t(small.size())}}));
+  ASSERT_TRUE(pak.opened);
+  std::vector<EntryInfo> infos;
+  PackageEntry e;
+  for (bool more = pak.package.FirstEntry(e); more; more = pak.package.NextEntry(e))
+    infos.push_back(EntryInfo{&pak.package, e.flags, e.offset, e.size, e.packedSize});
+  ASSERT_EQ(infos.size(), 2u);
+  CMemStream stream;
+  ASSERT_TRUE(stream.OpenEntry(infos[0], ModeRead));
+  EXPECT_EQ(stream.capacity, KeptBufferLimit + 1);
+  stream.Close();
+  EXPECT_EQ(stream.buffer, nullptr);
+  EXPECT_EQ(stream.capacity, 0u);
+  ASSERT_TRUE(stream.OpenEntry(infos[1], ModeRead));
+  stream.Close();
+  EXPECT_EQ(stream.capacity, KeptBufferLimit);  // kept for the next open
 }

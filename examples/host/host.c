@@ -7,12 +7,16 @@
  *   - AddPackage mounts each further archive given with -p;
  *   - LoadImgFile loads every image named on the command line (package entries first, then
  *     files on disk, relative to the current directory);
- *   - FreeImgFile gives the frames back.
+ *   - FreeImgFile gives the frames back;
+ *   - with -t, StatResource and LoadResource print a text resource;
+ *   - with -e, EnumResources lists the images under a prefix, which worker threads (-j, 4 by
+ *     default) then load at once, each thread with its own LoadImgFile calls.
  *
- * Each image is written as a PNG (all frames side by side) into the output directory, and a
- * table of what was loaded is printed.
+ * Each image named on the command line is written as a PNG (all frames side by side) into the
+ * output directory, and a table of what was loaded is printed.
  *
- * Usage: korvo_host [-l library] [-p package]... [-o outdir] name...
+ * Usage: korvo_host [-l library] [-p package]... [-o outdir] [-t text] [-e prefix [-j threads]]
+ *                   name...
  *
  * Decoded frames hold B, G, R, A bytes per pixel (the little-endian value 0xAARRGGBB).
  */
@@ -27,6 +31,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <pthread.h>
 #endif
 
 #include "KorvoLoader.h"
@@ -35,6 +40,11 @@ typedef bool (*AddPackageFn)(const char* path);
 typedef bool (*LoadImgFileFn)(const char* name, uint32_t* frameCount, uint32_t** frameValues,
                               ImgFrame*** frames);
 typedef void (*FreeImgFileFn)(uint32_t frameCount, uint32_t* frameValues, ImgFrame** frames);
+typedef bool (*LoadResourceFn)(const char* name, void** data, uint32_t* size);
+typedef void (*FreeResourceFn)(void* data);
+typedef bool (*StatResourceFn)(const char* name, KorvoResourceInfo* info);
+typedef uint32_t (*EnumResourcesFn)(const char* prefix, KorvoEnumCallback callback, void* context);
+typedef const char* (*GetVersionFn)(void);
 
 #ifdef _WIN32
 #define LIBRARY_FILE "KorvoLoader.dll"
@@ -64,6 +74,50 @@ static void CloseLibrary(void* library) {
 static const char* LibraryError(void) {
   const char* text = dlerror();
   return text != NULL ? text : "unknown error";
+}
+#endif
+
+/* Runs body(argument) on count threads and waits for them all. */
+#define MAX_WORKERS 16
+#ifdef _WIN32
+typedef struct {
+  void (*body)(void*);
+  void* argument;
+} ThreadStart;
+static DWORD WINAPI ThreadMain(LPVOID start) {
+  ThreadStart* s = (ThreadStart*)start;
+  s->body(s->argument);
+  return 0;
+}
+static void RunThreads(int count, void (*body)(void*), void* argument) {
+  HANDLE threads[MAX_WORKERS];
+  ThreadStart start = {body, argument};
+  int started = 0;
+  for (int i = 0; i < count; ++i) {
+    threads[started] = CreateThread(NULL, 0, ThreadMain, &start, 0, NULL);
+    if (threads[started] != NULL) ++started;
+  }
+  WaitForMultipleObjects((DWORD)started, threads, TRUE, INFINITE);
+  for (int i = 0; i < started; ++i) CloseHandle(threads[i]);
+}
+#else
+typedef struct {
+  void (*body)(void*);
+  void* argument;
+} ThreadStart;
+static void* ThreadMain(void* start) {
+  ThreadStart* s = (ThreadStart*)start;
+  s->body(s->argument);
+  return NULL;
+}
+static void RunThreads(int count, void (*body)(void*), void* argument) {
+  pthread_t threads[MAX_WORKERS];
+  ThreadStart start = {body, argument};
+  int started = 0;
+  for (int i = 0; i < count; ++i) {
+    if (pthread_create(&threads[started], NULL, ThreadMain, &start) == 0) ++started;
+  }
+  for (int i = 0; i < started; ++i) pthread_join(threads[i], NULL);
 }
 #endif
 
@@ -143,6 +197,59 @@ static const char* Source(const char* name) {
   return "disk";
 }
 
+/* The image names under a prefix, gathered by EnumResources. */
+#define MAX_LISTED 256
+typedef struct {
+  char* names[MAX_LISTED];
+  uint32_t sizes[MAX_LISTED];
+  int count;
+} Listing;
+
+static bool ListImage(const char* name, uint32_t size, void* context) {
+  Listing* listing = (Listing*)context;
+  size_t length = strlen(name);
+  if (length < 4 || strcmp(name + length - 4, ".img") != 0) return true; /* not an image */
+  char* copy = malloc(length + 1);
+  if (copy == NULL) return false;
+  memcpy(copy, name, length + 1);
+  listing->names[listing->count] = copy;
+  listing->sizes[listing->count] = size;
+  return ++listing->count < MAX_LISTED; /* stop when the table is full */
+}
+
+/* The worker threads share one counter of the next image to load. */
+typedef struct {
+  Listing* listing;
+  LoadImgFileFn load;
+  FreeImgFileFn release;
+  volatile long next;
+  volatile long frames;
+  volatile long failures;
+} Work;
+
+#ifdef _WIN32
+#define ATOMIC_ADD(p, v) InterlockedExchangeAdd((volatile LONG*)(p), (v))
+#else
+#define ATOMIC_ADD(p, v) __atomic_fetch_add((p), (v), __ATOMIC_SEQ_CST)
+#endif
+
+static void LoadListed(void* argument) {
+  Work* work = (Work*)argument;
+  for (;;) {
+    long i = ATOMIC_ADD(&work->next, 1);
+    if (i >= work->listing->count) return;
+    uint32_t frameCount = 0;
+    uint32_t* frameValues = NULL;
+    ImgFrame** frames = NULL;
+    if (!work->load(work->listing->names[i], &frameCount, &frameValues, &frames)) {
+      ATOMIC_ADD(&work->failures, 1);
+      continue;
+    }
+    ATOMIC_ADD(&work->frames, (long)frameCount);
+    work->release(frameCount, frameValues, frames); /* frameValues ignored for one frame */
+  }
+}
+
 int main(int argc, char** argv) {
   char libraryPath[1024];
   const char* outdir = "out";
@@ -150,6 +257,9 @@ int main(int argc, char** argv) {
   int packageCount = 0;
   const char* names[256];
   int nameCount = 0;
+  const char* textName = NULL;
+  const char* prefix = NULL;
+  int workers = 4;
   DefaultLibraryPath(argv[0], libraryPath, sizeof(libraryPath));
 
   for (int i = 1; i < argc; ++i) {
@@ -159,8 +269,18 @@ int main(int argc, char** argv) {
       packages[packageCount++] = argv[++i];
     } else if (strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
       outdir = argv[++i];
+    } else if (strcmp(argv[i], "-t") == 0 && i + 1 < argc) {
+      textName = argv[++i];
+    } else if (strcmp(argv[i], "-e") == 0 && i + 1 < argc) {
+      prefix = argv[++i];
+    } else if (strcmp(argv[i], "-j") == 0 && i + 1 < argc) {
+      workers = atoi(argv[++i]);
+      if (workers < 1) workers = 1;
+      if (workers > MAX_WORKERS) workers = MAX_WORKERS;
     } else if (argv[i][0] == '-' || nameCount == 256) {
-      fprintf(stderr, "usage: korvo_host [-l library] [-p package]... [-o outdir] name...\n");
+      fprintf(stderr,
+              "usage: korvo_host [-l library] [-p package]... [-o outdir] [-t text] "
+              "[-e prefix [-j threads]] name...\n");
       return 2;
     } else {
       names[nameCount++] = argv[i];
@@ -177,13 +297,19 @@ int main(int argc, char** argv) {
   AddPackageFn addPackage = (AddPackageFn)Symbol(library, "AddPackage");
   LoadImgFileFn loadImgFile = (LoadImgFileFn)Symbol(library, "LoadImgFile");
   FreeImgFileFn freeImgFile = (FreeImgFileFn)Symbol(library, "FreeImgFile");
-  if (addPackage == NULL || loadImgFile == NULL || freeImgFile == NULL) {
+  LoadResourceFn loadResource = (LoadResourceFn)Symbol(library, "LoadResource");
+  FreeResourceFn freeResource = (FreeResourceFn)Symbol(library, "FreeResource");
+  StatResourceFn statResource = (StatResourceFn)Symbol(library, "StatResource");
+  EnumResourcesFn enumResources = (EnumResourcesFn)Symbol(library, "EnumResources");
+  GetVersionFn getVersion = (GetVersionFn)Symbol(library, "GetKorvoLoaderVersion");
+  if (addPackage == NULL || loadImgFile == NULL || freeImgFile == NULL || loadResource == NULL ||
+      freeResource == NULL || statResource == NULL || enumResources == NULL || getVersion == NULL) {
     fprintf(stderr, "korvo_host: %s: an export is missing\n", libraryPath);
     CloseLibrary(library);
     return 1;
   }
-  printf("loaded %s in %.2f ms (package.cfg beside the host mounted)\n", libraryPath,
-         loaded - start);
+  printf("loaded %s %s in %.2f ms (package.cfg beside the host mounted)\n", libraryPath,
+         getVersion(), loaded - start);
 
   int failures = 0;
   for (int i = 0; i < packageCount; ++i) {
@@ -193,6 +319,36 @@ int main(int argc, char** argv) {
       fprintf(stderr, "korvo_host: %s: AddPackage failed\n", packages[i]);
       ++failures;
     }
+  }
+
+  if (textName != NULL) {
+    KorvoResourceInfo info;
+    void* text = NULL;
+    uint32_t size = 0;
+    if (statResource(textName, &info) && loadResource(textName, &text, &size)) {
+      printf("\n-- %s (%u bytes, %u packed, from %s %s):\n%s", textName, size, info.packedSize,
+             info.source == KORVO_FROM_PACKAGE ? "package" : "disk", info.path, (char*)text);
+      freeResource(text); /* the text ends with a 0 byte: printable as it is */
+    } else {
+      fprintf(stderr, "korvo_host: %s: no such resource\n", textName);
+      ++failures;
+    }
+  }
+
+  if (prefix != NULL) {
+    Listing listing;
+    listing.count = 0;
+    enumResources(prefix, ListImage, &listing);
+    printf("\n%d images under '%s':\n", listing.count, prefix);
+    for (int i = 0; i < listing.count; ++i)
+      printf("  %-40s %9u bytes\n", listing.names[i], listing.sizes[i]);
+    Work work = {&listing, loadImgFile, freeImgFile, 0, 0, 0};
+    double before = NowMs();
+    RunThreads(workers, LoadListed, &work);
+    printf("loaded them on %d threads in %.2f ms: %ld frames, %ld failed\n", workers,
+           NowMs() - before, work.frames, work.failures);
+    failures += (int)work.failures;
+    for (int i = 0; i < listing.count; ++i) free(listing.names[i]);
   }
 
   printf("\n%-24s %6s %9s  %-8s %8s  %s\n", "name", "frames", "size", "source", "load ms",
@@ -209,7 +365,6 @@ int main(int argc, char** argv) {
       ++failures;
       continue;
     }
-    if (frameCount <= 1) frameValues = NULL; /* written only for several frames */
     char size[32] = "-";
     char path[512] = "-";
     if (frameCount > 0 && frames[0]->width > 0 && frames[0]->height > 0) {

@@ -1,0 +1,175 @@
+// Many threads reading images and resources by name while another mounts more packages. Every
+// result must equal a single-threaded read of that name under some mount state that was current
+// while the read ran: never a mix, never an older package once a newer mount had returned.
+// The ThreadSanitizer build runs this suite to prove there is no data race.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/image_bytes.h"
+#include "support/read_path.h"
+
+using namespace korvo;
+
+namespace {
+
+constexpr int Packages = 4;  // package k holds the names of version k
+constexpr int Names = 6;
+
+std::string TextName(int n) {
+  return "Text/" + std::to_string(n) + ".txt";
+}
+std::string ImageName(int n) {
+  return "Img/" + std::to_string(n) + ".IMG";
+}
+// Package k holds every name n with n % (k + 1) == 0 and n < Names, so later packages replace
+// only some of the earlier names.
+bool Holds(int k, int n) {
+  return n % (k + 1) == 0;
+}
+Bytes TextContent(int k, int n) {
+  return ToBytes(Pattern(100 + 37 * n + 1000 * k, char('a' + k)));
+}
+Bytes ImageContent(int k, int n) {
+  static uint32_t seed;
+  seed = uint32_t(k * 1000 + n);
+  return GridImage((n % 2) ? 1 : 3, 8, 8, 16 + 8 * n, 16, 1 + n % 3,
+                   [](int f, int x, int y) { return seed * 0x9E3779B9u + f * 77 + x * 13 + y; });
+}
+
+// The frames of a load, one byte string.
+std::string FramesText(uint32_t count, ImgFrame** frames) {
+  std::string out;
+  for (uint32_t f = 0; f < count; ++f) {
+    Bytes bytes = FrameBytes(frames[f]);
+    out.append(bytes.begin(), bytes.end());
+    out += '|';
+  }
+  return out;
+}
+
+class ReadPathThreads : public NoManagerTest {
+ protected:
+  void SetUp() override {
+    NoManagerTest::SetUp();
+    for (int k = 0; k < Packages; ++k) {
+      std::vector<std::pair<std::string, Bytes>> files;
+      for (int n = 0; n < Names; ++n) {
+        if (!Holds(k, n)) continue;
+        files.emplace_back(TextName(n), TextContent(k, n));
+        files.emplace_back(ImageName(n), ImageContent(k, n));
+      }
+      WritePackage(Package(k), files);
+    }
+    // What a single thread reads for each name and package version.
+    for (int k = 0; k < Packages; ++k) {
+      CPackageManager single(Package(k).c_str(), 0);
+      for (int n = 0; n < Names; ++n) {
+        if (!Holds(k, n)) continue;
+        unsigned char* data = nullptr;
+        uint32_t size = 0;
+        ASSERT_TRUE(single.ReadResource(TextName(n).c_str(), data, size).ok());
+        text[{k, n}] = std::string(reinterpret_cast<char*>(data), size);
+        std::free(data);
+        uint32_t count = 0, *values = nullptr;
+        ImgFrame** frames = nullptr;
+        ASSERT_TRUE(LoadImageFrames(single, ImageName(n).c_str(), &count, &values, &frames));
+        image[{k, n}] = FramesText(count, frames);
+        FreeImageFrames(count, count > 1 ? values : nullptr, frames);
+      }
+    }
+  }
+  std::string Package(int k) const { return dir / ("p" + std::to_string(k) + ".pak"); }
+  // The package a name resolves to once packages 0 .. mounted - 1 are mounted.
+  static int Owner(int n, int mounted) {
+    for (int k = mounted - 1; k >= 0; --k)
+      if (Holds(k, n)) return k;
+    return -1;
+  }
+  // True when result is what some mount state from `before` to `after` mounts gives.
+  static bool Matches(const std::map<std::pair<int, int>, std::string>& expected, int n, int before,
+                      int after, const std::string& result) {
+    for (int mounted = before; mounted <= after; ++mounted)
+      if (expected.at({Owner(n, mounted), n}) == result) return true;
+    return false;
+  }
+
+  std::map<std::pair<int, int>, std::string> text, image;
+};
+
+}  // namespace
+
+TEST_F(ReadPathThreads, LoadsMatchASingleThreadWhileAnotherThreadMounts) {
+  CPackageManager manager(Package(0).c_str(), 0);
+  std::atomic<int> mounted{1};  // packages whose mount has returned
+  std::atomic<int> started{1};  // packages whose mount has begun
+  std::atomic<int> wrong{0}, failed{0}, unpooled{0};
+  constexpr int Readers = 12;  // more than a pool holds
+  constexpr int Rounds = 40;
+
+  std::thread mounter([&] {
+    for (int k = 1; k < Packages; ++k) {
+      started = k + 1;
+      if (!manager.MountPackage(Package(k).c_str())) ++failed;
+      mounted = k + 1;
+      std::this_thread::yield();
+    }
+  });
+  std::vector<std::thread> readers;
+  for (int t = 0; t < Readers; ++t) {
+    readers.emplace_back([&, t] {
+      for (int i = 0; i < Rounds; ++i) {
+        const int n = (t + i) % Names;
+        const int before = mounted;
+        unsigned char* data = nullptr;
+        uint32_t size = 0;
+        if (!manager.ReadResource(TextName(n).c_str(), data, size).ok()) {
+          ++failed;
+          continue;
+        }
+        std::string got(reinterpret_cast<char*>(data), size);
+        std::free(data);
+        if (!Matches(text, n, before, started, got)) ++wrong;
+
+        const int beforeImage = mounted;
+        StreamLease lease;
+        if (manager.Open(ImageName(n).c_str(), ModeRead, true, lease).ok() && lease.Unpooled())
+          ++unpooled;
+        lease.Reset();
+        uint32_t count = 0, *values = nullptr;
+        ImgFrame** frames = nullptr;
+        if (!LoadImageFrames(manager, ImageName(n).c_str(), &count, &values, &frames)) {
+          ++failed;
+          continue;
+        }
+        if (!Matches(image, n, beforeImage, started, FramesText(count, frames))) ++wrong;
+        FreeImageFrames(count, count > 1 ? values : nullptr, frames);
+        manager.Stat(TextName(n).c_str());
+        manager.EnumerateNames("img/", [](std::string_view, const EntryInfo&) { return true; });
+      }
+    });
+  }
+  mounter.join();
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(manager.packages.size(), size_t(Packages));
+  EXPECT_TRUE(StreamPoolsFree(manager));  // every lease went back
+}
+
+// The accessor builds one manager however many threads ask for it first.
+TEST_F(ReadPathThreads, TheAccessorBuildsOneManagerForConcurrentFirstCalls) {
+  std::vector<CPackageManager*> seen(8, nullptr);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < seen.size(); ++i)
+    threads.emplace_back([&seen, i] { seen[i] = GetPackageManager(); });
+  for (std::thread& thread : threads) thread.join();
+  ASSERT_NE(seen[0], nullptr);
+  for (CPackageManager* manager : seen) EXPECT_EQ(manager, seen[0]);
+  EXPECT_EQ(seen[0]->memPool.size(), StreamPoolSize);
+  delete seen[0];
+}
