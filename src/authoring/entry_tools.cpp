@@ -58,40 +58,56 @@ void RemoveEntryNode(DirNodeList& list, const char* entryName) {
 
 }  // namespace
 
-bool AddPkgFile_Tool(const char* packagePath, const char* sourcePath, const char* entryName,
-                     CPackageManager* manager) {
+Status AddPkgFile(const char* packagePath, const char* sourcePath, const char* entryName,
+                  CPackageManager* manager, bool* rolledBack) {
   CPackage package;
-  if (!package.Open(packagePath)) {
+  bool opened = package.Open(packagePath);
+  if (rolledBack != nullptr) *rolledBack = package.RecoveredJournal();
+  if (!opened) {
     SendDebugMessage("AddPkgFile_Tool Failed");
-    return false;
+    return package.LastStatus();
   }
   CompressedFile compressed;
-  if (entryName == nullptr || !CompressFile(sourcePath, compressed)) {
-    package.CloseUnchanged();
-    return false;
+  if (entryName == nullptr) return Status(StatusCode::InvalidArgument, packagePath);
+  if (!CompressFile(sourcePath, compressed)) {
+    return Status(StatusCode::IoError, sourcePath != nullptr ? sourcePath : "", 0,
+                  "cannot read or compress the file");
   }
   bool added = package.AddFile(entryName, compressed.packed.get(), compressed.size,
                                compressed.packedSize, 0);
+  Status addStatus = package.LastStatus();
   compressed = CompressedFile();
   if (manager != nullptr) AddEntryNode(manager->dirList, entryName);
   bool closed = package.Close();
-  return added && closed;
+  if (!added) return addStatus;
+  return closed ? Status::Ok() : package.LastStatus();
+}
+
+Status DelPkgFile(const char* packagePath, const char* entryName, CPackageManager* manager,
+                  bool* rolledBack) {
+  CPackage package;
+  bool opened = package.Open(packagePath);
+  if (rolledBack != nullptr) *rolledBack = package.RecoveredJournal();
+  if (!opened) {
+    SendDebugMessage("DelPkgFile_Tool Failed!");
+    return package.LastStatus();
+  }
+  if (entryName == nullptr) return Status(StatusCode::InvalidArgument, packagePath);
+  bool deleted = package.DelFile(entryName);
+  Status deleteStatus = package.LastStatus();
+  if (manager != nullptr) RemoveEntryNode(manager->dirList, entryName);
+  bool closed = package.Close();
+  if (!deleted) return deleteStatus;
+  return closed ? Status::Ok() : package.LastStatus();
+}
+
+bool AddPkgFile_Tool(const char* packagePath, const char* sourcePath, const char* entryName,
+                     CPackageManager* manager) {
+  return AddPkgFile(packagePath, sourcePath, entryName, manager).ok();
 }
 
 bool DelPkgFile_Tool(const char* packagePath, const char* entryName, CPackageManager* manager) {
-  CPackage package;
-  if (!package.Open(packagePath)) {
-    SendDebugMessage("DelPkgFile_Tool Failed!");
-    return false;
-  }
-  if (entryName == nullptr) {
-    package.CloseUnchanged();
-    return false;
-  }
-  bool deleted = package.DelFile(entryName);
-  if (manager != nullptr) RemoveEntryNode(manager->dirList, entryName);
-  bool closed = package.Close();
-  return deleted && closed;
+  return DelPkgFile(packagePath, entryName, manager).ok();
 }
 
 }  // namespace korvo

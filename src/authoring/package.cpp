@@ -16,6 +16,10 @@ constexpr const char* OpenFailed = "CPackage::Open Failed!";
 // DelFile moves the bytes behind a removed entry through a buffer of this size.
 constexpr uint32_t MoveBufferSize = 1u << 20;
 
+Status SystemError(const std::string& path) {
+  return Status::System(StatusCode::IoError, path, platform::LastError());
+}
+
 bool WriteAll(platform::File& file, int64_t offset, const void* data, size_t length) {
   if (file.Seek(offset, 0) != offset) return false;
   if (length == 0) return true;
@@ -37,28 +41,54 @@ CPackage::~CPackage() {
 }
 
 void CPackage::CloseUnchanged() {
+  if (journal.Active()) {
+    // Should the rollback fail, the journal stays hot and the next open finishes it.
+    (void)journal.RollBack();
+  }
+  journal.Detach();
   file.Close();
   indexBytes.clear();
   indexBytes.shrink_to_fit();
 }
 
+bool CPackage::Fail(Status cause) {
+  status = std::move(cause);
+  if (journal.Active()) {
+    Status rolledBack = journal.RollBack();
+    // The archive could not be restored now: its journal stays for the next open.
+    if (!rolledBack.ok()) status = rolledBack;
+  }
+  journal.Detach();
+  CloseUnchanged();
+  return false;
+}
+
 bool CPackage::Open(const char* path) {
   index.clear();
+  recoveredJournal = false;
   bool reuse = file.IsOpen() && file.Length() > 0;
   if (!reuse) {
     CloseUnchanged();
     // One more attempt with the same mode when the first fails.
-    if (!openFunction(path, file).ok()) (void)openFunction(path, file);
+    status = openFunction(path, file);
+    if (!status.ok()) status = openFunction(path, file);
+    if (status.ok()) this->path = path;
   }
-  if (!file.IsOpen() || !LoadIndex()) {
+  // An edit that was interrupted is undone before anything is read.
+  if (status.ok() && file.IsOpen()) status = RecoverJournal(this->path, file, recoveredJournal);
+  if (status.ok() && file.IsOpen() && !LoadIndex()) {
+    status = Status(StatusCode::Corrupt, this->path, 0, "not a sound package archive");
+  }
+  if (!status.ok() || !file.IsOpen()) {
+    if (status.ok()) status = Status(StatusCode::InvalidArgument, path != nullptr ? path : "");
     CloseUnchanged();
     index.clear();
     SendDebugMessage(OpenFailed);
     return false;
   }
+  journal.Attach(this->path, &file, static_cast<uint64_t>(file.Length()));
   return true;
 }
-
 bool CPackage::LoadIndex() {
   int64_t length = file.Length();
   if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX) return false;
@@ -115,58 +145,86 @@ bool CPackage::NextEntry(PackageEntry& entry) {
 
 bool CPackage::AddFile(const char* name, const void* data, uint32_t size, uint32_t packedSize,
                        uint32_t flags) {
-  if (!file.IsOpen() || !CanAppendEntry(header, name, data, packedSize)) return false;
+  if (!file.IsOpen()) {
+    status = Status(StatusCode::InvalidArgument, path, 0, "archive is not open");
+    return false;
+  }
+  if (!CanAppendEntry(header, name, data, packedSize)) {
+    status = Status(StatusCode::TooLarge, path, 0, "entry does not fit the archive");
+    return false;
+  }
   // The record changes only once its data is in the file, so a failed write leaves the index
-  // as it was.
-  if (!WriteAll(file, header.indexOffset, data, packedSize)) return false;
+  // as it was (and the archive is rolled back).
+  Status written = WriteProtected(header.indexOffset, data, packedSize);
+  if (!written.ok()) return Fail(written);
   RecordAppendedEntry(index, header, name, size, packedSize, flags);
+  status = Status::Ok();
   return true;
 }
 
-bool CPackage::MoveDown(uint64_t from, uint64_t to) {
+Status CPackage::WriteProtected(uint64_t offset, const void* data, size_t length) {
+  Status saved = journal.Protect(offset, length);
+  if (!saved.ok()) return saved;
+  if (!WriteAll(file, static_cast<int64_t>(offset), data, length)) return SystemError(path);
+  return Status::Ok();
+}
+
+Status CPackage::MoveDown(uint64_t from, uint64_t to) {
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[MoveBufferSize]);
-  if (buffer == nullptr) return false;
+  if (buffer == nullptr) return Status(StatusCode::NoMemory, path);
   uint64_t readPosition = from;
   uint64_t writePosition = to;
   for (;;) {
     if (file.Seek(static_cast<int64_t>(readPosition), 0) != static_cast<int64_t>(readPosition)) {
-      return false;
+      return SystemError(path);
     }
     int64_t got = file.Read(buffer.get(), MoveBufferSize);
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (!WriteAll(file, static_cast<int64_t>(writePosition), buffer.get(),
-                  static_cast<size_t>(got))) {
-      return false;
-    }
+    if (got < 0) return SystemError(path);
+    if (got == 0) return Status::Ok();
+    Status written = WriteProtected(writePosition, buffer.get(), static_cast<size_t>(got));
+    if (!written.ok()) return written;
     readPosition += static_cast<uint64_t>(got);
     writePosition += static_cast<uint64_t>(got);
   }
 }
 
 bool CPackage::DelFile(const char* name) {
-  if (!file.IsOpen()) return false;
+  if (!file.IsOpen()) {
+    status = Status(StatusCode::InvalidArgument, path, 0, "archive is not open");
+    return false;
+  }
+  status = Status::Ok();
   int32_t found = FindRecord(index, header, name);
   if (found < 0) return true;
   const uint32_t removedOffset = index[static_cast<size_t>(found)].offset;
   const uint32_t removedSize = index[static_cast<size_t>(found)].packedSize;
   const uint64_t removedEnd = static_cast<uint64_t>(removedOffset) + removedSize;
-  if (removedEnd > header.indexOffset) return false;
+  const Status overlapping(StatusCode::Corrupt, path, 0, "entry data overlaps another entry");
+  if (removedEnd > header.indexOffset) {
+    status = overlapping;
+    return false;
+  }
 
   // Another entry whose data shares bytes with the removed block would lose them.
   for (size_t i = 0; i < index.size(); ++i) {
     if (i == static_cast<size_t>(found)) continue;
     uint64_t begin = index[i].offset;
     uint64_t end = begin + index[i].packedSize;
-    if (begin < removedEnd && end > removedOffset) return false;
+    if (begin < removedEnd && end > removedOffset) {
+      status = overlapping;
+      return false;
+    }
   }
 
   // Everything behind the block, later entries' data and the old index alike, moves down;
-  // then the file ends where the data region now ends.
+  // then the file ends where the data region now ends. All of it is saved in one go first.
   const uint32_t newIndexOffset = header.indexOffset - removedSize;
-  if (!MoveDown(removedEnd, removedOffset)) return false;
-  if (!file.Truncate(newIndexOffset)) return false;
-  if (!file.Sync()) return false;
+  int64_t length = file.Length();
+  if (length < 0) return Fail(SystemError(path));
+  Status moved = journal.Protect(removedOffset, static_cast<uint64_t>(length) - removedOffset);
+  if (moved.ok()) moved = MoveDown(removedEnd, removedOffset);
+  if (!moved.ok()) return Fail(moved);
+  if (!file.Truncate(newIndexOffset)) return Fail(SystemError(path));
 
   // Data offsets follow the data, whatever the index order: every block behind the removed
   // one moved down by its size.
@@ -180,22 +238,32 @@ bool CPackage::DelFile(const char* name) {
 }
 
 bool CPackage::Close() {
-  if (!file.IsOpen()) return false;
-  bool ok = true;
+  if (!file.IsOpen()) {
+    if (status.ok()) status = Status(StatusCode::InvalidArgument, path, 0, "archive is not open");
+    return false;
+  }
   if (header.entryCount > 0) {
     std::vector<uint8_t> records;
     SerializeIndex(index, header, records);
-    ok = IndexFits(header, records.size()) &&
-         WriteAll(file, header.indexOffset, records.data(), records.size());
-    if (ok) header.indexSize = static_cast<uint32_t>(records.size());
+    if (!IndexFits(header, records.size())) {
+      return Fail(Status(StatusCode::TooLarge, path, 0, "index does not fit the archive"));
+    }
+    Status written = WriteProtected(header.indexOffset, records.data(), records.size());
+    if (!written.ok()) return Fail(written);
+    header.indexSize = static_cast<uint32_t>(records.size());
   }
-  if (ok) {
-    uint8_t bytes[PackageHeaderSize];
-    EncodeHeader(header, bytes);
-    ok = WriteAll(file, 0, bytes, sizeof(bytes)) && file.Sync();
-  }
+  uint8_t bytes[PackageHeaderSize];
+  EncodeHeader(header, bytes);
+  Status written = WriteProtected(0, bytes, sizeof(bytes));
+  if (!written.ok()) return Fail(written);
+  if (!file.Sync()) return Fail(SystemError(path));
+  // The edited archive is on disk: deleting the journal makes it final.
+  Status committed = journal.Commit();
+  if (!committed.ok()) return Fail(committed);
+  journal.Detach();
+  status = Status::Ok();
   CloseUnchanged();
-  return ok;
+  return true;
 }
 
 }  // namespace korvo

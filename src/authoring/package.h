@@ -1,11 +1,18 @@
 // CPackage: edits an existing package archive in place. Open loads the whole index, AddFile
 // and DelFile change entries, Close writes the index and the header, commits and closes.
+//
+// Every edit is journalled (authoring/journal.h): before a byte of the archive is overwritten
+// or cut, its original is saved beside the archive. A failed write rolls the archive back at
+// once, so a failed edit leaves it byte for byte as it was; Close makes the edit final only after
+// the archive is flushed. Open first rolls back a journal that an interrupted edit left.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "archive/package_format.h"
+#include "authoring/journal.h"
 #include "platform/platform.h"
 
 namespace korvo {
@@ -38,8 +45,14 @@ class CPackage {
   bool DelFile(const char* name);
   // Writes the index and the header, commits and closes.
   bool Close();
-  // Closes the file without writing anything: what is on disk stays as it is.
+  // Closes the file without writing anything more. An edit that was started is rolled back, so
+  // what is on disk is the archive as Open found it.
   void CloseUnchanged();
+
+  // The cause of the last failure of Open, AddFile, DelFile or Close; ok after a success.
+  const Status& LastStatus() const { return status; }
+  // True when Open rolled back a journal that an interrupted edit had left.
+  bool RecoveredJournal() const { return recoveredJournal; }
 
   platform::File file;
   std::vector<PackageEntry> index;
@@ -52,10 +65,18 @@ class CPackage {
 
  private:
   bool LoadIndex();
-  bool MoveDown(uint64_t from, uint64_t to);
+  Status MoveDown(uint64_t from, uint64_t to);
+  // Saves the original of a range in the journal, then writes data there.
+  Status WriteProtected(uint64_t offset, const void* data, size_t length);
+  // Records a failure: rolls the archive back, closes it and keeps the cause. Returns false.
+  bool Fail(Status cause);
 
   std::vector<uint8_t> indexBytes;  // the index as Open read it
   uint32_t indexBytesOffset = 0;    // file offset of indexBytes[0]
+  std::string path;                 // the archive Open opened
+  CEditJournal journal;
+  Status status;
+  bool recoveredJournal = false;
 };
 
 }  // namespace korvo

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "archive/journal_format.h"
 #include "archive/mapped_package.h"
 #include "manager/package_manager.h"
 
@@ -23,6 +24,7 @@ bool CPackageManager::MountPackage(const char* path) {
 
 Status CPackageManager::Mount(const char* path) {
   if (path == nullptr) return Status(StatusCode::InvalidArgument, std::string(), 0, "no path");
+  if (HasHotJournal(path)) return Status(StatusCode::Locked, path, 0, "an edit was interrupted");
   std::lock_guard<std::mutex> mounting(mountLock_);
   // Room for the record is made first: the record takes the package before any entry is
   // indexed, so the keys never point at a package that nothing owns.

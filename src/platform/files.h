@@ -1,4 +1,8 @@
-// Files opened by descriptor: the archive editor's in-place access.
+// Files opened by descriptor: the archive editor's in-place access, the journal beside it and
+// the temporary file that a new archive is written to before it replaces the old one.
+//
+// Every call that changes something on disk (create, write, truncate, sync, rename, remove,
+// directory sync) first asks the fault hook, which only tests set (see fault_hook.h).
 #pragma once
 
 #include <cstdint>
@@ -52,7 +56,32 @@ class File {
 // lock, so it fails (Locked) while any process has the file mounted or open for editing.
 Status OpenForEdit(const char* path, File& file);
 
-// Deletes a file; false when it could not be deleted.
+// Opens an existing file for reading only, without any lock.
+Status OpenForRead(const char* path, File& file);
+
+// Creates a new file for reading and writing; fails (with EEXIST) when path exists already.
+Status CreateNew(const char* path, File& file);
+
+// Deletes a file; false when it could not be deleted (LastError tells why).
 bool RemoveFile(const char* path);
+
+// Renames from over to, replacing a file there in one step: a reader sees either the old file
+// or the new one. Windows: MoveFileExW with replace-existing and write-through.
+Status ReplaceFile(const char* from, const char* to);
+
+// Flushes the directory that holds path, so that a file created, renamed or removed there
+// stays so after a power loss. Windows has no such step: a no-op there.
+Status SyncDirectoryOf(const char* path);
+
+// What an archive about to be replaced allows: whether it exists, and its permission bits.
+struct ReplaceTarget {
+  bool exists = false;
+  uint32_t mode = 0;
+};
+// Looks at the file about to be replaced. Refuses (Permission denied) a read-only file, as tar
+// does, and anything but a regular file.
+Status InspectReplaceTarget(const char* path, ReplaceTarget& target);
+// Gives file the permission bits of the target it will replace (POSIX; nothing on Windows).
+Status ApplyTargetMode(File& file, const ReplaceTarget& target, const char* path);
 
 }  // namespace korvo::platform

@@ -15,11 +15,54 @@
 #include <cwchar>
 #include <utility>
 
+#include "platform/fault_hook.h"
 #include "platform/platform.h"
 
 namespace korvo::platform {
 
+FaultHook g_faultHook = nullptr;
+
 namespace {
+
+// Asks the fault hook about a call that changes the disk. True when the call must fail; errno
+// then holds the error, and tear says whether a write still puts down half of its bytes.
+bool Refused(WriteCall call, bool* tear = nullptr) {
+  FaultHook hook = g_faultHook;
+  if (hook == nullptr) return false;
+  FaultDecision decision = hook(call);
+  if (decision.error == 0) return false;
+  if (tear != nullptr) *tear = decision.tear;
+  errno = decision.error;
+  return true;
+}
+
+int64_t WriteLoop(int descriptor, const void* buffer, uint32_t count) {
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = write(descriptor, static_cast<const char*>(buffer) + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+Status OpenStatus(const char* path, int error) {
+  return Status::System(error == ENOENT ? StatusCode::NotFound : StatusCode::IoError, path, error);
+}
+
+// The directory part of path: "." for a bare name, "/" for a name at the root.
+std::string DirectoryOf(const char* path) {
+  std::string text(path);
+  size_t slash = text.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return text.substr(0, slash);
+}
 
 // Opens an existing regular file and takes an advisory lock on it without waiting: shared for
 // readers (mounts), exclusive for the archive editor. st receives the file's status.
@@ -106,7 +149,72 @@ void DebugOutput(const char* message) {
 }
 
 bool RemoveFile(const char* path) {
-  return path != nullptr && unlink(path) == 0;
+  if (path == nullptr || Refused(WriteCall::Remove)) return false;
+  return unlink(path) == 0;
+}
+
+Status OpenForRead(const char* path, File& file) {
+  file.Close();
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  File opened(open(path, O_RDONLY | O_CLOEXEC));
+  if (!opened.IsOpen()) return OpenStatus(path, errno);
+  file = std::move(opened);
+  return Status::Ok();
+}
+
+Status CreateNew(const char* path, File& file) {
+  file.Close();
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  if (Refused(WriteCall::Create)) return OpenStatus(path, errno);
+  File created(open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (!created.IsOpen()) return OpenStatus(path, errno);
+  file = std::move(created);
+  return Status::Ok();
+}
+
+Status ReplaceFile(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr) return Status(StatusCode::InvalidArgument);
+  if (Refused(WriteCall::Rename) || rename(from, to) != 0) {
+    return Status::System(StatusCode::IoError, to, errno);
+  }
+  return Status::Ok();
+}
+
+Status SyncDirectoryOf(const char* path) {
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  std::string dir = DirectoryOf(path);
+  if (Refused(WriteCall::SyncDirectory)) return Status::System(StatusCode::IoError, dir, errno);
+  File handle(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!handle.IsOpen()) return Status::System(StatusCode::IoError, dir, errno);
+  // Some file systems cannot flush a directory; they keep its entries safe by other means.
+  if (fsync(handle.Descriptor()) != 0 && errno != EINVAL && errno != ENOTSUP) {
+    return Status::System(StatusCode::IoError, dir, errno);
+  }
+  return Status::Ok();
+}
+
+Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
+  target = ReplaceTarget();
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  struct stat st {};
+  if (stat(path, &st) != 0) {
+    if (errno == ENOENT) return Status::Ok();
+    return Status::System(StatusCode::IoError, path, errno);
+  }
+  if (!S_ISREG(st.st_mode)) return Status(StatusCode::InvalidArgument, path, 0, "not a file");
+  // No write bit at all is a read-only file, also for a user whom the system would let write.
+  if ((st.st_mode & 0222) == 0) return Status::System(StatusCode::IoError, path, EACCES);
+  target.exists = true;
+  target.mode = static_cast<uint32_t>(st.st_mode & 07777);
+  return Status::Ok();
+}
+
+Status ApplyTargetMode(File& file, const ReplaceTarget& target, const char* path) {
+  if (!target.exists) return Status::Ok();
+  if (fchmod(file.Descriptor(), static_cast<mode_t>(target.mode)) != 0) {
+    return Status::System(StatusCode::IoError, path != nullptr ? path : "", errno);
+  }
+  return Status::Ok();
 }
 
 const char* CharNext(const char* p) {
@@ -153,18 +261,14 @@ int64_t File::Read(void* buffer, uint32_t count) {
 }
 
 int64_t File::Write(const void* buffer, uint32_t count) {
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = write(descriptor_, static_cast<const char*>(buffer) + done, count - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) {
-      errno = ENOSPC;
-      return -1;
-    }
-    done += static_cast<size_t>(n);
+  bool tear = false;
+  if (Refused(WriteCall::Write, &tear)) {
+    int error = errno;
+    if (tear && count > 1) (void)WriteLoop(descriptor_, buffer, count / 2);
+    errno = error;
+    return -1;
   }
-  return static_cast<int64_t>(done);
+  return WriteLoop(descriptor_, buffer, count);
 }
 
 int64_t File::Seek(int64_t offset, int whence) {
@@ -180,10 +284,12 @@ int64_t File::Length() {
 }
 
 bool File::Truncate(int64_t length) {
+  if (Refused(WriteCall::Truncate)) return false;
   return ftruncate(descriptor_, static_cast<off_t>(length)) == 0;
 }
 
 bool File::Sync() {
+  if (Refused(WriteCall::Sync)) return false;
   return fsync(descriptor_) == 0;
 }
 

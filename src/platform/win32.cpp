@@ -18,6 +18,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/fault_hook.h"
 #include "platform/platform.h"
 
 namespace korvo::platform {
@@ -66,7 +67,50 @@ int ErrnoFromWin32(DWORD error) {
 // Largest byte count handed to one _read or _write call.
 constexpr uint32_t MaxChunk = 1u << 30;
 
+// Asks the fault hook about a call that changes the disk. True when the call must fail; errno
+// then holds the error, and tear says whether a write still puts down half of its bytes.
+bool Refused(WriteCall call, bool* tear = nullptr) {
+  FaultHook hook = g_faultHook;
+  if (hook == nullptr) return false;
+  FaultDecision decision = hook(call);
+  if (decision.error == 0) return false;
+  if (tear != nullptr) *tear = decision.tear;
+  errno = decision.error;
+  return true;
+}
+
+int64_t WriteLoop(int descriptor, const void* buffer, uint32_t count) {
+  uint32_t done = 0;
+  while (done < count) {
+    uint32_t chunk = count - done < MaxChunk ? count - done : MaxChunk;
+    int n = _write(descriptor, static_cast<const char*>(buffer) + done, chunk);
+    if (n < 0) return -1;
+    if (n == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    done += static_cast<uint32_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+Status OpenStatus(const char* path, int error) {
+  return Status::System(error == ENOENT ? StatusCode::NotFound : StatusCode::IoError, path, error);
+}
+
+// A narrow path in the ANSI code page as the wide string that the W functions take.
+std::wstring Widen(const char* path) {
+  int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path, -1, &wide[0], n);
+  wide.resize(static_cast<size_t>(n - 1));
+  return wide;
+}
+
 }  // namespace
+
+FaultHook g_faultHook = nullptr;
 
 Status MapFileReadOnly(const char* path, Mapping& mapping) {
   mapping.Reset();
@@ -187,7 +231,74 @@ void DebugOutput(const char* message) {
 }
 
 bool RemoveFile(const char* path) {
-  return path != nullptr && DeleteFileA(path) != 0;
+  if (path == nullptr || Refused(WriteCall::Remove)) return false;
+  if (DeleteFileA(path) != 0) return true;
+  errno = ErrnoFromWin32(GetLastError());
+  return false;
+}
+
+Status OpenForRead(const char* path, File& file) {
+  file.Close();
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  int fd = _sopen(path, _O_RDONLY | _O_BINARY, _SH_DENYNO);
+  if (fd < 0) return OpenStatus(path, errno);
+  file = File(fd);
+  return Status::Ok();
+}
+
+Status CreateNew(const char* path, File& file) {
+  file.Close();
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  if (Refused(WriteCall::Create)) return OpenStatus(path, errno);
+  int fd = _sopen(path, _O_RDWR | _O_BINARY | _O_CREAT | _O_EXCL, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return OpenStatus(path, errno);
+  file = File(fd);
+  return Status::Ok();
+}
+
+Status ReplaceFile(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr) return Status(StatusCode::InvalidArgument);
+  if (Refused(WriteCall::Rename)) return Status::System(StatusCode::IoError, to, errno);
+  std::wstring source = Widen(from), target = Widen(to);
+  if (source.empty() || target.empty()) return Status(StatusCode::InvalidArgument, to);
+  // Write-through: the call returns once the rename is on the disk.
+  if (!MoveFileExW(source.c_str(), target.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return Status::System(StatusCode::IoError, to, ErrnoFromWin32(GetLastError()));
+  }
+  return Status::Ok();
+}
+
+Status SyncDirectoryOf(const char* path) {
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  // Windows cannot flush a directory; a write-through rename and flushed files stand for it.
+  if (Refused(WriteCall::SyncDirectory)) return Status::System(StatusCode::IoError, path, errno);
+  return Status::Ok();
+}
+
+Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
+  target = ReplaceTarget();
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Status::Ok();
+    return Status::System(StatusCode::IoError, path, ErrnoFromWin32(error));
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return Status(StatusCode::InvalidArgument, path, 0, "not a file");
+  }
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return Status::System(StatusCode::IoError, path, EACCES);
+  }
+  target.exists = true;
+  target.mode = attributes;
+  return Status::Ok();
+}
+
+Status ApplyTargetMode(File&, const ReplaceTarget&, const char*) {
+  // The new file keeps the attributes it was created with; a read-only target was refused.
+  return Status::Ok();
 }
 
 const char* CharNext(const char* p) {
@@ -233,18 +344,14 @@ int64_t File::Read(void* buffer, uint32_t count) {
 }
 
 int64_t File::Write(const void* buffer, uint32_t count) {
-  uint32_t done = 0;
-  while (done < count) {
-    uint32_t chunk = count - done < MaxChunk ? count - done : MaxChunk;
-    int n = _write(descriptor_, static_cast<const char*>(buffer) + done, chunk);
-    if (n < 0) return -1;
-    if (n == 0) {
-      errno = ENOSPC;
-      return -1;
-    }
-    done += static_cast<uint32_t>(n);
+  bool tear = false;
+  if (Refused(WriteCall::Write, &tear)) {
+    int error = errno;
+    if (tear && count > 1) (void)WriteLoop(descriptor_, buffer, count / 2);
+    errno = error;
+    return -1;
   }
-  return static_cast<int64_t>(done);
+  return WriteLoop(descriptor_, buffer, count);
 }
 
 int64_t File::Seek(int64_t offset, int whence) {
@@ -259,10 +366,12 @@ int64_t File::Length() {
 }
 
 bool File::Truncate(int64_t length) {
+  if (Refused(WriteCall::Truncate)) return false;
   return length >= 0 && _chsize_s(descriptor_, length) == 0;
 }
 
 bool File::Sync() {
+  if (Refused(WriteCall::Sync)) return false;
   return _commit(descriptor_) == 0;
 }
 

@@ -1,0 +1,129 @@
+#include "archive/journal_format.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/files.h"
+#include "platform/process.h"
+
+namespace korvo {
+
+const uint8_t JournalMagic[8] = {'K', 'V', 'J', 'R', 'N', 'L', '0', '1'};
+
+namespace {
+
+constexpr uint32_t CheckBufferSize = 1u << 20;
+
+void StoreLE64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint64_t LoadLE64(const uint8_t* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+uint32_t LoadLE32At(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void StoreLE32At(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint32_t Crc(uint32_t crc, const uint8_t* data, size_t length) {
+  return static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(length)));
+}
+
+}  // namespace
+
+std::string JournalPath(const std::string& archivePath) {
+  return archivePath + "-journal";
+}
+
+void EncodeJournalHeader(uint64_t originalLength, uint8_t out[JournalHeaderSize]) {
+  std::memcpy(out, JournalMagic, sizeof(JournalMagic));
+  StoreLE64(out + 8, originalLength);
+  StoreLE32At(out + 16, Crc(0, out, 16));
+}
+
+void EncodeJournalRecordHead(uint64_t offset, uint64_t length, uint8_t out[16]) {
+  StoreLE64(out, offset);
+  StoreLE64(out + 8, length);
+}
+
+Status ReadJournal(platform::File& journal, const std::string& journalPath,
+                   JournalContents& contents) {
+  contents = JournalContents();
+  int64_t size = journal.Length();
+  if (size < 0) return Status::System(StatusCode::IoError, journalPath, platform::LastError());
+  uint8_t header[JournalHeaderSize];
+  if (size < JournalHeaderSize) return Status::Ok();
+  if (journal.Seek(0, 0) != 0 || journal.Read(header, sizeof(header)) != sizeof(header)) {
+    return Status::System(StatusCode::IoError, journalPath, platform::LastError());
+  }
+  if (std::memcmp(header, JournalMagic, sizeof(JournalMagic)) != 0 ||
+      LoadLE32At(header + 16) != Crc(0, header, 16)) {
+    return Status::Ok();
+  }
+  const uint64_t originalLength = LoadLE64(header + 8);
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[CheckBufferSize]);
+  if (buffer == nullptr) return Status(StatusCode::NoMemory, journalPath);
+
+  std::vector<JournalRange> ranges;
+  uint64_t position = JournalHeaderSize;
+  const uint64_t end = static_cast<uint64_t>(size);
+  while (end - position >= JournalRecordFixedSize) {
+    uint8_t head[16];
+    if (journal.Read(head, sizeof(head)) != sizeof(head)) {
+      return Status::System(StatusCode::IoError, journalPath, platform::LastError());
+    }
+    JournalRange range;
+    range.offset = LoadLE64(head);
+    range.length = LoadLE64(head + 8);
+    range.dataPosition = position + 16;
+    // A range must lie within the original archive, and its record within the journal.
+    if (range.length > originalLength || range.offset > originalLength - range.length ||
+        range.length > end - position - JournalRecordFixedSize) {
+      break;
+    }
+    uint32_t crc = Crc(0, head, sizeof(head));
+    uint64_t left = range.length;
+    while (left > 0) {
+      uint32_t chunk = left < CheckBufferSize ? static_cast<uint32_t>(left) : CheckBufferSize;
+      if (journal.Read(buffer.get(), chunk) != chunk) {
+        return Status::System(StatusCode::IoError, journalPath, platform::LastError());
+      }
+      crc = Crc(crc, buffer.get(), chunk);
+      left -= chunk;
+    }
+    uint8_t stored[4];
+    if (journal.Read(stored, sizeof(stored)) != sizeof(stored)) {
+      return Status::System(StatusCode::IoError, journalPath, platform::LastError());
+    }
+    if (LoadLE32At(stored) != crc) break;
+    ranges.push_back(range);
+    position += JournalRecordFixedSize + range.length;
+  }
+  contents.originalLength = originalLength;
+  contents.ranges = std::move(ranges);
+  return Status::Ok();
+}
+
+bool HasHotJournal(const char* archivePath) {
+  if (archivePath == nullptr) return false;
+  std::string path = JournalPath(archivePath);
+  platform::File journal;
+  if (!platform::OpenForRead(path.c_str(), journal).ok()) return false;
+  JournalContents contents;
+  // A journal that cannot be read may well be hot: the archive is not to be trusted then.
+  if (!ReadJournal(journal, path, contents).ok()) return true;
+  return contents.Hot();
+}
+
+}  // namespace korvo

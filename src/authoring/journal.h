@@ -1,0 +1,64 @@
+// CEditJournal: the rollback journal of one in-place edit of an archive (format and hot-journal
+// rule in archive/journal_format.h).
+//
+// The editor calls Protect before every write or cut of the archive. The first call creates the
+// journal (flushing it and its directory); each call saves the original bytes of the range that
+// are not saved yet, and flushes the journal before returning. Once the edited archive is
+// flushed, Commit deletes the journal: that is the moment the edit takes effect. RollBack
+// writes the saved bytes back, restores the original length and deletes the journal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/status.h"
+#include "platform/files.h"
+
+namespace korvo {
+
+class CEditJournal {
+ public:
+  CEditJournal() = default;
+  CEditJournal(const CEditJournal&) = delete;
+  CEditJournal& operator=(const CEditJournal&) = delete;
+
+  // Starts watching the archive open as archive at archivePath, originalLength bytes long. No
+  // file is created until the first Protect.
+  void Attach(const std::string& archivePath, platform::File* archive, uint64_t originalLength);
+  // True while a journal file exists for the current edit.
+  bool Active() const { return journal_.IsOpen(); }
+  // Saves the original bytes of [offset, offset + length) before they change. Bytes beyond the
+  // original length need no saving: rolling back cuts them off. The header (the first 16
+  // bytes) is saved with the first range.
+  Status Protect(uint64_t offset, uint64_t length);
+  // The edited archive is flushed: deleting the journal makes the edit final.
+  Status Commit();
+  // Restores the archive from the journal and deletes it. Nothing to do without a journal.
+  Status RollBack();
+  // Forgets the edit without touching the disk (the archive is no longer ours).
+  void Detach();
+
+ private:
+  Status Create();
+  Status SaveRange(uint64_t offset, uint64_t length);
+
+  std::string archivePath_;
+  std::string journalPath_;
+  platform::File* archive_ = nullptr;
+  platform::File journal_;
+  uint64_t originalLength_ = 0;
+  uint64_t journalEnd_ = 0;
+  std::vector<std::pair<uint64_t, uint64_t>> saved_;  // disjoint [begin, end), sorted
+};
+
+// Rolls a journal beside the archive back into the archive, which the caller holds open for
+// editing; then deletes the journal. A journal that is not hot is only deleted. rolledBack tells
+// whether the archive was restored.
+Status RecoverJournal(const std::string& archivePath, platform::File& archive, bool& rolledBack);
+
+// Opens the archive for editing just to recover a journal beside it (see RecoverJournal).
+Status RecoverArchive(const std::string& archivePath, bool& rolledBack);
+
+}  // namespace korvo
