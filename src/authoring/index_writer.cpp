@@ -38,7 +38,12 @@ bool CanAppendEntry(const PackageHeader& header, const char* name, const void* d
 
 void RecordAppendedEntry(std::vector<PackageEntry>& index, PackageHeader& header, const char* name,
                          uint32_t size, uint32_t packedSize, uint32_t flags) {
-  int32_t found = FindRecord(index, header, name);
+  RecordAppendedEntry(index, header, name, size, packedSize, flags,
+                      FindRecord(index, header, name));
+}
+
+void RecordAppendedEntry(std::vector<PackageEntry>& index, PackageHeader& header, const char* name,
+                         uint32_t size, uint32_t packedSize, uint32_t flags, int32_t found) {
   PackageEntry* record;
   if (found >= 0) {
     record = &index[static_cast<size_t>(found)];

@@ -33,6 +33,9 @@ bool CanAppendEntry(const PackageHeader& header, const char* name, const void* d
 // is appended at the end. The data region then ends behind the new bytes.
 void RecordAppendedEntry(std::vector<PackageEntry>& index, PackageHeader& header, const char* name,
                          uint32_t size, uint32_t packedSize, uint32_t flags);
+// The same for a caller that has looked the name up itself: found is its record, or -1.
+void RecordAppendedEntry(std::vector<PackageEntry>& index, PackageHeader& header, const char* name,
+                         uint32_t size, uint32_t packedSize, uint32_t flags, int32_t found);
 
 // The file bytes of the first header.entryCount records, in index order: for each, the name
 // length as 2 bytes, the name, then flags, offset, size and packedSize as 4 bytes each.

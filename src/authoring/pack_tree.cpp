@@ -1,6 +1,10 @@
 #include "authoring/pack_tree.h"
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "authoring/file_compress.h"
@@ -15,10 +19,14 @@ namespace korvo {
 // backslash, after the caller's directory in the form the loader looks names up by).
 namespace {
 
+struct PackItem {
+  std::string path;
+  std::string name;
+};
+
 struct Walk {
-  CPackageBuilder& builder;
   CPackageManager* manager;  // null when no node list is built
-  PackObserver* observer;
+  std::vector<PackItem> files;
 };
 
 std::string JoinPath(const std::string& dir, const std::string& item) {
@@ -33,18 +41,6 @@ std::string JoinName(const std::string& dir, const std::string& item) {
 std::string TopName(const char* dir) {
   std::string name;
   return PackEntryName(dir, name) ? name : std::string(dir);
-}
-
-void PackFile(const char* path, const char* entryName, CPackageBuilder& builder,
-              PackObserver* observer) {
-  CompressedFile compressed;
-  bool packed =
-      CompressFile(path, compressed) && builder.AddFile(entryName, compressed.packed.get(),
-                                                        compressed.size, compressed.packedSize, 0);
-  if (observer != nullptr) {
-    observer->OnFile(path, packed ? compressed.size : 0, packed ? compressed.packedSize : 0,
-                     packed);
-  }
 }
 
 // Appends a node behind the list and returns its index.
@@ -72,18 +68,127 @@ void WalkItems(const std::vector<platform::DirItem>& items, const std::string& p
     if (item.isDirectory) {
       WalkDirectory(itemPath, itemName, walk, nodeIndex);
     } else {
-      PackFile(itemPath.c_str(), itemName.c_str(), walk.builder, walk.observer);
+      walk.files.push_back({std::move(itemPath), std::move(itemName)});
     }
   }
 }
 
-// Packs everything under a directory, depth first: a subdirectory is packed completely before
-// the next item. A directory that cannot be listed adds nothing.
+// Collects everything under a directory, depth first: a subdirectory completely before the
+// next item. A directory that cannot be listed adds nothing.
 void WalkDirectory(const std::string& path, const std::string& name, Walk& walk,
                    int32_t parentIndex) {
   std::vector<platform::DirItem> items;
   if (!platform::ListDirectory(path.c_str(), items)) return;
   WalkItems(items, path, name, walk, parentIndex);
+}
+
+// Compresses files on worker threads, a bounded window ahead of the writer, and hands them out
+// in order.
+class CompressPool {
+ public:
+  CompressPool(const std::vector<PackItem>& files, unsigned threads, size_t budget)
+      : files_(files), window_(2 * threads), budget_(budget), slots_(window_) {
+    for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+  }
+  ~CompressPool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+  }
+  CompressPool(const CompressPool&) = delete;
+  CompressPool& operator=(const CompressPool&) = delete;
+
+  // Waits for file i, the one after the last taken, and moves its result out.
+  bool Take(size_t i, CompressedFile& out) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    Slot& slot = slots_[i % window_];
+    changed_.wait(lock, [&] { return slot.done; });
+    out = std::move(slot.result);
+    bool ok = slot.ok;
+    held_ -= slot.bytes;
+    slot = Slot();
+    taken_ = i + 1;
+    lock.unlock();
+    changed_.notify_all();
+    return ok;
+  }
+
+ private:
+  struct Slot {
+    bool done = false;
+    bool ok = false;
+    size_t bytes = 0;
+    CompressedFile result;
+  };
+
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      // The file the writer waits for next is always taken on; others only within the window
+      // and while the finished files waiting to be written stay under the budget.
+      changed_.wait(lock, [&] {
+        return stop_ || (next_ < files_.size() && next_ - taken_ < window_ &&
+                         (held_ <= budget_ || next_ == taken_));
+      });
+      if (stop_) return;
+      size_t i = next_++;
+      lock.unlock();
+      CompressedFile result;
+      bool ok = CompressFile(files_[i].path.c_str(), result);
+      lock.lock();
+      Slot& slot = slots_[i % window_];
+      slot.done = true;
+      slot.ok = ok;
+      slot.bytes = result.packedSize;
+      slot.result = std::move(result);
+      held_ += slot.bytes;
+      changed_.notify_all();
+    }
+  }
+
+  const std::vector<PackItem>& files_;
+  const size_t window_;
+  const size_t budget_;
+  std::vector<Slot> slots_;
+  std::vector<std::thread> workers_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t next_ = 0;   // the next file to compress
+  size_t taken_ = 0;  // files handed to the writer
+  size_t held_ = 0;   // bytes of finished files not yet taken
+  bool stop_ = false;
+};
+
+bool Cancelled(const PackSettings& settings) {
+  return settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed);
+}
+
+// Compresses and appends every file in order. Stops at the first failed write of the archive.
+Status PackFiles(const std::vector<PackItem>& files, CPackageBuilder& builder,
+                 PackObserver* observer, const PackSettings& settings) {
+  unsigned threads = settings.threads != 0 ? settings.threads : std::thread::hardware_concurrency();
+  if (threads == 0) threads = 1;
+  if (threads > files.size()) threads = static_cast<unsigned>(files.size());
+  std::unique_ptr<CompressPool> pool;
+  if (threads > 1) pool = std::make_unique<CompressPool>(files, threads, settings.memoryBudget);
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (Cancelled(settings)) return Status(StatusCode::Interrupted);
+    CompressedFile compressed;
+    bool read = pool != nullptr ? pool->Take(i, compressed)
+                                : CompressFile(files[i].path.c_str(), compressed);
+    if (read && !builder.AddFile(files[i].name.c_str(), compressed.packed.get(), compressed.size,
+                                 compressed.packedSize, 0)) {
+      return builder.LastStatus();
+    }
+    if (observer != nullptr) {
+      observer->OnFile(files[i].path.c_str(), read ? compressed.size : 0,
+                       read ? compressed.packedSize : 0, read);
+    }
+  }
+  return Status::Ok();
 }
 
 }  // namespace
@@ -112,52 +217,84 @@ bool PackEntryName(const std::string& path, std::string& name) {
   return true;
 }
 
+Status PackTree(const char* packagePath, const char* dir, CPackageManager* manager,
+                PackObserver* observer, const PackSettings& settings) {
+  if (dir == nullptr) return Status(StatusCode::InvalidArgument);
+  CPackageBuilder builder;
+  Status status = builder.CreateReplacing(packagePath);
+  if (!status.ok()) return status;
+  std::vector<platform::DirItem> items;
+  // A top directory that cannot be listed gives the empty archive.
+  if (platform::ListDirectory(dir, items)) {
+    Walk walk{manager, {}};
+    int32_t parent = -1;
+    if (manager != nullptr) {
+      // The tree replaces the whole list, so that every node's index is its place in nodes.
+      DirNodeList& list = manager->dirList;
+      list.nodes.clear();
+      list.count = 0;
+      list.first = 0;
+      parent = AppendNode(list, JoinName(TopName(dir), "*.*"), -1);
+    }
+    WalkItems(items, dir, TopName(dir), walk, parent);
+    status = PackFiles(walk.files, builder, observer, settings);
+    if (!status.ok()) {
+      builder.Abandon();
+      return status;
+    }
+  }
+  if (Cancelled(settings)) {
+    builder.Abandon();
+    return Status(StatusCode::Interrupted);
+  }
+  return builder.FinishStatus();
+}
+
 void AddFileToPkg(const char* path, CPackageBuilder& builder, PackObserver* observer) {
   if (path == nullptr) return;
-  PackFile(path, path, builder, observer);
+  CompressedFile compressed;
+  bool packed =
+      CompressFile(path, compressed) &&
+      builder.AddFile(path, compressed.packed.get(), compressed.size, compressed.packedSize, 0);
+  if (observer != nullptr) {
+    observer->OnFile(path, packed ? compressed.size : 0, packed ? compressed.packedSize : 0,
+                     packed);
+  }
 }
+
+namespace {
+
+// Packs what a walk collected, one file at a time, passing over files that give no entry.
+void PackCollected(const Walk& walk, CPackageBuilder& builder, PackObserver* observer) {
+  PackSettings settings;
+  settings.threads = 1;
+  (void)PackFiles(walk.files, builder, observer, settings);
+}
+
+}  // namespace
 
 void AddDirToPkg(const char* dir, CPackageBuilder& builder, PackObserver* observer) {
   if (dir == nullptr) return;
-  Walk walk{builder, nullptr, observer};
+  Walk walk{nullptr, {}};
   WalkDirectory(dir, TopName(dir), walk, -1);
+  PackCollected(walk, builder, observer);
 }
 
 void AddDirToPkgTree(const char* dir, CPackageBuilder& builder, CPackageManager* manager,
                      int32_t parentIndex, PackObserver* observer) {
   if (dir == nullptr) return;
-  Walk walk{builder, manager, observer};
+  Walk walk{manager, {}};
   WalkDirectory(dir, TopName(dir), walk, parentIndex);
+  PackCollected(walk, builder, observer);
 }
 
 void CreatePkg_Tool(const char* packagePath, const char* dir, PackObserver* observer) {
-  CPackageBuilder builder;
-  if (dir == nullptr || !builder.Create(packagePath)) return;
-  std::vector<platform::DirItem> items;
-  // A top directory that cannot be listed leaves the empty archive that Create wrote.
-  if (!platform::ListDirectory(dir, items)) return;
-  Walk walk{builder, nullptr, observer};
-  WalkItems(items, dir, TopName(dir), walk, -1);
-  builder.Finish();
+  (void)PackTree(packagePath, dir, nullptr, observer);
 }
 
 void CreatePkgTree_Tool(const char* packagePath, const char* dir, CPackageManager* manager,
                         PackObserver* observer) {
-  CPackageBuilder builder;
-  if (dir == nullptr || !builder.Create(packagePath)) return;
-  std::vector<platform::DirItem> items;
-  if (!platform::ListDirectory(dir, items)) return;
-  Walk walk{builder, manager, observer};
-  if (manager != nullptr) {
-    // The tree replaces the whole list, so that every node's index is its place in nodes.
-    DirNodeList& list = manager->dirList;
-    list.nodes.clear();
-    list.count = 0;
-    list.first = 0;
-    AppendNode(list, JoinName(TopName(dir), "*.*"), -1);
-  }
-  WalkItems(items, dir, TopName(dir), walk, 0);
-  builder.Finish();
+  (void)PackTree(packagePath, dir, manager, observer);
 }
 
 }  // namespace korvo

@@ -2,8 +2,12 @@
 // path (the caller's directory text, then each level joined with a backslash).
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "common/status.h"
 
 namespace korvo {
 
@@ -26,6 +30,27 @@ class PackObserver {
 // <PackEntryName(dir)>\<levels>\<file> (no leading backslash for an empty name); a dir for
 // which this is false keeps its text as given.
 bool PackEntryName(const std::string& path, std::string& name);
+
+// How a tree is packed. The archive's bytes do not depend on these.
+struct PackSettings {
+  // Threads that compress files; 0: one per processor. Files are still written in walk order.
+  unsigned threads = 0;
+  // Compressed files waiting to be written hold at most about this many bytes (a single file
+  // larger than that is still packed, on its own).
+  size_t memoryBudget = size_t{256} << 20;
+  // Set (from a signal handler, for instance) to stop between files: the pack then fails with
+  // Interrupted and leaves the target as it was.
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+// Packs dir into a new archive that replaces packagePath only once it is complete and flushed
+// (written to a temporary file beside it, then renamed over it). With a manager, fills its
+// directory-node list as CreatePkgTree_Tool does. Fails, leaving packagePath untouched and no
+// temporary file behind, at the first failed write, flush or rename of the archive, or when
+// cancelled; a source file that cannot be read or compressed gives no entry and is reported to
+// the observer.
+Status PackTree(const char* packagePath, const char* dir, CPackageManager* manager,
+                PackObserver* observer, const PackSettings& settings = PackSettings());
 
 void CreatePkg_Tool(const char* packagePath, const char* dir, PackObserver* observer = nullptr);
 // The same, and fills manager's directory-node list with one node per item met.

@@ -1,115 +1,183 @@
 #include "authoring/package_builder.h"
 
-#include <climits>
+#include <cerrno>
+#include <random>
 
+#include "archive/journal_format.h"
 #include "authoring/index_writer.h"
+#include "authoring/journal.h"
 #include "platform/platform.h"
 
 namespace korvo {
 
 namespace {
 
-// One whole item written: the stream accepted all length bytes. An empty write is done.
-bool WriteWhole(FILE* file, const void* data, size_t length) {
+Status SystemError(const std::string& path) {
+  return Status::System(StatusCode::IoError, path, platform::LastError());
+}
+
+bool WriteAt(platform::File& file, uint64_t offset, const void* data, size_t length) {
+  if (file.Seek(static_cast<int64_t>(offset), 0) != static_cast<int64_t>(offset)) return false;
   if (length == 0) return true;
-  return std::fwrite(data, length, 1, file) == 1;
+  return file.Write(data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
+}
+
+// A fresh name beside path for the new archive: "<path>.tmp-<8 hex digits>".
+std::string TemporaryName(const std::string& path, std::mt19937& random) {
+  static const char Digits[] = "0123456789abcdef";
+  std::string name = path + ".tmp-";
+  uint32_t value = random();
+  for (int i = 0; i < 8; ++i) name += Digits[(value >> (28 - 4 * i)) & 15];
+  return name;
 }
 
 }  // namespace
 
 CPackageBuilder::~CPackageBuilder() {
-  // An archive that never reached Finish keeps the empty-archive header and the data
-  // appended so far.
-  if (file != nullptr) std::fclose(file);
+  // An archive that never reached Finish keeps the empty-archive header and the data appended
+  // so far, unless it was to replace another one: then it is removed.
+  if (!temporary_.empty()) Abandon();
 }
 
-bool CPackageBuilder::SeekTo(uint64_t offset) {
-  if (position == static_cast<int64_t>(offset)) return true;
-  position = -1;
-  if (std::fseek(file, 0, SEEK_SET) != 0) return false;
-  uint64_t done = 0;
-  // Relative steps keep offsets beyond the range of long reachable where long is 32 bits.
-  while (done < offset) {
-    uint64_t step = offset - done;
-    if (step > static_cast<uint64_t>(LONG_MAX)) step = static_cast<uint64_t>(LONG_MAX);
-    if (std::fseek(file, static_cast<long>(step), SEEK_CUR) != 0) return false;
-    done += step;
-  }
-  position = static_cast<int64_t>(offset);
-  return true;
+bool CPackageBuilder::Fail(Status cause) {
+  status_ = std::move(cause);
+  return false;
 }
 
-bool CPackageBuilder::WriteAt(uint64_t offset, const void* data, size_t length) {
-  if (!SeekTo(offset)) return false;
-  if (!WriteWhole(file, data, length)) {
-    position = -1;
-    return false;
-  }
-  position = static_cast<int64_t>(offset + length);
-  return true;
+void CPackageBuilder::Abandon() {
+  file.Close();
+  if (!temporary_.empty()) (void)platform::RemoveFile(temporary_.c_str());
+  temporary_.clear();
 }
 
-bool CPackageBuilder::Create(const char* path) {
-  if (path == nullptr) return false;
-  if (file != nullptr) {
-    std::fclose(file);
-    file = nullptr;
-  }
-  index.clear();
-  position = -1;
-
-  if (FILE* existing = std::fopen(path, "rb")) {
-    std::fclose(existing);
-    platform::RemoveFile(path);
-  }
-  FILE* created = std::fopen(path, "wb");
-  if (created == nullptr) return false;
-
+Status CPackageBuilder::WriteHeader() {
   header.tag = PackageTag;
   header.entryCount = 0;
   header.indexOffset = PackageHeaderSize;
   header.indexSize = 0;
   uint8_t bytes[PackageHeaderSize];
   EncodeHeader(header, bytes);
-  bool written = WriteWhole(created, bytes, sizeof(bytes));
-  // Closing flushes the header: a failure there is a failed write too.
-  if (std::fclose(created) != 0 || !written) return false;
+  const std::string& path = temporary_.empty() ? target_ : temporary_;
+  if (!WriteAt(file, 0, bytes, sizeof(bytes))) return SystemError(path);
+  return Status::Ok();
+}
 
-  file = std::fopen(path, "r+b");
-  position = 0;
-  return file != nullptr;
+bool CPackageBuilder::Create(const char* path) {
+  Abandon();
+  file.Close();
+  index.clear();
+  positions_.clear();
+  if (path == nullptr) return Fail(Status(StatusCode::InvalidArgument));
+  target_ = path;
+  platform::File existing;
+  if (platform::OpenForRead(path, existing).ok()) {
+    existing.Close();
+    (void)platform::RemoveFile(path);
+  }
+  Status created = platform::CreateNew(path, file);
+  if (created.ok()) created = WriteHeader();
+  if (!created.ok()) {
+    file.Close();
+    return Fail(created);
+  }
+  status_ = Status::Ok();
+  return true;
+}
+
+Status CPackageBuilder::CreateReplacing(const char* path) {
+  Abandon();
+  index.clear();
+  positions_.clear();
+  if (path == nullptr) return status_ = Status(StatusCode::InvalidArgument);
+  target_ = path;
+  Status status = platform::InspectReplaceTarget(path, targetInfo_);
+  if (!status.ok()) return status_ = status;
+  if (targetInfo_.exists) {
+    // A journal beside the old archive belongs to it: undone now, so that it cannot later be
+    // applied to the new one.
+    bool rolledBack = false;
+    if (platform::PathExists(JournalPath(target_).c_str())) {
+      status = RecoverArchive(target_, rolledBack);
+      if (!status.ok()) return status_ = status;
+    }
+  }
+  std::mt19937 random(std::random_device{}());
+  for (int attempt = 0;; ++attempt) {
+    std::string name = TemporaryName(target_, random);
+    status = platform::CreateNew(name.c_str(), file);
+    if (status.ok()) {
+      temporary_ = name;
+      break;
+    }
+    // Another file of that name: try a new one. Any other error is final.
+    if (status.systemError() != EEXIST || attempt >= 16) return status_ = status;
+  }
+  status = platform::ApplyTargetMode(file, targetInfo_, temporary_.c_str());
+  if (status.ok()) status = WriteHeader();
+  if (!status.ok()) {
+    Abandon();
+    return status_ = status;
+  }
+  return status_ = Status::Ok();
 }
 
 bool CPackageBuilder::AddFile(const char* name, const void* data, uint32_t size,
                               uint32_t packedSize, uint32_t flags) {
-  if (file == nullptr || !CanAppendEntry(header, name, data, packedSize)) return false;
+  if (!file.IsOpen()) return Fail(Status(StatusCode::InvalidArgument, target_));
+  if (!CanAppendEntry(header, name, data, packedSize)) {
+    return Fail(Status(StatusCode::TooLarge, target_, 0, "entry does not fit the archive"));
+  }
   // The record changes only once its data is in the file, so a failed write leaves the index
   // as it was.
-  if (!WriteAt(header.indexOffset, data, packedSize)) return false;
-  RecordAppendedEntry(index, header, name, size, packedSize, flags);
+  if (!WriteAt(file, header.indexOffset, data, packedSize)) {
+    return Fail(SystemError(temporary_.empty() ? target_ : temporary_));
+  }
+  auto found = positions_.find(name);
+  size_t before = index.size();
+  RecordAppendedEntry(index, header, name, size, packedSize, flags,
+                      found != positions_.end() ? static_cast<int32_t>(found->second) : -1);
+  if (index.size() > before) positions_.emplace(name, index.size() - 1);
   return true;
 }
 
 bool CPackageBuilder::Finish() {
-  if (file == nullptr) return false;
-  bool ok = true;
+  return FinishStatus().ok();
+}
+
+Status CPackageBuilder::FinishStatus() {
+  if (!file.IsOpen()) return status_ = Status(StatusCode::InvalidArgument, target_);
+  const std::string& path = temporary_.empty() ? target_ : temporary_;
+  Status status;
   if (header.entryCount > 0) {
     std::vector<uint8_t> records;
     SerializeIndex(index, header, records);
-    ok = IndexFits(header, records.size()) &&
-         WriteAt(header.indexOffset, records.data(), records.size());
-    if (ok) header.indexSize = static_cast<uint32_t>(records.size());
+    if (!IndexFits(header, records.size())) {
+      status = Status(StatusCode::TooLarge, target_, 0, "index does not fit the archive");
+    } else if (!WriteAt(file, header.indexOffset, records.data(), records.size())) {
+      status = SystemError(path);
+    } else {
+      header.indexSize = static_cast<uint32_t>(records.size());
+    }
   }
-  if (ok) {
+  if (status.ok()) {
     uint8_t bytes[PackageHeaderSize];
     EncodeHeader(header, bytes);
-    ok = WriteAt(0, bytes, sizeof(bytes));
+    if (!WriteAt(file, 0, bytes, sizeof(bytes))) status = SystemError(path);
   }
-  // Buffered bytes reach the file only here, so a failed close fails the whole Finish.
-  if (std::fclose(file) != 0) ok = false;
-  file = nullptr;
-  position = -1;
-  return ok;
+  if (temporary_.empty()) {
+    if (!file.Close() && status.ok()) status = SystemError(path);
+    return status_ = status;
+  }
+  // The new archive replaces the old one only once all of it is on the disk.
+  if (status.ok() && !file.Sync()) status = SystemError(path);
+  if (!file.Close() && status.ok()) status = SystemError(path);
+  if (status.ok()) status = platform::ReplaceFile(temporary_.c_str(), target_.c_str());
+  if (!status.ok()) {
+    Abandon();
+    return status_ = status;
+  }
+  temporary_.clear();
+  return status_ = platform::SyncDirectoryOf(target_.c_str());
 }
 
 }  // namespace korvo

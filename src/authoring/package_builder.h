@@ -1,13 +1,20 @@
 // CPackageBuilder: writes a new package archive. Create starts an empty archive, AddFile
 // appends one entry's stored bytes, Finish writes the index and the header and closes.
+//
+// CreateReplacing writes the archive to a temporary file beside the target instead; Finish
+// flushes it and renames it over the target, so the target is either the old archive or the
+// whole new one. A builder that does not finish removes its temporary file.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/package_format.h"
+#include "common/status.h"
+#include "platform/files.h"
 
 namespace korvo {
 
@@ -18,22 +25,36 @@ class CPackageBuilder {
   CPackageBuilder(const CPackageBuilder&) = delete;
   CPackageBuilder& operator=(const CPackageBuilder&) = delete;
 
+  // Deletes an existing file at path and starts the new archive there.
   bool Create(const char* path);
+  // Starts a new archive that replaces path only when Finish succeeds. Refuses a read-only
+  // target; an interrupted edit of the target is rolled back first.
+  Status CreateReplacing(const char* path);
   bool AddFile(const char* name, const void* data, uint32_t size, uint32_t packedSize,
                uint32_t flags);
   bool Finish();
+  // Finish, with the cause of a failure.
+  Status FinishStatus();
+  // Stops without finishing: a temporary file is removed, the target stays as it was.
+  void Abandon();
 
-  FILE* file = nullptr;
+  // The cause of the last failure; ok after a success.
+  const Status& LastStatus() const { return status_; }
+
+  platform::File file;
   std::vector<PackageEntry> index;
   PackageHeader header;
 
  private:
-  // Positions the stream at offset, seeking only when it is elsewhere.
-  bool SeekTo(uint64_t offset);
-  // Writes length bytes at offset as one item; false unless all were accepted.
-  bool WriteAt(uint64_t offset, const void* data, size_t length);
+  bool Fail(Status cause);
+  Status WriteHeader();
 
-  int64_t position = -1;  // the stream's position when known, -1 after a failure
+  Status status_;
+  std::string target_;     // the archive's path
+  std::string temporary_;  // where it is written when it replaces the target at Finish
+  platform::ReplaceTarget targetInfo_;
+  // Where each name's record lies in index, so that a repeated name is found at once.
+  std::unordered_map<std::string, size_t> positions_;
 };
 
 }  // namespace korvo

@@ -34,6 +34,8 @@ std::string Status::Message() const {
   if (ok()) return "ok";
   std::string text;
   if (!file_.empty()) text = file_ + ": ";
+  // The system's own words say enough on their own: "<file>: No space left on device".
+  if (detail_.empty() && systemError_ != 0) return text + platform::ErrorText(systemError_);
   text += detail_.empty() ? StatusCodeText(code_) : detail_;
   if (systemError_ != 0) text += ": " + platform::ErrorText(systemError_);
   return text;

@@ -49,7 +49,8 @@ class [[nodiscard]] Status {
   const std::string& file() const { return file_; }
   const std::string& detail() const { return detail_; }
 
-  // "<file>: <detail or code text>[: <system error text>]", or "ok".
+  // "<file>: <detail or code text>[: <system error text>]", or "ok". Without a detail, a system
+  // error stands alone: "<file>: <system error text>".
   std::string Message() const;
 
  private:

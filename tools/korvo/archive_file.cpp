@@ -7,8 +7,11 @@
 #include <filesystem>
 
 #include "archive/index_reader.h"
+#include "archive/journal_format.h"
 #include "archive/view_cursor.h"
+#include "authoring/journal.h"
 #include "manager/mounting.h"
+#include "platform/directories.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -39,6 +42,23 @@ std::string OpenFailureCause(const std::string& path) {
 
 }  // namespace
 
+void ReportStatus(const Status& status) {
+  std::fprintf(stderr, "korvo: %s\n", status.Message().c_str());
+  std::fflush(stderr);
+}
+
+bool RollBackInterruptedEdit(const std::string& path) {
+  if (!platform::PathExists(JournalPath(path).c_str())) return true;
+  bool rolledBack = false;
+  Status status = RecoverArchive(path, rolledBack);
+  if (!status.ok()) {
+    ReportStatus(status);
+    return false;
+  }
+  if (rolledBack) ReportError(path, "rolled back an interrupted edit; the archive is as before it");
+  return true;
+}
+
 ArchiveFile::~ArchiveFile() {
   Close();
 }
@@ -52,6 +72,11 @@ bool ArchiveFile::Open(const std::string& path, std::string& cause) {
   Close();
   entries_.clear();
   warnings_.clear();
+  if (HasHotJournal(path.c_str())) {
+    cause = "an edit of this archive was interrupted; run 'korvo verify --repair " + path +
+            "' (or any edit command) to roll it back";
+    return false;
+  }
   if (!package_.Open(path.c_str())) {
     cause = OpenFailureCause(path);
     return false;

@@ -1,13 +1,18 @@
 // korvo add <archive> <file> <entry-name> and korvo del <archive> <entry-name>: single-entry
-// edits of an existing archive. Both check the archive first, so a foreign or damaged file is
-// never rewritten, and check the result afterwards.
+// edits of an existing archive. Both roll back an edit that was interrupted, check the archive
+// first, so a foreign or damaged file is never rewritten, and check the result afterwards. The
+// library journals the edit: a failed or interrupted one leaves the archive as it was.
 #include <cstdio>
 #include <filesystem>
 
+#include "archive/journal_format.h"
 #include "archive_file.h"
+#include "authoring/debug_messages.h"
 #include "authoring/entry_tools.h"
+#include "authoring/journal.h"
 #include "authoring/pack_tree.h"
 #include "manager/package_manager.h"
+#include "platform/directories.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -46,11 +51,9 @@ const PackageEntry* FindExact(const ArchiveFile& archive, const std::string& nam
 
 // Checks the outcome of an edit of path: that the library made it (edited), and that the
 // archive reads back as a sound one into result. False after reporting what went wrong.
-bool ReopenAfterEdit(const std::string& path, bool edited, const std::string& edit,
-                     ArchiveFile& result) {
-  if (!edited) {
-    ReportError(path,
-                "cannot " + edit + ": the archive could not be edited (locked or unwritable)");
+bool ReopenAfterEdit(const std::string& path, const Status& edited, ArchiveFile& result) {
+  if (!edited.ok()) {
+    ReportStatus(edited);
     return false;
   }
   std::string cause;
@@ -96,7 +99,14 @@ bool ChooseStoredName(const ArchiveFile& archive, const AddOptions& options, std
   return true;
 }
 
+// The library's debugger messages are for a debugger; the tool says what failed itself.
+void SilenceDebugMessages() {
+  g_debugMessageSink = [](const char*) {};
+}
+
 int RunAdd(const AddOptions& options, const GlobalOptions& global) {
+  SilenceDebugMessages();
+  if (!RollBackInterruptedEdit(options.archive)) return ExitFailure;
   std::string stored;
   std::string replaced;
   {
@@ -117,11 +127,9 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
 
   CPackageManager manager(nullptr, 0);
   ArchiveFile result;
-  bool edited =
-      AddPkgFile_Tool(options.archive.c_str(), options.file.c_str(), stored.c_str(), &manager);
-  if (!ReopenAfterEdit(options.archive, edited, "add '" + Printable(stored) + "'", result)) {
-    return ExitFailure;
-  }
+  Status edited =
+      AddPkgFile(options.archive.c_str(), options.file.c_str(), stored.c_str(), &manager);
+  if (!ReopenAfterEdit(options.archive, edited, result)) return ExitFailure;
   const PackageEntry* added = FindExact(result, stored);
   if (added == nullptr || added->size != size) {
     return Fail(options.archive, "the edit did not store '" + Printable(stored) + "'");
@@ -141,6 +149,8 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
 }
 
 int RunDel(const DelOptions& options, const GlobalOptions& global) {
+  SilenceDebugMessages();
+  if (!RollBackInterruptedEdit(options.archive)) return ExitFailure;
   std::string stored;
   size_t countBefore = 0;
   {
@@ -174,10 +184,8 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
 
   CPackageManager manager(nullptr, 0);
   ArchiveFile result;
-  bool edited = DelPkgFile_Tool(options.archive.c_str(), stored.c_str(), &manager);
-  if (!ReopenAfterEdit(options.archive, edited, "delete '" + Printable(stored) + "'", result)) {
-    return ExitFailure;
-  }
+  Status edited = DelPkgFile(options.archive.c_str(), stored.c_str(), &manager);
+  if (!ReopenAfterEdit(options.archive, edited, result)) return ExitFailure;
   if (FindExact(result, stored) != nullptr) {
     return Fail(options.archive, "the edit did not remove '" + Printable(stored) + "'");
   }

@@ -1,7 +1,9 @@
 // korvo pack <archive> <dir>: packs every file under dir into a new archive, each entry named
 // by its path the way the loader looks it up: dir without "./" and with ".." resolved, then
 // each level, joined with backslashes.
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
@@ -101,6 +103,37 @@ class PackProgress : public PackObserver {
   ProgressBar& bar_;
 };
 
+// Set by SIGINT or SIGTERM while a pack runs: the pack stops between files, removes its
+// temporary file and leaves the old archive.
+std::atomic<bool> g_stopPack{false};
+
+extern "C" void StopPack(int) {
+  g_stopPack.store(true);
+}
+
+// Routes SIGINT and SIGTERM to StopPack while it lives.
+class StopOnSignal {
+ public:
+  StopOnSignal() {
+    g_stopPack.store(false);
+    previousInt_ = std::signal(SIGINT, StopPack);
+    previousTerm_ = std::signal(SIGTERM, StopPack);
+  }
+  ~StopOnSignal() {
+    std::signal(SIGINT, previousInt_ == SIG_ERR ? SIG_DFL : previousInt_);
+    std::signal(SIGTERM, previousTerm_ == SIG_ERR ? SIG_DFL : previousTerm_);
+  }
+  StopOnSignal(const StopOnSignal&) = delete;
+  StopOnSignal& operator=(const StopOnSignal&) = delete;
+
+ private:
+  void (*previousInt_)(int);
+  void (*previousTerm_)(int);
+};
+
+// The exit status of a command stopped by SIGINT, as shells report it.
+constexpr int ExitInterrupted = 130;
+
 // True when path lies inside dir (both resolved).
 bool IsInside(const fs::path& path, const fs::path& dir) {
   std::error_code ec;
@@ -161,8 +194,22 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
 
   ProgressBar bar(!global.quiet && platform::IsTerminal(stderr), totals.files, totals.bytes);
   PackProgress progress(bar);
-  CreatePkg_Tool(archive.c_str(), relative.c_str(), &progress);
+  Status packed;
+  {
+    StopOnSignal stop;
+    PackSettings settings;
+    settings.cancel = &g_stopPack;
+    packed = PackTree(archive.c_str(), relative.c_str(), nullptr, &progress, settings);
+  }
   bar.Finish();
+  if (packed.code() == StatusCode::Interrupted) {
+    ReportError(archive, "interrupted; the archive was not changed");
+    return ExitInterrupted;
+  }
+  if (!packed.ok()) {
+    std::fprintf(stderr, "korvo: %s\n", packed.Message().c_str());
+    return ExitFailure;
+  }
 
   bool failed = false;
   for (const std::string& path : progress.failed) {
@@ -193,7 +240,8 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
 Command AddPackCommand(CLI::App& parent, const GlobalOptions& global) {
   Subcommand<PackOptions> pack(
       parent, "pack",
-      "Pack every file under <dir> into a new archive (replacing it). Each entry is named by "
+      "Pack every file under <dir> into a new archive, replacing the old one only once the new "
+      "one is complete (a read-only archive is refused). Each entry is named by "
       "its path as the game asks for it: <dir> without './' and with '..' resolved, then each "
       "folder, joined with '\\' (packing '.' names entries from the top). <dir> must be "
       "relative and stay inside the current directory (or the one -C names). Symbolic links "

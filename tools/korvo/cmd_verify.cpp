@@ -18,6 +18,7 @@ namespace {
 struct VerifyOptions {
   std::string archive;
   bool strict = false;
+  bool repair = false;
 };
 
 // The warnings about sound entries: names that fold to one lookup key (the game only ever finds
@@ -76,6 +77,7 @@ std::vector<std::string> EntryWarnings(const ArchiveFile& archive, bool damaged)
 }
 
 int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
+  if (options.repair && !RollBackInterruptedEdit(options.archive)) return ExitFailure;
   ArchiveFile archive;
   if (!OpenArchive(archive, options.archive)) return ExitFailure;
 
@@ -144,6 +146,9 @@ Command AddVerifyCommand(CLI::App& parent, const GlobalOptions& global) {
   verify.app->add_flag("--strict", verify.options->strict,
                        "Treat warnings as errors: exit 1 when there is any");
   SetExample(*verify.app, "korvo verify --strict game.pak");
+  verify.app->add_flag("--repair", verify.options->repair,
+                       "First roll back an edit of the archive that was interrupted (its "
+                       "journal lies beside it as <archive>-journal)");
   return verify.Build(global, RunVerify);
 }
 

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "common/status.h"
+
 namespace korvo::tool {
 
 class ArchiveFile;
@@ -63,6 +65,12 @@ struct Subcommand {
 void ReportError(const std::string& subject, const std::string& cause);
 // ReportError, then ExitFailure.
 int Fail(const std::string& subject, const std::string& cause);
+
+// Prints the one failure line "korvo: <file>: <cause>" for a library status.
+void ReportStatus(const korvo::Status& status);
+// Rolls back an edit of the archive at path that was interrupted, saying so in one line on
+// standard error. False after reporting why that failed.
+bool RollBackInterruptedEdit(const std::string& path);
 
 // Opens path as a package archive. False after reporting why it cannot be used.
 bool OpenArchive(ArchiveFile& archive, const std::string& path);
