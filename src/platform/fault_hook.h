@@ -18,8 +18,8 @@ enum class WriteCall : uint8_t {
 };
 
 struct FaultDecision {
-  int error = 0;       // 0: go ahead; otherwise fail the call with this error number
-  bool tear = false;   // a failed Write still writes the first half of its bytes
+  int error = 0;      // 0: go ahead; otherwise fail the call with this error number
+  bool tear = false;  // a failed Write still writes the first half of its bytes
 };
 
 using FaultHook = FaultDecision (*)(WriteCall call);
