@@ -178,7 +178,10 @@ Status CEditJournal::RollBack() {
   if (!journal_.IsOpen() || archive_ == nullptr) return Status::Ok();
   JournalContents contents;
   Status status = ReadJournal(journal_, journalPath_, contents);
-  if (status.ok()) status = ApplyJournal(journal_, journalPath_, contents, *archive_, archivePath_);
+  // A journal with no complete record saved nothing, and nothing was touched yet.
+  if (status.ok() && contents.Hot()) {
+    status = ApplyJournal(journal_, journalPath_, contents, *archive_, archivePath_);
+  }
   if (!status.ok()) return status;  // the journal stays for the next open to finish the work
   journal_.Close();
   saved_.clear();
