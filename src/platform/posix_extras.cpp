@@ -2,12 +2,14 @@
 #include <dlfcn.h>
 #include <langinfo.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
 #include <cstring>
 #include <string>
 
+#include "platform/links.h"
 #include "platform/shared_library.h"
 #include "platform/terminal.h"
 
@@ -35,6 +37,13 @@ bool OutputIsUtf8() {
   }
   std::setlocale(LC_CTYPE, saved.c_str());
   return utf8;
+}
+
+void UseBinaryStandardStreams() {}
+
+bool IsLink(const char* path) {
+  struct stat st {};
+  return path != nullptr && lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 void* OpenLibrary(const char* path) {

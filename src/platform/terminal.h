@@ -8,6 +8,10 @@ namespace korvo::platform {
 // True when the stream is attached to a terminal.
 bool IsTerminal(std::FILE* stream);
 
+// Puts standard input, output and error in binary mode: bytes pass unchanged, "\n" is not
+// written as "\r\n" (Windows C runtime). Nothing to do on POSIX.
+void UseBinaryStandardStreams();
+
 // The number of columns of the terminal the stream is attached to; 0 when it is none or the
 // width cannot be told.
 int TerminalWidth(std::FILE* stream);

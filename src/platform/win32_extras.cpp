@@ -4,8 +4,10 @@
 #endif
 #include <windows.h>
 // After windows.h:
+#include <fcntl.h>
 #include <io.h>
 
+#include "platform/links.h"
 #include "platform/shared_library.h"
 #include "platform/terminal.h"
 
@@ -25,6 +27,18 @@ int TerminalWidth(std::FILE* stream) {
 
 bool OutputIsUtf8() {
   return GetConsoleOutputCP() == CP_UTF8;
+}
+
+void UseBinaryStandardStreams() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+}
+
+bool IsLink(const char* path) {
+  if (path == nullptr) return false;
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 void* OpenLibrary(const char* path) {

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/links.h"
+
 namespace korvo::tool {
 
 namespace fs = std::filesystem;
@@ -142,7 +144,7 @@ bool PrepareOutputFile(const fs::path& root, const std::string& relative, fs::pa
         cause = "cannot create directory " + current.string() + ": " + ec.message();
         return false;
       }
-    } else if (fs::is_symlink(status)) {
+    } else if (fs::is_symlink(status) || platform::IsLink(current.string().c_str())) {
       cause = "refusing to pass through the symbolic link " + current.string();
       return false;
     } else if (!fs::is_directory(status)) {
@@ -152,7 +154,7 @@ bool PrepareOutputFile(const fs::path& root, const std::string& relative, fs::pa
   }
   target = current / parts.back();
   fs::file_status status = fs::symlink_status(target, ec);
-  if (fs::is_symlink(status)) {
+  if (fs::is_symlink(status) || platform::IsLink(target.string().c_str())) {
     cause = "refusing to write through the symbolic link " + target.string();
     return false;
   }

@@ -25,8 +25,9 @@ bool EntryOutputPath(const std::string& name, std::string& relative, std::string
 std::string OutputPathKey(const std::string& relative);
 
 // Creates the directories of relative below root, one level at a time, refusing to pass
-// through a symbolic link or anything that is not a directory, and returns the file's full
-// path. The final component must not be a symbolic link or a directory. False with a cause.
+// through a symbolic link (or a junction on Windows) or anything that is not a directory, and
+// returns the file's full path. The final component must not be a symbolic link or a directory.
+// False with a cause.
 bool PrepareOutputFile(const std::filesystem::path& root, const std::string& relative,
                        std::filesystem::path& target, std::string& cause);
 

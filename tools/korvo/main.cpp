@@ -8,6 +8,8 @@
 
 int main(int argc, char** argv) {
   using namespace korvo::tool;
+  // Entry bytes (cat) and messages go out as they are, without "\r\n" on Windows.
+  korvo::platform::UseBinaryStandardStreams();
   GlobalOptions global;
   SetUtf8Output(korvo::platform::OutputIsUtf8());
   CLI::App app{

@@ -1,0 +1,96 @@
+// korvo.exe under Wine: Windows paths on the command line, bytes passing through unchanged, and
+// extraction refusing names that Windows would turn into a device or into another file.
+#include <algorithm>
+
+#include "tool/tool_runner.h"
+
+namespace {
+
+using WindowsTool = ToolTest;
+
+// The Windows path of a file of the build machine: Wine's drive Z: is its root.
+std::string WindowsPath(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return "Z:" + path;
+}
+
+// Line endings of every kind, a zero byte and a Ctrl-Z: whatever a text mode would change.
+const std::string Binary("one\r\ntwo\nthree\r\x1A\x00end\n", 20);
+
+TEST_F(WindowsTool, EverySubcommandTakesDriveLetterPathsWithBackslashes) {
+  MakeDirectories(dir / "content/data/ui");
+  WriteFileText(dir / "content/data/ui/btn.txt", "button");
+  WriteFileBytes(dir / "content/data/raw.bin", ToBytes(Binary));
+  WriteFileText(dir / "extra.txt", "extra\n");
+  WritePng("a.png", RandomPicture(8, 4, 3));
+  const std::string root = WindowsPath(dir.Path()), pak = root + "\\game.pak";
+  Expect({"pack", "-q", "-C", root + "\\content", pak, "data"}, 0, "");
+  Expect({"verify", pak}, 0, pak + ": ok, 2 entries sound\n");
+  Expect({"cat", pak, "data\\raw.bin"}, 0, Binary);
+  Expect({"cat", pak, "DATA/UI/BTN.TXT"}, 0, "button");
+  Expect({"add", "-q", pak, root + "\\extra.txt", "data\\extra.txt"}, 0, "");
+  Expect({"del", "-q", pak, "data\\ui\\btn.txt"}, 0, "");
+  ToolResult listed = Run({"list", pak});
+  EXPECT_EQ(listed.code, 0);
+  EXPECT_NE(listed.out.find("data\\raw.bin "), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("data\\extra.txt "), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.find("btn.txt"), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.find('\r'), std::string::npos) << listed.out;
+  Expect({"extract", "-q", pak, "-o", root + "\\out"}, 0, "");
+  EXPECT_EQ(ReadFileBytes(dir / "out/data/raw.bin"), ToBytes(Binary));
+  EXPECT_EQ(ReadText(dir / "out/data/extra.txt"), "extra\n");
+  Expect({"png2img", "-q", root + "\\a.png", "-o", root + "\\a.img"}, 0, "");
+  Expect({"img2png", "-q", root + "\\a.img", "-o", root + "\\back.png", "--sheet"}, 0, "");
+  EXPECT_TRUE(ReadPng("back.png") == RandomPicture(8, 4, 3));
+}
+
+TEST_F(WindowsTool, ExtractRefusesDevicesDrivesAndNamesWindowsWouldChange) {
+  const std::pair<std::string, std::string> refused[] = {
+      {"CON", "'CON' is a device name on Windows"},
+      {"data\\nul.txt", "'nul.txt' is a device name on Windows"},
+      {"Com1.img", "'Com1.img' is a device name on Windows"},
+      {"lpt9\\x.txt", "'lpt9' is a device name on Windows"},
+      {"aux .log", "'aux .log' is a device name on Windows"},
+      {"good.txt.",
+       "'good.txt.' ends in a dot or space, which Windows drops (it would name "
+       "another file)"},
+      {"good.txt ",
+       "'good.txt ' ends in a dot or space, which Windows drops (it would name "
+       "another file)"},
+      {"dir.\\c.txt",
+       "'dir.' ends in a dot or space, which Windows drops (it would name "
+       "another file)"},
+      {"file.txt:stream",
+       "'file.txt:stream' holds a character that Windows does not allow in "
+       "file names"},
+      {"what?.txt", "'what?.txt' holds a character that Windows does not allow in file names"},
+      {"D:drive.txt", "absolute name (drive prefix)"},
+      {"Z:\\abs.txt", "absolute name (drive prefix)"},
+      {"\\\\server\\share\\unc.txt", "absolute name"},
+  };
+  std::vector<RawEntry> entries = {TextEntry("good.txt", "kept")};
+  for (const auto& r : refused) entries.push_back(TextEntry(r.first, "bad"));
+  WriteFileBytes(dir / "evil.pak", BuildArchive(entries));
+  ToolResult result = Run({"extract", "evil.pak", "-o", "out"});
+  EXPECT_EQ(result.code, 1);
+  for (const auto& r : refused) {
+    std::string line = "korvo: evil.pak: entry '" + r.first + "': refused: " + r.second + "\n";
+    EXPECT_NE(result.err.find(line), std::string::npos) << line << result.err;
+  }
+  EXPECT_EQ(ReadText(dir / "out/good.txt"), "kept");
+  EXPECT_EQ(Shell("find . -type f -o -type l | LC_ALL=C sort").out, "./evil.pak\n./out/good.txt\n");
+}
+
+TEST_F(WindowsTool, ExtractDoesNotPassThroughJunctionsOrLinks) {
+  MakeDirectories(dir / "elsewhere");
+  MakeDirectories(dir / "out");
+  // Wine shows these as reparse points, as Windows shows junctions and symbolic links.
+  std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "out/link");
+  WriteFileBytes(dir / "evil.pak", BuildArchive({TextEntry("link\\planted.txt", "bad")}));
+  Expect({"extract", "evil.pak", "-o", "out"}, 1, "extracted 0 of 1 entries (0 B) to out\n",
+         "korvo: evil.pak: entry 'link\\planted.txt': refused: refusing to pass through the "
+         "symbolic link out\\link\n");
+  EXPECT_FALSE(FileExists(dir / "elsewhere/planted.txt"));
+}
+
+}  // namespace
