@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Cross-builds KorvoLoader.dll and the test suite with MinGW-w64 and runs the suite under Wine.
+# Cross-builds KorvoLoader.dll, korvo.exe and the test suite with MinGW-w64 and runs the suite
+# under Wine; then runs the tool tests, built for this machine, against korvo.exe under Wine.
 # Usage: scripts/test-windows.sh [build-dir]   (default build/win; extra CMake options in
-# KORVO_WIN_CMAKE_OPTIONS). Installs the MinGW-w64 and Wine packages when they are missing.
+# KORVO_WIN_CMAKE_OPTIONS). Installs the MinGW-w64 and Wine packages when they are missing, and
+# fetches the Debian source packages that the Windows build compiles (scripts/fetch-sources.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-bash scripts/deps.sh linux windows
+bash scripts/deps.sh linux windows tool
 # libdeflate and libspng have no MinGW build in Debian: the build compiles their source packages.
 bash scripts/fetch-sources.sh libdeflate libspng
 dir=${1:-build/win}
@@ -35,26 +37,43 @@ fi
 
 # shellcheck disable=SC2086
 cmake --no-warn-unused-cli -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_BUILD_BENCH=OFF -DKORVO_BUILD_TOOLS=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_BUILD_BENCH=OFF \
   -DKORVO_BUILD_EXAMPLES=OFF ${KORVO_WIN_CMAKE_OPTIONS:-} >/dev/null
 cmake --build "$dir" -j "$jobs"
 
-# The DLL must export the plain names and import system DLLs only.
+# The DLL and the tool must import system DLLs only; the DLL must export the plain names.
 objdump=x86_64-w64-mingw32-objdump
 dll="$dir/KorvoLoader.dll"
-imports=$("$objdump" -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p')
-for name in $imports; do
-  case "${name,,}" in
-    kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll | ntdll.dll | api-ms-win-*) ;;
-    *) echo "KorvoLoader.dll imports a non-system DLL: $name" >&2; exit 1 ;;
-  esac
-done
+exe="$dir/tools/korvo/korvo.exe"
+system_imports_only() {
+  local file=$1 name
+  for name in $("$objdump" -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
+    case "${name,,}" in
+      kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll | ntdll.dll | api-ms-win-*) ;;
+      *) echo "$(basename "$file") imports a non-system DLL: $name" >&2; exit 1 ;;
+    esac
+  done
+  echo "$(basename "$file") imports: $("$objdump" -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p' | xargs)"
+}
+system_imports_only "$dll"
+system_imports_only "$exe"
 exports=$("$objdump" -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
   sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p')
 for name in AddPackage LoadImgFile SaveImgFile FreeImgFile LoadResource FreeResource StatResource EnumResources GetKorvoLoaderVersion; do
   grep -qx "$name" <<<"$exports" || { echo "KorvoLoader.dll does not export $name" >&2; exit 1; }
 done
-echo "KorvoLoader.dll exports: $(echo $exports); imports: $(echo $imports)"
+echo "KorvoLoader.dll exports: $(echo $exports)"
 
 # A hung test program must not hold the run: each test gets at most 5 minutes.
 (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300)
+
+# The tool tests are shell-driven (they run korvo as a user does), so they are built for this
+# machine and start korvo.exe through a wrapper that runs it under Wine, with the Windows-only
+# cases added. Only the test program is built here, not a Linux korvo.
+host="$dir/tool-host"
+# shellcheck disable=SC2086
+cmake --no-warn-unused-cli -S . -B "$host" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKORVO_BUILD_BENCH=OFF -DKORVO_BUILD_TOOLS=OFF -DKORVO_BUILD_EXAMPLES=OFF \
+  -DKORVO_TOOL_UNDER_TEST="$dir_path/tools/korvo/korvo.exe" ${KORVO_HOST_CMAKE_OPTIONS:-} >/dev/null
+cmake --build "$host" -j "$jobs" --target korvo_tool_tests
+(cd "$host" && ctest --output-on-failure -j "$jobs" --timeout 300 -R '^tool[.]')

@@ -157,6 +157,8 @@ TEST_F(Tool, ListsAndCatsEntries) {
 }
 
 TEST_F(Tool, ExtractWritesNothingOutsideTheOutputDirectory) {
+  // Wine shows a Unix link to a file as a plain file: windows/windows_tool_test has this case.
+  if (KORVO_TOOL_ON_WINDOWS) GTEST_SKIP() << "links to files are not links under Wine";
   MakeDirectories(dir / "elsewhere");
   MakeDirectories(dir / "out");
   WriteFileText(dir / "elsewhere/target.txt", "keep");

@@ -157,9 +157,13 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
     fs::current_path(options.changeTo, ec);
     if (ec) return Fail(options.changeTo, "cannot change to the directory: " + ec.message());
   }
-  // "assets/" would give names like "assets/\a.txt".
+  // "assets/" would give names like "assets/\a.txt" (and "assets\" on Windows "assets\\a.txt");
+  // a drive's root ("C:\") keeps its separator.
   std::string dir = options.dir;
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  while (dir.size() > 1 && (dir.back() == '/' || dir.back() == platform::PathSeparator) &&
+         dir[dir.size() - 2] != ':') {
+    dir.pop_back();
+  }
   fs::file_status status = fs::status(dir, ec);
   if (!fs::exists(status)) return Fail(dir, "no such directory");
   if (!fs::is_directory(status)) return Fail(dir, "not a directory");

@@ -25,6 +25,9 @@ TEST_F(WindowsTool, EverySubcommandTakesDriveLetterPathsWithBackslashes) {
   WritePng("a.png", RandomPicture(8, 4, 3));
   const std::string root = WindowsPath(dir.Path()), pak = root + "\\game.pak";
   Expect({"pack", "-q", "-C", root + "\\content", pak, "data"}, 0, "");
+  // A trailing backslash names the same directory.
+  Expect({"pack", "-q", "-C", root + "\\content", root + "\\again.pak", "data\\"}, 0, "");
+  EXPECT_EQ(ReadFileBytes(dir / "again.pak"), ReadFileBytes(dir / "game.pak"));
   Expect({"verify", pak}, 0, pak + ": ok, 2 entries sound\n");
   Expect({"cat", pak, "data\\raw.bin"}, 0, Binary);
   Expect({"cat", pak, "DATA/UI/BTN.TXT"}, 0, "button");
@@ -67,6 +70,10 @@ TEST_F(WindowsTool, ExtractRefusesDevicesDrivesAndNamesWindowsWouldChange) {
       {"D:drive.txt", "absolute name (drive prefix)"},
       {"Z:\\abs.txt", "absolute name (drive prefix)"},
       {"\\\\server\\share\\unc.txt", "absolute name"},
+      {"\\rooted.txt", "absolute name"},
+      {"..\\up.txt", "name has a '..' component"},
+      {"a\\..\\..\\twice.txt", "name has a '..' component"},
+      {"dir\\", "name ends in a separator (a directory, not a file)"},
   };
   std::vector<RawEntry> entries = {TextEntry("good.txt", "kept")};
   for (const auto& r : refused) entries.push_back(TextEntry(r.first, "bad"));
