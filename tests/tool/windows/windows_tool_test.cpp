@@ -49,27 +49,20 @@ TEST_F(WindowsTool, EverySubcommandTakesDriveLetterPathsWithBackslashes) {
 
 TEST_F(WindowsTool, ExtractRefusesDevicesDrivesAndNamesWindowsWouldChange) {
   const std::pair<std::string, std::string> refused[] = {
-      {"CON", "'CON' is a device name on Windows"},
-      {"data\\nul.txt", "'nul.txt' is a device name on Windows"},
-      {"Com1.img", "'Com1.img' is a device name on Windows"},
-      {"lpt9\\x.txt", "'lpt9' is a device name on Windows"},
-      {"aux .log", "'aux .log' is a device name on Windows"},
-      {"good.txt.",
-       "'good.txt.' ends in a dot or space, which Windows drops (it would name "
-       "another file)"},
-      {"good.txt ",
-       "'good.txt ' ends in a dot or space, which Windows drops (it would name "
-       "another file)"},
-      {"dir.\\c.txt",
-       "'dir.' ends in a dot or space, which Windows drops (it would name "
-       "another file)"},
-      {"file.txt:stream",
-       "'file.txt:stream' holds a character that Windows does not allow in "
-       "file names"},
-      {"what?.txt", "'what?.txt' holds a character that Windows does not allow in file names"},
+      {"CON", "name has the reserved device name 'CON'"},
+      {"data\\nul.txt", "name has the reserved device name 'nul.txt'"},
+      {"Com1.img", "name has the reserved device name 'Com1.img'"},
+      {"lpt9\\x.txt", "name has the reserved device name 'lpt9'"},
+      {"aux .log", "name has the reserved device name 'aux .log'"},
+      {"good.txt.", "component 'good.txt.' ends in a dot or space, which Windows drops"},
+      {"good.txt ", "component 'good.txt ' ends in a dot or space, which Windows drops"},
+      {"dir.\\c.txt", "component 'dir.' ends in a dot or space, which Windows drops"},
+      {"file.txt:stream", "name has a ':' (a drive or stream on Windows)"},
+      {"what?.txt", "name has a '?', which Windows does not allow in file names"},
       {"D:drive.txt", "absolute name (drive prefix)"},
       {"Z:\\abs.txt", "absolute name (drive prefix)"},
-      {"\\\\server\\share\\unc.txt", "absolute name"},
+      {"\\\\server\\share\\unc.txt", "absolute name (UNC or device path)"},
+      {"\\\\?\\C:\\device.txt", "absolute name (UNC or device path)"},
       {"\\rooted.txt", "absolute name"},
       {"..\\up.txt", "name has a '..' component"},
       {"a\\..\\..\\twice.txt", "name has a '..' component"},
@@ -94,7 +87,7 @@ TEST_F(WindowsTool, ExtractDoesNotPassThroughJunctionsOrLinks) {
   // Wine shows these as reparse points, as Windows shows junctions and symbolic links.
   std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "out/link");
   WriteFileBytes(dir / "evil.pak", BuildArchive({TextEntry("link\\planted.txt", "bad")}));
-  Expect({"extract", "evil.pak", "-o", "out"}, 1, "extracted 0 of 1 entries (0 B) to out\n",
+  Expect({"extract", "evil.pak", "-o", "out"}, 1, "extracted 0 of 1 entry (0 B) to out\n",
          "korvo: evil.pak: entry 'link\\planted.txt': refused: refusing to pass through the "
          "symbolic link out\\link\n");
   EXPECT_FALSE(FileExists(dir / "elsewhere/planted.txt"));
