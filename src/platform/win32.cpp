@@ -3,9 +3,11 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-// windows.h maps these names to CharNextA and CharPrevA; the layer's own functions keep them.
+// windows.h maps these names to CharNextA, CharPrevA and ReplaceFileA; the layer's own functions
+// keep them.
 #undef CharNext
 #undef CharPrev
+#undef ReplaceFile
 // After windows.h:
 #include <fcntl.h>
 #include <io.h>
