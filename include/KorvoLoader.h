@@ -89,33 +89,33 @@ KORVO_API void FreeImgFile(uint32_t frameCount, uint32_t* frameValues, ImgFrame*
 /*
  * Reads the whole resource called name: a package entry first (the same lookup as
  * LoadImgFile), then a file on disk. On success *data points to *size bytes followed by one
- * extra 0 byte (so a text resource is a C string), and the caller frees it with FreeResource.
+ * extra 0 byte (so a text resource is a C string), and the caller frees it with FreeResFile.
  * On failure the variables are untouched and false is returned.
  */
-KORVO_API bool LoadResource(const char* name, void** data, uint32_t* size);
+KORVO_API bool LoadResFile(const char* name, void** data, uint32_t* size);
 
-/* Frees what LoadResource handed over. Null is allowed. */
-KORVO_API void FreeResource(void* data);
+/* Frees what LoadResFile handed over. Null is allowed. */
+KORVO_API void FreeResFile(void* data);
 
 /* Where a resource comes from (KorvoResourceInfo.source). */
 #define KORVO_FROM_PACKAGE 1
 #define KORVO_FROM_DISK 2
 
 typedef struct KorvoResourceInfo {
-  uint32_t size;       /* bytes LoadResource would hand over */
+  uint32_t size;       /* bytes LoadResFile would hand over */
   uint32_t packedSize; /* bytes it takes in its package; equal to size for a disk file */
   uint32_t source;     /* KORVO_FROM_PACKAGE or KORVO_FROM_DISK */
   char path[260];      /* the package's mount path, or the disk path; cut at 259 bytes */
 } KorvoResourceInfo;
 
 /*
- * Tells whether name exists and where LoadResource and LoadImgFile would read it from, without
+ * Tells whether name exists and where LoadResFile and LoadImgFile would read it from, without
  * reading it. True when it exists; *info (which may be null) is then filled.
  */
-KORVO_API bool StatResource(const char* name, KorvoResourceInfo* info);
+KORVO_API bool StatResFile(const char* name, KorvoResourceInfo* info);
 
 /*
- * Called once per name by EnumResources: the name in its index form (ASCII lower case, '\'
+ * Called once per name by EnumResFiles: the name in its index form (ASCII lower case, '\'
  * as separator) and its size. Return true to go on, false to stop.
  */
 typedef bool (*KorvoEnumCallback)(const char* name, uint32_t size, void* context);
@@ -126,7 +126,7 @@ typedef bool (*KorvoEnumCallback)(const char* name, uint32_t size, void* context
  * mount left it. Files on disk are not listed. The callback may call into the library.
  * Returns the number of calls made.
  */
-KORVO_API uint32_t EnumResources(const char* prefix, KorvoEnumCallback callback, void* context);
+KORVO_API uint32_t EnumResFiles(const char* prefix, KorvoEnumCallback callback, void* context);
 
 /* The library's version, "major.minor.patch". */
 KORVO_API const char* GetKorvoLoaderVersion(void);

@@ -26,10 +26,10 @@ class ResourceExports : public NoManagerTest {
     NoManagerTest::SetUp();
     library = platform::OpenLibrary(KORVO_LIBRARY_PATH);
     ASSERT_NE(library, nullptr) << KORVO_LIBRARY_PATH;
-    load = Export<decltype(&LoadResource)>(library, "LoadResource");
-    release = Export<decltype(&FreeResource)>(library, "FreeResource");
-    stat = Export<decltype(&StatResource)>(library, "StatResource");
-    enumerate = Export<decltype(&EnumResources)>(library, "EnumResources");
+    load = Export<decltype(&LoadResFile)>(library, "LoadResFile");
+    release = Export<decltype(&FreeResFile)>(library, "FreeResFile");
+    stat = Export<decltype(&StatResFile)>(library, "StatResFile");
+    enumerate = Export<decltype(&EnumResFiles)>(library, "EnumResFiles");
     auto addPackage = Export<decltype(&AddPackage)>(library, "AddPackage");
     ASSERT_TRUE(load && release && stat && enumerate && addPackage);
     WritePackage(a, {{"Text/Readme.TXT", ToBytes("only in the first mount")},
@@ -73,16 +73,16 @@ class ResourceExports : public NoManagerTest {
   }
 
   void* library = nullptr;
-  decltype(&LoadResource) load = nullptr;
-  decltype(&FreeResource) release = nullptr;
-  decltype(&StatResource) stat = nullptr;
-  decltype(&EnumResources) enumerate = nullptr;
+  decltype(&LoadResFile) load = nullptr;
+  decltype(&FreeResFile) release = nullptr;
+  decltype(&StatResFile) stat = nullptr;
+  decltype(&EnumResFiles) enumerate = nullptr;
   const std::string a = dir / "a.pak", b = dir / "b.pak", diskOnly = dir / "disk-only.txt";
 };
 
 }  // namespace
 
-TEST_F(ResourceExports, LoadResourceReadsPackagesFirstThenTheDisk) {
+TEST_F(ResourceExports, LoadResFileReadsPackagesFirstThenTheDisk) {
   const std::pair<std::string, std::string> cases[] = {
       {"text/readme.txt", "only in the first mount"},  // only in an earlier mount
       {"Shared.Txt", "from b"},                        // in several: the last mount
@@ -101,7 +101,7 @@ TEST_F(ResourceExports, LoadResourceReadsPackagesFirstThenTheDisk) {
   release(nullptr);
 }
 
-TEST_F(ResourceExports, StatResourceTellsSizeAndWhereANameComesFrom) {
+TEST_F(ResourceExports, StatResFileTellsSizeAndWhereANameComesFrom) {
   struct Case {
     std::string name;
     uint32_t size, packedSize, source;
@@ -127,7 +127,7 @@ TEST_F(ResourceExports, StatResourceTellsSizeAndWhereANameComesFrom) {
   EXPECT_FALSE(stat(nullptr, nullptr));
 }
 
-TEST_F(ResourceExports, EnumResourcesListsEachNameOnceSortedUnderAFoldedPrefix) {
+TEST_F(ResourceExports, EnumResFilesListsEachNameOnceSortedUnderAFoldedPrefix) {
   EXPECT_EQ(Names("IMG/"), std::vector<std::string>({"img\\one.img:3", "img\\two.img:4"}));
   EXPECT_EQ(Names(nullptr), std::vector<std::string>({"empty:0", "img\\one.img:3", "img\\two.img:4",
                                                       "shared.txt:6", "text\\readme.txt:23"}));

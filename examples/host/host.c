@@ -8,8 +8,8 @@
  *   - LoadImgFile loads every image named on the command line (package entries first, then
  *     files on disk, relative to the current directory);
  *   - FreeImgFile gives the frames back;
- *   - with -t, StatResource and LoadResource print a text resource;
- *   - with -e, EnumResources lists the images under a prefix, which worker threads (-j, 4 by
+ *   - with -t, StatResFile and LoadResFile print a text resource;
+ *   - with -e, EnumResFiles lists the images under a prefix, which worker threads (-j, 4 by
  *     default) then load at once, each thread with its own LoadImgFile calls.
  *
  * Each image named on the command line is written as a PNG (all frames side by side) into the
@@ -40,10 +40,10 @@ typedef bool (*AddPackageFn)(const char* path);
 typedef bool (*LoadImgFileFn)(const char* name, uint32_t* frameCount, uint32_t** frameValues,
                               ImgFrame*** frames);
 typedef void (*FreeImgFileFn)(uint32_t frameCount, uint32_t* frameValues, ImgFrame** frames);
-typedef bool (*LoadResourceFn)(const char* name, void** data, uint32_t* size);
-typedef void (*FreeResourceFn)(void* data);
-typedef bool (*StatResourceFn)(const char* name, KorvoResourceInfo* info);
-typedef uint32_t (*EnumResourcesFn)(const char* prefix, KorvoEnumCallback callback, void* context);
+typedef bool (*LoadResFileFn)(const char* name, void** data, uint32_t* size);
+typedef void (*FreeResFileFn)(void* data);
+typedef bool (*StatResFileFn)(const char* name, KorvoResourceInfo* info);
+typedef uint32_t (*EnumResFilesFn)(const char* prefix, KorvoEnumCallback callback, void* context);
 typedef const char* (*GetVersionFn)(void);
 
 #ifdef _WIN32
@@ -197,7 +197,7 @@ static const char* Source(const char* name) {
   return "disk";
 }
 
-/* The image names under a prefix, gathered by EnumResources. */
+/* The image names under a prefix, gathered by EnumResFiles. */
 #define MAX_LISTED 256
 typedef struct {
   char* names[MAX_LISTED];
@@ -297,10 +297,10 @@ int main(int argc, char** argv) {
   AddPackageFn addPackage = (AddPackageFn)Symbol(library, "AddPackage");
   LoadImgFileFn loadImgFile = (LoadImgFileFn)Symbol(library, "LoadImgFile");
   FreeImgFileFn freeImgFile = (FreeImgFileFn)Symbol(library, "FreeImgFile");
-  LoadResourceFn loadResource = (LoadResourceFn)Symbol(library, "LoadResource");
-  FreeResourceFn freeResource = (FreeResourceFn)Symbol(library, "FreeResource");
-  StatResourceFn statResource = (StatResourceFn)Symbol(library, "StatResource");
-  EnumResourcesFn enumResources = (EnumResourcesFn)Symbol(library, "EnumResources");
+  LoadResFileFn loadResource = (LoadResFileFn)Symbol(library, "LoadResFile");
+  FreeResFileFn freeResource = (FreeResFileFn)Symbol(library, "FreeResFile");
+  StatResFileFn statResource = (StatResFileFn)Symbol(library, "StatResFile");
+  EnumResFilesFn enumResources = (EnumResFilesFn)Symbol(library, "EnumResFiles");
   GetVersionFn getVersion = (GetVersionFn)Symbol(library, "GetKorvoLoaderVersion");
   if (addPackage == NULL || loadImgFile == NULL || freeImgFile == NULL || loadResource == NULL ||
       freeResource == NULL || statResource == NULL || enumResources == NULL || getVersion == NULL) {

@@ -52,7 +52,7 @@ KORVO_API void FreeImgFile(uint32_t frameCount, uint32_t* frameValues, ImgFrame*
   FreeImageFrames(frameCount, frameCount > 1 ? frameValues : nullptr, frames);
 }
 
-KORVO_API bool LoadResource(const char* name, void** data, uint32_t* size) {
+KORVO_API bool LoadResFile(const char* name, void** data, uint32_t* size) {
   if (name == nullptr || data == nullptr || size == nullptr) return false;
   try {
     CPackageManager* manager = GetPackageManager();
@@ -68,11 +68,11 @@ KORVO_API bool LoadResource(const char* name, void** data, uint32_t* size) {
   }
 }
 
-KORVO_API void FreeResource(void* data) {
+KORVO_API void FreeResFile(void* data) {
   std::free(data);
 }
 
-KORVO_API bool StatResource(const char* name, KorvoResourceInfo* info) {
+KORVO_API bool StatResFile(const char* name, KorvoResourceInfo* info) {
   if (name == nullptr) return false;
   try {
     CPackageManager* manager = GetPackageManager();
@@ -93,7 +93,7 @@ KORVO_API bool StatResource(const char* name, KorvoResourceInfo* info) {
   }
 }
 
-KORVO_API uint32_t EnumResources(const char* prefix, KorvoEnumCallback callback, void* context) {
+KORVO_API uint32_t EnumResFiles(const char* prefix, KorvoEnumCallback callback, void* context) {
   if (callback == nullptr) return 0;
   try {
     CPackageManager* manager = GetPackageManager();
