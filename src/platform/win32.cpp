@@ -125,6 +125,8 @@ Status MapFileReadOnly(const char* path, Mapping& mapping) {
     DWORD error = GetLastError();
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
       return Status::System(StatusCode::Locked, path, ErrnoFromWin32(error));
+    // A directory does not open without backup semantics: it is refused as not a file.
+    if (IsDirectory(path)) return Status(StatusCode::InvalidArgument, path, 0, "not a file");
     bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     return Status::System(missing ? StatusCode::NotFound : StatusCode::IoError, path,
                           ErrnoFromWin32(error));
