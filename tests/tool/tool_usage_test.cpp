@@ -105,6 +105,12 @@ TEST_F(Tool, ExtractRefusesTwoEntriesForOneFileAndDefaultsToHere) {
   EXPECT_EQ(Shell("find a -type f").out, "a/c.txt\n");
   Expect({"extract", "c.pak", "a/b.txt", "-o", "one"}, 0, "extracted 1 of 1 entry (6 B) to one\n");
   EXPECT_EQ(ReadText(dir / "one/a/b.txt"), "second");
+  // Extracting again replaces the file whole, through a part file that does not stay.
+  WriteFileText(dir / "one/a/b.txt", "edited");
+  WriteFileText(dir / "one/a/b.txt.korvo-part", "left by an interrupted run");
+  Expect({"extract", "-q", "c.pak", "a/b.txt", "-o", "one"}, 0, "");
+  EXPECT_EQ(ReadText(dir / "one/a/b.txt"), "second");
+  EXPECT_EQ(Shell("find one -type f").out, "one/a/b.txt\n");
   Expect({"extract", "-q", "c.pak", "-o", "glob", "A/*.TXT", "missing/*"}, 1, "",
          "korvo: c.pak: no entry named 'missing/*'\n"
          "korvo: c.pak: entry 'a\\b.txt': refused: entry 'a/b.txt" +

@@ -108,7 +108,9 @@ std::string FormatBytes(uint64_t bytes);
 // The ratio of packed to unpacked size as a percentage, "-" for an empty entry.
 std::string FormatRatio(uint64_t packed, uint64_t size);
 
-// Writes all bytes to path, replacing the file. False with a cause.
+// Writes all bytes to path, replacing the file in one step: written to "<path>.korvo-part",
+// flushed, renamed over path, the directory flushed. False with a cause, the old file (if any)
+// untouched and no part file left.
 bool WriteWholeFile(const std::string& path, const void* data, size_t size, std::string& cause);
 // Reads all bytes of path. False with a cause.
 bool ReadWholeFile(const std::string& path, std::string& data, std::string& cause);

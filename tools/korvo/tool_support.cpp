@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -7,6 +8,8 @@
 #include <sstream>
 
 #include "archive_file.h"
+#include "common/status.h"
+#include "platform/platform.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -232,15 +235,54 @@ FilePtr OpenFile(const std::string& path, const char* mode, const char* failure,
 }
 }  // namespace
 
+namespace {
+
+// "<what>: <the system's text>" for a failed status, or its message when it has no system error.
+std::string StatusCause(const char* what, const Status& status) {
+  if (status.systemError() != 0) return what + (": " + platform::ErrorText(status.systemError()));
+  return what + (": " + status.Message());
+}
+
+}  // namespace
+
 bool WriteWholeFile(const std::string& path, const void* data, size_t size, std::string& cause) {
-  FilePtr file = OpenFile(path, "wb", "cannot create", cause);
-  if (!file) return false;
-  if (size > 0 && std::fwrite(data, 1, size, file.get()) != size) {
-    cause = "cannot write: " + ErrnoText();
+  // Written beside the target, flushed, then renamed over it: a reader, or a crash, sees the
+  // old file or the whole new one, never a part.
+  std::string temp = path + ".korvo-part";
+  platform::File file;
+  Status status = platform::CreateNew(temp.c_str(), file);
+  if (!status.ok() && platform::PathExists(temp.c_str())) {
+    platform::RemoveFile(temp.c_str());  // left by an interrupted run
+    status = platform::CreateNew(temp.c_str(), file);
+  }
+  if (!status.ok()) {
+    cause = StatusCause("cannot create", status);
     return false;
   }
-  if (std::fclose(file.release()) != 0) {
-    cause = "cannot write: " + ErrnoText();
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  bool ok = true;
+  while (ok && done < size) {
+    uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(size - done, 1u << 30));
+    int64_t written = file.Write(bytes + done, chunk);
+    ok = written > 0;
+    if (ok) done += static_cast<size_t>(written);
+  }
+  if (!ok || !file.Sync() || !file.Close()) {
+    cause = "cannot write: " + platform::ErrorText(platform::LastError());
+    file.Close();
+    platform::RemoveFile(temp.c_str());
+    return false;
+  }
+  status = platform::ReplaceFile(temp.c_str(), path.c_str());
+  if (!status.ok()) {
+    cause = StatusCause("cannot replace the file", status);
+    platform::RemoveFile(temp.c_str());
+    return false;
+  }
+  status = platform::SyncDirectoryOf(path.c_str());
+  if (!status.ok()) {
+    cause = StatusCause("cannot flush its directory", status);
     return false;
   }
   return true;
