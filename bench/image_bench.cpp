@@ -164,7 +164,7 @@ void BM_LoadFromPackage(benchmark::State& state) {
     uint32_t count = 0;
     uint32_t* values = nullptr;
     ImgFrame** frames = nullptr;
-    if (!LoadImageFrames(*g_data->manager, name.c_str(), &count, &values, &frames)) {
+    if (!LoadImageFrames(*g_data->manager, name.c_str(), &count, &values, &frames).ok()) {
       state.SkipWithError("load failed");
       break;
     }
@@ -182,7 +182,7 @@ void BM_DecodeFromMemory(benchmark::State& state) {
     uint32_t count = 0;
     uint32_t* values = nullptr;
     ImgFrame** frames = nullptr;
-    if (!DecodeImageStream(stream, &count, &values, &frames)) {
+    if (!DecodeImageStream(stream, &count, &values, &frames).ok()) {
       state.SkipWithError("decode failed");
       break;
     }

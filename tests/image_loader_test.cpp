@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "image/pixel_rows.h"
 #include "support/image_bytes.h"
 
 using namespace korvo;
@@ -27,6 +28,11 @@ uint32_t Pattern(int frame, int x, int y) {
 // A format 1 word as a decoded pixel: each 4-bit component in the upper half of its byte.
 uint32_t Expand(uint32_t v) {
   return (v & 0xF) << 4 | (v & 0xF0) << 8 | (v & 0xF00) << 12 | (v & 0xF000) << 16;
+}
+
+// The 32-bit pixel at index i of a buffer of decoded pixels.
+uint32_t FramePixelBytes(const Bytes& pixels, size_t i) {
+  return LoadLE32(&pixels[4 * i]);
 }
 
 }  // namespace
@@ -161,10 +167,10 @@ TEST(ImageFailures, FailedLoadsFromPackagesAndDiskGiveTheirStreamsBack) {
   }
   Loaded r;
   // A null name or out-parameter is refused.
-  EXPECT_FALSE(LoadImageFrames(manager, nullptr, &r.count, &r.values, &r.frames));
-  EXPECT_FALSE(LoadImageFrames(manager, "bad.img", nullptr, &r.values, &r.frames));
-  EXPECT_FALSE(LoadImageFrames(manager, "bad.img", &r.count, nullptr, &r.frames));
-  EXPECT_FALSE(LoadImageFrames(manager, "bad.img", &r.count, &r.values, nullptr));
+  EXPECT_FALSE(LoadImageFrames(manager, nullptr, &r.count, &r.values, &r.frames).ok());
+  EXPECT_FALSE(LoadImageFrames(manager, "bad.img", nullptr, &r.values, &r.frames).ok());
+  EXPECT_FALSE(LoadImageFrames(manager, "bad.img", &r.count, nullptr, &r.frames).ok());
+  EXPECT_FALSE(LoadImageFrames(manager, "bad.img", &r.count, &r.values, nullptr).ok());
   EXPECT_TRUE(r.Untouched());
   EXPECT_TRUE(StreamPoolsFree(manager));
 }
@@ -189,6 +195,86 @@ TEST(ImageHostileHeaders, AreRejectedBeforeAnythingIsAllocated) {
   // The limit is 1 GiB in all: three frames of 8192 x 8192 fit, four do not.
   EXPECT_TRUE(ImageHeaderWithinLimits({{}, 0, 0, 64, 64, 8192, 8192, 3}));
   EXPECT_FALSE(ImageHeaderWithinLimits({{}, 0, 0, 64, 64, 8192, 8192, 4}));
+}
+
+TEST(ImageBounds, FramesWithoutTileRecordsAreCappedAndWalkNoRows) {
+  // 36 bytes announcing 2^31 - 1 frames of zero width and 2^31 - 1 rows: refused at once.
+  const Bytes many = ImageHeader(1, 1, 0, INT32_MAX, INT32_MAX);
+  ASSERT_EQ(many.size(), 36u);
+  Loaded refused;
+  EXPECT_FALSE(refused.Decode(many));
+  EXPECT_TRUE(refused.Untouched());
+  EXPECT_EQ(refused.code, StatusCode::TooLarge);
+  EXPECT_FALSE(Loaded().Decode(ImageHeader(1, 1, 0, 1, ImgMaxEmptyFrames + 1)));
+
+  // 115 bytes: the most frames without records, 2^31 - 1 rows each, and a tile record that no
+  // frame reads. It loads without walking the rows.
+  Bytes spin = ImageHeader(1, 1, 0, INT32_MAX, ImgMaxEmptyFrames);
+  PutTile(spin, {1, 2048, 0, 3, Bytes(63, 0)});
+  ASSERT_EQ(spin.size(), 115u);
+  Loaded r;
+  ASSERT_TRUE(r.Decode(spin));
+  ASSERT_EQ(r.count, uint32_t(ImgMaxEmptyFrames));
+  EXPECT_EQ(r.frames[ImgMaxEmptyFrames - 1]->height, uint32_t(INT32_MAX));
+  EXPECT_EQ(r.frames[ImgMaxEmptyFrames - 1]->stride, 0u);
+}
+
+TEST(ImageBounds, FramesAreAllocatedOnlyWhenTheInputCanFillThem) {
+  // One 1 x 1 tile announced for a 2048 x 2048 frame: refused before the frame is allocated.
+  Bytes lying = ImageHeader(2048, 2048, 2048, 2048, 1);
+  PutTile(lying, {1, 1, 4, 1, {1, 2}});
+  Loaded refused;
+  EXPECT_FALSE(refused.Decode(lying));
+  EXPECT_TRUE(refused.Untouched());
+  EXPECT_EQ(refused.code, StatusCode::Corrupt);
+
+  // Format 1 tiles covering their frames are the least a file can hold: exactly the minimum.
+  const Bytes file = GridImage(1, 4, 4, 8, 8, 2, Pattern);
+  EXPECT_EQ(ImageMinimumDataBytes(DecodeImgFileHeader(file.data())), file.size() - 36);
+  EXPECT_TRUE(Loaded().Decode(file));
+  Loaded cut;
+  EXPECT_FALSE(cut.Decode(Bytes(file.begin(), file.end() - 1)));
+  EXPECT_TRUE(cut.Untouched());
+}
+
+TEST(ImageCauses, MissingForeignDamagedAndOversizedImagesGiveTheirOwnCause) {
+  TempDir dir;
+  const Bytes good = GridImage(3, 2, 2, 2, 2, 1, Pattern);
+  WriteFileText(dir / "text.img", "plain text, not an image");
+  WriteFileBytes(dir / "cut.img", Bytes(good.begin(), good.end() - 1));
+  WriteFileBytes(dir / "huge.img", ImageHeader(64, 64, 65536, 16384, 1));
+  const std::string package = dir / "p.pak";
+  WriteFileBytes(package, BuildArchive({{"broken.img", Bytes(12, 0xAB), 40}}));
+  CPackageManager manager(package.c_str(), 0);
+  const std::pair<std::string, StatusCode> cases[] = {{dir / "missing.img", StatusCode::NotFound},
+                                                      {dir / "text.img", StatusCode::Unsupported},
+                                                      {dir / "cut.img", StatusCode::Corrupt},
+                                                      {dir / "huge.img", StatusCode::TooLarge},
+                                                      {"BROKEN.IMG", StatusCode::Corrupt}};
+  for (const auto& c : cases) {
+    Loaded r;
+    EXPECT_FALSE(r.From(manager, c.first));
+    EXPECT_EQ(r.code, c.second) << c.first;
+  }
+  EXPECT_TRUE(StreamPoolsFree(manager));
+}
+
+TEST(ImagePixels, FastExpansionWritesWhatThePixelByPixelOneWrites) {
+  // Every 16-bit value, then every run length up to 40 at every alignment of both buffers.
+  Bytes in(2 * 65536 + 64), fast(4 * 65536 + 64), slow(fast.size());
+  for (uint32_t v = 0; v < 65536; ++v) StoreLE16(&in[2 * v], static_cast<uint16_t>(v));
+  ExpandPixels16(fast.data(), in.data(), 65536);
+  ExpandPixels16Scalar(slow.data(), in.data(), 65536);
+  EXPECT_EQ(fast, slow);
+  EXPECT_EQ(FramePixelBytes(fast, 0x1234), 0x10203040u);
+  for (int64_t count = 0; count <= 40; ++count)
+    for (size_t a = 0; a < 4; ++a) {
+      std::fill(fast.begin(), fast.end(), 0xEE);
+      std::fill(slow.begin(), slow.end(), 0xEE);
+      ExpandPixels16(fast.data() + a, in.data() + 1 + a, count);
+      ExpandPixels16Scalar(slow.data() + a, in.data() + 1 + a, count);
+      EXPECT_EQ(fast, slow) << count << " pixels at offset " << a;
+    }
 }
 
 TEST(ImageHost, AHostBesideItsPackageListLoadsFromThePackagesListedAndFromTheDisk) {

@@ -38,6 +38,15 @@ constexpr uint32_t ImgFrameValue = 100;
 constexpr uint64_t ImgMaxLoadBytes = uint64_t{1} << 30;
 constexpr uint64_t ImgAllocationOverhead = 16;
 
+// Frames of zero width or height hold no tile record and so cost no input at all: a file may
+// announce at most this many of them.
+constexpr int32_t ImgMaxEmptyFrames = 4096;
+
+// The densest tile encoding: a format 1 pixel takes 2 bytes of the file and fills 4 bytes of
+// its frame. A file must carry at least frameBytes / ImgMaxFillRatio bytes of pixels for each
+// frame (plus its tile headers) before the frames are allocated.
+constexpr uint64_t ImgMaxFillRatio = 2;
+
 struct ImgFileHeader {
   uint8_t magic[8];    // ImgMagic
   int32_t reserved1;   // not interpreted

@@ -4,8 +4,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
-#include "image/img_format.h"
+#include "image/pixel_rows.h"
 #include "image/tile_grid.h"
 #include "manager/package_manager.h"
 #include "stream/res_stream.h"
@@ -18,21 +19,6 @@ namespace {
 // this size: a format 1 row is at most 4096 bytes, so at least 16 rows fit in one read.
 constexpr uint32_t ScratchBytes = 64 * 1024;
 
-// Expands count format 1 pixels from in to out (neither needs any alignment).
-void ExpandRow16(uint8_t* __restrict out, const uint8_t* __restrict in, int64_t count) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  // Whole words through memcpy: the compiler turns this loop into vector code.
-  for (int64_t c = 0; c < count; ++c) {
-    uint16_t v;
-    std::memcpy(&v, in + 2 * c, 2);
-    const uint32_t pixel = ExpandFormat16(v);
-    std::memcpy(out + 4 * c, &pixel, 4);
-  }
-#else
-  for (int64_t c = 0; c < count; ++c) StoreLE32(out + 4 * c, ExpandFormat16(LoadLE16(in + 2 * c)));
-#endif
-}
-
 // Floor and ceiling of a / b for b > 0, whatever the sign of a.
 int64_t FloorDiv(int64_t a, int64_t b) {
   return a >= 0 ? a / b : -((-a + b - 1) / b);
@@ -41,54 +27,81 @@ int64_t CeilDiv(int64_t a, int64_t b) {
   return -FloorDiv(-a, b);
 }
 
-// What a load will allocate, worked out from an accepted header.
+Status Damaged(std::string detail) {
+  return Status(StatusCode::Corrupt, std::string(), 0, "damaged tiled image: " + detail);
+}
+Status TooLarge(std::string detail) {
+  return Status(StatusCode::TooLarge, std::string(), 0, "tiled image too large: " + detail);
+}
+std::string Text(int64_t v) {
+  return std::to_string(v);
+}
+
+// What a load will allocate and read, worked out from an accepted header.
 struct LoadPlan {
   uint32_t stride = 0;      // 4 * imageWidth
   uint32_t frameBytes = 0;  // 16 + stride * imageHeight
   int64_t tilesAcross = 0;
   int64_t tilesDown = 0;
-  uint64_t records = 0;  // tile records of all frames
+  uint64_t recordsPerFrame = 0;
+  uint64_t minimumBytes = 0;  // the fewest bytes after the header that can fill every frame
 };
 
 uint64_t Counted(uint64_t bytes) {
   return bytes + ImgAllocationOverhead;
 }
 
-// Accepts the header values and computes the plan, or rejects them. Nothing is allocated here:
+// Accepts the header values and computes the plan, or says why not. Nothing is allocated here:
 // every limit is checked on the numbers alone.
-bool PlanLoad(const ImgFileHeader& header, LoadPlan& plan) {
-  if (header.tileWidth < 1 || header.tileHeight < 1) return false;
-  if (header.imageWidth < 0 || header.imageHeight < 0 || header.frameCount < 0) return false;
+Status PlanLoad(const ImgFileHeader& header, LoadPlan& plan) {
+  if (header.tileWidth < 1 || header.tileHeight < 1)
+    return Damaged("tile grid cell " + Text(header.tileWidth) + " x " + Text(header.tileHeight) +
+                   " is smaller than one pixel");
+  if (header.imageWidth < 0 || header.imageHeight < 0 || header.frameCount < 0)
+    return Damaged("negative image size or frame count");
   const uint64_t width = static_cast<uint64_t>(header.imageWidth);
   const uint64_t height = static_cast<uint64_t>(header.imageHeight);
   const uint64_t frames = static_cast<uint64_t>(header.frameCount);
 
   const uint64_t stride = 4 * width;
-  if (stride > UINT32_MAX) return false;
-  const uint64_t frameBytes = sizeof(ImgFrame) + stride * height;  // both below 2^33
-  if (frameBytes > UINT32_MAX) return false;
+  if (stride > UINT32_MAX) return TooLarge("a row of " + Text(header.imageWidth) + " pixels");
+  const uint64_t frameBytes = sizeof(ImgFrame) + stride * height;  // below 2^33 + 16
+  if (frameBytes > UINT32_MAX)
+    return TooLarge("a frame of " + Text(header.imageWidth) + " x " + Text(header.imageHeight) +
+                    " pixels does not fit in 32 bits");
   const uint64_t frameArrayBytes = frames * sizeof(ImgFrame*);
   const uint64_t valueArrayBytes = frames > 1 ? frames * sizeof(uint32_t) : 0;
-  if (frameArrayBytes > UINT32_MAX || valueArrayBytes > UINT32_MAX) return false;
+  if (frameArrayBytes > UINT32_MAX) return TooLarge(Text(header.frameCount) + " frames");
   const uint64_t gridBytes = TileGridBytes(header.tileWidth, header.tileHeight, header.imageWidth,
                                            header.imageHeight, header.frameCount);
-  if (gridBytes == 0) return false;
+  if (gridBytes == 0) return TooLarge("the tile grid does not fit in 32 bits");
+
+  const int64_t across = ImgCellsToCover(header.imageWidth, header.tileWidth);
+  const int64_t down = ImgCellsToCover(header.imageHeight, header.tileHeight);
+  // The grid fitted in 32 bits with 8 bytes a slot, so these cannot overflow.
+  const uint64_t recordsPerFrame = static_cast<uint64_t>(across) * static_cast<uint64_t>(down);
+  if (recordsPerFrame == 0 && header.frameCount > ImgMaxEmptyFrames)
+    return TooLarge(Text(header.frameCount) + " frames without pixels (at most " +
+                    Text(ImgMaxEmptyFrames) + ")");
 
   // Every term is below 2^33, so the sum cannot overflow; frames * Counted(frameBytes) is
   // below 2^31 * 2^33.
   uint64_t total = frames * Counted(frameBytes) + Counted(frameArrayBytes) + Counted(gridBytes) +
                    Counted(ScratchBytes);
   if (frames > 1) total += Counted(valueArrayBytes);
-  if (total > ImgMaxLoadBytes) return false;
+  if (total > ImgMaxLoadBytes)
+    return TooLarge(Text(header.frameCount) + " frames of " + Text(header.imageWidth) + " x " +
+                    Text(header.imageHeight) + " pixels need more than 1 GiB");
 
   plan.stride = static_cast<uint32_t>(stride);
   plan.frameBytes = static_cast<uint32_t>(frameBytes);
-  plan.tilesAcross = ImgCellsToCover(header.imageWidth, header.tileWidth);
-  plan.tilesDown = ImgCellsToCover(header.imageHeight, header.tileHeight);
-  // The grid fitted in 32 bits with 8 bytes a record, so this cannot overflow.
-  plan.records =
-      static_cast<uint64_t>(plan.tilesAcross) * static_cast<uint64_t>(plan.tilesDown) * frames;
-  return true;
+  plan.tilesAcross = across;
+  plan.tilesDown = down;
+  plan.recordsPerFrame = recordsPerFrame;
+  // Below 2^31 * (2^32 + 2^33): no overflow.
+  plan.minimumBytes =
+      frames * (recordsPerFrame * ImgTileHeaderSize + stride * height / ImgMaxFillRatio);
+  return Status::Ok();
 }
 
 // Global allocation for what is handed to the caller; null when it fails.
@@ -107,30 +120,38 @@ class TileDecoder {
       : stream_(stream), header_(header), plan_(plan) {}
 
   // Reads every tile record of one frame into frame (whose header is already written).
-  bool DecodeFrame(ImgFrame* frame) {
+  Status DecodeFrame(ImgFrame* frame) {
+    if (plan_.recordsPerFrame == 0) return Status::Ok();
     pixels_ = reinterpret_cast<uint8_t*>(frame) + sizeof(ImgFrame);
     for (int64_t ty = 0; ty < plan_.tilesDown; ++ty) {
-      for (int64_t tx = 0; tx < plan_.tilesAcross; ++tx) {
+      for (int64_t tx = 0; tx < plan_.tilesAcross; ++tx, ++record_) {
         uint8_t raw[ImgTileHeaderSize];
-        if (!ReadExact(raw, ImgTileHeaderSize)) return false;
+        if (!ReadExact(raw, ImgTileHeaderSize)) return CutShort();
         const ImgTileHeader tile = DecodeImgTileHeader(raw);
-        if (tile.width < 1 || tile.width > ImgMaxTileSide) return false;
-        if (tile.height < 1 || tile.height > ImgMaxTileSide) return false;
+        if (tile.width < 1 || tile.width > ImgMaxTileSide || tile.height < 1 ||
+            tile.height > ImgMaxTileSide)
+          return Damaged("tile record " + Text(record_) + " is " + Text(tile.width) + " x " +
+                         Text(tile.height) + " pixels (1 to 2048 each)");
         bool ok;
         if (tile.format == ImgFormat32) {
+          if (tile.pitch < 0)
+            return Damaged("tile record " + Text(record_) + " has a negative pitch");
           ok = DecodeTile32(tile, tx, ty);
         } else if (tile.format == ImgFormat16) {
           ok = DecodeTile16(tile, tx, ty);
         } else {
-          return false;
+          return Damaged("tile record " + Text(record_) + " has format " + Text(tile.format) +
+                         " (1 or 3)");
         }
-        if (!ok) return false;
+        if (!ok) return CutShort();
       }
     }
-    return true;
+    return Status::Ok();
   }
 
  private:
+  Status CutShort() const { return Damaged("cut short in tile record " + Text(record_)); }
+
   bool ReadExact(void* destination, uint32_t count) {
     return count == 0 || stream_.Read(destination, count) == count;
   }
@@ -154,10 +175,11 @@ class TileDecoder {
   }
 
   // Format 3: each row of pitch bytes is read straight into its place; the part of a row that
-  // lies outside the frame, and rows below it, are read and dropped.
+  // lies outside the frame, and rows below it, are read and dropped. A pitch of 0 stores
+  // nothing.
   bool DecodeTile32(const ImgTileHeader& tile, int64_t tx, int64_t ty) {
-    if (tile.pitch < 0) return false;  // a stored row cannot have a negative length
     const uint64_t pitch = static_cast<uint64_t>(tile.pitch);
+    if (pitch == 0) return true;
     const uint64_t stride = plan_.stride;
     const int64_t imageHeight = header_.imageHeight;
     const int64_t rows = tile.height;
@@ -172,9 +194,10 @@ class TileDecoder {
       return ReadExact(pixels_ + static_cast<uint64_t>(firstRow) * stride,
                        static_cast<uint32_t>(pitch * static_cast<uint64_t>(rows)));
     }
+    if (visible == 0) return Skip(static_cast<uint64_t>(rows) * pitch);
     for (int64_t r = 0; r < inside; ++r) {
       uint8_t* row = pixels_ + static_cast<uint64_t>(firstRow + r) * stride;
-      if (visible > 0 && !ReadExact(row + x0, static_cast<uint32_t>(visible))) return false;
+      if (!ReadExact(row + x0, static_cast<uint32_t>(visible))) return false;
       if (!Skip(pitch - visible)) return false;
     }
     return Skip(static_cast<uint64_t>(rows - inside) * pitch);
@@ -203,16 +226,13 @@ class TileDecoder {
     for (int64_t r = 0; r < rows;) {
       const int64_t count = std::min(rowsPerRead, rows - r);
       if (!ReadExact(scratch, static_cast<uint32_t>(count) * rowBytes)) return false;
-      for (int64_t i = 0; i < count; ++i) {
+      const int64_t last = std::min(count, imageHeight - firstRow - r);  // rows inside the frame
+      for (int64_t i = 0; i < last; ++i) {
         const int64_t y = firstRow + r + i;
-        if (y >= imageHeight) continue;
         const uint8_t* source = scratch + i * rowBytes;
         uint8_t* row = pixels_ + y * stride;
-        if (full1 > full0) {
-          uint8_t* out = row + (x0 + 4 * full0);
-          const uint8_t* in = source + 2 * full0;
-          ExpandRow16(out, in, full1 - full0);
-        }
+        if (full1 > full0)
+          ExpandPixels16(row + (x0 + 4 * full0), source + 2 * full0, full1 - full0);
         for (int64_t c = part0; c < full0; ++c) StorePartial(row, stride, x0, c, source);
         for (int64_t c = full1; c < part1; ++c) StorePartial(row, stride, x0, c, source);
       }
@@ -236,27 +256,44 @@ class TileDecoder {
   const ImgFileHeader& header_;
   const LoadPlan& plan_;
   uint8_t* pixels_ = nullptr;
+  int64_t record_ = 0;  // tile records read so far, over all frames
   std::unique_ptr<uint8_t[]> scratch_;
 };
 
 }  // namespace
 
-bool DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** frameValues,
-                       ImgFrame*** frames) {
-  if (frameCount == nullptr || frameValues == nullptr || frames == nullptr) return false;
+Status CheckImageHeader(const ImgFileHeader& header) {
+  LoadPlan plan;
+  return PlanLoad(header, plan);
+}
+
+uint64_t ImageMinimumDataBytes(const ImgFileHeader& header) {
+  LoadPlan plan;
+  return PlanLoad(header, plan).ok() ? plan.minimumBytes : 0;
+}
+
+Status DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** frameValues,
+                         ImgFrame*** frames) {
+  if (frameCount == nullptr || frameValues == nullptr || frames == nullptr)
+    return Status(StatusCode::InvalidArgument);
   uint8_t raw[ImgFileHeaderSize];
-  if (stream.Read(raw, ImgFileHeaderSize) != ImgFileHeaderSize) return false;
-  if (!HasImgMagic(raw)) return false;
+  const uint32_t got = stream.Read(raw, ImgFileHeaderSize);
+  if (got >= sizeof(ImgMagic) && !HasImgMagic(raw))
+    return Status(StatusCode::Unsupported, std::string(), 0,
+                  "not a tiled image file (no KWF/IANI signature)");
+  if (got != ImgFileHeaderSize) return Damaged("cut short in the file header");
   const ImgFileHeader header = DecodeImgFileHeader(raw);
   LoadPlan plan;
-  if (!PlanLoad(header, plan)) return false;
-  // Every tile record takes at least its 16-byte header: a stream that cannot hold them all is
-  // truncated, and is rejected before the frames are allocated.
+  if (Status status = PlanLoad(header, plan); !status.ok()) return status;
+  // The frames are allocated before their tiles are read: a stream that cannot fill them is
+  // truncated (or lying) and is rejected first.
   const uint64_t available = stream.size > ImgFileHeaderSize ? stream.size - ImgFileHeaderSize : 0;
-  if (plan.records > available / ImgTileHeaderSize) return false;
+  if (plan.minimumBytes > available)
+    return Damaged("cut short (its frames need " + Text(int64_t(plan.minimumBytes)) +
+                   " bytes of tile records or more, " + Text(int64_t(available)) + " follow)");
   ImgTileGrid* grid = CreateTileGrid(header.tileWidth, header.tileHeight, header.imageWidth,
                                      header.imageHeight, header.frameCount);
-  if (grid == nullptr) return false;
+  if (grid == nullptr) return Status(StatusCode::NoMemory);
 
   const uint32_t count = static_cast<uint32_t>(header.frameCount);
   uint32_t* values = nullptr;
@@ -264,14 +301,14 @@ bool DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** fram
     values = static_cast<uint32_t*>(Allocate(count * sizeof(uint32_t)));
     if (values == nullptr) {
       ReleaseTileGrid(&grid);
-      return false;
+      return Status(StatusCode::NoMemory);
     }
   }
   ImgFrame** array = static_cast<ImgFrame**>(Allocate(count * sizeof(ImgFrame*)));
   if (array == nullptr) {
     ::operator delete(values);
     ReleaseTileGrid(&grid);
-    return false;
+    return Status(StatusCode::NoMemory);
   }
   // The header is accepted: the out parameters are written from here on.
   *frameCount = count;
@@ -279,13 +316,13 @@ bool DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** fram
   *frames = array;
 
   TileDecoder decoder(stream, header, plan);
-  bool ok = true;
+  Status status;
   uint32_t allocated = 0;
-  for (uint32_t f = 0; f < count && ok; ++f) {
+  for (uint32_t f = 0; f < count && status.ok(); ++f) {
     if (values != nullptr) values[f] = ImgFrameValue;
     ImgFrame* frame = static_cast<ImgFrame*>(Allocate(plan.frameBytes));
     if (frame == nullptr) {
-      ok = false;
+      status = Status(StatusCode::NoMemory);
       break;
     }
     array[f] = frame;
@@ -294,31 +331,28 @@ bool DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** fram
     frame->height = static_cast<uint32_t>(header.imageHeight);
     frame->stride = plan.stride;
     frame->format = ImgFormat32;
-    ok = decoder.DecodeFrame(frame);
+    status = decoder.DecodeFrame(frame);
   }
   ReleaseTileGrid(&grid);
-  if (ok) return true;
+  if (status.ok()) return status;
 
   FreeImageFrames(allocated, values, array);
   *frameCount = 0;
   *frames = nullptr;
   if (count > 1) *frameValues = nullptr;
-  return false;
+  return status;
 }
 
-bool ImageHeaderWithinLimits(const ImgFileHeader& header) {
-  LoadPlan plan;
-  return PlanLoad(header, plan);
-}
-
-bool LoadImageFrames(CPackageManager& manager, const char* name, uint32_t* frameCount,
-                     uint32_t** frameValues, ImgFrame*** frames) {
+Status LoadImageFrames(CPackageManager& manager, const char* name, uint32_t* frameCount,
+                       uint32_t** frameValues, ImgFrame*** frames) {
   if (name == nullptr || frameCount == nullptr || frameValues == nullptr || frames == nullptr)
-    return false;
+    return Status(StatusCode::InvalidArgument);
   // A lease: when every pooled stream is lent to other threads, the load gets one of its own.
   StreamLease stream;
-  if (!manager.Open(name, ModeRead, true, stream).ok()) return false;
-  return DecodeImageStream(*stream.get(), frameCount, frameValues, frames);
+  if (Status opened = manager.Open(name, ModeRead, true, stream); !opened.ok()) return opened;
+  Status status = DecodeImageStream(*stream.get(), frameCount, frameValues, frames);
+  if (!status.ok()) return Status(status.code(), name, status.systemError(), status.detail());
+  return status;
 }
 
 void FreeImageFrames(uint32_t frameCount, uint32_t* frameValues, ImgFrame** frames) {

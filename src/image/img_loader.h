@@ -8,15 +8,20 @@
 // was written, *frameValues null. Frames and arrays come from the global ::operator new(size);
 // FreeImageFrames (or ::operator delete on each) releases them.
 //
-// A header is rejected before anything is allocated when a value is out of range, when a byte
-// count does not fit in 32 bits, when the load would allocate more than 1 GiB in all
-// (ImgMaxLoadBytes), or when the stream is too short to hold the tile records the header
-// announces. Tiles that reach outside their frame are clipped; a short read fails the load.
+// Memory and work are bounded by the input. A header is rejected before anything is allocated
+// when a value is out of range, when a byte count does not fit in 32 bits, when the load would
+// allocate more than 1 GiB in all (ImgMaxLoadBytes), when it announces more than
+// ImgMaxEmptyFrames frames without tile records, or when the stream is too short to fill the
+// frames it announces: every tile record takes its 16-byte header, and every 4 bytes of frame
+// pixels take at least 2 bytes of tile data (format 1, the densest encoding). Every file whose
+// tiles cover their frames passes that test. Tiles that reach outside their frame are clipped;
+// a short read fails the load.
 #pragma once
 
 #include <cstdint>
 
 #include "KorvoLoader.h"
+#include "common/status.h"
 #include "image/img_format.h"
 
 namespace korvo {
@@ -25,18 +30,29 @@ class CPackageManager;
 class CResStream;
 
 // Opens name through the manager (package entry first, then disk) and decodes it; the contract
-// of the LoadImgFile export. The stream goes back to its pool on every path.
-bool LoadImageFrames(CPackageManager& manager, const char* name, uint32_t* frameCount,
-                     uint32_t** frameValues, ImgFrame*** frames);
+// of the LoadImgFile export. The stream goes back to its pool on every path. The cause says
+// whether the name was not found, the entry's data could not be read, the resource is not a
+// tiled image, is too large or is damaged.
+Status LoadImageFrames(CPackageManager& manager, const char* name, uint32_t* frameCount,
+                       uint32_t** frameValues, ImgFrame*** frames);
 
-// Decodes an image from the stream's current position, which must be the file header. Reads
-// no further than the last tile record and does not close the stream.
-bool DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** frameValues,
-                       ImgFrame*** frames);
+// Decodes an image from the stream's current position, which must be the file header; the
+// stream's size bounds what the header may announce. Reads no further than the last tile
+// record and does not close the stream.
+Status DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** frameValues,
+                         ImgFrame*** frames);
 
-// True when a loader accepts the header's values: sizes and counts in range, every byte count
-// within 32 bits and the whole load within ImgMaxLoadBytes. The magic is not looked at.
-bool ImageHeaderWithinLimits(const ImgFileHeader& header);
+// Accepts the header's values, or says why not: sizes and counts in range, every byte count
+// within 32 bits, the whole load within ImgMaxLoadBytes and at most ImgMaxEmptyFrames frames
+// without tile records. The magic and the input size are not looked at.
+Status CheckImageHeader(const ImgFileHeader& header);
+inline bool ImageHeaderWithinLimits(const ImgFileHeader& header) {
+  return CheckImageHeader(header).ok();
+}
+
+// The fewest bytes after the file header that can fill the frames of an accepted header: the
+// tile headers and 2 bytes of tile data for every 4 bytes of frame pixels.
+uint64_t ImageMinimumDataBytes(const ImgFileHeader& header);
 
 // Frees what a successful load handed over; null arrays are allowed.
 void FreeImageFrames(uint32_t frameCount, uint32_t* frameValues, ImgFrame** frames);

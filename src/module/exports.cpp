@@ -36,7 +36,7 @@ KORVO_API bool LoadImgFile(const char* name, uint32_t* frameCount, uint32_t** fr
   try {
     CPackageManager* manager = GetPackageManager();
     if (manager == nullptr) return false;
-    return LoadImageFrames(*manager, name, frameCount, frameValues, frames);
+    return LoadImageFrames(*manager, name, frameCount, frameValues, frames).ok();
   } catch (...) {
     return false;
   }

@@ -79,14 +79,16 @@ inline ImgFrame* gFrames[1];
 struct Loaded {
   ~Loaded() { ok ? FreeImageFrames(count, count > 1 ? values : nullptr, frames) : void(); }
   bool From(CPackageManager& manager, const std::string& name) {
-    return ok = LoadImageFrames(manager, name.c_str(), &count, &values, &frames);
+    code = LoadImageFrames(manager, name.c_str(), &count, &values, &frames).code();
+    return ok = code == StatusCode::Ok;
   }
   bool Decode(const Bytes& file) {  // through a memory stream, without a manager
     CMemStream stream;
     stream.Reserve(stream.size = uint32_t(file.size()));
     std::copy(file.begin(), file.end(), stream.buffer);
     stream.mode = ModeRead;
-    return ok = DecodeImageStream(stream, &count, &values, &frames);
+    code = DecodeImageStream(stream, &count, &values, &frames).code();
+    return ok = code == StatusCode::Ok;
   }
   bool Untouched() const { return !ok && count == 7 && values == gValues && frames == gFrames; }
   // Failed once the header was accepted: count 0, frames null and values null if written.
@@ -94,6 +96,7 @@ struct Loaded {
     return !ok && !count && !frames && values == (frameCount > 1 ? nullptr : gValues);
   }
   bool ok = false;
+  StatusCode code = StatusCode::Ok;  // the cause the load gave
   uint32_t count = 7;
   uint32_t* values = gValues;
   ImgFrame** frames = gFrames;

@@ -90,7 +90,8 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
       {{"img2png", "text.txt", "-o", "x.png"},
        "text.txt: not a tiled image file (no KWF/IANI signature)"},
       {{"img2png", "cut.img", "-o", "x.png"},
-       "cut.img: damaged tiled image: a header or tile record is invalid or the file is cut short"},
+       "cut.img: damaged tiled image: cut short (its frames need 496 bytes of tile records or "
+       "more, 64 follow)"},
       {{"img2png", "empty.img", "-o", "x.png"}, "empty.img: image has no frames; nothing written"},
       {{"img2png", "PIC.IMG", "--package", "corrupt.pak", "-o", "x.png"},
        "corrupt.pak: entry 'pic.img': zlib data is corrupt (incorrect data check)"},

@@ -16,8 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char ImageMagic[8] = {'K', 'W', 'F', 0x1A, 'I', 'A', 'N', 'I'};
-
 struct Img2PngOptions {
   std::string image;
   std::string output;
@@ -34,15 +32,6 @@ struct LoadedFrames {
     if (frames != nullptr || values != nullptr) FreeImageFrames(count, values, frames);
   }
 };
-
-// Why the loader refused the image: its first bytes tell a foreign file from a damaged one.
-std::string LoadFailureCause(const std::string& firstBytes) {
-  if (firstBytes.size() < sizeof(ImageMagic) ||
-      std::memcmp(firstBytes.data(), ImageMagic, sizeof(ImageMagic)) != 0) {
-    return "not a tiled image file (no KWF/IANI signature)";
-  }
-  return "damaged tiled image: a header or tile record is invalid or the file is cut short";
-}
 
 // out.png with frame number n: out-n.png.
 std::string NumberedPath(const std::string& output, uint32_t n) {
@@ -68,7 +57,6 @@ RgbaImage FrameToRgba(const ImgFrame* frame) {
 int RunImg2Png(const Img2PngOptions& options, const GlobalOptions& global) {
   std::string cause;
   std::string subject = options.image;
-  std::string firstBytes;
   if (!options.package.empty()) {
     subject = EntrySubject(options.package, options.image);
     ArchiveFile archive;
@@ -82,11 +70,9 @@ int RunImg2Png(const Img2PngOptions& options, const GlobalOptions& global) {
     if (!archive.ReadEntry(entry, data, cause)) {
       return Fail(EntrySubject(options.package, entry.name), cause);
     }
-    firstBytes.assign(data.begin(), data.begin() + std::min<size_t>(data.size(), 8));
   } else {
     std::string data;
     if (!ReadWholeFile(options.image, data, cause)) return Fail(options.image, cause);
-    firstBytes = data.substr(0, 8);
   }
 
   // An empty manager, as a host sees it: the one package (if any) mounted, disk files after.
@@ -97,12 +83,13 @@ int RunImg2Png(const Img2PngOptions& options, const GlobalOptions& global) {
   manager.FillStreamPools();
 
   LoadedFrames loaded;
-  if (!LoadImageFrames(manager, options.image.c_str(), &loaded.count, &loaded.values,
-                       &loaded.frames)) {
+  const Status status = LoadImageFrames(manager, options.image.c_str(), &loaded.count,
+                                        &loaded.values, &loaded.frames);
+  if (!status.ok()) {
     loaded.count = 0;
     loaded.values = nullptr;
     loaded.frames = nullptr;
-    return Fail(subject, LoadFailureCause(firstBytes));
+    return Fail(subject, status.detail().empty() ? StatusCodeText(status.code()) : status.detail());
   }
   if (loaded.count <= 1) loaded.values = nullptr;  // written only for several frames
   if (loaded.count == 0) return Fail(subject, "image has no frames; nothing written");
