@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build needs, when they are missing.
-# Usage: scripts/deps.sh [linux] [windows] [tool] [bench]
+# Usage: scripts/deps.sh [linux] [windows] [tool] [fuzz] [bench]
 set -euo pipefail
 want=(cmake make g++ zlib1g-dev libgtest-dev libbenchmark-dev pkg-config clang-format)
 for group in "$@"; do
@@ -8,6 +8,7 @@ for group in "$@"; do
     linux) want+=(libdeflate-dev) ;;
     tool) want+=(libcli11-dev libspng-dev nlohmann-json3-dev) ;;
     bench) want+=(libphysfs-dev libzip-dev libdeflate-dev libbenchmark-dev) ;;
+    fuzz) want+=(clang-14 libclang-rt-14-dev) ;;
     windows) want+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine dpkg-dev) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac

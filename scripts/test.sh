@@ -6,7 +6,8 @@
 #   4. a Linux build with ThreadSanitizer (library and tests only), running the read-path
 #      thread suites;
 #   5. KorvoLoader.dll and the suite cross-built with MinGW-w64, tests under Wine
-#      (scripts/test-windows.sh).
+#      (scripts/test-windows.sh);
+#   6. every fuzz target built with clang and libFuzzer and run for 25 s (scripts/fuzz.sh).
 # Usage: scripts/test.sh [--quick]   (--quick: steps 1 and 2 only, for the edit-build-test loop)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,7 +19,7 @@ for arg in "$@"; do
     *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
   esac
 done
-bash scripts/deps.sh linux tool
+bash scripts/deps.sh linux tool fuzz
 jobs=$(nproc)
 launcher=()
 if command -v ccache >/dev/null 2>&1; then
@@ -53,3 +54,5 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/linux-tsan/tests/korv
   --gtest_filter='ReadPathThreads.*:ResourceExports.*:ManagerTest.*:ManagerWithPackageTest.*'
 echo "== Windows build (MinGW-w64), tests under Wine"
 bash scripts/test-windows.sh build/win
+echo "== Fuzzing (libFuzzer, AddressSanitizer, UBSan), 25 s a target"
+bash scripts/fuzz.sh 25
