@@ -64,5 +64,7 @@ TEST(ImageWriter, RejectsWhatCannotBeEncodedWithOneLine) {
   EXPECT_EQ(error(5000, 1, 1, {3000, 1, 1}),
             "tile width 3000 cannot cover 5000 pixels: tiles are at most 2048 pixels wide");
   EXPECT_EQ(error(8192, 8192, 4, {}),  // before any pixel is read
-            "4 frames of 8192 x 8192 pixels are more than a loader accepts (1 GiB in all)");
+            "tiled image too large: 4 frames of 8192 x 8192 pixels need more than 1 GiB");
+  EXPECT_EQ(error(0, 5, 4097, {}),
+            "tiled image too large: 4097 frames without pixels (at most 4096)");
 }

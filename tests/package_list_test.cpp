@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "image/image_utils.h"
+#include "util/image_utils.h"
 #include "support/image_bytes.h"
 
 using namespace korvo;

@@ -108,8 +108,9 @@ void PutLE32(std::vector<uint8_t>& out, int64_t value) {
   out.insert(out.end(), bytes, bytes + 4);
 }
 
-bool Encode(const std::vector<const uint8_t*>& frames, int32_t width, int32_t height,
-            const ImgWriteOptions& options, std::vector<uint8_t>& out, std::string& error) {
+// Step 1: the request itself, before any layout is worked out.
+bool ValidateRequest(const std::vector<const uint8_t*>& frames, int32_t width, int32_t height,
+                     const ImgWriteOptions& options, std::string& error) {
   if (width < 0 || height < 0) {
     error = "image width and height must not be negative";
     return false;
@@ -126,8 +127,7 @@ bool Encode(const std::vector<const uint8_t*>& frames, int32_t width, int32_t he
     error = "too many frames";
     return false;
   }
-  const int64_t stride = 4 * static_cast<int64_t>(width);
-  if (stride > 0 && height > 0) {
+  if (width > 0 && height > 0) {
     for (size_t f = 0; f < frames.size(); ++f) {
       if (frames[f] == nullptr) {
         error = "frame " + Text(static_cast<int64_t>(f)) + " has no pixels";
@@ -135,60 +135,73 @@ bool Encode(const std::vector<const uint8_t*>& frames, int32_t width, int32_t he
       }
     }
   }
+  return true;
+}
 
-  AxisLayout columns, rows;
-  if (!LayoutEvenly(height, 1, options.tileHeight, "height", RowsReason, rows, error)) return false;
-  if (options.format == ImgFormat32
-          ? !LayoutEvenly(width, 4, options.tileWidth, "width", ColumnsReason, columns, error)
-          : !LayoutColumns16(width, options.tileWidth, columns, error))
-    return false;
-
+// What the emitter writes: the file header and how each axis is cut into tiles.
+struct EncodePlan {
   ImgFileHeader header{};
+  AxisLayout columns, rows;
+  int32_t format = ImgFormat32;
+  int64_t stride = 0;  // bytes per row of the given pixels
+};
+
+// Step 2: the tile layout, and a header that every loader accepts.
+bool PlanLayout(size_t frameCount, int32_t width, int32_t height, const ImgWriteOptions& options,
+                EncodePlan& plan, std::string& error) {
+  if (!LayoutEvenly(height, 1, options.tileHeight, "height", RowsReason, plan.rows, error))
+    return false;
+  if (options.format == ImgFormat32
+          ? !LayoutEvenly(width, 4, options.tileWidth, "width", ColumnsReason, plan.columns, error)
+          : !LayoutColumns16(width, options.tileWidth, plan.columns, error))
+    return false;
+  plan.format = options.format;
+  plan.stride = 4 * static_cast<int64_t>(width);
+  ImgFileHeader& header = plan.header;
   std::memcpy(header.magic, ImgMagic, sizeof(ImgMagic));
-  header.tileWidth = columns.cell;
-  header.tileHeight = rows.cell;
+  header.tileWidth = plan.columns.cell;
+  header.tileHeight = plan.rows.cell;
   header.imageWidth = width;
   header.imageHeight = height;
-  header.frameCount = static_cast<int32_t>(frames.size());
-  if (!ImageHeaderWithinLimits(header)) {
-    error = Text(static_cast<int64_t>(frames.size())) + " frames of " + Text(width) + " x " +
-            Text(height) + " pixels are more than a loader accepts (1 GiB in all)";
+  header.frameCount = static_cast<int32_t>(frameCount);
+  const Status accepted = CheckImageHeader(header);
+  if (!accepted.ok()) {
+    error = accepted.detail();
     return false;
   }
+  return true;
+}
 
-  // Pixel data: format 3 stores every byte, format 1 two bytes a pixel; plus tile headers.
-  const uint64_t dataPerFrame = static_cast<uint64_t>(stride) * static_cast<uint64_t>(height) /
-                                (options.format == ImgFormat32 ? 1 : 2);
+// Step 3: the bytes. Format 3 stores every byte of a tile row, format 1 two bytes a pixel.
+void Emit(const std::vector<const uint8_t*>& frames, const EncodePlan& plan,
+          std::vector<uint8_t>& out) {
+  const AxisLayout& columns = plan.columns;
+  const AxisLayout& rows = plan.rows;
+  const uint64_t dataPerFrame = static_cast<uint64_t>(plan.stride) *
+                                static_cast<uint64_t>(plan.header.imageHeight) /
+                                (plan.format == ImgFormat32 ? 1 : 2);
   const uint64_t tilesPerFrame =
       static_cast<uint64_t>(columns.count) * static_cast<uint64_t>(rows.count);
   out.reserve(ImgFileHeaderSize +
               frames.size() * (dataPerFrame + tilesPerFrame * ImgTileHeaderSize));
 
-  out.insert(out.end(), ImgMagic, ImgMagic + sizeof(ImgMagic));
-  PutLE32(out, 0);
-  PutLE32(out, 0);
-  PutLE32(out, header.tileWidth);
-  PutLE32(out, header.tileHeight);
-  PutLE32(out, width);
-  PutLE32(out, height);
-  PutLE32(out, header.frameCount);
+  out.insert(out.end(), plan.header.magic, plan.header.magic + sizeof(plan.header.magic));
+  for (int32_t v : {0, 0, plan.header.tileWidth, plan.header.tileHeight, plan.header.imageWidth,
+                    plan.header.imageHeight, plan.header.frameCount})
+    PutLE32(out, v);
 
   for (const uint8_t* pixels : frames) {
     for (int64_t ty = 0; ty < rows.count; ++ty) {
       for (int64_t tx = 0; tx < columns.count; ++tx) {
         const int64_t tileWidth = tx + 1 == columns.count ? columns.lastLength : columns.length;
         const int64_t x0 = tx * columns.step;
-        if (options.format == ImgFormat32) {
-          PutLE32(out, (columns.step + 3) / 4);
-        } else {
-          PutLE32(out, tileWidth);
-        }
+        PutLE32(out, plan.format == ImgFormat32 ? (columns.step + 3) / 4 : tileWidth);
         PutLE32(out, rows.step);
         PutLE32(out, columns.step);
-        PutLE32(out, options.format);
+        PutLE32(out, plan.format);
         for (int64_t r = 0; r < rows.step; ++r) {
-          const uint8_t* row = pixels + (ty * rows.step + r) * stride + x0;
-          if (options.format == ImgFormat32) {
+          const uint8_t* row = pixels + (ty * rows.step + r) * plan.stride + x0;
+          if (plan.format == ImgFormat32) {
             out.insert(out.end(), row, row + columns.step);
             continue;
           }
@@ -202,6 +215,14 @@ bool Encode(const std::vector<const uint8_t*>& frames, int32_t width, int32_t he
       }
     }
   }
+}
+
+bool Encode(const std::vector<const uint8_t*>& frames, int32_t width, int32_t height,
+            const ImgWriteOptions& options, std::vector<uint8_t>& out, std::string& error) {
+  EncodePlan plan;
+  if (!ValidateRequest(frames, width, height, options, error)) return false;
+  if (!PlanLayout(frames.size(), width, height, options, plan, error)) return false;
+  Emit(frames, plan, out);
   return true;
 }
 

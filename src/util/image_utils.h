@@ -1,6 +1,6 @@
 // Small image and path helpers: telling a common image type from the first bytes of its data,
 // taking a path apart, stepping through multi-byte strings, and the executable's directory
-// kept in a cache.
+// kept in a cache. They need only the platform layer; nothing in the library calls them.
 #pragma once
 
 #include <cstddef>
