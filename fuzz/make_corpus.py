@@ -86,7 +86,7 @@ write("edit", "one.pak", package([("only.txt", b"x")]))
 write("edit", "empty.pak", package([]))
 
 for i, name in enumerate([b"data/ui/button.img", b"Data\\Sounds\\a.wav", b"./x/../y",
-                          b"C:\\evil.txt", b"\\\\server\\share\\f", b"a/CON.txt",
+                          b"C:\\evil.txt", b".\\Z:", b"\\\\server\\share\\f", b"a/CON.txt",
                           b"dir/name. ", b"//x", b"a\x00b"]):
     write("entry_path", "name%d" % i, name)
 

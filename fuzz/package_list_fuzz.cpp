@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <vector>
 #include <system_error>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "manager/package_manager.h"
