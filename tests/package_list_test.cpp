@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "util/image_utils.h"
 #include "support/image_bytes.h"
+#include "util/image_utils.h"
 
 using namespace korvo;
 
