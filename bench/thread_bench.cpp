@@ -123,7 +123,7 @@ void BM_LoadImage(benchmark::State& state) {
     std::string name = "IMG/" + std::to_string(i++ % Count) + ".img";
     uint32_t count = 0, *values = nullptr;
     ImgFrame** frames = nullptr;
-    if (!LoadImageFrames(manager, name.c_str(), &count, &values, &frames)) {
+    if (!LoadImageFrames(manager, name.c_str(), &count, &values, &frames).ok()) {
       state.SkipWithError("load failed");
       break;
     }

@@ -77,7 +77,7 @@ class ReadPathThreads : public NoManagerTest {
         std::free(data);
         uint32_t count = 0, *values = nullptr;
         ImgFrame** frames = nullptr;
-        ASSERT_TRUE(LoadImageFrames(single, ImageName(n).c_str(), &count, &values, &frames));
+        ASSERT_TRUE(LoadImageFrames(single, ImageName(n).c_str(), &count, &values, &frames).ok());
         image[{k, n}] = FramesText(count, frames);
         FreeImageFrames(count, count > 1 ? values : nullptr, frames);
       }
@@ -142,7 +142,7 @@ TEST_F(ReadPathThreads, LoadsMatchASingleThreadWhileAnotherThreadMounts) {
         lease.Reset();
         uint32_t count = 0, *values = nullptr;
         ImgFrame** frames = nullptr;
-        if (!LoadImageFrames(manager, ImageName(n).c_str(), &count, &values, &frames)) {
+        if (!LoadImageFrames(manager, ImageName(n).c_str(), &count, &values, &frames).ok()) {
           ++failed;
           continue;
         }
