@@ -30,7 +30,9 @@ launcher=()
 if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
-build=build/fuzz
+# Absolute paths: a target may change its working directory (the package list's tool form
+# resolves against it), and libFuzzer keeps reading and writing its corpus afterwards.
+build=$root/build/fuzz
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER="$cc" \
   -DCMAKE_CXX_COMPILER="$cxx" -DKORVO_BUILD_FUZZ=ON -DKORVO_SANITIZE=ON -DKORVO_BUILD_TESTS=OFF \
   -DKORVO_BUILD_TOOLS=OFF -DKORVO_BUILD_EXAMPLES=OFF -DKORVO_BUILD_BENCH=OFF "${launcher[@]}" \
@@ -46,7 +48,7 @@ for target in "${targets[@]}"; do
   echo "== fuzz $target (${seconds} s)"
   if ! "$build/fuzz/korvo_fuzz_$target" -max_total_time="$seconds" -rss_limit_mb=2048 \
     -timeout=10 -print_final_stats=1 -artifact_prefix="$build/artifacts/$target/" \
-    "$build/corpus/$target" "fuzz/corpus/$target" 2>"$build/$target.log"; then
+    "$build/corpus/$target" "$root/fuzz/corpus/$target" 2>"$build/$target.log"; then
     tail -n 60 "$build/$target.log" >&2
     echo "fuzz: $target failed; the input is in $build/artifacts/$target/" >&2
     exit 1

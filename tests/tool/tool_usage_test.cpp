@@ -125,6 +125,7 @@ TEST_F(Tool, ExtractRefusesTwoEntriesForOneFileAndDefaultsToHere) {
 }
 
 TEST_F(Tool, ListsSelectAndShowUtf8NamesInAUtf8Locale) {
+  if (KORVO_TOOL_ON_WINDOWS) GTEST_SKIP() << "the locale is chosen through POSIX LC_ALL";
   const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC\\\xE8\xAA\x9E.txt";
   WriteFileBytes(dir / "u.pak",
                  BuildArchive({TextEntry(japanese, "x"), TextEntry("bad\xFF\\x.txt", "y"),
@@ -150,6 +151,7 @@ TEST_F(Tool, ListsSelectAndShowUtf8NamesInAUtf8Locale) {
 }
 
 TEST_F(Tool, PackWarnsAboutEachDirectoryLinkItDoesNotFollow) {
+  if (KORVO_TOOL_ON_WINDOWS) GTEST_SKIP() << "Wine shows POSIX links as reparse points or files";
   MakeDirectories(dir / "tree/real");
   MakeDirectories(dir / "outside");
   WriteFileText(dir / "tree/real/a.txt", "a");
