@@ -300,14 +300,6 @@ bool File::Close() {
   return result == 0;
 }
 
-int LastError() {
-  return errno;
-}
-
-std::string ErrorText(int error) {
-  return std::strerror(error);
-}
-
 bool ListDirectory(const char* dir, std::vector<DirItem>& items) {
   items.clear();
   if (dir == nullptr) return false;

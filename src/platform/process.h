@@ -2,6 +2,8 @@
 // and the system's error numbers.
 #pragma once
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 namespace korvo::platform {
@@ -20,9 +22,14 @@ void DebugOutput(const char* message);
 const char* CharNext(const char* p);
 const char* CharPrev(const char* start, const char* p);
 
-// The error number of the calling thread's last failed system call (errno).
-int LastError();
+// The error number of the calling thread's last failed system call. Both layers report the
+// C runtime's errno values (the Win32 layer translates Windows error codes into them).
+inline int LastError() {
+  return errno;
+}
 // The system's text for an error number: "No space left on device", "Permission denied", ...
-std::string ErrorText(int error);
+inline std::string ErrorText(int error) {
+  return std::strerror(error);
+}
 
 }  // namespace korvo::platform
