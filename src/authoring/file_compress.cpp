@@ -28,13 +28,11 @@ bool ReadWhole(std::FILE* file, std::unique_ptr<uint8_t[]>& data, uint32_t& leng
 bool CompressFile(const char* path, CompressedFile& out) {
   out = CompressedFile();
   if (path == nullptr) return false;
-  std::FILE* file = std::fopen(path, "rb");
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), &std::fclose);
   if (file == nullptr) return false;
   std::unique_ptr<uint8_t[]> data;
   uint32_t length = 0;
-  bool read = ReadWhole(file, data, length);
-  std::fclose(file);
-  if (!read) return false;
+  if (!ReadWhole(file.get(), data, length)) return false;
 
   uLong bound = compressBound(static_cast<uLong>(length));
   // A bound below the length means it wrapped where uLong is 32 bits.

@@ -86,4 +86,20 @@ bool IndexFits(const PackageHeader& header, size_t indexLength) {
   return static_cast<uint64_t>(header.indexOffset) + indexLength <= UINT32_MAX;
 }
 
+Status WriteIndexAndHeader(const std::vector<PackageEntry>& index, PackageHeader& header,
+                           const std::string& path, const ArchiveWrite& write) {
+  if (header.entryCount > 0) {
+    std::vector<uint8_t> records;
+    SerializeIndex(index, header, records);
+    if (!IndexFits(header, records.size()))
+      return Status(StatusCode::TooLarge, path, 0, "index does not fit the archive");
+    Status written = write(header.indexOffset, records.data(), records.size());
+    if (!written.ok()) return written;
+    header.indexSize = static_cast<uint32_t>(records.size());
+  }
+  uint8_t bytes[PackageHeaderSize];
+  EncodeHeader(header, bytes);
+  return write(0, bytes, sizeof(bytes));
+}
+
 }  // namespace korvo

@@ -7,9 +7,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "archive/package_format.h"
+#include "common/status.h"
 
 namespace korvo {
 
@@ -44,5 +47,14 @@ void SerializeIndex(const std::vector<PackageEntry>& index, const PackageHeader&
 
 // True when an index of indexLength bytes written at header.indexOffset ends below 4 GiB.
 bool IndexFits(const PackageHeader& header, size_t indexLength);
+
+// Writes a byte range of the archive at a file offset; the writers differ in how (straight, or
+// under the edit journal).
+using ArchiveWrite = std::function<Status(uint64_t offset, const void* data, size_t length)>;
+
+// How both writers finish: the index (when there are entries) at header.indexOffset, which
+// sets header.indexSize, then the 16-byte header at offset 0. path names the archive in causes.
+Status WriteIndexAndHeader(const std::vector<PackageEntry>& index, PackageHeader& header,
+                           const std::string& path, const ArchiveWrite& write);
 
 }  // namespace korvo

@@ -242,19 +242,10 @@ bool CPackage::Close() {
     if (status.ok()) status = Status(StatusCode::InvalidArgument, path, 0, "archive is not open");
     return false;
   }
-  if (header.entryCount > 0) {
-    std::vector<uint8_t> records;
-    SerializeIndex(index, header, records);
-    if (!IndexFits(header, records.size())) {
-      return Fail(Status(StatusCode::TooLarge, path, 0, "index does not fit the archive"));
-    }
-    Status written = WriteProtected(header.indexOffset, records.data(), records.size());
-    if (!written.ok()) return Fail(written);
-    header.indexSize = static_cast<uint32_t>(records.size());
-  }
-  uint8_t bytes[PackageHeaderSize];
-  EncodeHeader(header, bytes);
-  Status written = WriteProtected(0, bytes, sizeof(bytes));
+  Status written = WriteIndexAndHeader(index, header, path,
+                                       [this](uint64_t offset, const void* data, size_t length) {
+                                         return WriteProtected(offset, data, length);
+                                       });
   if (!written.ok()) return Fail(written);
   if (!file.Sync()) return Fail(SystemError(path));
   // The edited archive is on disk: deleting the journal makes it final.

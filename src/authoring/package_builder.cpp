@@ -147,23 +147,10 @@ bool CPackageBuilder::Finish() {
 Status CPackageBuilder::FinishStatus() {
   if (!file.IsOpen()) return status_ = Status(StatusCode::InvalidArgument, target_);
   const std::string& path = temporary_.empty() ? target_ : temporary_;
-  Status status;
-  if (header.entryCount > 0) {
-    std::vector<uint8_t> records;
-    SerializeIndex(index, header, records);
-    if (!IndexFits(header, records.size())) {
-      status = Status(StatusCode::TooLarge, target_, 0, "index does not fit the archive");
-    } else if (!WriteAt(file, header.indexOffset, records.data(), records.size())) {
-      status = SystemError(path);
-    } else {
-      header.indexSize = static_cast<uint32_t>(records.size());
-    }
-  }
-  if (status.ok()) {
-    uint8_t bytes[PackageHeaderSize];
-    EncodeHeader(header, bytes);
-    if (!WriteAt(file, 0, bytes, sizeof(bytes))) status = SystemError(path);
-  }
+  Status status = WriteIndexAndHeader(
+      index, header, target_, [&](uint64_t offset, const void* data, size_t length) {
+        return WriteAt(file, offset, data, length) ? Status::Ok() : SystemError(path);
+      });
   if (temporary_.empty()) {
     if (!file.Close() && status.ok()) status = SystemError(path);
     return status_ = status;
