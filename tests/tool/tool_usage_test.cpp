@@ -16,16 +16,20 @@ TEST_F(Tool, PackStoresNamesTheLoaderFinds) {
   }
   Expect({"pack", "-q", "-C", "small/data", "x.pak", "."}, 0, "");
   EXPECT_EQ(ReadFileBytes(dir / "x.pak"), BuildArchive({TextEntry("ui\\btn.img", "b")}));
-  Expect({"pack", "-q", "x.pak", dir / "small/data"}, 0, "");  // inside the current directory
-  EXPECT_EQ(ReadFileBytes(dir / "x.pak"),
-            BuildArchive({TextEntry("small\\data\\ui\\btn.img", "b")}));
+  if (!KORVO_TOOL_ON_WINDOWS) {  // a POSIX absolute path; Windows paths are covered elsewhere
+    Expect({"pack", "-q", "x.pak", dir / "small/data"}, 0, "");  // inside the current directory
+    EXPECT_EQ(ReadFileBytes(dir / "x.pak"),
+              BuildArchive({TextEntry("small\\data\\ui\\btn.img", "b")}));
+  }
   Expect({"pack", "-q", "-C", "small", "y.pak", "../small/.."}, 1, "",
          "korvo: ../small/..: '..' leads out of the current directory; entry names cannot start "
          "above it. Use -C <parent> and a relative directory\n");
-  Expect({"pack", "-q", "-C", "small/data", "y.pak", dir / "small"}, 1, "",
-         "korvo: " + dir / "small" +
-             ": absolute path outside the current directory; entry names would start with it, "
-             "and the game would not find them. Use -C <parent> and a relative directory\n");
+  if (!KORVO_TOOL_ON_WINDOWS) {
+    Expect({"pack", "-q", "-C", "small/data", "y.pak", dir / "small"}, 1, "",
+           "korvo: " + dir / "small" +
+               ": absolute path outside the current directory; entry names would start with it, "
+               "and the game would not find them. Use -C <parent> and a relative directory\n");
+  }
   EXPECT_FALSE(FileExists(dir / "y.pak"));
 }
 
@@ -184,6 +188,8 @@ TEST_F(Tool, Png2ImgFormat1RoundsToTheNearestValueTheLoaderGives) {
 }
 
 TEST_F(Tool, MountsAndWhichReadTheGamesPackageListAsTheLibraryDoes) {
+  // The messages below name paths joined with '/'; on Windows the library joins with '\\'.
+  if (KORVO_TOOL_ON_WINDOWS) GTEST_SKIP() << "paths in these messages use the POSIX separator";
   MakeDirectories(dir / "game");
   WriteFileBytes(dir / "game/data.pak", BuildArchive({TextEntry("data\\a.txt", "hello"),
                                                       TextEntry("data\\b.txt", "base")}));

@@ -19,6 +19,9 @@ int main(int argc, char** argv) {
   // Set before the subcommands are added: they take their parent's formatter.
   app.formatter(MakeHelpFormatter());
   app.require_subcommand(1);
+  // Options start with '-' on every system: on Windows a path such as /data/ui must stay a path
+  // (CLI11 would take it for a "/option"). Subcommands inherit this when they are added.
+  app.allow_windows_style_options(false);
   app.fallthrough();
   app.add_flag("-q,--quiet", global.quiet, "Print nothing but errors");
   app.set_version_flag("--version", "korvo 1.0.0");
