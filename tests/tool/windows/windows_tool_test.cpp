@@ -35,8 +35,8 @@ TEST_F(WindowsTool, EverySubcommandTakesDriveLetterPathsWithBackslashes) {
   Expect({"del", "-q", pak, "data\\ui\\btn.txt"}, 0, "");
   ToolResult listed = Run({"list", pak});
   EXPECT_EQ(listed.code, 0);
-  EXPECT_NE(listed.out.find("data\\raw.bin "), std::string::npos) << listed.out;
-  EXPECT_NE(listed.out.find("data\\extra.txt "), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("  data\\raw.bin\n"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("  data\\extra.txt\n"), std::string::npos) << listed.out;
   EXPECT_EQ(listed.out.find("btn.txt"), std::string::npos) << listed.out;
   EXPECT_EQ(listed.out.find('\r'), std::string::npos) << listed.out;
   Expect({"extract", "-q", pak, "-o", root + "\\out"}, 0, "");
