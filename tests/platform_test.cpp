@@ -65,6 +65,39 @@ TEST(PlatformMapping, MapsWholeFilesReadOnlyAndLocksThemAgainstEditing) {
   EXPECT_EQ(first.View(), nullptr);
 }
 
+// A read hint never reaches outside the view, whatever range it names.
+TEST(PlatformMapping, ReadHintsAreClippedToTheView) {
+  TempDir dir;
+  const std::string path = dir / "hint.pak";
+  WriteFileText(path, std::string(10000, 'h'));
+  platform::Mapping mapping;
+  ASSERT_TRUE(platform::MapFileReadOnly(path.c_str(), mapping).ok());
+  mapping.WillRead(0, 10000);
+  mapping.WillRead(9999, UINT32_MAX);
+  mapping.WillRead(10000, 1);
+  mapping.WillRead(UINT32_MAX, UINT32_MAX);
+  EXPECT_EQ(mapping.View()[9999], 'h');
+  platform::Mapping().WillRead(0, 1);  // nothing mapped
+}
+
+// Small blocks come from the heap, large ones from the system; all are zero-filled, at least
+// as large as asked, and owned by exactly one block.
+TEST(PlatformMemory, BlocksAreZeroFilledAndMoveOnly) {
+  for (size_t bytes : {size_t{1}, size_t{4096}, size_t{3} << 20}) {
+    platform::MemoryBlock block(bytes);
+    ASSERT_NE(block.Data(), nullptr) << bytes;
+    EXPECT_GE(block.Size(), bytes);
+    const unsigned char* data = static_cast<const unsigned char*>(block.Data());
+    EXPECT_TRUE(std::all_of(data, data + bytes, [](unsigned char c) { return c == 0; })) << bytes;
+    static_cast<unsigned char*>(block.Data())[bytes - 1] = 7;
+    platform::MemoryBlock moved(std::move(block));
+    EXPECT_EQ(block.Data(), nullptr);
+    EXPECT_EQ(block.Size(), 0u);
+    EXPECT_EQ(static_cast<const unsigned char*>(moved.Data())[bytes - 1], 7);
+  }
+  EXPECT_EQ(platform::MemoryBlock(0).Data(), nullptr);
+}
+
 TEST(PlatformFiles, ExistenceDirectoriesAndRemoval) {
   TempDir dir;
   WriteFileText(dir / "file.txt", "x");

@@ -5,6 +5,24 @@
 namespace korvo {
 
 bool ReadIndexRecord(ViewCursor& cursor, RecordView& record) {
+  // The common case first: the whole record lies within the block.
+  const uint32_t left = cursor.Remaining();
+  if (left >= IndexRecordFixedSize) {
+    const uint8_t* at = cursor.base + cursor.position;
+    const int16_t length = static_cast<int16_t>(LoadLE16(at));
+    if (length >= 0 && static_cast<uint32_t>(length) <= left - IndexRecordFixedSize) {
+      const uint8_t* fields = at + 2 + length;
+      record.recordOffset = cursor.position;
+      record.name = reinterpret_cast<const char*>(at + 2);
+      record.nameLength = static_cast<uint32_t>(length);
+      record.flags = LoadLE32(fields);
+      record.offset = LoadLE32(fields + 4);
+      record.size = LoadLE32(fields + 8);
+      record.packedSize = LoadLE32(fields + 12);
+      cursor.position += IndexRecordFixedSize + static_cast<uint32_t>(length);
+      return true;
+    }
+  }
   bool complete = true;
   record.recordOffset = cursor.position;
   record.name = nullptr;

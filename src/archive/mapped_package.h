@@ -55,6 +55,9 @@ class CMappedPackage {
   // The name of the record at recordOffset (a RecordView's recordOffset) as the file stores it.
   std::string StoredName(uint32_t recordOffset) const;
 
+  // A hint that bytes [offset, offset + length) of the file are about to be read.
+  void WillRead(uint32_t offset, uint32_t length) const { mapping.WillRead(offset, length); }
+
   const PackageHeader& Header() const { return header; }
   uint32_t FileSize() const { return fileSize; }
   const uint8_t* View() const { return mapping.View(); }

@@ -54,17 +54,22 @@ Status CPackageManager::Mount(const char* path) {
   const uint64_t records =
       std::min<uint64_t>(static_cast<uint64_t>(std::max(SignedEntryCount(mapped->Header()), 0)),
                          mapped->FileSize() / IndexRecordFixedSize + 1);
+  const uint32_t indexOffset = mapped->Header().indexOffset;
+  const uint32_t indexBytes =
+      indexOffset < mapped->FileSize() ? mapped->FileSize() - indexOffset : 0;
+  if (records > 0) mapped->WillRead(indexOffset, indexBytes);
   std::unique_lock<std::shared_mutex> writing(indexLock_);
-  entries.Reserve(static_cast<size_t>(records));
+  entries.Reserve(static_cast<size_t>(records), indexBytes);
   RecordView view;
   if (mapped->FirstRecord(view)) {
     do {
       IndexedEntry value{{mapped, view.flags, view.offset, view.size, view.packedSize},
                          view.recordOffset};
       // A name already indexed takes the new entry's location; the key bytes stay.
-      entries.InsertOrAssign(view.name != nullptr ? view.name : "", view.nameLength, value);
+      entries.Add(view.name != nullptr ? view.name : "", view.nameLength, value);
     } while (mapped->NextRecord(view));
   }
+  entries.Commit();
   return Status::Ok();
 }
 

@@ -1,25 +1,82 @@
 #include "manager/name_index.h"
 
+#include <chrono>
 #include <cstring>
-#include <functional>
+#include <new>
 
 namespace korvo {
 
 namespace {
-constexpr size_t ArenaBlockSize = 256 * 1024;
+
 constexpr size_t MinimumSlots = 16;
+constexpr size_t MinimumArena = 4096;
+// Slots hold a record's offset in units of 8 bytes in 32 bits.
+constexpr size_t MostArenaBytes = (size_t{UINT32_MAX} - 1) * 8;
+// How many keys ahead a batch prefetches the slots it will probe.
+constexpr size_t PrefetchDistance = 16;
+
+constexpr uint64_t Ones = 0x0101010101010101ull;
+constexpr uint64_t HighBits = 0x8080808080808080ull;
+
+// Folds 8 bytes at once: bytes 'A'..'Z' gain 0x20 and '/' becomes '\'. Bytes with the high bit
+// set are never changed; no byte's arithmetic carries into its neighbour.
+inline uint64_t FoldWord(uint64_t w) {
+  const uint64_t low = w & ~HighBits;
+  const uint64_t ascii = ~w & HighBits;
+  const uint64_t atLeastA = low + Ones * (0x80 - 'A');
+  const uint64_t aboveZ = low + Ones * (0x80 - 'Z' - 1);
+  const uint64_t capital = atLeastA & ~aboveZ & ascii;
+  const uint64_t notSlash = (low ^ (Ones * '/')) + Ones * 0x7F;
+  const uint64_t slash = ~notSlash & ascii;
+  return (w | (capital >> 2)) ^ ((slash >> 7) * ('/' ^ '\\'));
+}
+
+inline uint64_t Load8(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// The n < 8 bytes at p as the low bytes of a word (little-endian order), the rest zero.
+inline uint64_t LoadPart(const char* p, size_t n) {
+  uint64_t w = 0;
+  for (size_t k = 0; k < n; ++k) w |= static_cast<uint64_t>(static_cast<uint8_t>(p[k])) << (8 * k);
+  return w;
+}
+
+inline void StorePart(char* p, uint64_t w, size_t n) {
+  for (size_t k = 0; k < n; ++k) p[k] = static_cast<char>(w >> (8 * k));
+}
+
+inline uint64_t Mix(uint64_t a, uint64_t b) {
+  const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+  return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+}
+
+constexpr uint64_t MixA = 0xa0761d6478bd642full;
+constexpr uint64_t MixB = 0xe7037ed1a0b428dbull;
+
+inline uint32_t Tag(uint64_t slot) {
+  return static_cast<uint32_t>(slot >> 32);
+}
+
+inline void Prefetch(const void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
+}
+
 }  // namespace
 
 void FoldName(const char* name, size_t length, char* out) {
-  for (size_t i = 0; i < length; ++i) {
-    char c = name[i];
-    if (c == '/') {
-      c = '\\';
-    } else if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c + 0x20);
-    }
-    out[i] = c;
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    const uint64_t folded = FoldWord(Load8(name + i));
+    std::memcpy(out + i, &folded, 8);
   }
+  if (i < length) StorePart(out + i, FoldWord(LoadPart(name + i, length - i)), length - i);
 }
 
 FoldedName::FoldedName(const char* name) {
@@ -33,96 +90,159 @@ FoldedName::FoldedName(const char* name) {
   }
 }
 
-uint64_t CNameIndex::Hash(std::string_view key) {
-  return std::hash<std::string_view>()(key);
+CNameIndex::CNameIndex() {
+  // Each index hashes with its own seed, so that nobody can prepare names that all collide.
+  const uint64_t clock =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  seed_ = Mix(clock ^ MixA, reinterpret_cast<uintptr_t>(this) ^ MixB);
 }
 
-size_t CNameIndex::Probe(std::string_view key, uint64_t hash) const {
-  const size_t mask = slots_.size() - 1;
-  const uint32_t tag = static_cast<uint32_t>(hash);
-  for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
-    uint32_t slot = slots_[i];
+uint64_t CNameIndex::Hash(const char* key, size_t length) const {
+  uint64_t h = seed_ ^ (length * MixB);
+  size_t i = 0;
+  for (; i + 16 <= length; i += 16) h = Mix(Load8(key + i) ^ MixA, Load8(key + i + 8) ^ h);
+  if (i + 8 <= length) {
+    h = Mix(Load8(key + i) ^ MixA, h ^ MixB);
+    i += 8;
+  }
+  if (i < length) h = Mix(LoadPart(key + i, length - i) ^ MixB, h ^ MixA);
+  return Mix(h ^ MixA, h ^ MixB ^ length);
+}
+
+size_t CNameIndex::Probe(const char* key, size_t length, uint64_t hash) const {
+  const uint64_t* slots = Slots();
+  const uint32_t tag = static_cast<uint32_t>(hash >> 32);
+  for (size_t i = tag & slotMask_;; i = (i + 1) & slotMask_) {
+    const uint64_t slot = slots[i];
     if (slot == 0) return i;
-    const Item& item = items_[slot - 1];
-    if (item.hash == tag && item.keyLength == key.size() &&
-        (key.empty() || std::memcmp(item.key, key.data(), key.size()) == 0)) {
-      return i;
-    }
+    if (Tag(slot) != tag) continue;
+    const Record* record = RecordAt((static_cast<uint32_t>(slot) - 1) * size_t{8});
+    if (record->keyLength == length && std::memcmp(KeyOf(record), key, length) == 0) return i;
   }
 }
 
-const IndexedEntry* CNameIndex::Find(std::string_view key) const {
-  if (items_.empty()) return nullptr;
-  uint32_t slot = slots_[Probe(key, Hash(key))];
-  return slot != 0 ? &items_[slot - 1].value : nullptr;
+bool CNameIndex::Find(std::string_view key, IndexedEntry& found) const {
+  if (count_ == 0) return false;
+  const uint64_t slot = Slots()[Probe(key.data(), key.size(), Hash(key.data(), key.size()))];
+  if (slot == 0) return false;
+  found = Entry(*RecordAt((static_cast<uint32_t>(slot) - 1) * size_t{8}));
+  return true;
 }
 
-const EntryInfo& CNameIndex::at(std::string_view key) const {
-  const IndexedEntry* found = Find(key);
-  if (found == nullptr) throw std::out_of_range("no such key in the name index");
-  return found->info;
+EntryInfo CNameIndex::at(std::string_view key) const {
+  IndexedEntry found;
+  if (!Find(key, found)) throw std::out_of_range("no such key in the name index");
+  return found.info;
 }
 
-void CNameIndex::Rehash(size_t slotCount) {
-  std::vector<uint32_t> slots(slotCount, 0);
+void CNameIndex::GrowSlots(size_t slotCount) {
+  if (slotCount > (size_t{1} << 32)) throw std::length_error("name index full");
+  platform::MemoryBlock grown(slotCount * sizeof(uint64_t));
+  if (grown.Data() == nullptr) throw std::bad_alloc();
+  uint64_t* slots = static_cast<uint64_t*>(grown.Data());
   const size_t mask = slotCount - 1;
-  for (size_t n = 0; n < items_.size(); ++n) {
-    const Item& item = items_[n];
-    uint64_t hash = Hash(std::string_view(item.key, item.keyLength));
-    size_t i = static_cast<size_t>(hash) & mask;
+  // The position comes from the stored hash bits, so nothing is hashed again.
+  const uint64_t* old = Slots();
+  for (size_t n = 0; n <= slotMask_ && old != nullptr; ++n) {
+    if (old[n] == 0) continue;
+    size_t i = Tag(old[n]) & mask;
     while (slots[i] != 0) i = (i + 1) & mask;
-    slots[i] = static_cast<uint32_t>(n + 1);
+    slots[i] = old[n];
   }
-  slots_.swap(slots);
+  slots_ = std::move(grown);
+  slotMask_ = mask;
 }
 
-void CNameIndex::Reserve(size_t more) {
-  size_t wanted = items_.size() + more;
-  items_.reserve(wanted);
-  size_t slotCount = slots_.empty() ? MinimumSlots : slots_.size();
-  while (slotCount < wanted * 2) slotCount *= 2;  // at most half full
-  if (slotCount != slots_.size()) Rehash(slotCount);
+void CNameIndex::GrowArena(size_t bytes) {
+  if (bytes > MostArenaBytes) throw std::length_error("name index full");
+  size_t capacity = arena_.Size() < MinimumArena ? MinimumArena : arena_.Size();
+  while (capacity < bytes) capacity *= 2;
+  platform::MemoryBlock grown(capacity);
+  if (grown.Data() == nullptr) throw std::bad_alloc();
+  if (pendingEnd_ > 0) std::memcpy(grown.Data(), arena_.Data(), pendingEnd_);
+  arena_ = std::move(grown);
 }
 
-char* CNameIndex::ArenaAllocate(size_t length) {
-  if (length > blockLeft_) {
-    size_t size = length > ArenaBlockSize / 4 ? length : ArenaBlockSize;
-    blocks_.push_back(std::unique_ptr<char[]>(new char[size]));
-    if (size == length) return blocks_.back().get();  // a long key gets a block of its own
-    blockCursor_ = blocks_.back().get();
-    blockLeft_ = size;
+bool CNameIndex::Reserve(size_t more, size_t keyBytes) {
+  // Only a hint: a failure leaves the index as it was, and it grows as keys arrive.
+  try {
+    const size_t wanted = count_ + pending_ + more;
+    size_t slotCount = slotMask_ == 0 ? MinimumSlots : slotMask_ + 1;
+    while (slotCount < wanted * 2) slotCount *= 2;  // at most half full
+    if (slotCount != slotMask_ + 1) GrowSlots(slotCount);
+    const size_t arenaBytes = pendingEnd_ + more * RecordSize(0) + keyBytes;
+    if (arenaBytes > arena_.Size()) GrowArena(arenaBytes);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
   }
-  char* out = blockCursor_;
-  blockCursor_ += length;
-  blockLeft_ -= length;
-  return out;
+}
+
+void CNameIndex::Add(const char* name, size_t length, const IndexedEntry& value) {
+  if (length > UINT32_MAX) throw std::length_error("name too long for the index");
+  const size_t size = RecordSize(length);
+  if (pendingEnd_ + size > arena_.Size()) GrowArena(pendingEnd_ + size);
+  Record* record = RecordAt(pendingEnd_);
+  *record = Record{value.info.package,
+                   value.info.flags,
+                   value.info.offset,
+                   value.info.size,
+                   value.info.packedSize,
+                   value.recordOffset,
+                   static_cast<uint32_t>(length)};
+  char* key = reinterpret_cast<char*>(record + 1);
+  FoldName(name, length, key);
+  pendingHash_[pending_] = Hash(key, length);
+  pendingAt_[pending_] = pendingEnd_;
+  pendingEnd_ += size;
+  if (++pending_ == BatchSize) Commit();
+}
+
+void CNameIndex::Commit() {
+  if (pending_ == 0) return;
+  const size_t wanted = count_ + pending_;
+  if (slotMask_ == 0 || wanted * 2 > slotMask_ + 1) {
+    size_t slotCount = slotMask_ == 0 ? MinimumSlots : slotMask_ + 1;
+    while (slotCount < wanted * 2) slotCount *= 2;
+    GrowSlots(slotCount);
+  }
+  uint64_t* slots = Slots();
+  for (size_t n = 0; n < pending_ && n < PrefetchDistance; ++n) {
+    Prefetch(&slots[(pendingHash_[n] >> 32) & slotMask_]);
+  }
+  // Records are kept in order; one whose key is already present hands its value over and
+  // leaves no gap, because the records after it move up.
+  size_t write = used_;
+  for (size_t n = 0; n < pending_; ++n) {
+    if (n + PrefetchDistance < pending_) {
+      Prefetch(&slots[(pendingHash_[n + PrefetchDistance] >> 32) & slotMask_]);
+    }
+    Record* record = RecordAt(pendingAt_[n]);
+    const size_t size = RecordSize(record->keyLength);
+    const uint64_t hash = pendingHash_[n];
+    const size_t i = Probe(KeyOf(record), record->keyLength, hash);
+    if (slots[i] != 0) {
+      Record* present = RecordAt((static_cast<uint32_t>(slots[i]) - 1) * size_t{8});
+      const uint32_t keyLength = present->keyLength;
+      *present = *record;
+      present->keyLength = keyLength;
+      continue;
+    }
+    if (write != pendingAt_[n]) std::memmove(RecordAt(write), record, size);
+    slots[i] = (hash >> 32 << 32) | (write / 8 + 1);
+    write += size;
+    ++count_;
+  }
+  used_ = write;
+  pendingEnd_ = write;
+  pending_ = 0;
 }
 
 void CNameIndex::InsertOrAssign(const char* name, size_t length, const IndexedEntry& value) {
-  if (slots_.empty() || (items_.size() + 1) * 2 > slots_.size()) {
-    Reserve(items_.size() < MinimumSlots ? MinimumSlots : items_.size());
-  }
-  // Fold onto the stack first; the arena only takes keys that are new.
-  char stackKey[512];
-  std::string heapKey;
-  char* folded = stackKey;
-  if (length > sizeof(stackKey)) {
-    heapKey.resize(length);
-    folded = heapKey.data();
-  }
-  FoldName(name, length, folded);
-  std::string_view key(folded, length);
-  uint64_t hash = Hash(key);
-  size_t i = Probe(key, hash);
-  if (slots_[i] != 0) {
-    items_[slots_[i] - 1].value = value;
-    return;
-  }
-  if (items_.size() >= UINT32_MAX - 1) throw std::length_error("name index full");
-  char* stored = length > 0 ? ArenaAllocate(length) : nullptr;
-  if (length > 0) std::memcpy(stored, folded, length);
-  items_.push_back(Item{stored, static_cast<uint32_t>(length), static_cast<uint32_t>(hash), value});
-  slots_[i] = static_cast<uint32_t>(items_.size());
+  Add(name, length, value);
+  Commit();
 }
 
 }  // namespace korvo

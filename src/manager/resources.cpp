@@ -14,10 +14,7 @@ bool CPackageManager::Lookup(const char* name, IndexedEntry& found) const {
   if (name == nullptr) return false;
   FoldedName key(name);
   std::shared_lock<std::shared_mutex> reading(indexLock_);
-  const IndexedEntry* entry = entries.Find(key.View());
-  if (entry == nullptr) return false;
-  found = *entry;
-  return true;
+  return entries.Find(key.View(), found);
 }
 
 ResourceStat CPackageManager::Stat(const char* name) const {
@@ -92,9 +89,9 @@ size_t CPackageManager::EnumerateNames(
     const std::function<bool(std::string_view, const EntryInfo&)>& visit) const {
   FoldedName folded(prefix != nullptr ? prefix : "");
   const std::string_view start = folded.View();
-  std::vector<std::pair<std::string_view, EntryInfo>> names;
+  std::vector<std::pair<std::string, EntryInfo>> names;
   {
-    // Keys never move, so they may be used after the lock is released.
+    // Copied: a later mount may move the keys once the lock is released.
     std::shared_lock<std::shared_mutex> reading(indexLock_);
     entries.ForEach([&](std::string_view key, const IndexedEntry& entry) {
       if (key.substr(0, start.size()) == start) names.emplace_back(key, entry.info);

@@ -50,14 +50,14 @@ CResStream* CPackageManager::OpenFrom(bool package, const char* name, uint32_t m
     }
     FoldedName key(name);
     IndexedEntry found;
+    bool indexed;
     {
       std::shared_lock<std::shared_mutex> reading(indexLock_);
-      const IndexedEntry* entry = entries.Find(key.View());
-      if (entry == nullptr) {
-        status = Status(StatusCode::NotFound, name, 0, "not in any mounted package");
-        return nullptr;
-      }
-      found = *entry;
+      indexed = entries.Find(key.View(), found);
+    }
+    if (!indexed) {
+      status = Status(StatusCode::NotFound, name, 0, "not in any mounted package");
+      return nullptr;
     }
     CMemStream* stream = ClaimFree(memPool);
     if (stream == nullptr && overflow != nullptr) {

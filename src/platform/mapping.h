@@ -28,6 +28,9 @@ class Mapping {
   const uint8_t* View() const { return view_; }
   uint32_t Size() const { return size_; }
   bool IsMapped() const { return view_ != nullptr; }
+  // A hint that bytes [offset, offset + length) of the view are about to be read: the system
+  // may map them now, in one call, instead of one page fault at a time. Clipped to the view.
+  void WillRead(uint32_t offset, uint32_t length) const;
   // Unmaps the view and closes the handles; errors are ignored.
   void Reset();
 

@@ -6,6 +6,7 @@
 //   files.h        File (a self-closing descriptor: read, write, seek, length, truncate, sync),
 //                  OpenForEdit, RemoveFile
 //   mapping.h      Mapping (a self-unmapping read-only view of a whole file), MapFileReadOnly
+//   memory.h       MemoryBlock (large zero-filled blocks, huge pages where available)
 //   directories.h  PathExists, IsDirectory, ListDirectory
 //   process.h      ExecutablePath, DebugOutput, CharNext, CharPrev, LastError, ErrorText
 // and, for the korvo tool and the tests only (posix_extras.cpp, win32_extras.cpp):
@@ -31,4 +32,5 @@ constexpr size_t MaxPath = 260;
 #include "platform/directories.h"
 #include "platform/files.h"
 #include "platform/mapping.h"
+#include "platform/memory.h"
 #include "platform/process.h"

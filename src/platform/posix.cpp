@@ -119,6 +119,61 @@ void Mapping::Swap(Mapping& other) noexcept {
   std::swap(size_, other.size_);
 }
 
+void Mapping::WillRead(uint32_t offset, uint32_t length) const {
+  if (view_ == nullptr || offset >= size_) return;
+  length = std::min(length, size_ - offset);
+  // madvise wants a page-aligned start.
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t start = reinterpret_cast<uintptr_t>(view_ + offset) & ~(page - 1);
+  const size_t span = reinterpret_cast<uintptr_t>(view_ + offset) + length - start;
+#if defined(MADV_POPULATE_READ)
+  // Maps the pages now (Linux 5.14 and later); older kernels refuse it and get the plain hint.
+  if (madvise(reinterpret_cast<void*>(start), span, MADV_POPULATE_READ) == 0) return;
+#endif
+  madvise(reinterpret_cast<void*>(start), span, MADV_WILLNEED);
+}
+
+namespace {
+// Blocks from this size on come straight from the system, aligned to and rounded up to whole
+// huge pages; smaller ones from the C heap.
+constexpr size_t HugePageSize = size_t{2} << 20;
+}  // namespace
+
+MemoryBlock::MemoryBlock(size_t bytes) {
+  if (bytes == 0) return;
+  if (bytes < HugePageSize) {
+    data_ = std::calloc(bytes, 1);
+    if (data_ != nullptr) size_ = bytes;
+    return;
+  }
+  if (bytes > SIZE_MAX - 2 * HugePageSize) return;
+  const size_t rounded = (bytes + HugePageSize - 1) & ~(HugePageSize - 1);
+  const size_t mapped = rounded + HugePageSize;  // room to align the start
+  void* base = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) return;
+  const uintptr_t aligned =
+      (reinterpret_cast<uintptr_t>(base) + HugePageSize - 1) & ~(uintptr_t{HugePageSize} - 1);
+#if defined(MADV_HUGEPAGE)
+  madvise(reinterpret_cast<void*>(aligned), rounded, MADV_HUGEPAGE);
+#endif
+  base_ = base;
+  baseSize_ = mapped;
+  data_ = reinterpret_cast<void*>(aligned);
+  size_ = rounded;
+}
+
+void MemoryBlock::Reset() {
+  if (baseSize_ != 0) {
+    munmap(base_, baseSize_);
+  } else {
+    std::free(data_);
+  }
+  data_ = nullptr;
+  size_ = 0;
+  base_ = nullptr;
+  baseSize_ = 0;
+}
+
 bool PathExists(const char* path) {
   struct stat st {};
   return path != nullptr && stat(path, &st) == 0;

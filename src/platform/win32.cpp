@@ -14,9 +14,11 @@
 #include <share.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -187,6 +189,55 @@ void Mapping::Swap(Mapping& other) noexcept {
   std::swap(mappingHandle_, other.mappingHandle_);
   std::swap(view_, other.view_);
   std::swap(size_, other.size_);
+}
+
+void Mapping::WillRead(uint32_t offset, uint32_t length) const {
+  if (view_ == nullptr || offset >= size_) return;
+  length = std::min(length, size_ - offset);
+  // PrefetchVirtualMemory exists from Windows 8 on; older systems simply take the faults.
+  struct RangeEntry {
+    void* address;
+    SIZE_T bytes;
+  };
+  using PrefetchFunction = BOOL(WINAPI*)(HANDLE, ULONG_PTR, RangeEntry*, ULONG);
+  static const PrefetchFunction prefetch =
+      reinterpret_cast<PrefetchFunction>(reinterpret_cast<void*>(
+          GetProcAddress(GetModuleHandleA("kernel32.dll"), "PrefetchVirtualMemory")));
+  if (prefetch == nullptr) return;
+  RangeEntry range{const_cast<uint8_t*>(view_) + offset, length};
+  prefetch(GetCurrentProcess(), 1, &range, 0);
+}
+
+namespace {
+// Blocks from this size on come straight from VirtualAlloc; smaller ones from the C heap.
+constexpr size_t DirectBlockSize = size_t{2} << 20;
+}  // namespace
+
+MemoryBlock::MemoryBlock(size_t bytes) {
+  if (bytes == 0) return;
+  if (bytes < DirectBlockSize) {
+    data_ = std::calloc(bytes, 1);
+    if (data_ != nullptr) size_ = bytes;
+    return;
+  }
+  void* base = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (base == nullptr) return;
+  base_ = base;
+  baseSize_ = bytes;
+  data_ = base;
+  size_ = bytes;
+}
+
+void MemoryBlock::Reset() {
+  if (baseSize_ != 0) {
+    VirtualFree(base_, 0, MEM_RELEASE);
+  } else {
+    std::free(data_);
+  }
+  data_ = nullptr;
+  size_ = 0;
+  base_ = nullptr;
+  baseSize_ = 0;
 }
 
 bool PathExists(const char* path) {

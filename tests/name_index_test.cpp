@@ -1,0 +1,178 @@
+// The name index: folding, batches, duplicates, growth and the order of enumeration.
+#include "manager/name_index.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace korvo {
+namespace {
+
+char FoldedByte(char c) {
+  if (c == '/') return '\\';
+  if (c >= 'A' && c <= 'Z') return static_cast<char>(c + 0x20);
+  return c;
+}
+
+IndexedEntry Value(uint32_t offset, uint32_t recordOffset = 0) {
+  IndexedEntry entry;
+  entry.info.offset = offset;
+  entry.info.size = offset + 1;
+  entry.info.packedSize = offset + 2;
+  entry.info.flags = offset + 3;
+  entry.recordOffset = recordOffset;
+  return entry;
+}
+
+// Every byte value at every position of names up to 19 bytes (the word-wise fold works on 8
+// bytes at once and on a partial word at the end).
+TEST(FoldName, MatchesTheByteRuleForEveryByteAtEveryPosition) {
+  for (size_t length = 1; length < 20; ++length) {
+    for (size_t position = 0; position < length; ++position) {
+      for (int value = 0; value < 256; ++value) {
+        std::string name(length, 'Q');
+        name[position] = static_cast<char>(value);
+        std::string folded(length, '\0');
+        FoldName(name.data(), length, folded.data());
+        std::string expected = name;
+        for (char& c : expected) c = FoldedByte(c);
+        ASSERT_EQ(folded, expected)
+            << "length " << length << ", byte " << value << " at " << position;
+      }
+    }
+  }
+}
+
+TEST(FoldName, FoldsInPlace) {
+  std::string name = "Data/Maps/LEVEL_01.Bin";
+  FoldName(name.data(), name.size(), name.data());
+  EXPECT_EQ(name, "data\\maps\\level_01.bin");
+}
+
+TEST(FoldName, LeavesBytesAfterTheLengthAlone) {
+  const char name[] = "ABCDEFGHIJK";
+  char out[12] = "zzzzzzzzzzz";
+  FoldName(name, 9, out);
+  EXPECT_EQ(std::string(out), "abcdefghizz");
+}
+
+TEST(FoldedName, FoldsLongNamesWhole) {
+  std::string name(2000, 'A');
+  name[1500] = '/';
+  FoldedName folded(name.c_str());
+  std::string expected(2000, 'a');
+  expected[1500] = '\\';
+  EXPECT_EQ(folded.View(), expected);
+}
+
+TEST(NameIndex, FindsAKeyUnderItsFoldedName) {
+  CNameIndex index;
+  index.InsertOrAssign("Maps/One.BIN", 12, Value(7));
+  IndexedEntry found;
+  ASSERT_TRUE(index.Find("maps\\one.bin", found));
+  EXPECT_EQ(found.info.offset, 7u);
+  EXPECT_EQ(found.info.size, 8u);
+  EXPECT_EQ(found.info.packedSize, 9u);
+  EXPECT_EQ(found.info.flags, 10u);
+  EXPECT_FALSE(index.Find("Maps/One.BIN", found));  // lookups take folded keys
+  EXPECT_FALSE(index.Find("maps\\one.bi", found));
+  EXPECT_FALSE(index.Find("maps\\one.bin\\", found));
+}
+
+TEST(NameIndex, TheEmptyNameIsAKey) {
+  CNameIndex index;
+  IndexedEntry found;
+  EXPECT_FALSE(index.Find("", found));
+  index.InsertOrAssign("", 0, Value(3));
+  ASSERT_TRUE(index.Find("", found));
+  EXPECT_EQ(found.info.offset, 3u);
+  EXPECT_EQ(index.size(), 1u);
+}
+
+TEST(NameIndex, TheLastValueWinsAndTheKeyIsKeptOnce) {
+  CNameIndex index;
+  index.InsertOrAssign("a/B", 3, Value(1, 100));
+  index.InsertOrAssign("other", 5, Value(2));
+  index.InsertOrAssign("A\\b", 3, Value(5, 200));
+  EXPECT_EQ(index.size(), 2u);
+  IndexedEntry found;
+  ASSERT_TRUE(index.Find("a\\b", found));
+  EXPECT_EQ(found.info.offset, 5u);
+  EXPECT_EQ(found.recordOffset, 200u);
+}
+
+// Within one batch a repeated key hands its value to the first record, and the records after
+// it close up: enumeration sees each key once, in the order first added.
+TEST(NameIndex, ABatchWithRepeatsKeepsEachKeyOnceInOrder) {
+  CNameIndex index;
+  const char* names[] = {"one", "two", "ONE", "three", "Two", "four"};
+  for (uint32_t n = 0; n < 6; ++n) {
+    index.Add(names[n], std::strlen(names[n]), Value(n));
+  }
+  index.Commit();
+  std::vector<std::string> keys;
+  std::vector<uint32_t> offsets;
+  index.ForEach([&](std::string_view key, const IndexedEntry& entry) {
+    keys.emplace_back(key);
+    offsets.push_back(entry.info.offset);
+  });
+  EXPECT_EQ(keys, (std::vector<std::string>{"one", "two", "three", "four"}));
+  EXPECT_EQ(offsets, (std::vector<uint32_t>{2, 4, 3, 5}));
+  IndexedEntry found;
+  ASSERT_TRUE(index.Find("four", found));
+  EXPECT_EQ(found.info.offset, 5u);
+}
+
+// Many keys in several batches, with repeats across batches and growth of both tables on the
+// way; every key is found with its last value afterwards.
+TEST(NameIndex, GrowsThroughManyBatchesAndFindsEveryKey) {
+  CNameIndex index;
+  const uint32_t count = 50000;
+  for (uint32_t n = 0; n < count; ++n) {
+    std::string name = "Dir" + std::to_string(n % 97) + "/File_" + std::to_string(n) + ".dat";
+    index.Add(name.data(), name.size(), Value(n));
+  }
+  index.Commit();
+  // Every tenth key again, with a new value, in a second mount-sized batch.
+  index.Reserve(count / 10, 0);
+  for (uint32_t n = 0; n < count; n += 10) {
+    std::string name = "DIR" + std::to_string(n % 97) + "\\FILE_" + std::to_string(n) + ".DAT";
+    index.Add(name.data(), name.size(), Value(n + count));
+  }
+  index.Commit();
+  EXPECT_EQ(index.size(), count);
+  uint32_t wrong = 0;
+  for (uint32_t n = 0; n < count; ++n) {
+    std::string key = "dir" + std::to_string(n % 97) + "\\file_" + std::to_string(n) + ".dat";
+    IndexedEntry found;
+    uint32_t expected = n % 10 == 0 ? n + count : n;
+    if (!index.Find(key, found) || found.info.offset != expected) ++wrong;
+  }
+  EXPECT_EQ(wrong, 0u);
+  size_t visited = 0;
+  index.ForEach([&](std::string_view, const IndexedEntry&) { ++visited; });
+  EXPECT_EQ(visited, count);
+}
+
+TEST(NameIndex, KeepsKeysLongerThanTheStackBuffer) {
+  CNameIndex index;
+  std::string name(40000, 'x');
+  index.InsertOrAssign(name.data(), name.size(), Value(9));
+  IndexedEntry found;
+  ASSERT_TRUE(index.Find(name, found));
+  EXPECT_EQ(found.info.offset, 9u);
+  name.back() = 'y';
+  EXPECT_FALSE(index.Find(name, found));
+}
+
+TEST(NameIndex, AtThrowsForAMissingKey) {
+  CNameIndex index;
+  index.InsertOrAssign("a", 1, Value(1));
+  EXPECT_EQ(index.at("a").offset, 1u);
+  EXPECT_THROW(index.at("b"), std::out_of_range);
+}
+
+}  // namespace
+}  // namespace korvo
