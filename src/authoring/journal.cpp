@@ -67,8 +67,6 @@ Status RemoveJournal(const std::string& journalPath) {
 
 }  // namespace
 
-bool CEditJournal::enabled = true;
-
 void CEditJournal::Attach(const std::string& archivePath, platform::File* archive,
                           uint64_t originalLength) {
   Detach();
@@ -130,7 +128,6 @@ Status CEditJournal::SaveRange(uint64_t offset, uint64_t length) {
 
 Status CEditJournal::Protect(uint64_t offset, uint64_t length) {
   if (archive_ == nullptr) return Status(StatusCode::InvalidArgument, archivePath_);
-  if (!enabled) return Status::Ok();
   uint64_t begin = std::min(offset, originalLength_);
   uint64_t end = std::min(offset + length, originalLength_);
   if (begin >= end) return Status::Ok();

@@ -40,9 +40,6 @@ class CEditJournal {
   // Forgets the edit without touching the disk (the archive is no longer ours).
   void Detach();
 
-  // On in every program; the edit benchmark turns it off to time an edit without its journal.
-  static bool enabled;
-
  private:
   Status Create();
   Status SaveRange(uint64_t offset, uint64_t length);
