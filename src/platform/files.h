@@ -5,6 +5,7 @@
 // directory sync) first asks the fault hook, which only tests set (see fault_hook.h).
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 
 #include "common/status.h"
@@ -55,6 +56,12 @@ class File {
 // Opens an existing file for reading and writing: no create, no truncate. Takes an exclusive
 // lock, so it fails (Locked) while any process has the file mounted or open for editing.
 Status OpenForEdit(const char* path, File& file);
+
+// The cause of a failed open of path with C runtime error number error: NotFound for a missing
+// file, IoError otherwise.
+inline Status OpenStatus(const char* path, int error) {
+  return Status::System(error == ENOENT ? StatusCode::NotFound : StatusCode::IoError, path, error);
+}
 
 // Opens an existing file for reading only, without any lock.
 Status OpenForRead(const char* path, File& file);

@@ -51,10 +51,6 @@ int64_t WriteLoop(int descriptor, const void* buffer, uint32_t count) {
   return static_cast<int64_t>(done);
 }
 
-Status OpenStatus(const char* path, int error) {
-  return Status::System(error == ENOENT ? StatusCode::NotFound : StatusCode::IoError, path, error);
-}
-
 // The directory part of path: "." for a bare name, "/" for a name at the root.
 std::string DirectoryOf(const char* path) {
   std::string text(path);

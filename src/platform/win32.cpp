@@ -98,10 +98,6 @@ int64_t WriteLoop(int descriptor, const void* buffer, uint32_t count) {
   return static_cast<int64_t>(done);
 }
 
-Status OpenStatus(const char* path, int error) {
-  return Status::System(error == ENOENT ? StatusCode::NotFound : StatusCode::IoError, path, error);
-}
-
 // A narrow path in the ANSI code page as the wide string that the W functions take.
 std::wstring Widen(const char* path) {
   int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
