@@ -57,6 +57,13 @@ uint32_t CMemStream::Read(void* destination, uint32_t count) {
   return n;
 }
 
+const uint8_t* CMemStream::Borrow(uint32_t count) {
+  if (buffer == nullptr || position > size || count > size - position) return nullptr;
+  const uint8_t* at = buffer + position;
+  position += count;
+  return at;
+}
+
 bool CMemStream::Write(const void*, uint32_t) {
   return false;
 }

@@ -42,6 +42,8 @@ class CMemStream : public CResStream {
   int32_t Seek(int32_t offset, int32_t origin) override;
   // True when position >= size, compared as signed numbers.
   bool Eof() override;
+  // The next count bytes in place, from the inflated entry.
+  const uint8_t* Borrow(uint32_t count) override;
 
   uint32_t position = 0;
   unsigned char* buffer = nullptr;

@@ -40,6 +40,12 @@ class CResStream {
   // Moves the position; returns the new position.
   virtual int32_t Seek(int32_t offset, int32_t origin) = 0;
   virtual bool Eof() = 0;
+  // Lends the next count bytes where the stream already holds them, and moves the position
+  // past them: the pointer stays valid until the stream is opened again or closed. Null, with
+  // the position unchanged, when the stream keeps no such buffer (its bytes are only copied out
+  // by Read) or fewer than count bytes remain. Lets a reader consume a whole resource without
+  // a second copy of it.
+  virtual const uint8_t* Borrow(uint32_t /*count*/) { return nullptr; }
 
   bool IsFree() const { return mode == 0; }
 
