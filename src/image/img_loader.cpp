@@ -15,8 +15,10 @@ namespace korvo {
 
 namespace {
 
-// Reads that are dropped (clipped tile bytes) and format 1 tiles go through a scratch buffer of
-// this size: a format 1 row is at most 4096 bytes, so at least 16 rows fit in one read.
+// A stream that holds its bytes in memory (a package entry) lends them in place, and tiles are
+// decoded straight from there. Any other stream is read into a scratch buffer of this size for
+// format 1 tiles and for bytes that are dropped (clipped tile bytes): a format 1 row is at most
+// 4096 bytes, so at least 16 rows fit in one read.
 constexpr uint32_t ScratchBytes = 64 * 1024;
 
 // Floor and ceiling of a / b for b > 0, whatever the sign of a.
@@ -114,6 +116,12 @@ void* Allocate(size_t bytes) {
 }
 
 // Decodes the tile records of the frames, one frame at a time.
+//
+// Tiles whose bytes the stream lends in place are not written one after another: a run of
+// neighbouring tiles of one tile row, all of the same height, is written frame row by frame row
+// (each frame row once, left to right), which keeps the stores sequential however narrow the
+// tiles are. Within a frame row the tiles go in file order, so where they overlap the later
+// record still wins. Other tiles are written as they are read.
 class TileDecoder {
  public:
   TileDecoder(CResStream& stream, const ImgFileHeader& header, const LoadPlan& plan)
@@ -125,32 +133,118 @@ class TileDecoder {
     pixels_ = reinterpret_cast<uint8_t*>(frame) + sizeof(ImgFrame);
     for (int64_t ty = 0; ty < plan_.tilesDown; ++ty) {
       for (int64_t tx = 0; tx < plan_.tilesAcross; ++tx, ++record_) {
-        uint8_t raw[ImgTileHeaderSize];
-        if (!ReadExact(raw, ImgTileHeaderSize)) return CutShort();
+        uint8_t copy[ImgTileHeaderSize];
+        const uint8_t* raw = Take(ImgTileHeaderSize, copy);
+        if (raw == nullptr) return CutShort();
         const ImgTileHeader tile = DecodeImgTileHeader(raw);
         if (tile.width < 1 || tile.width > ImgMaxTileSide || tile.height < 1 ||
             tile.height > ImgMaxTileSide)
           return Damaged("tile record " + Text(record_) + " is " + Text(tile.width) + " x " +
                          Text(tile.height) + " pixels (1 to 2048 each)");
-        bool ok;
         if (tile.format == ImgFormat32) {
           if (tile.pitch < 0)
             return Damaged("tile record " + Text(record_) + " has a negative pitch");
-          ok = DecodeTile32(tile, tx, ty);
-        } else if (tile.format == ImgFormat16) {
-          ok = DecodeTile16(tile, tx, ty);
-        } else {
+        } else if (tile.format != ImgFormat16) {
           return Damaged("tile record " + Text(record_) + " has format " + Text(tile.format) +
                          " (1 or 3)");
         }
+        if (Lend(tile, tx, ty)) continue;
+        WriteRun();
+        const bool ok =
+            tile.format == ImgFormat32 ? DecodeTile32(tile, tx, ty) : DecodeTile16(tile, tx, ty);
         if (!ok) return CutShort();
       }
+      WriteRun();
     }
     return Status::Ok();
   }
 
  private:
+  // Where the pixels of a tile row land in their frame row. Format 1: pixel c at byte x0 + 4c;
+  // pixels wholly inside the row are [full0, full1), pixels touching it [part0, part1).
+  // Format 3: the first `visible` bytes of the row at byte x0.
+  struct RowSpan {
+    int64_t x0 = 0;
+    int64_t full0 = 0, full1 = 0, part0 = 0, part1 = 0;
+    uint64_t visible = 0;
+  };
+
+  // A tile whose bytes the stream lent, waiting in the run to be written.
+  struct LentTile {
+    const uint8_t* data;
+    uint32_t rowBytes;  // bytes a tile row takes in data
+    bool expand;        // format 1
+    RowSpan span;
+  };
+
+  // The most tiles a run holds before it is written.
+  static constexpr size_t MaxRun = 64;
+  // While a row of the run is written, the rows this far below it are fetched into the cache:
+  // the run reads as many separate places as it holds tiles, too many for the hardware to
+  // follow on its own.
+  static constexpr int64_t PrefetchRows = 2;
+
   Status CutShort() const { return Damaged("cut short in tile record " + Text(record_)); }
+
+  static RowSpan Format16Span(const ImgTileHeader& tile, int64_t tx, int64_t stride) {
+    RowSpan span;
+    const int64_t width = tile.width;
+    const int64_t x0 = tx * static_cast<int64_t>(tile.pitch);  // may be negative
+    span.x0 = x0;
+    span.full0 = std::clamp<int64_t>(CeilDiv(-x0, 4), 0, width);
+    span.full1 = std::clamp<int64_t>(FloorDiv(stride - x0, 4), span.full0, width);
+    span.part0 = std::clamp<int64_t>(FloorDiv(-x0 - 4, 4) + 1, 0, span.full0);
+    span.part1 = std::clamp<int64_t>(CeilDiv(stride - x0, 4), span.full1, width);
+    return span;
+  }
+
+  // Takes the tile's bytes in place into the run, or returns false when the stream does not
+  // lend them (the tile is then read and written on its own). A tile that stores nothing (a
+  // format 3 tile of pitch 0 or wholly right of the frame) is passed over.
+  bool Lend(const ImgTileHeader& tile, int64_t tx, int64_t ty) {
+    const bool expand = tile.format == ImgFormat16;
+    const uint64_t rowBytes =
+        expand ? 2 * static_cast<uint64_t>(tile.width) : static_cast<uint64_t>(tile.pitch);
+    const uint64_t bytes = rowBytes * static_cast<uint64_t>(tile.height);
+    if (bytes > UINT32_MAX) return false;
+    const uint8_t* data = stream_.Borrow(static_cast<uint32_t>(bytes));
+    if (data == nullptr) return false;
+    RowSpan span;
+    if (expand) {
+      span = Format16Span(tile, tx, plan_.stride);
+    } else {
+      const uint64_t x0 = static_cast<uint64_t>(tx) * rowBytes;  // below 2^62
+      span.x0 = static_cast<int64_t>(x0);
+      span.visible = x0 < plan_.stride ? std::min<uint64_t>(rowBytes, plan_.stride - x0) : 0;
+      if (span.visible == 0) return true;
+    }
+    if (runCount_ > 0 && (tile.height != runHeight_ || runCount_ == MaxRun)) WriteRun();
+    runHeight_ = tile.height;
+    runFirstRow_ = ty * tile.height;
+    run_[runCount_++] = LentTile{data, static_cast<uint32_t>(rowBytes), expand, span};
+    return true;
+  }
+
+  // Writes the tiles of the run frame row by frame row; rows below the frame are dropped.
+  void WriteRun() {
+    if (runCount_ == 0) return;
+    const int64_t stride = plan_.stride;
+    const int64_t rows = std::min<int64_t>(runHeight_, header_.imageHeight - runFirstRow_);
+    uint8_t* row = pixels_ + (rows > 0 ? runFirstRow_ * stride : 0);
+    for (int64_t r = 0; r < rows; ++r, row += stride) {
+      for (size_t i = 0; i < runCount_; ++i) {
+        const LentTile& tile = run_[i];
+        const uint8_t* source = tile.data + static_cast<uint64_t>(r) * tile.rowBytes;
+        if (r + PrefetchRows < rows)
+          PrefetchLines(source + PrefetchRows * tile.rowBytes, tile.rowBytes);
+        if (tile.expand)
+          ExpandRow(tile.span, source, row);
+        else if (tile.span.visible > 0)
+          std::memcpy(row + tile.span.x0, source, tile.span.visible);
+      }
+    }
+    runCount_ = 0;
+  }
 
   bool ReadExact(void* destination, uint32_t count) {
     return count == 0 || stream_.Read(destination, count) == count;
@@ -161,14 +255,25 @@ class TileDecoder {
     return scratch_.get();
   }
 
+  // The next count bytes: lent by the stream in place, or else read into copy (which holds
+  // count bytes). Null when the stream ends first.
+  const uint8_t* Take(uint32_t count, uint8_t* copy) {
+    if (const uint8_t* lent = stream_.Borrow(count)) return lent;
+    return ReadExact(copy, count) ? copy : nullptr;
+  }
+
+  // The next count bytes (at most ScratchBytes), lent or read into the scratch buffer.
+  const uint8_t* TakeChunk(uint32_t count) {
+    if (const uint8_t* lent = stream_.Borrow(count)) return lent;
+    uint8_t* scratch = Scratch();
+    return scratch != nullptr && ReadExact(scratch, count) ? scratch : nullptr;
+  }
+
   // Reads count bytes and drops them.
   bool Skip(uint64_t count) {
-    if (count == 0) return true;
-    uint8_t* scratch = Scratch();
-    if (scratch == nullptr) return false;
     while (count > 0) {
-      uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(count, ScratchBytes));
-      if (!ReadExact(scratch, chunk)) return false;
+      const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(count, ScratchBytes));
+      if (TakeChunk(chunk) == nullptr) return false;
       count -= chunk;
     }
     return true;
@@ -204,41 +309,34 @@ class TileDecoder {
   }
 
   // Format 1: as many whole rows as fit in the scratch buffer are read at once, then expanded.
-  // Pixel c of a row lands at byte tx * pitch + 4c; only the bytes inside the row are written.
   bool DecodeTile16(const ImgTileHeader& tile, int64_t tx, int64_t ty) {
-    uint8_t* scratch = Scratch();
-    if (scratch == nullptr) return false;
-    const int64_t width = tile.width;
+    const RowSpan span = Format16Span(tile, tx, plan_.stride);
     const int64_t rows = tile.height;
     const int64_t stride = plan_.stride;
-    const int64_t imageHeight = header_.imageHeight;
     const int64_t firstRow = ty * rows;
-    const int64_t x0 = tx * static_cast<int64_t>(tile.pitch);  // may be negative
-    const uint32_t rowBytes = static_cast<uint32_t>(width) * 2;
+    const uint32_t rowBytes = static_cast<uint32_t>(tile.width) * 2;
     const int64_t rowsPerRead = ScratchBytes / rowBytes;
-
-    // Pixels wholly inside the row: [full0, full1). Pixels touching it: [part0, part1).
-    const int64_t full0 = std::clamp<int64_t>(CeilDiv(-x0, 4), 0, width);
-    const int64_t full1 = std::clamp<int64_t>(FloorDiv(stride - x0, 4), full0, width);
-    const int64_t part0 = std::clamp<int64_t>(FloorDiv(-x0 - 4, 4) + 1, 0, full0);
-    const int64_t part1 = std::clamp<int64_t>(CeilDiv(stride - x0, 4), full1, width);
-
     for (int64_t r = 0; r < rows;) {
       const int64_t count = std::min(rowsPerRead, rows - r);
-      if (!ReadExact(scratch, static_cast<uint32_t>(count) * rowBytes)) return false;
-      const int64_t last = std::min(count, imageHeight - firstRow - r);  // rows inside the frame
-      for (int64_t i = 0; i < last; ++i) {
-        const int64_t y = firstRow + r + i;
-        const uint8_t* source = scratch + i * rowBytes;
-        uint8_t* row = pixels_ + y * stride;
-        if (full1 > full0)
-          ExpandPixels16(row + (x0 + 4 * full0), source + 2 * full0, full1 - full0);
-        for (int64_t c = part0; c < full0; ++c) StorePartial(row, stride, x0, c, source);
-        for (int64_t c = full1; c < part1; ++c) StorePartial(row, stride, x0, c, source);
-      }
+      const uint8_t* source = TakeChunk(static_cast<uint32_t>(count) * rowBytes);
+      if (source == nullptr) return false;
+      const int64_t last = std::min(count, header_.imageHeight - firstRow - r);  // inside
+      for (int64_t i = 0; i < last; ++i)
+        ExpandRow(span, source + i * rowBytes, pixels_ + (firstRow + r + i) * stride);
       r += count;
     }
     return true;
+  }
+
+  // Expands one format 1 tile row into its frame row; only the bytes inside the row are
+  // written.
+  void ExpandRow(const RowSpan& span, const uint8_t* source, uint8_t* row) const {
+    const int64_t stride = plan_.stride;
+    if (span.full1 > span.full0)
+      ExpandPixels16(row + (span.x0 + 4 * span.full0), source + 2 * span.full0,
+                     span.full1 - span.full0);
+    for (int64_t c = span.part0; c < span.full0; ++c) StorePartial(row, stride, span.x0, c, source);
+    for (int64_t c = span.full1; c < span.part1; ++c) StorePartial(row, stride, span.x0, c, source);
   }
 
   // Writes the bytes of format 1 pixel c that fall inside a row of stride bytes.
@@ -258,6 +356,12 @@ class TileDecoder {
   uint8_t* pixels_ = nullptr;
   int64_t record_ = 0;  // tile records read so far, over all frames
   std::unique_ptr<uint8_t[]> scratch_;
+  // The run of lent tiles not yet written: all of one tile row and of height runHeight_, their
+  // rows starting at frame row runFirstRow_.
+  LentTile run_[MaxRun];
+  size_t runCount_ = 0;
+  int64_t runHeight_ = 0;
+  int64_t runFirstRow_ = 0;
 };
 
 }  // namespace
