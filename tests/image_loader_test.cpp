@@ -43,10 +43,12 @@ TEST(ImagePlacement, FramesHoldExactlyTheBytesTheirTilesPlace) {
     const auto& h = cellAndFrameSize;
     Bytes file = ImageHeader(h[0], h[1], h[2], h[3], 1);
     for (const TileRecord& t : tiles) PutTile(file, t);
-    Loaded r;
-    ASSERT_TRUE(r.Decode(file)) << what;
-    EXPECT_EQ(r.frames[0]->format, 3u) << what;  // nothing written before the first row
-    EXPECT_EQ(FrameBytes(r.frames[0]), Hex(expected)) << what;
+    for (bool lend : {true, false}) {
+      Loaded r;
+      ASSERT_TRUE(r.Decode(file, lend)) << what;
+      EXPECT_EQ(r.frames[0]->format, 3u) << what;  // nothing written before the first row
+      EXPECT_EQ(FrameBytes(r.frames[0]), Hex(expected)) << what << (lend ? ", lent" : ", copied");
+    }
   };
   check("format 1: little-endian words, each component to the top of its byte", {4, 1, 4, 1},
         {{4, 1, 16, 1, Hex("3412 FFFF 0F00 2184")}}, "40302010 F0F0F0F0 F0000000 10204080");
@@ -64,13 +66,39 @@ TEST(ImagePlacement, FramesHoldExactlyTheBytesTheirTilesPlace) {
   check("column 1 at byte 70000 is read and dropped", {1, 1, 2, 1},
         {{2, 1, 8, 3, Hex("01020304 05060708")}, {1, 1, 70000, 3, Bytes(70000, 0x99)}},
         "01020304 05060708");
+  check("a shorter tile in the same tile row still overwrites", {1, 2, 2, 2},
+        {{2, 2, 0, 1, Hex("1111 2222 3333 4444")}, {1, 1, 4, 3, Hex("AAAAAAAA")}},
+        "10101010 AAAAAAAA 30303030 40404040");
+}
+
+TEST(ImagePlacement, LongTileRowsOfBothFormatsLandAsTheirRecordsSay) {
+  // 70 tiles a tile row, formats mixed, the second tile row reaching below the frame.
+  const int32_t across = 70;
+  Bytes file = ImageHeader(1, 2, across, 3, 1);
+  for (int32_t ty = 0; ty < 2; ++ty)
+    for (int32_t tx = 0; tx < across; ++tx) {
+      const int32_t format = tx % 3 == 0 ? 1 : 3;
+      TileRecord tile{1, 2, 4, format, {}};
+      for (int32_t y = 2 * ty; y < 2 * ty + 2; ++y)
+        format == 1 ? PutU16(tile.data, Pattern(0, tx, y)) : PutU32(tile.data, Pattern(0, tx, y));
+      PutTile(file, tile);
+    }
+  for (bool lend : {true, false}) {
+    Loaded r;
+    ASSERT_TRUE(r.Decode(file, lend));
+    for (int32_t y = 0; y < 3; ++y)
+      for (int32_t x = 0; x < across; ++x)
+        ASSERT_EQ(FramePixel(r.frames[0], x, y),
+                  x % 3 ? Pattern(0, x, y) : Expand(Pattern(0, x, y) & 0xFFFF))
+            << x << ", " << y << (lend ? ", lent" : ", copied");
+  }
 }
 
 TEST(ImagePlacement, GridsFillAndAreClippedToTheirFrameInBothFormats) {
   // Format, cell and frame width and height; cells of 32 reach past frames of 40 and 33 x 63.
-  const std::array<int32_t, 5> cases[] = {{3, 32, 32, 64, 64},   {1, 32, 32, 64, 64},
-                                          {3, 32, 32, 40, 40},   {1, 32, 32, 33, 63},
-                                          {3, 2048, 1, 2048, 1}, {1, 1, 2048, 1, 2048}};
+  const std::array<int32_t, 5> cases[] = {
+      {3, 32, 32, 64, 64},   {1, 32, 32, 64, 64},   {3, 32, 32, 40, 40}, {1, 32, 32, 33, 63},
+      {3, 2048, 1, 2048, 1}, {1, 1, 2048, 1, 2048}, {1, 3, 2, 5, 3},     {3, 3, 2, 5, 3}};
   auto cover = [](int32_t size, int32_t cell) { return (size + cell - 1) / cell * cell; };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "format " << c[0] << ", " << c[3] << "x" << c[4]);
@@ -78,12 +106,15 @@ TEST(ImagePlacement, GridsFillAndAreClippedToTheirFrameInBothFormats) {
         GridImage(c[0], c[1], c[2], cover(c[3], c[1]), cover(c[4], c[2]), 1, Pattern);
     Bytes file = ImageHeader(c[1], c[2], c[3], c[4], 1);
     file.insert(file.end(), grid.begin() + 36, grid.end());
-    Loaded r;
-    ASSERT_TRUE(r.Decode(file));
-    for (int32_t y = 0; y < c[4]; ++y)
-      for (int32_t x = 0; x < c[3]; ++x)
-        ASSERT_EQ(FramePixel(r.frames[0], x, y),
-                  c[0] == 3 ? Pattern(0, x, y) : Expand(Pattern(0, x, y) & 0xFFFF));
+    for (bool lend : {true, false}) {
+      Loaded r;
+      ASSERT_TRUE(r.Decode(file, lend));
+      for (int32_t y = 0; y < c[4]; ++y)
+        for (int32_t x = 0; x < c[3]; ++x)
+          ASSERT_EQ(FramePixel(r.frames[0], x, y),
+                    c[0] == 3 ? Pattern(0, x, y) : Expand(Pattern(0, x, y) & 0xFFFF))
+              << (lend ? "lent" : "copied");
+    }
   }
 }
 
@@ -130,11 +161,12 @@ TEST(ImageFailures, EveryTruncationFailsAndLeavesNothingBehind) {
   Bytes file = ImageHeader(2, 2, 3, 3, 2);
   for (int i = 0; i < 8; ++i) PutTile(file, {2, 2, 8, i % 2 ? 1 : 3, Bytes(i % 2 ? 8 : 16, i)});
   ASSERT_TRUE(Loaded().Decode(file));
-  for (size_t length = 0; length < file.size(); ++length) {
-    Loaded r;
-    r.Decode(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length)));
-    ASSERT_TRUE(r.Untouched() || (length >= 36 && r.ResetFor(2))) << length;
-  }
+  for (size_t length = 0; length < file.size(); ++length)
+    for (bool lend : {true, false}) {
+      Loaded r;
+      r.Decode(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length)), lend);
+      ASSERT_TRUE(r.Untouched() || (length >= 36 && r.ResetFor(2))) << length << " " << lend;
+    }
 }
 
 TEST(ImageFailures, FailedLoadsFromPackagesAndDiskGiveTheirStreamsBack) {
@@ -260,14 +292,15 @@ TEST(ImageCauses, MissingForeignDamagedAndOversizedImagesGiveTheirOwnCause) {
 }
 
 TEST(ImagePixels, FastExpansionWritesWhatThePixelByPixelOneWrites) {
-  // Every 16-bit value, then every run length up to 40 at every alignment of both buffers.
+  // Every 16-bit value, then every run length up to 72 (each step and tail of the fast loop)
+  // at every alignment of both buffers.
   Bytes in(2 * 65536 + 64), fast(4 * 65536 + 64), slow(fast.size());
   for (uint32_t v = 0; v < 65536; ++v) StoreLE16(&in[2 * v], static_cast<uint16_t>(v));
   ExpandPixels16(fast.data(), in.data(), 65536);
   ExpandPixels16Scalar(slow.data(), in.data(), 65536);
   EXPECT_EQ(fast, slow);
   EXPECT_EQ(FramePixelBytes(fast, 0x1234), 0x10203040u);
-  for (int64_t count = 0; count <= 40; ++count)
+  for (int64_t count = 0; count <= 72; ++count)
     for (size_t a = 0; a < 4; ++a) {
       std::fill(fast.begin(), fast.end(), 0xEE);
       std::fill(slow.begin(), slow.end(), 0xEE);

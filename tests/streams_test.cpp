@@ -168,6 +168,35 @@ TEST_F(StreamTest, EntryReadsCopyNothingAtOrPastTheEndAndWritesFail) {
   EXPECT_EQ(State(stream), (MemState{1, 25, 7, 25}));
 }
 
+TEST_F(StreamTest, EntryLendsItsBytesInPlaceAndADiskFileLendsNothing) {
+  CMemStream stream;
+  ASSERT_TRUE(stream.OpenEntry(Info("twenty-five"), ModeRead));
+  const uint8_t* first = stream.Borrow(10);
+  EXPECT_EQ(first, stream.buffer);  // in place: no copy
+  EXPECT_EQ(stream.position, 10u);
+  EXPECT_EQ(stream.Borrow(16), nullptr);  // one more than is left: nothing moves
+  EXPECT_EQ(stream.position, 10u);
+  EXPECT_EQ(stream.Borrow(15), stream.buffer + 10);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(first), 25), twentyFive);
+  EXPECT_EQ(stream.position, 25u);
+  EXPECT_NE(stream.Borrow(0), nullptr);  // nothing, at the end
+  for (int32_t at : {26, -1}) {          // past the end; -1: position + count passes 32 bits
+    stream.Seek(at, SeekBegin);
+    EXPECT_EQ(stream.Borrow(0), nullptr) << at;
+    EXPECT_EQ(stream.Borrow(1), nullptr) << at;
+    EXPECT_EQ(stream.position, static_cast<uint32_t>(at));
+  }
+
+  const std::string path = pak.dir / "lend.bin";
+  WriteFileText(path, twentyFive);
+  CDiskStream disk;
+  ASSERT_TRUE(disk.Open(path.c_str(), ModeRead));
+  EXPECT_EQ(disk.Borrow(5), nullptr);
+  char buffer[5];
+  EXPECT_EQ(disk.Read(buffer, 5), 5u);  // still at the start
+  EXPECT_EQ(std::string(buffer, 5), twentyFive.substr(0, 5));
+}
+
 TEST_F(StreamTest, EntryOpensInflatedAtZeroInABufferThatOnlyGrowsAndOutlivesClose) {
   auto stream = std::make_unique<CMemStream>();
   for (uint32_t n : {100u, 50u, 100u}) ASSERT_TRUE(stream->Reserve(n));

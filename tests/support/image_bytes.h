@@ -72,6 +72,29 @@ inline uint32_t FramePixel(const ImgFrame* frame, uint32_t x, uint32_t y) {
   return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
 }
 
+// A stream over bytes in memory that only copies them out, as a disk file's stream does: it
+// lends nothing, so a decoder reads it through Read alone.
+class CopyingStream : public CResStream {
+ public:
+  explicit CopyingStream(const Bytes& bytes) : bytes_(bytes) {
+    mode = ModeRead;
+    size = static_cast<uint32_t>(bytes.size());
+  }
+  uint32_t Read(void* destination, uint32_t count) override {
+    const uint32_t n = std::min<uint32_t>(count, size - position_);
+    std::copy_n(bytes_.begin() + position_, n, static_cast<uint8_t*>(destination));
+    position_ += n;
+    return n;
+  }
+  bool Write(const void*, uint32_t) override { return false; }
+  int32_t Seek(int32_t, int32_t) override { return -1; }  // the decoder never seeks
+  bool Eof() override { return position_ >= size; }
+
+ private:
+  const Bytes& bytes_;
+  uint32_t position_ = 0;
+};
+
 // A caller's three variables, preset to marks that a load must not touch before it accepts the
 // header; what a successful load hands over is freed at the end.
 inline uint32_t gValues[1];
@@ -82,11 +105,15 @@ struct Loaded {
     code = LoadImageFrames(manager, name.c_str(), &count, &values, &frames).code();
     return ok = code == StatusCode::Ok;
   }
-  bool Decode(const Bytes& file) {  // through a memory stream, without a manager
-    CMemStream stream;
-    stream.Reserve(stream.size = uint32_t(file.size()));
-    std::copy(file.begin(), file.end(), stream.buffer);
-    stream.mode = ModeRead;
+  // Without a manager: through a memory stream, which lends its bytes in place, or (lend
+  // false) through a stream that only copies them out.
+  bool Decode(const Bytes& file, bool lend = true) {
+    CMemStream memory;
+    memory.Reserve(memory.size = uint32_t(file.size()));
+    std::copy(file.begin(), file.end(), memory.buffer);
+    memory.mode = ModeRead;
+    CopyingStream copying(file);
+    CResStream& stream = lend ? static_cast<CResStream&>(memory) : copying;
     code = DecodeImageStream(stream, &count, &values, &frames).code();
     return ok = code == StatusCode::Ok;
   }
