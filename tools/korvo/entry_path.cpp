@@ -34,16 +34,24 @@ bool IsLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// True when the component is one of the device names Windows reserves in every directory. The
-// part before the first dot counts, trailing spaces dropped: "nul.txt" and "COM1 .log" are
-// devices too.
+// True when the component is one of the device names Windows reserves in every directory (CON,
+// PRN, AUX, NUL, CONIN$, CONOUT$, COM0-COM9, LPT0-LPT9). The part before the first dot counts,
+// trailing spaces dropped: "nul.txt" and "COM1 .log" are devices too.
 bool IsDeviceName(const std::string& part) {
   std::string base = part.substr(0, part.find('.'));
   while (!base.empty() && base.back() == ' ') base.pop_back();
   for (char& c : base) c = Lower(c);
-  if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
-  return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
+  if (base == "con" || base == "prn" || base == "aux" || base == "nul" || base == "conin$" ||
+      base == "conout$") {
+    return true;
+  }
+  if (base.size() < 4 || (base.compare(0, 3, "com") != 0 && base.compare(0, 3, "lpt") != 0)) {
+    return false;
+  }
+  // COM0-COM9 and LPT0-LPT9, and with a superscript 1, 2 or 3 (in UTF-8) as the digit.
+  const std::string digit = base.substr(3);
+  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" ||
+         digit == "\xC2\xB2" || digit == "\xC2\xB3";
 }
 
 // The cause when Windows cannot create a file or directory of this name; empty when it can.

@@ -15,8 +15,8 @@ namespace korvo::tool {
 //     drive prefix ("C:", also after "./");
 //   - has a ".." component;
 //   - has a component Windows cannot create: a reserved device name (CON, PRN, AUX, NUL,
-//     COM1-COM9, LPT1-LPT9, with or without an extension), a trailing dot or space (Windows
-//     drops it, so "a." and "a" would be one file), a ':' (a drive or a stream) or one of
+//     CONIN$, CONOUT$, COM0-COM9, LPT0-LPT9, with or without an extension), a trailing dot or space
+//     (Windows drops it, so "a." and "a" would be one file), a ':' (a drive or a stream) or one of
 //     < > " | ? * or a control character.
 bool EntryOutputPath(const std::string& name, std::string& relative, std::string& cause);
 
