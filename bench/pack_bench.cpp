@@ -1,141 +1,306 @@
-// Packs a generated directory tree into a new archive and reports the packing speed in MB/s of
-// source bytes.
+// Packing speed, in one run:
 //
-//   korvo_bench_pack [--files=N] [--mb=N] [--compressible=PERCENT] [benchmark flags]
+//  - a game-like tree (icons, tables, scripts, textures, already-compressed sound; 256 B to
+//    4 MB a file) packed with one thread and with every core: the speed-up, and whether both
+//    archives hold the same bytes;
+//  - trees of tiny files (1k, 10k, 100k by default) packed with every core: the cost per file,
+//    and how it grows from the smallest tree to the largest (flat means a ratio near 1).
 //
-// The tree holds N files (default 3000) of about N MB in all (default 240), spread over
-// subdirectories of 50 files; PERCENT of the files (default 50) hold word text that zlib
-// compresses well, the rest random bytes that it cannot compress.
-#include <benchmark/benchmark.h>
-
+//   korvo_bench_pack_bench [--data=DIR] [--mb=N] [--tiny=1000,10000,100000] [--runs=N]
+//                          [--threads=N]
+//
+// The trees are generated from fixed seeds under DIR (default: pack-bench-data beside this
+// program), once, and reused by later runs. Each figure is the fastest of --runs packs (default
+// 3). Wall-clock time is what the speed-up is about; process CPU time (all threads) is printed
+// beside it, so that a run on a loaded machine still shows whether the threads added work.
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "authoring/pack_tree.h"
-
-using namespace korvo;
+#include "peer/corpus.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+// Bumped whenever the generated trees change, so that stale ones are not reused.
+constexpr const char* TreeVersion = "v1";
+constexpr uint64_t TinySeed = 0x74696e7974726565;
+
 struct Options {
-  long files = 3000;
-  long megabytes = 240;
-  long compressiblePercent = 50;
+  std::string data;
+  uint32_t megabytes = 96;
+  std::vector<uint32_t> tiny = {1000, 10000, 100000};
+  int runs = 3;
+  unsigned threads = 0;
 };
 
 struct Tree {
-  fs::path root;
+  std::string root;  // the directory packed
   uint64_t bytes = 0;
-  long files = 0;
+  uint64_t files = 0;
 };
 
-bool TakeOption(const char* arg, const char* name, long& value) {
+struct Timing {
+  double wall = 0;  // seconds
+  double cpu = 0;   // process CPU seconds, every thread
+  double head = 0;  // from the start to the first file written: the walk, the first file
+  double tail = 0;  // from the last file written to the end: index, flush, rename
+  uint64_t archiveBytes = 0;
+};
+
+// Notes when the first and the last file reach the archive.
+class Clock : public korvo::PackObserver {
+ public:
+  void OnFile(const char*, uint32_t, uint32_t, bool) override {
+    last = std::chrono::steady_clock::now();
+    if (++files == 1) first = last;
+  }
+  uint64_t files = 0;
+  std::chrono::steady_clock::time_point first, last;
+};
+
+bool TakeText(const char* arg, const char* name, std::string& value) {
   size_t length = std::strlen(name);
   if (std::strncmp(arg, name, length) != 0 || arg[length] != '=') return false;
-  value = std::strtol(arg + length + 1, nullptr, 10);
+  value = arg + length + 1;
   return true;
 }
 
-void FillText(std::vector<char>& data, std::mt19937_64& random) {
-  static const char* const Words[] = {"resource", "package", "archive", "entry", "index", "stream",
-                                      "frame",    "tile",    "texture", "sound", "level", "script",
-                                      "the",      "of",      "and",     "a",     "data",  "header",
-                                      "offset",   "size",    "name",    "node",  "root",  "mount"};
+bool ParseList(const std::string& text, std::vector<uint32_t>& out) {
+  out.clear();
   size_t at = 0;
-  while (at < data.size()) {
-    const char* word = Words[random() % (sizeof(Words) / sizeof(Words[0]))];
-    for (const char* p = word; *p != '\0' && at < data.size(); ++p) data[at++] = *p;
-    if (at < data.size()) data[at++] = (random() % 12 == 0) ? '\n' : ' ';
+  while (at <= text.size()) {
+    size_t comma = text.find(',', at);
+    if (comma == std::string::npos) comma = text.size();
+    unsigned long value = std::strtoul(text.substr(at, comma - at).c_str(), nullptr, 10);
+    if (value == 0 || value > 10000000) return false;
+    out.push_back(static_cast<uint32_t>(value));
+    at = comma + 1;
   }
+  return !out.empty();
 }
 
-void FillRandom(std::vector<char>& data, std::mt19937_64& random) {
-  size_t at = 0;
-  while (at + 8 <= data.size()) {
-    uint64_t v = random();
-    std::memcpy(&data[at], &v, 8);
-    at += 8;
-  }
-  while (at < data.size()) data[at++] = static_cast<char>(random());
+bool WriteFile(const fs::path& path, const void* data, size_t size) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+  return static_cast<bool>(out);
 }
 
-Tree GenerateTree(const Options& options) {
-  Tree tree;
-  tree.root =
-      fs::temp_directory_path() / ("korvo-pack-bench-" + std::to_string(std::random_device()()));
-  fs::create_directories(tree.root);
-  std::mt19937_64 random(20240501);
-  uint64_t total = static_cast<uint64_t>(options.megabytes) * 1000 * 1000;
-  uint64_t mean = options.files > 0 ? total / static_cast<uint64_t>(options.files) : 0;
-  std::vector<char> data;
-  for (long i = 0; i < options.files; ++i) {
-    fs::path dir = tree.root / ("dir" + std::to_string(i / 50)) / ("sub" + std::to_string(i % 3));
-    fs::create_directories(dir);
-    // Sizes spread from an eighth of the mean to almost twice the mean.
-    uint64_t size = mean / 8 + (mean > 0 ? random() % (mean * 15 / 8 + 1) : 0);
-    data.resize(static_cast<size_t>(size));
-    if (static_cast<long>(random() % 100) < options.compressiblePercent) {
-      FillText(data, random);
-    } else {
-      FillRandom(data, random);
+// A tree counts as complete once its stamp exists: the stamp is written last.
+bool ReuseTree(const fs::path& stamp, Tree& tree) {
+  std::ifstream in(stamp);
+  return static_cast<bool>(in >> tree.files >> tree.bytes);
+}
+
+bool StampTree(const fs::path& stamp, const Tree& tree) {
+  std::ofstream out(stamp);
+  out << tree.files << ' ' << tree.bytes << '\n';
+  return static_cast<bool>(out);
+}
+
+bool PrepareGameTree(const fs::path& base, uint32_t megabytes, Tree& tree) {
+  std::string name = "game-" + std::to_string(megabytes) + "mb";
+  fs::path root = base / name;
+  fs::path stamp = base / (name + ".done");
+  tree = Tree();
+  tree.root = root.string();
+  if (ReuseTree(stamp, tree)) return true;
+  std::error_code error;
+  fs::remove_all(root, error);
+  std::mt19937_64 random(korvo::peer::GameTreeSeed);
+  uint64_t target = uint64_t{megabytes} * 1000 * 1000;
+  std::string entry;
+  std::vector<uint8_t> data;
+  for (uint32_t serial = 0; tree.bytes < target; ++serial) {
+    korvo::peer::NextGameFile(random, serial, entry, data);
+    fs::path path = root / entry;
+    fs::create_directories(path.parent_path(), error);
+    if (!WriteFile(path, data.data(), data.size())) return false;
+    tree.bytes += data.size();
+    ++tree.files;
+  }
+  return StampTree(stamp, tree);
+}
+
+// count files of 24 to 400 bytes of text, 1000 to a directory.
+bool PrepareTinyTree(const fs::path& base, uint32_t count, Tree& tree) {
+  std::string name = "tiny-" + std::to_string(count);
+  fs::path root = base / name;
+  fs::path stamp = base / (name + ".done");
+  tree = Tree();
+  tree.root = root.string();
+  if (ReuseTree(stamp, tree)) return true;
+  std::error_code error;
+  fs::remove_all(root, error);
+  static const char* const Words[] = {"prop", "mesh", "wood", "stone", "light", "door",
+                                      "=",    "1",    "0.5",  "true",  "lod",   "\n"};
+  std::mt19937_64 random(TinySeed);
+  std::string text;
+  char file[64];
+  for (uint32_t i = 0; i < count; ++i) {
+    if (i % 1000 == 0) {
+      std::snprintf(file, sizeof(file), "set%04u", i / 1000);
+      fs::create_directories(root / file, error);
     }
-    std::ofstream out(dir / ("file" + std::to_string(i) + ".bin"), std::ios::binary);
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    size_t size = 24 + random() % 377;
+    text.clear();
+    while (text.size() < size) {
+      text += Words[random() % std::size(Words)];
+      text += ' ';
+    }
+    text.resize(size);
+    std::snprintf(file, sizeof(file), "set%04u/item%07u.dat", i / 1000, i);
+    if (!WriteFile(root / file, text.data(), text.size())) return false;
     tree.bytes += size;
     ++tree.files;
   }
-  return tree;
+  return StampTree(stamp, tree);
+}
+
+double ProcessSeconds() {
+  return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+// The fastest of runs packs of tree into archive.
+bool TimePack(const Tree& tree, const std::string& archive, unsigned threads, int runs,
+              Timing& best) {
+  korvo::PackSettings settings;
+  settings.threads = threads;
+  for (int run = 0; run < runs; ++run) {
+    Clock clock;
+    double cpu0 = ProcessSeconds();
+    auto wall0 = std::chrono::steady_clock::now();
+    korvo::Status status =
+        korvo::PackTree(archive.c_str(), tree.root.c_str(), nullptr, &clock, settings);
+    auto wall1 = std::chrono::steady_clock::now();
+    double cpu = ProcessSeconds() - cpu0;
+    double wall = std::chrono::duration<double>(wall1 - wall0).count();
+    if (!status.ok()) {
+      std::fprintf(stderr, "pack of %s failed: %s\n", tree.root.c_str(), status.Message().c_str());
+      return false;
+    }
+    if (run == 0 || wall < best.wall) {
+      best = Timing{wall, cpu, std::chrono::duration<double>(clock.first - wall0).count(),
+                    std::chrono::duration<double>(wall1 - clock.last).count(), 0};
+    }
+  }
+  std::error_code error;
+  best.archiveBytes = fs::file_size(archive, error);
+  return true;
+}
+
+bool SameBytes(const std::string& a, const std::string& b) {
+  std::vector<uint8_t> left, right;
+  return korvo::peer::ReadWholeFile(a, left) && korvo::peer::ReadWholeFile(b, right) &&
+         left == right;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
   Options options;
-  int kept = 1;
+  options.data = (fs::absolute(argv[0]).parent_path() / "pack-bench-data").string();
   for (int i = 1; i < argc; ++i) {
-    if (TakeOption(argv[i], "--files", options.files) ||
-        TakeOption(argv[i], "--mb", options.megabytes) ||
-        TakeOption(argv[i], "--compressible", options.compressiblePercent)) {
-      continue;
+    std::string value;
+    bool ok = true;
+    if (TakeText(argv[i], "--data", value)) {
+      options.data = value;
+    } else if (TakeText(argv[i], "--mb", value)) {
+      options.megabytes = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+      ok = options.megabytes > 0 && options.megabytes <= 3000;
+    } else if (TakeText(argv[i], "--tiny", value)) {
+      ok = ParseList(value, options.tiny);
+    } else if (TakeText(argv[i], "--runs", value)) {
+      options.runs = std::atoi(value.c_str());
+      ok = options.runs > 0;
+    } else if (TakeText(argv[i], "--threads", value)) {
+      options.threads = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
+    } else {
+      ok = false;
     }
-    argv[kept++] = argv[i];
+    if (!ok) {
+      std::fprintf(stderr,
+                   "usage: %s [--data=DIR] [--mb=N] [--tiny=N,N,...] [--runs=N] [--threads=N]\n",
+                   argv[0]);
+      return 2;
+    }
   }
-  argc = kept;
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  unsigned cores = options.threads != 0 ? options.threads : std::thread::hardware_concurrency();
+  if (cores == 0) cores = 1;
 
-  Tree tree = GenerateTree(options);
-  std::string top = tree.root.string();
-  std::string archive =
-      (tree.root.parent_path() / (tree.root.filename().string() + ".pak")).string();
-
-  benchmark::RegisterBenchmark(
-      "PackTree",
-      [&](benchmark::State& state) {
-        for (auto _ : state) CreatePkg_Tool(archive.c_str(), top.c_str());
-        state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * tree.bytes));
-        state.counters["files"] = static_cast<double>(tree.files);
-        state.counters["source_MB"] = static_cast<double>(tree.bytes) / 1e6;
-        std::error_code error;
-        state.counters["archive_MB"] = static_cast<double>(fs::file_size(archive, error)) / 1e6;
-      })
-      ->Unit(benchmark::kMillisecond)
-      ->UseRealTime()
-      ->Iterations(2);
-
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  fs::path base = fs::path(options.data) / TreeVersion;
   std::error_code error;
-  fs::remove_all(tree.root, error);
-  fs::remove(archive, error);
-  return 0;
+  fs::create_directories(base, error);
+  std::string one = (base / "pack-1.pak").string();
+  std::string all = (base / "pack-all.pak").string();
+
+  Tree game;
+  std::printf("generating or reusing the trees under %s\n", base.string().c_str());
+  if (!PrepareGameTree(base, options.megabytes, game)) {
+    std::fprintf(stderr, "cannot write the game-like tree under %s\n", base.string().c_str());
+    return 1;
+  }
+  Timing single, parallel;
+  if (!TimePack(game, one, 1, options.runs, single) ||
+      !TimePack(game, all, cores, options.runs, parallel)) {
+    return 1;
+  }
+  double mb = static_cast<double>(game.bytes) / 1e6;
+  std::printf("\ngame-like tree: %llu files, %.1f MB -> %.1f MB, fastest of %d\n",
+              static_cast<unsigned long long>(game.files), mb,
+              static_cast<double>(parallel.archiveBytes) / 1e6, options.runs);
+  std::printf(
+      "| threads | wall s | MB/s | CPU s | before the first file s | after the last s |\n"
+      "|---:|---:|---:|---:|---:|---:|\n");
+  for (const Timing* t : {&single, &parallel}) {
+    std::printf("| %u | %.3f | %.1f | %.3f | %.3f | %.3f |\n", t == &single ? 1 : cores, t->wall,
+                mb / t->wall, t->cpu, t->head, t->tail);
+  }
+  std::printf("speed-up with %u threads: %.2fx wall-clock (CPU time %.2fx that of one thread)\n",
+              cores, single.wall / parallel.wall, parallel.cpu / single.cpu);
+  bool same = SameBytes(one, all);
+  std::printf("archives byte-identical: %s\n", same ? "yes" : "NO");
+
+  std::printf("\ntiny files (24-400 B, 1000 to a directory), %u threads, fastest of %d\n", cores,
+              options.runs);
+  std::printf(
+      "| files | wall s | us/file | CPU us/file | before the first file s | after the last s |\n"
+      "|---:|---:|---:|---:|---:|---:|\n");
+  double firstCost = 0, lastCost = 0, firstCpu = 0, lastCpu = 0;
+  for (size_t i = 0; i < options.tiny.size(); ++i) {
+    Tree tiny;
+    if (!PrepareTinyTree(base, options.tiny[i], tiny)) {
+      std::fprintf(stderr, "cannot write the tree of %u tiny files\n", options.tiny[i]);
+      return 1;
+    }
+    Timing timing;
+    if (!TimePack(tiny, all, cores, options.runs, timing)) return 1;
+    double files = static_cast<double>(tiny.files);
+    double cost = timing.wall * 1e6 / files;
+    double cpu = timing.cpu * 1e6 / files;
+    std::printf("| %llu | %.3f | %.2f | %.2f | %.3f | %.3f |\n",
+                static_cast<unsigned long long>(tiny.files), timing.wall, cost, cpu, timing.head,
+                timing.tail);
+    if (i == 0) firstCost = cost, firstCpu = cpu;
+    lastCost = cost, lastCpu = cpu;
+  }
+  if (options.tiny.size() > 1) {
+    std::printf("cost per file, %u files vs %u: %.2fx wall-clock, %.2fx CPU\n", options.tiny.back(),
+                options.tiny.front(), lastCost / firstCost, lastCpu / firstCpu);
+  }
+  fs::remove(one, error);
+  fs::remove(all, error);
+  return same ? 0 : 1;
 }

@@ -2,7 +2,8 @@
 // made to fail (error mode) or to stop the process there (crash mode: that call tears its
 // write and every later one fails, as if the process had died), and after recovery the archive
 // must be byte for byte the old one or the expected new one. Also the journal's hot/cold rule,
-// mounting's refusal, and packing on several threads giving the same bytes.
+// mounting's refusal, packing on several threads giving the same bytes, the deflate state kept
+// between files giving compress's bytes, and the flushes of a long pack.
 #include "authoring/journal.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 
 #include "archive/journal_format.h"
 #include "authoring/entry_tools.h"
+#include "authoring/file_compress.h"
 #include "authoring/pack_tree.h"
 #include "manager/package_manager.h"
 #include "platform/fault_hook.h"
@@ -230,6 +232,109 @@ TEST(PackThreads, SeveralThreadsWriteTheSameBytesAsOne) {
     results.push_back(ReadFileBytes(out));
   }
   for (size_t i = 1; i < results.size(); ++i) EXPECT_EQ(results[i], results[0]) << i;
+}
+
+// Bytes that deflate cannot shrink.
+Bytes NoiseData(size_t size, uint64_t seed) {
+  Bytes data(size);
+  uint64_t x = seed | 1;
+  for (uint8_t& b : data) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    b = static_cast<uint8_t>(x >> 24);
+  }
+  return data;
+}
+
+TEST(Deflater, OneStateKeptAcrossFilesGivesExactlyTheBytesOfCompress) {
+  const Bytes inputs[] = {Bytes(),           ToBytes("a"),          SampleData(300, 1),
+                          NoiseData(700, 2), SampleData(200000, 3), NoiseData(70000, 4)};
+  Deflater deflater;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (size_t k = 0; k < std::size(inputs); ++k) {
+      // The second pass goes backwards: a large input before a small one.
+      const Bytes& input = inputs[pass == 0 ? k : std::size(inputs) - 1 - k];
+      Bytes out(input.size() + input.size() / 1000 + 64);
+      uint32_t length = 0;
+      ASSERT_TRUE(deflater.Compress(input.data(), static_cast<uint32_t>(input.size()), out.data(),
+                                    static_cast<uint32_t>(out.size()), length));
+      out.resize(length);
+      EXPECT_EQ(out, Compress(input)) << "pass " << pass << " input of " << input.size();
+    }
+  }
+  // Too little room fails; the state is still good for the next file.
+  Bytes input = NoiseData(5000, 5), small(100);
+  uint32_t length = 0;
+  EXPECT_FALSE(deflater.Compress(input.data(), 5000, small.data(), 100, length));
+  Bytes out(6000);
+  ASSERT_TRUE(deflater.Compress(input.data(), 5000, out.data(), 6000, length));
+  out.resize(length);
+  EXPECT_EQ(out, Compress(input));
+}
+
+TEST(PackThreads, MoreFilesThanWorkersRunAheadAndNoBudgetStillGiveTheBytesOfOneThread) {
+  TempDir dir;
+  for (int i = 0; i < 1100; ++i) {
+    std::string sub = dir / ("tree/s" + std::to_string(i / 100));
+    if (i % 100 == 0) MakeDirectories(sub);
+    WriteFileBytes(sub + "/f" + std::to_string(i), SampleData(static_cast<size_t>(i % 37) * 11, i));
+  }
+  std::vector<Bytes> results;
+  for (unsigned threads : {1u, 2u, 3u}) {
+    PackSettings settings;
+    settings.threads = threads;
+    settings.memoryBudget = threads == 3 ? 0 : size_t{1} << 20;
+    std::string out = dir / ("t" + std::to_string(threads) + ".pak");
+    ASSERT_TRUE(PackTree(out.c_str(), (dir / "tree").c_str(), nullptr, nullptr, settings).ok());
+    results.push_back(ReadFileBytes(out));
+  }
+  EXPECT_EQ(GetU32(results[0], 4), 1100u);
+  for (size_t i = 1; i < results.size(); ++i) EXPECT_EQ(results[i], results[0]) << i;
+}
+
+// Fails the first flush, and counts flushes.
+struct SyncFault {
+  static platform::FaultDecision Hook(platform::WriteCall call) {
+    if (call != platform::WriteCall::Sync) return {};
+    return ++syncs == failAt ? platform::FaultDecision{EIO, false} : platform::FaultDecision{};
+  }
+  explicit SyncFault(int k) {
+    failAt = k;
+    syncs = 0;
+    platform::g_faultHook = &Hook;
+  }
+  ~SyncFault() { platform::g_faultHook = nullptr; }
+  inline static int failAt = 0, syncs = 0;
+};
+
+TEST(PackFlush, ALongPackFlushesAsItWritesAndAFailedFlushLeavesTheOldArchive) {
+  TempDir dir;
+  MakeDirectories(dir / "tree");
+  for (int i = 0; i < 3; ++i)
+    WriteFileBytes(dir / ("tree/f" + std::to_string(i)), NoiseData(4 << 20, i + 1));
+  std::string archive = dir / "out.pak";
+  WriteFileText(archive, "old");
+  for (unsigned threads : {1u, 2u}) {
+    PackSettings settings;
+    settings.threads = threads;
+    {
+      // The first two files make more than 8 MiB: one flush then, and one at the end.
+      SyncFault count(0);
+      ASSERT_TRUE(
+          PackTree(archive.c_str(), (dir / "tree").c_str(), nullptr, nullptr, settings).ok());
+      EXPECT_EQ(SyncFault::syncs, 2) << threads;
+    }
+    Bytes packed = ReadFileBytes(archive);
+    EXPECT_EQ(GetU32(packed, 4), 3u);
+    WriteFileText(archive, "old");
+    SyncFault fail(1);
+    Status status = PackTree(archive.c_str(), (dir / "tree").c_str(), nullptr, nullptr, settings);
+    EXPECT_EQ(status.code(), StatusCode::IoError) << threads;
+    EXPECT_EQ(status.systemError(), EIO) << threads;
+    EXPECT_EQ(ReadFileBytes(archive), ToBytes("old")) << threads;
+    EXPECT_EQ(FilesStartingWith(dir.Path(), "out.pak.tmp-").size(), 0u) << threads;
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,14 @@ struct ArchiveSet {
   uint64_t packedBytes = 0;
   bool generated = false;  // false when reused from an earlier run
 };
+
+// The seed of the game-like tree: every run reads the same bytes.
+constexpr uint64_t GameTreeSeed = 0x67616d6574726565;
+
+// The next file of the game-like tree from a generator seeded with GameTreeSeed: its
+// '/'-separated name (unique by serial) and its bytes.
+void NextGameFile(std::mt19937_64& random, uint32_t serial, std::string& name,
+                  std::vector<uint8_t>& data);
 
 // About megabytes·10^6 unpacked bytes: many small icons and tables, scripts, textures with
 // structure and noise, and already-compressed sound, with sizes from 256 bytes to 4 MB.

@@ -2,49 +2,109 @@
 
 #include <zlib.h>
 
-#include <cstdio>
+#include <cstring>
 #include <new>
+
+#include "platform/files.h"
 
 namespace korvo {
 
 namespace {
 
-// Reads length bytes from the start of file into a new buffer.
-bool ReadWhole(std::FILE* file, std::unique_ptr<uint8_t[]>& data, uint32_t& length) {
-  if (std::fseek(file, 0, SEEK_END) != 0) return false;
-  long end = std::ftell(file);
-  if (end < 0 || static_cast<unsigned long>(end) > UINT32_MAX) return false;
-  if (std::fseek(file, 0, SEEK_SET) != 0) return false;
-  length = static_cast<uint32_t>(end);
-  // One byte at least, so that an empty file still has a buffer to hand to compress.
-  data.reset(new (std::nothrow) uint8_t[length > 0 ? length : 1]);
-  if (data == nullptr) return false;
-  if (length > 0 && std::fread(data.get(), 1, length, file) != length) return false;
-  return std::ferror(file) == 0;
-}
+// Compression buffers at most this large keep their spare room.
+constexpr uLong ShrinkFrom = 64 * 1024;
 
 }  // namespace
 
+struct Deflater::State {
+  z_stream stream;
+  bool ready = false;  // deflateInit succeeded; deflateEnd is owed
+};
+
+Deflater::Deflater() = default;
+
+Deflater::~Deflater() {
+  if (state_ != nullptr && state_->ready) deflateEnd(&state_->stream);
+}
+
+Deflater::Deflater(Deflater&& other) noexcept = default;
+
+Deflater& Deflater::operator=(Deflater&& other) noexcept {
+  if (this != &other) {
+    if (state_ != nullptr && state_->ready) deflateEnd(&state_->stream);
+    state_ = std::move(other.state_);
+  }
+  return *this;
+}
+
+bool Deflater::Compress(const uint8_t* data, uint32_t length, uint8_t* out, uint32_t capacity,
+                        uint32_t& packedLength) {
+  packedLength = 0;
+  if (state_ == nullptr) {
+    state_.reset(new (std::nothrow) State());
+    if (state_ == nullptr) return false;
+  }
+  z_stream& stream = state_->stream;
+  if (!state_->ready) {
+    std::memset(&stream, 0, sizeof(stream));
+    // What compress does: the default level with the default window and memory level.
+    if (deflateInit(&stream, Z_DEFAULT_COMPRESSION) != Z_OK) return false;
+    state_->ready = true;
+  } else if (deflateReset(&stream) != Z_OK) {
+    return false;
+  }
+  // zlib's input pointer is not const in every version it builds against.
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = length;
+  stream.next_out = out;
+  stream.avail_out = capacity;
+  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) return false;
+  packedLength = capacity - stream.avail_out;
+  return true;
+}
+
 bool CompressFile(const char* path, CompressedFile& out) {
+  Deflater deflater;
+  return CompressFile(path, out, deflater);
+}
+
+bool CompressFile(const char* path, CompressedFile& out, Deflater& deflater) {
   out = CompressedFile();
   if (path == nullptr) return false;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), &std::fclose);
-  if (file == nullptr) return false;
-  std::unique_ptr<uint8_t[]> data;
-  uint32_t length = 0;
-  if (!ReadWhole(file.get(), data, length)) return false;
+  platform::File file;
+  if (!platform::OpenForRead(path, file).ok()) return false;
+  int64_t end = file.Length();
+  if (end < 0 || end > UINT32_MAX) return false;
+  uint32_t length = static_cast<uint32_t>(end);
+  // One byte at least, so that an empty file still has a buffer to hand to zlib.
+  std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[length > 0 ? length : 1]);
+  if (data == nullptr) return false;
+  if (length > 0 && file.Read(data.get(), length) != length) return false;
+  file.Close();
 
   uLong bound = compressBound(static_cast<uLong>(length));
   // A bound below the length means it wrapped where uLong is 32 bits.
   if (bound < length || bound > UINT32_MAX) return false;
   std::unique_ptr<uint8_t[]> packed(new (std::nothrow) uint8_t[bound]);
   if (packed == nullptr) return false;
-  uLongf packedLength = bound;
-  if (compress(packed.get(), &packedLength, data.get(), static_cast<uLong>(length)) != Z_OK) {
+  uint32_t packedLength = 0;
+  if (!deflater.Compress(data.get(), length, packed.get(), static_cast<uint32_t>(bound),
+                         packedLength)) {
     return false;
   }
+  // A buffer much larger than the stream (text compresses to a fraction of its bound) is
+  // traded for one of the stream's size, so that files waiting to be written hold about what
+  // they will write.
+  if (bound > ShrinkFrom && bound - packedLength > bound / 8) {
+    std::unique_ptr<uint8_t[]> exact(new (std::nothrow)
+                                         uint8_t[packedLength > 0 ? packedLength : 1]);
+    if (exact != nullptr) {
+      std::memcpy(exact.get(), packed.get(), packedLength);
+      packed = std::move(exact);
+    }
+  }
   out.packed = std::move(packed);
-  out.packedSize = static_cast<uint32_t>(packedLength);
+  out.packedSize = packedLength;
   out.size = length;
   return true;
 }

@@ -1,5 +1,6 @@
 #include "authoring/pack_tree.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -82,12 +83,21 @@ void WalkDirectory(const std::string& path, const std::string& name, Walk& walk,
   WalkItems(items, path, name, walk, parentIndex);
 }
 
-// Compresses files on worker threads, a bounded window ahead of the writer, and hands them out
-// in order.
+// Compresses files on worker threads ahead of the writer and hands them out in walk order.
+// Memory in flight stays bounded: finished files waiting to be written hold at most about the
+// budget (the file the writer needs next is always taken on), at most window files are
+// finished or under way, and each worker holds one source file and its compressed form.
+//
+// Threads are woken only when they wait for what just changed: a worker that finishes the
+// file the writer waits for wakes the writer, and the writer wakes idle workers when it frees
+// a place. With workers ahead of the writer, neither sleeps.
 class CompressPool {
  public:
   CompressPool(const std::vector<PackItem>& files, unsigned threads, size_t budget)
-      : files_(files), window_(2 * threads), budget_(budget), slots_(window_) {
+      : files_(files),
+        window_(WindowSize(files.size(), threads)),
+        budget_(budget),
+        slots_(window_) {
     for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
   }
   ~CompressPool() {
@@ -95,7 +105,7 @@ class CompressPool {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
     }
-    changed_.notify_all();
+    workerWake_.notify_all();
     for (std::thread& worker : workers_) worker.join();
   }
   CompressPool(const CompressPool&) = delete;
@@ -105,18 +115,26 @@ class CompressPool {
   bool Take(size_t i, CompressedFile& out) {
     std::unique_lock<std::mutex> lock(mutex_);
     Slot& slot = slots_[i % window_];
-    changed_.wait(lock, [&] { return slot.done; });
+    if (!slot.done) {
+      writerWaiting_ = true;
+      writerWake_.wait(lock, [&] { return slot.done; });
+      writerWaiting_ = false;
+    }
     out = std::move(slot.result);
     bool ok = slot.ok;
     held_ -= slot.bytes;
     slot = Slot();
     taken_ = i + 1;
+    bool wake = idleWorkers_ > 0;
     lock.unlock();
-    changed_.notify_all();
+    if (wake) workerWake_.notify_all();
     return ok;
   }
 
  private:
+  // Files finished or under way at most, ahead of the writer.
+  static constexpr size_t MaxWindow = 1024;
+
   struct Slot {
     bool done = false;
     bool ok = false;
@@ -124,20 +142,31 @@ class CompressPool {
     CompressedFile result;
   };
 
+  static size_t WindowSize(size_t files, unsigned threads) {
+    size_t window = std::max<size_t>(MaxWindow, size_t{2} * threads);
+    return std::max<size_t>(1, std::min(window, files));
+  }
+
+  // Whether a worker may take on the next file now.
+  bool MayStart() const {
+    return next_ < files_.size() && next_ - taken_ < window_ &&
+           (held_ <= budget_ || next_ == taken_);
+  }
+
   void Work() {
+    Deflater deflater;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      // The file the writer waits for next is always taken on; others only within the window
-      // and while the finished files waiting to be written stay under the budget.
-      changed_.wait(lock, [&] {
-        return stop_ || (next_ < files_.size() && next_ - taken_ < window_ &&
-                         (held_ <= budget_ || next_ == taken_));
-      });
-      if (stop_) return;
+      if (!stop_ && next_ < files_.size() && !MayStart()) {
+        ++idleWorkers_;
+        workerWake_.wait(lock, [&] { return stop_ || MayStart(); });
+        --idleWorkers_;
+      }
+      if (stop_ || next_ >= files_.size()) return;
       size_t i = next_++;
       lock.unlock();
       CompressedFile result;
-      bool ok = CompressFile(files_[i].path.c_str(), result);
+      bool ok = CompressFile(files_[i].path.c_str(), result, deflater);
       lock.lock();
       Slot& slot = slots_[i % window_];
       slot.done = true;
@@ -145,7 +174,7 @@ class CompressPool {
       slot.bytes = result.packedSize;
       slot.result = std::move(result);
       held_ += slot.bytes;
-      changed_.notify_all();
+      if (writerWaiting_ && i == taken_) writerWake_.notify_one();
     }
   }
 
@@ -155,10 +184,13 @@ class CompressPool {
   std::vector<Slot> slots_;
   std::vector<std::thread> workers_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable workerWake_;
+  std::condition_variable writerWake_;
   size_t next_ = 0;   // the next file to compress
   size_t taken_ = 0;  // files handed to the writer
   size_t held_ = 0;   // bytes of finished files not yet taken
+  unsigned idleWorkers_ = 0;
+  bool writerWaiting_ = false;
   bool stop_ = false;
 };
 
@@ -166,22 +198,37 @@ bool Cancelled(const PackSettings& settings) {
   return settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed);
 }
 
-// Compresses and appends every file in order. Stops at the first failed write of the archive.
+// While a pack runs, the data written is flushed to the disk after about this many bytes, so
+// that the flush at the end has only the tail left. The writer flushes while the workers keep
+// compressing, and the disk's work overlaps theirs.
+constexpr uint64_t FlushInterval = uint64_t{8} << 20;
+
+// Compresses and appends every file in order. Stops at the first failed write or flush of
+// the archive. flushAsWritten: flush the data every FlushInterval bytes.
 Status PackFiles(const std::vector<PackItem>& files, CPackageBuilder& builder,
-                 PackObserver* observer, const PackSettings& settings) {
+                 PackObserver* observer, const PackSettings& settings, bool flushAsWritten) {
   unsigned threads = settings.threads != 0 ? settings.threads : std::thread::hardware_concurrency();
   if (threads == 0) threads = 1;
   if (threads > files.size()) threads = static_cast<unsigned>(files.size());
   std::unique_ptr<CompressPool> pool;
   if (threads > 1) pool = std::make_unique<CompressPool>(files, threads, settings.memoryBudget);
+  Deflater deflater;
+  uint64_t unflushed = 0;
   for (size_t i = 0; i < files.size(); ++i) {
     if (Cancelled(settings)) return Status(StatusCode::Interrupted);
     CompressedFile compressed;
     bool read = pool != nullptr ? pool->Take(i, compressed)
-                                : CompressFile(files[i].path.c_str(), compressed);
-    if (read && !builder.AddFile(files[i].name.c_str(), compressed.packed.get(), compressed.size,
-                                 compressed.packedSize, 0)) {
-      return builder.LastStatus();
+                                : CompressFile(files[i].path.c_str(), compressed, deflater);
+    if (read) {
+      if (!builder.AddFile(files[i].name.c_str(), compressed.packed.get(), compressed.size,
+                           compressed.packedSize, 0)) {
+        return builder.LastStatus();
+      }
+      unflushed += compressed.packedSize;
+      if (flushAsWritten && unflushed >= FlushInterval) {
+        if (!builder.FlushData()) return builder.LastStatus();
+        unflushed = 0;
+      }
     }
     if (observer != nullptr) {
       observer->OnFile(files[i].path.c_str(), read ? compressed.size : 0,
@@ -237,7 +284,7 @@ Status PackTree(const char* packagePath, const char* dir, CPackageManager* manag
       parent = AppendNode(list, JoinName(TopName(dir), "*.*"), -1);
     }
     WalkItems(items, dir, TopName(dir), walk, parent);
-    status = PackFiles(walk.files, builder, observer, settings);
+    status = PackFiles(walk.files, builder, observer, settings, true);
     if (!status.ok()) {
       builder.Abandon();
       return status;
@@ -268,7 +315,7 @@ namespace {
 void PackCollected(const Walk& walk, CPackageBuilder& builder, PackObserver* observer) {
   PackSettings settings;
   settings.threads = 1;
-  (void)PackFiles(walk.files, builder, observer, settings);
+  (void)PackFiles(walk.files, builder, observer, settings, false);
 }
 
 }  // namespace

@@ -16,12 +16,6 @@ Status SystemError(const std::string& path) {
   return Status::System(StatusCode::IoError, path, platform::LastError());
 }
 
-bool WriteAt(platform::File& file, uint64_t offset, const void* data, size_t length) {
-  if (file.Seek(static_cast<int64_t>(offset), 0) != static_cast<int64_t>(offset)) return false;
-  if (length == 0) return true;
-  return file.Write(data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
-}
-
 // A fresh name beside path for the new archive: "<path>.tmp-<8 hex digits>".
 std::string TemporaryName(const std::string& path, std::mt19937& random) {
   static const char Digits[] = "0123456789abcdef";
@@ -39,6 +33,27 @@ CPackageBuilder::~CPackageBuilder() {
   if (!temporary_.empty()) Abandon();
 }
 
+bool CPackageBuilder::WriteAt(uint64_t offset, const void* data, size_t length) {
+  if (position_ != offset) {
+    position_ = UnknownPosition;
+    if (file.Seek(static_cast<int64_t>(offset), 0) != static_cast<int64_t>(offset)) return false;
+    position_ = offset;
+  }
+  if (length == 0) return true;
+  if (file.Write(data, static_cast<uint32_t>(length)) != static_cast<int64_t>(length)) {
+    position_ = UnknownPosition;
+    return false;
+  }
+  position_ = offset + length;
+  return true;
+}
+
+bool CPackageBuilder::FlushData() {
+  if (!file.IsOpen()) return Fail(Status(StatusCode::InvalidArgument, target_));
+  if (!file.Sync()) return Fail(SystemError(WrittenPath()));
+  return true;
+}
+
 bool CPackageBuilder::Fail(Status cause) {
   status_ = std::move(cause);
   return false;
@@ -46,6 +61,7 @@ bool CPackageBuilder::Fail(Status cause) {
 
 void CPackageBuilder::Abandon() {
   file.Close();
+  position_ = UnknownPosition;
   if (!temporary_.empty()) (void)platform::RemoveFile(temporary_.c_str());
   temporary_.clear();
 }
@@ -57,8 +73,8 @@ Status CPackageBuilder::WriteHeader() {
   header.indexSize = 0;
   uint8_t bytes[PackageHeaderSize];
   EncodeHeader(header, bytes);
-  const std::string& path = temporary_.empty() ? target_ : temporary_;
-  if (!WriteAt(file, 0, bytes, sizeof(bytes))) return SystemError(path);
+  position_ = UnknownPosition;  // a new file
+  if (!WriteAt(0, bytes, sizeof(bytes))) return SystemError(WrittenPath());
   return Status::Ok();
 }
 
@@ -129,8 +145,8 @@ bool CPackageBuilder::AddFile(const char* name, const void* data, uint32_t size,
   }
   // The record changes only once its data is in the file, so a failed write leaves the index
   // as it was.
-  if (!WriteAt(file, header.indexOffset, data, packedSize)) {
-    return Fail(SystemError(temporary_.empty() ? target_ : temporary_));
+  if (!WriteAt(header.indexOffset, data, packedSize)) {
+    return Fail(SystemError(WrittenPath()));
   }
   auto found = positions_.find(name);
   size_t before = index.size();
@@ -149,7 +165,7 @@ Status CPackageBuilder::FinishStatus() {
   const std::string& path = temporary_.empty() ? target_ : temporary_;
   Status status = WriteIndexAndHeader(
       index, header, target_, [&](uint64_t offset, const void* data, size_t length) {
-        return WriteAt(file, offset, data, length) ? Status::Ok() : SystemError(path);
+        return WriteAt(offset, data, length) ? Status::Ok() : SystemError(path);
       });
   if (temporary_.empty()) {
     if (!file.Close() && status.ok()) status = SystemError(path);

@@ -35,6 +35,9 @@ class CPackageBuilder {
   bool Finish();
   // Finish, with the cause of a failure.
   Status FinishStatus();
+  // Flushes the data written so far to the disk (a long pack does so as it goes, so that
+  // Finish has little left to flush). False, with the cause in LastStatus, when that fails.
+  bool FlushData();
   // Stops without finishing: a temporary file is removed, the target stays as it was.
   void Abandon();
 
@@ -48,11 +51,17 @@ class CPackageBuilder {
  private:
   bool Fail(Status cause);
   Status WriteHeader();
+  // Writes length bytes at offset, seeking only when the file is not there already.
+  bool WriteAt(uint64_t offset, const void* data, size_t length);
+  const std::string& WrittenPath() const { return temporary_.empty() ? target_ : temporary_; }
 
   Status status_;
   std::string target_;     // the archive's path
   std::string temporary_;  // where it is written when it replaces the target at Finish
   platform::ReplaceTarget targetInfo_;
+  // The file position after the last write; UnknownPosition after a failure or a reopening.
+  static constexpr uint64_t UnknownPosition = UINT64_MAX;
+  uint64_t position_ = UnknownPosition;
   // Where each name's record lies in index, so that a repeated name is found at once.
   std::unordered_map<std::string, size_t> positions_;
 };
