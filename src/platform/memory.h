@@ -8,6 +8,21 @@
 
 namespace korvo::platform {
 
+// Blocks from this size on come straight from the system; smaller ones from the C heap.
+constexpr size_t LargeBlockSize = size_t{2} << 20;
+
+// What the system handed out for a large block: the whole reservation and the usable part.
+struct SystemBlock {
+  void* base = nullptr;
+  size_t baseSize = 0;
+  void* data = nullptr;
+  size_t size = 0;
+};
+// Zero-filled memory of at least bytes bytes straight from the system (huge pages where the
+// system has them); an empty block when it refuses. Each system layer implements these two.
+SystemBlock AllocateSystemBlock(size_t bytes);
+void FreeSystemBlock(void* base, size_t baseSize);
+
 // An owned block of zero-filled memory; freed by the destructor. Move-only. Empty (null data)
 // when allocation failed or nothing was asked for.
 class MemoryBlock {

@@ -5,8 +5,10 @@
 // A new port implements, in one file:
 //   files.h        File (a self-closing descriptor: read, write, seek, length, truncate, sync),
 //                  OpenForEdit, RemoveFile
-//   mapping.h      Mapping (a self-unmapping read-only view of a whole file), MapFileReadOnly
-//   memory.h       MemoryBlock (large zero-filled blocks, huge pages where available)
+//   mapping.h      Mapping (a self-unmapping read-only view of a whole file, with a read-ahead
+//                  hint), MapFileReadOnly
+//   memory.h       AllocateSystemBlock, FreeSystemBlock (large zero-filled blocks, huge pages
+//                  where available; MemoryBlock itself is shared, in memory.cpp)
 //   directories.h  PathExists, IsDirectory, ListDirectory
 //   process.h      ExecutablePath, DebugOutput, CharNext, CharPrev, LastError, ErrorText
 // and, for the korvo tool and the tests only (posix_extras.cpp, win32_extras.cpp):

@@ -129,45 +129,24 @@ void Mapping::WillRead(uint32_t offset, uint32_t length) const {
   madvise(reinterpret_cast<void*>(start), span, MADV_WILLNEED);
 }
 
-namespace {
-// Blocks from this size on come straight from the system, aligned to and rounded up to whole
-// huge pages; smaller ones from the C heap.
-constexpr size_t HugePageSize = size_t{2} << 20;
-}  // namespace
-
-MemoryBlock::MemoryBlock(size_t bytes) {
-  if (bytes == 0) return;
-  if (bytes < HugePageSize) {
-    data_ = std::calloc(bytes, 1);
-    if (data_ != nullptr) size_ = bytes;
-    return;
-  }
-  if (bytes > SIZE_MAX - 2 * HugePageSize) return;
+SystemBlock AllocateSystemBlock(size_t bytes) {
+  // Aligned to and rounded up to whole huge pages, so that the hint can take effect.
+  constexpr size_t HugePageSize = LargeBlockSize;
+  if (bytes > SIZE_MAX - 2 * HugePageSize) return SystemBlock{};
   const size_t rounded = (bytes + HugePageSize - 1) & ~(HugePageSize - 1);
   const size_t mapped = rounded + HugePageSize;  // room to align the start
   void* base = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (base == MAP_FAILED) return;
+  if (base == MAP_FAILED) return SystemBlock{};
   const uintptr_t aligned =
       (reinterpret_cast<uintptr_t>(base) + HugePageSize - 1) & ~(uintptr_t{HugePageSize} - 1);
 #if defined(MADV_HUGEPAGE)
   madvise(reinterpret_cast<void*>(aligned), rounded, MADV_HUGEPAGE);
 #endif
-  base_ = base;
-  baseSize_ = mapped;
-  data_ = reinterpret_cast<void*>(aligned);
-  size_ = rounded;
+  return SystemBlock{base, mapped, reinterpret_cast<void*>(aligned), rounded};
 }
 
-void MemoryBlock::Reset() {
-  if (baseSize_ != 0) {
-    munmap(base_, baseSize_);
-  } else {
-    std::free(data_);
-  }
-  data_ = nullptr;
-  size_ = 0;
-  base_ = nullptr;
-  baseSize_ = 0;
+void FreeSystemBlock(void* base, size_t size) {
+  munmap(base, size);
 }
 
 bool PathExists(const char* path) {

@@ -204,36 +204,14 @@ void Mapping::WillRead(uint32_t offset, uint32_t length) const {
   prefetch(GetCurrentProcess(), 1, &range, 0);
 }
 
-namespace {
-// Blocks from this size on come straight from VirtualAlloc; smaller ones from the C heap.
-constexpr size_t DirectBlockSize = size_t{2} << 20;
-}  // namespace
-
-MemoryBlock::MemoryBlock(size_t bytes) {
-  if (bytes == 0) return;
-  if (bytes < DirectBlockSize) {
-    data_ = std::calloc(bytes, 1);
-    if (data_ != nullptr) size_ = bytes;
-    return;
-  }
+SystemBlock AllocateSystemBlock(size_t bytes) {
   void* base = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-  if (base == nullptr) return;
-  base_ = base;
-  baseSize_ = bytes;
-  data_ = base;
-  size_ = bytes;
+  if (base == nullptr) return SystemBlock{};
+  return SystemBlock{base, bytes, base, bytes};
 }
 
-void MemoryBlock::Reset() {
-  if (baseSize_ != 0) {
-    VirtualFree(base_, 0, MEM_RELEASE);
-  } else {
-    std::free(data_);
-  }
-  data_ = nullptr;
-  size_ = 0;
-  base_ = nullptr;
-  baseSize_ = 0;
+void FreeSystemBlock(void* base, size_t) {
+  VirtualFree(base, 0, MEM_RELEASE);
 }
 
 bool PathExists(const char* path) {
