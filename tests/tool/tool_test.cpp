@@ -1,4 +1,6 @@
 // The korvo binary run as a user runs it, on archives and images the tests make.
+#include <zlib.h>
+
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -7,6 +9,25 @@
 namespace {
 
 using Tool = ToolTest;
+
+// A PNG whose header claims 16384x16384 RGBA pixels, followed by a 12-byte image data chunk.
+Bytes HugeHeaderPng() {
+  Bytes out = ToBytes(std::string("\x89PNG\r\n\x1A\n", 8));
+  auto chunk = [&out](const char* type, const Bytes& data) {
+    Bytes typed = ToBytes(type);
+    typed.insert(typed.end(), data.begin(), data.end());
+    const uint32_t length = static_cast<uint32_t>(data.size());
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, typed.data(), typed.size()));
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(length >> shift));
+    out.insert(out.end(), typed.begin(), typed.end());
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(crc >> shift));
+  };
+  // Width and height 0x4000 (big-endian), 8 bits a sample, colour type 6 (RGBA).
+  chunk("IHDR", {0, 0, 0x40, 0, 0, 0, 0x40, 0, 8, 6, 0, 0, 0});
+  chunk("IDAT", {0x78, 0x9C, 0x63, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  chunk("IEND", {});
+  return out;
+}
 
 TEST_F(Tool, HelpOnEverySubcommandAndUsageErrorsExitTwoWithTheCauseAndAHint) {
   for (std::string name : {"pack", "add", "del", "list", "extract", "cat", "verify", "img2png",
@@ -64,6 +85,7 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
       {"two.pak", BuildArchive({TextEntry("Data\\A.txt", "upper"), TextEntry("data/a.txt", "")})},
       {"picture.png", ToBytes(std::string("\x89PNG\r\n\x1A\n", 8) + std::string(40, 'p'))},
       {"cut.img", Bytes(image.begin(), image.begin() + 100)},
+      {"huge.png", HugeHeaderPng()},
       {"empty.img", noFrames}};
   for (const auto& file : files) WriteFileBytes(dir / file.first, file.second);
   const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -87,6 +109,8 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
       {{"png2img", "a.png", "small.png", "-o", "x.img"},
        "small.png: 4x4 differs from the first frame's 20x12; every frame must be the same size"},
       {{"png2img", "text.txt", "-o", "x.img"}, "text.txt: not a readable PNG: end of stream"},
+      {{"png2img", "huge.png", "-o", "x.img"},
+       "huge.png: not a readable PNG: its data cannot hold 16384x16384 pixels"},
       {{"img2png", "text.txt", "-o", "x.png"},
        "text.txt: not a tiled image file (no KWF/IANI signature)"},
       {{"img2png", "cut.img", "-o", "x.png"},

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "tool.h"
 
@@ -35,6 +36,19 @@ bool ReadPng(const std::string& path, RgbaImage& image, std::string& cause) {
   if (error == 0) error = spng_decoded_image_size(context.get(), SPNG_FMT_RGBA8, &length);
   if (error != 0) {
     cause = std::string("not a readable PNG: ") + spng_strerror(error);
+    return false;
+  }
+  // The pixels must come out of the file's compressed bytes, which inflate at most about
+  // 1032:1: a header claiming more than that is refused before anything is allocated.
+  const uint64_t channels = header.color_type == SPNG_COLOR_TYPE_TRUECOLOR         ? 3
+                            : header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ? 2
+                            : header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ? 4
+                                                                                   : 1;
+  const uint64_t pixelBytes =
+      (uint64_t{header.width} * header.height * channels * header.bit_depth + 7) / 8;
+  if (pixelBytes > uint64_t{bytes.size()} * 1032 + 64) {
+    cause = "not a readable PNG: its data cannot hold " + std::to_string(header.width) + "x" +
+            std::to_string(header.height) + " pixels";
     return false;
   }
   image.width = header.width;
