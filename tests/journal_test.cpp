@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <functional>
@@ -332,6 +333,46 @@ TEST(PackFlush, ALongPackFlushesAsItWritesAndAFailedFlushLeavesTheOldArchive) {
     Status status = PackTree(archive.c_str(), (dir / "tree").c_str(), nullptr, nullptr, settings);
     EXPECT_EQ(status.code(), StatusCode::IoError) << threads;
     EXPECT_EQ(status.systemError(), EIO) << threads;
+    EXPECT_EQ(ReadFileBytes(archive), ToBytes("old")) << threads;
+    EXPECT_EQ(FilesStartingWith(dir.Path(), "out.pak.tmp-").size(), 0u) << threads;
+  }
+}
+
+// Raises the cancel flag once it has been told about a number of files.
+class CancelAfter : public PackObserver {
+ public:
+  CancelAfter(std::atomic<bool>& cancel, int files) : cancel_(cancel), left_(files) {}
+  void OnFile(const char*, uint32_t, uint32_t, bool) override {
+    ++told;
+    if (--left_ == 0) cancel_.store(true);
+  }
+  int told = 0;
+
+ private:
+  std::atomic<bool>& cancel_;
+  int left_;
+};
+
+TEST(PackCancel, ACancelledPackStopsBetweenFilesAndLeavesTheOldArchive) {
+  TempDir dir;
+  for (int i = 0; i < 300; ++i) {
+    std::string sub = dir / ("tree/s" + std::to_string(i / 30));
+    if (i % 30 == 0) MakeDirectories(sub);
+    WriteFileBytes(sub + "/f" + std::to_string(i), SampleData(100 + i, i));
+  }
+  std::string archive = dir / "out.pak";
+  for (unsigned threads : {1u, 2u, 4u}) {
+    WriteFileText(archive, "old");
+    std::atomic<bool> cancel{false};
+    CancelAfter observer(cancel, 3);
+    PackSettings settings;
+    settings.threads = threads;
+    settings.cancel = &cancel;
+    CPackageManager manager(nullptr, 0);
+    Status status =
+        PackTree(archive.c_str(), (dir / "tree").c_str(), &manager, &observer, settings);
+    EXPECT_EQ(status.code(), StatusCode::Interrupted) << threads;
+    EXPECT_EQ(observer.told, 3) << threads;
     EXPECT_EQ(ReadFileBytes(archive), ToBytes("old")) << threads;
     EXPECT_EQ(FilesStartingWith(dir.Path(), "out.pak.tmp-").size(), 0u) << threads;
   }

@@ -34,6 +34,9 @@ bool PackEntryName(const std::string& path, std::string& name);
 // How a tree is packed. The archive's bytes do not depend on these.
 struct PackSettings {
   // Threads that compress files; 0: one per processor. Files are still written in walk order.
+  // With more than one, the walk runs on a thread of its own and hands files over as it finds
+  // them, and the calling thread writes; with one, the calling thread walks first, then
+  // compresses and writes each file in turn.
   unsigned threads = 0;
   // Compressed files waiting to be written hold at most about this many bytes (a single file
   // larger than that is still packed, on its own).

@@ -49,8 +49,9 @@ bool MeasureTree(const fs::path& dir, TreeTotals& totals, bool quiet) {
       return false;
     }
     const fs::path& path = it->path();
+    // The listing tells the type of most items; only a link costs a look at its target.
     fs::file_status linkStatus = it->symlink_status(ec);
-    fs::file_status status = it->status(ec);
+    fs::file_status status = fs::is_symlink(linkStatus) ? it->status(ec) : linkStatus;
     if (fs::is_symlink(linkStatus) && fs::is_directory(status)) {
       if (!quiet) {
         std::fprintf(stderr,
