@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 
@@ -15,16 +16,53 @@ namespace korvo {
 namespace {
 
 #ifdef KORVO_HAVE_LIBDEFLATE
-struct DecompressorDeleter {
-  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+// Decompressors hold their decoding tables, so one serves one thread at a time. A few are kept
+// for reuse; a thread that finds none free makes its own and keeps it only if a place is free.
+// (No thread_local: a library loaded at run time is better off without dynamic TLS.)
+class DecompressorPool {
+ public:
+  DecompressorPool() = default;
+  DecompressorPool(const DecompressorPool&) = delete;
+  DecompressorPool& operator=(const DecompressorPool&) = delete;
+  ~DecompressorPool() {
+    for (auto& slot : slots_) libdeflate_free_decompressor(slot.exchange(nullptr));
+  }
+  libdeflate_decompressor* Take() {
+    for (auto& slot : slots_) {
+      if (libdeflate_decompressor* d = slot.exchange(nullptr, std::memory_order_acquire)) return d;
+    }
+    return libdeflate_alloc_decompressor();
+  }
+  void Give(libdeflate_decompressor* d) {
+    if (d == nullptr) return;
+    for (auto& slot : slots_) {
+      libdeflate_decompressor* empty = nullptr;
+      if (slot.compare_exchange_strong(empty, d, std::memory_order_release)) return;
+    }
+    libdeflate_free_decompressor(d);
+  }
+
+ private:
+  std::atomic<libdeflate_decompressor*> slots_[16] = {};
 };
 
-// One decompressor per thread: it holds the decoding tables, so it cannot be shared.
-libdeflate_decompressor* ThreadDecompressor() {
-  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
-      libdeflate_alloc_decompressor());
-  return decompressor.get();
+DecompressorPool& Decompressors() {
+  static DecompressorPool pool;
+  return pool;
 }
+
+// A decompressor taken from the pool for one inflation.
+class DecompressorLease {
+ public:
+  DecompressorLease() : decompressor_(Decompressors().Take()) {}
+  ~DecompressorLease() { Decompressors().Give(decompressor_); }
+  DecompressorLease(const DecompressorLease&) = delete;
+  DecompressorLease& operator=(const DecompressorLease&) = delete;
+  libdeflate_decompressor* get() const { return decompressor_; }
+
+ private:
+  libdeflate_decompressor* decompressor_;
+};
 #endif
 
 InflateResult InflateWithZlib(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
@@ -48,7 +86,8 @@ InflateResult InflateBlock(const uint8_t* source, uint32_t sourceSize, uint8_t* 
   produced = 0;
   if (source == nullptr || sourceSize == 0) return InflateResult::Corrupt;
 #ifdef KORVO_HAVE_LIBDEFLATE
-  if (libdeflate_decompressor* decompressor = ThreadDecompressor()) {
+  DecompressorLease lease;
+  if (libdeflate_decompressor* decompressor = lease.get()) {
     uint8_t spare = 0;
     size_t length = 0;
     libdeflate_result result = libdeflate_zlib_decompress(
