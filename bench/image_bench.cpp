@@ -188,12 +188,12 @@ void BM_LoadFromPackage(benchmark::State& state) {
   SetCounters(state, g_data->file[format].size());
 }
 
-// The decoder alone, from bytes already in memory: a memory stream lends them in place.
-void BM_DecodeFromMemory(benchmark::State& state) {
+// Decodes the image of state's format from the stream that next(format) gives, once a run.
+template <class NextStream>
+void DecodeLoop(benchmark::State& state, NextStream next) {
   const int format = static_cast<int>(state.range(0));
-  CMemStream& stream = g_data->memory[format];
   for (auto _ : state) {
-    stream.position = 0;
+    auto&& stream = next(format);
     uint32_t count = 0;
     uint32_t* values = nullptr;
     ImgFrame** frames = nullptr;
@@ -207,22 +207,18 @@ void BM_DecodeFromMemory(benchmark::State& state) {
   SetCounters(state, g_data->file[format].size());
 }
 
+// The decoder alone, from bytes already in memory: a memory stream lends them in place.
+void BM_DecodeFromMemory(benchmark::State& state) {
+  DecodeLoop(state, [](int format) -> CMemStream& {
+    CMemStream& stream = g_data->memory[format];
+    stream.position = 0;
+    return stream;
+  });
+}
+
 // The decoder through a stream that copies every byte out, as a disk file's stream does.
 void BM_DecodeFromCopyingStream(benchmark::State& state) {
-  const int format = static_cast<int>(state.range(0));
-  for (auto _ : state) {
-    BytesStream stream(g_data->file[format]);
-    uint32_t count = 0;
-    uint32_t* values = nullptr;
-    ImgFrame** frames = nullptr;
-    if (!DecodeImageStream(stream, &count, &values, &frames).ok()) {
-      state.SkipWithError("decode failed");
-      break;
-    }
-    benchmark::DoNotOptimize(frames[count - 1]);
-    FreeImageFrames(count, values, frames);
-  }
-  SetCounters(state, g_data->file[format].size());
+  DecodeLoop(state, [](int format) { return BytesStream(g_data->file[format]); });
 }
 
 // A plain copy of the file's bytes into fresh frame-sized buffers, for scale.

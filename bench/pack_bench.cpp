@@ -110,15 +110,24 @@ bool StampTree(const fs::path& stamp, const Tree& tree) {
   return static_cast<bool>(out);
 }
 
-bool PrepareGameTree(const fs::path& base, uint32_t megabytes, Tree& tree) {
-  std::string name = "game-" + std::to_string(megabytes) + "mb";
-  fs::path root = base / name;
-  fs::path stamp = base / (name + ".done");
+// Starts the tree called name under base: true when a finished one can be reused; otherwise
+// the directory is cleared for a new one.
+bool StartTree(const fs::path& base, const std::string& name, Tree& tree, fs::path& root,
+               fs::path& stamp) {
+  root = base / name;
+  stamp = base / (name + ".done");
   tree = Tree();
   tree.root = root.string();
   if (ReuseTree(stamp, tree)) return true;
   std::error_code error;
   fs::remove_all(root, error);
+  return false;
+}
+
+bool PrepareGameTree(const fs::path& base, uint32_t megabytes, Tree& tree) {
+  fs::path root, stamp;
+  if (StartTree(base, "game-" + std::to_string(megabytes) + "mb", tree, root, stamp)) return true;
+  std::error_code error;
   std::mt19937_64 random(korvo::peer::GameTreeSeed);
   uint64_t target = uint64_t{megabytes} * 1000 * 1000;
   std::string entry;
@@ -136,14 +145,9 @@ bool PrepareGameTree(const fs::path& base, uint32_t megabytes, Tree& tree) {
 
 // count files of 24 to 400 bytes of text, 1000 to a directory.
 bool PrepareTinyTree(const fs::path& base, uint32_t count, Tree& tree) {
-  std::string name = "tiny-" + std::to_string(count);
-  fs::path root = base / name;
-  fs::path stamp = base / (name + ".done");
-  tree = Tree();
-  tree.root = root.string();
-  if (ReuseTree(stamp, tree)) return true;
+  fs::path root, stamp;
+  if (StartTree(base, "tiny-" + std::to_string(count), tree, root, stamp)) return true;
   std::error_code error;
-  fs::remove_all(root, error);
   static const char* const Words[] = {"prop", "mesh", "wood", "stone", "light", "door",
                                       "=",    "1",    "0.5",  "true",  "lod",   "\n"};
   std::mt19937_64 random(TinySeed);
