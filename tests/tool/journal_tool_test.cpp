@@ -72,8 +72,15 @@ TEST_F(ToolCrash, AHotJournalIsNamedByVerifyAndRolledBackByAnEdit) {
   WriteFileBytes(dir / "a.pak", old);
   // An edit killed after saving its journal and before finishing: made by hand here, as the
   // journal of a delete of the first entry would be, with the archive cut short.
-  Shell(Quote(KORVO_TOOL_PATH) + " del a.pak 'data\\e0' & pid=$!; sleep 0.02; kill -9 $pid; wait");
-  if (!FileExists(dir / "a.pak-journal")) GTEST_SKIP() << "the edit finished before the kill";
+  // The kill must land while the journal exists: later and later until it does.
+  for (double delay = 0.005; delay < 0.6; delay *= 1.25) {
+    WriteFileBytes(dir / "a.pak", old);
+    Shell(Quote(KORVO_TOOL_PATH) + " del a.pak 'data\\e0' & pid=$!; sleep " +
+          std::to_string(delay) + "; kill -9 $pid; wait");
+    if (FileExists(dir / "a.pak-journal")) break;
+  }
+  if (!FileExists(dir / "a.pak-journal"))
+    GTEST_SKIP() << "no kill landed while the journal was there";
   ToolResult verify = Run({"verify", "a.pak"});
   EXPECT_EQ(verify.code, 1);
   EXPECT_NE(verify.err.find("korvo verify --repair"), std::string::npos) << verify.err;
@@ -86,13 +93,22 @@ TEST_F(ToolCrash, AnInterruptedPackLeavesTheOldArchiveAndNoTemporaryFile) {
   WriteFileBytes(dir / "a.pak", old);
   MakeDirectories(dir / "tree");
   std::mt19937 random(5);
-  for (int i = 0; i < 200; ++i) {
-    Bytes data(60000);
-    for (uint8_t& b : data) b = static_cast<uint8_t>(random() % 16);
-    WriteFileBytes(dir / ("tree/f" + std::to_string(i)), data);
+  // The signal must land while the pack runs, after korvo has set up its handler (until then
+  // a background job ignores SIGINT): a pack that finished first gets a tree twice as large,
+  // a later signal and the original archive back.
+  ToolResult result;
+  double delay = 0.05;
+  for (int files = 0, more = 200; files < 800; files += more, more = files, delay *= 2) {
+    for (int i = files; i < files + more; ++i) {
+      Bytes data(60000);
+      for (uint8_t& b : data) b = static_cast<uint8_t>(random() % 16);
+      WriteFileBytes(dir / ("tree/f" + std::to_string(i)), data);
+    }
+    WriteFileBytes(dir / "a.pak", old);
+    result = Shell(Quote(KORVO_TOOL_PATH) + " pack a.pak tree & pid=$!; sleep " +
+                   std::to_string(delay) + "; kill -INT $pid; wait $pid");
+    if (result.code != 0) break;
   }
-  ToolResult result = Shell(Quote(KORVO_TOOL_PATH) +
-                            " pack a.pak tree & pid=$!; sleep 0.05; kill -INT $pid; wait $pid");
   EXPECT_TRUE(Leftovers().empty());
   if (result.code == 0) GTEST_SKIP() << "the pack finished before the signal";
   EXPECT_EQ(result.code, 130);
