@@ -11,6 +11,12 @@
 
 namespace korvo {
 
+namespace {
+// An index record's usual size (a name of a few dozen bytes and the 18 fixed bytes), for
+// archives whose header does not give the index size.
+constexpr uint64_t LikelyRecordBytes = 64;
+}  // namespace
+
 void NormalizeName(std::string& out, const char* name) {
   out.clear();
   if (name == nullptr) return;
@@ -54,9 +60,13 @@ Status CPackageManager::Mount(const char* path) {
   const uint64_t records =
       std::min<uint64_t>(static_cast<uint64_t>(std::max(SignedEntryCount(mapped->Header()), 0)),
                          mapped->FileSize() / IndexRecordFixedSize + 1);
+  // How much of the file the index likely takes, for the read hint and the arena's first size:
+  // what the header says, or about 64 bytes a record; the walk itself is bounded by the file.
   const uint32_t indexOffset = mapped->Header().indexOffset;
-  const uint32_t indexBytes =
-      indexOffset < mapped->FileSize() ? mapped->FileSize() - indexOffset : 0;
+  const uint64_t indexGuess =
+      mapped->Header().indexSize != 0 ? mapped->Header().indexSize : records * LikelyRecordBytes;
+  const uint32_t indexBytes = static_cast<uint32_t>(std::min<uint64_t>(
+      indexGuess, indexOffset < mapped->FileSize() ? mapped->FileSize() - indexOffset : 0));
   if (records > 0) mapped->WillRead(indexOffset, indexBytes);
   std::unique_lock<std::shared_mutex> writing(indexLock_);
   entries.Reserve(static_cast<size_t>(records), indexBytes);
