@@ -3,6 +3,7 @@
 // every other program the hook is null and the check is one untaken branch beside a system call.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 
 namespace korvo::platform {
@@ -26,5 +27,17 @@ using FaultHook = FaultDecision (*)(WriteCall call);
 
 // Null except while a test has set it.
 extern FaultHook g_faultHook;
+
+// Asks the fault hook about a call that changes the disk. True when the call must fail; errno
+// then holds the error, and tear says whether a write still puts down half of its bytes.
+inline bool Refused(WriteCall call, bool* tear = nullptr) {
+  FaultHook hook = g_faultHook;
+  if (hook == nullptr) return false;
+  FaultDecision decision = hook(call);
+  if (decision.error == 0) return false;
+  if (tear != nullptr) *tear = decision.tear;
+  errno = decision.error;
+  return true;
+}
 
 }  // namespace korvo::platform

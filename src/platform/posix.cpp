@@ -24,18 +24,6 @@ FaultHook g_faultHook = nullptr;
 
 namespace {
 
-// Asks the fault hook about a call that changes the disk. True when the call must fail; errno
-// then holds the error, and tear says whether a write still puts down half of its bytes.
-bool Refused(WriteCall call, bool* tear = nullptr) {
-  FaultHook hook = g_faultHook;
-  if (hook == nullptr) return false;
-  FaultDecision decision = hook(call);
-  if (decision.error == 0) return false;
-  if (tear != nullptr) *tear = decision.tear;
-  errno = decision.error;
-  return true;
-}
-
 int64_t WriteLoop(int descriptor, const void* buffer, uint32_t count) {
   size_t done = 0;
   while (done < count) {

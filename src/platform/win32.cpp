@@ -71,18 +71,6 @@ int ErrnoFromWin32(DWORD error) {
 // Largest byte count handed to one _read or _write call.
 constexpr uint32_t MaxChunk = 1u << 30;
 
-// Asks the fault hook about a call that changes the disk. True when the call must fail; errno
-// then holds the error, and tear says whether a write still puts down half of its bytes.
-bool Refused(WriteCall call, bool* tear = nullptr) {
-  FaultHook hook = g_faultHook;
-  if (hook == nullptr) return false;
-  FaultDecision decision = hook(call);
-  if (decision.error == 0) return false;
-  if (tear != nullptr) *tear = decision.tear;
-  errno = decision.error;
-  return true;
-}
-
 int64_t WriteLoop(int descriptor, const void* buffer, uint32_t count) {
   uint32_t done = 0;
   while (done < count) {
