@@ -163,13 +163,17 @@ void CNameIndex::GrowArena(size_t bytes) {
   arena_ = std::move(grown);
 }
 
+void CNameIndex::EnsureSlots(size_t keys) {
+  if (slotMask_ != 0 && keys * 2 <= slotMask_ + 1) return;
+  size_t slotCount = slotMask_ == 0 ? MinimumSlots : slotMask_ + 1;
+  while (slotCount < keys * 2) slotCount *= 2;  // at most half full
+  GrowSlots(slotCount);
+}
+
 bool CNameIndex::Reserve(size_t more, size_t keyBytes) {
   // Only a hint: a failure leaves the index as it was, and it grows as keys arrive.
   try {
-    const size_t wanted = count_ + pending_ + more;
-    size_t slotCount = slotMask_ == 0 ? MinimumSlots : slotMask_ + 1;
-    while (slotCount < wanted * 2) slotCount *= 2;  // at most half full
-    if (slotCount != slotMask_ + 1) GrowSlots(slotCount);
+    EnsureSlots(count_ + pending_ + more);
     const size_t arenaBytes = pendingEnd_ + more * RecordSize(0) + keyBytes;
     if (arenaBytes > arena_.Size()) GrowArena(arenaBytes);
     return true;
@@ -202,12 +206,7 @@ void CNameIndex::Add(const char* name, size_t length, const IndexedEntry& value)
 
 void CNameIndex::Commit() {
   if (pending_ == 0) return;
-  const size_t wanted = count_ + pending_;
-  if (slotMask_ == 0 || wanted * 2 > slotMask_ + 1) {
-    size_t slotCount = slotMask_ == 0 ? MinimumSlots : slotMask_ + 1;
-    while (slotCount < wanted * 2) slotCount *= 2;
-    GrowSlots(slotCount);
-  }
+  EnsureSlots(count_ + pending_);
   uint64_t* slots = Slots();
   for (size_t n = 0; n < pending_ && n < PrefetchDistance; ++n) {
     Prefetch(&slots[(pendingHash_[n] >> 32) & slotMask_]);

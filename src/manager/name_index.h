@@ -123,6 +123,8 @@ class CNameIndex {
   // The slot that holds the key, or the empty slot where it would go.
   size_t Probe(const char* key, size_t length, uint64_t hash) const;
   void GrowSlots(size_t slotCount);
+  // Grows the slots so that keys keys leave them at most half full.
+  void EnsureSlots(size_t keys);
   void GrowArena(size_t bytes);
 
   platform::MemoryBlock slots_;  // (hash >> 32) << 32 | (record offset / 8 + 1); 0 is empty
