@@ -37,15 +37,18 @@ inline uint64_t Load8(const char* p) {
   return w;
 }
 
-// The n < 8 bytes at p as the low bytes of a word (little-endian order), the rest zero.
+// The 0 < n < 8 bytes at p as the low bytes of a word (little-endian order), the rest zero,
+// read without a loop: two overlapping 4-byte loads, or the first, middle and last byte.
 inline uint64_t LoadPart(const char* p, size_t n) {
-  uint64_t w = 0;
-  for (size_t k = 0; k < n; ++k) w |= static_cast<uint64_t>(static_cast<uint8_t>(p[k])) << (8 * k);
-  return w;
-}
-
-inline void StorePart(char* p, uint64_t w, size_t n) {
-  for (size_t k = 0; k < n; ++k) p[k] = static_cast<char>(w >> (8 * k));
+  if (n >= 4) {
+    uint32_t low;
+    uint32_t high;
+    std::memcpy(&low, p, 4);
+    std::memcpy(&high, p + n - 4, 4);
+    return low | (static_cast<uint64_t>(high) << (8 * (n - 4)));
+  }
+  const auto byte = [p](size_t k) { return static_cast<uint64_t>(static_cast<uint8_t>(p[k])); };
+  return byte(0) | (byte(n / 2) << (8 * (n / 2))) | (byte(n - 1) << (8 * (n - 1)));
 }
 
 inline uint64_t Mix(uint64_t a, uint64_t b) {
@@ -71,12 +74,23 @@ inline void Prefetch(const void* address) {
 }  // namespace
 
 void FoldName(const char* name, size_t length, char* out) {
+  if (length < 8) {
+    // Folding a byte never depends on its neighbours, so the part is folded as one word.
+    const uint64_t folded = FoldWord(LoadPart(name, length));
+    for (size_t k = 0; k < length; ++k) out[k] = static_cast<char>(folded >> (8 * k));
+    return;
+  }
   size_t i = 0;
   for (; i + 8 <= length; i += 8) {
     const uint64_t folded = FoldWord(Load8(name + i));
     std::memcpy(out + i, &folded, 8);
   }
-  if (i < length) StorePart(out + i, FoldWord(LoadPart(name + i, length - i)), length - i);
+  // The last word overlaps the one before it: folding a byte twice changes nothing, so this is
+  // right even when out equals name.
+  if (i < length) {
+    const uint64_t folded = FoldWord(Load8(name + length - 8));
+    std::memcpy(out + length - 8, &folded, 8);
+  }
 }
 
 FoldedName::FoldedName(const char* name) {
@@ -105,7 +119,10 @@ uint64_t CNameIndex::Hash(const char* key, size_t length) const {
     h = Mix(Load8(key + i) ^ MixA, h ^ MixB);
     i += 8;
   }
-  if (i < length) h = Mix(LoadPart(key + i, length - i) ^ MixB, h ^ MixA);
+  if (i < length) {
+    const uint64_t last = length >= 8 ? Load8(key + length - 8) : LoadPart(key, length);
+    h = Mix(last ^ MixB, h ^ MixA);
+  }
   return Mix(h ^ MixA, h ^ MixB ^ length);
 }
 
