@@ -74,6 +74,7 @@ inline void Prefetch(const void* address) {
 }  // namespace
 
 void FoldName(const char* name, size_t length, char* out) {
+  if (length == 0) return;
   if (length < 8) {
     // Folding a byte never depends on its neighbours, so the part is folded as one word.
     const uint64_t folded = FoldWord(LoadPart(name, length));
