@@ -29,9 +29,6 @@ class CMemStream : public CResStream {
   bool OpenEntry(const EntryInfo& info, uint32_t mode);
   Status OpenEntryWithStatus(const EntryInfo& info, uint32_t mode);
 
-  // The unread bytes, borrowed: valid until the stream is closed or opened again.
-  const unsigned char* Data() const { return buffer; }
-
   // Keeps the buffer and its content for the next open, up to KeptBufferLimit bytes.
   void Close() override;
   // Copies from the current position; nothing at or past the end.
