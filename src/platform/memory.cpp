@@ -19,6 +19,10 @@ MemoryBlock::MemoryBlock(size_t bytes) {
   size_ = block.size;
 }
 
+void MemoryBlock::Discard() {
+  if (baseSize_ != 0) DiscardSystemBlock(data_, size_);
+}
+
 void MemoryBlock::Reset() {
   if (baseSize_ != 0) {
     FreeSystemBlock(base_, baseSize_);

@@ -22,6 +22,9 @@ struct SystemBlock {
 // system has them); an empty block when it refuses. Each system layer implements these two.
 SystemBlock AllocateSystemBlock(size_t bytes);
 void FreeSystemBlock(void* base, size_t baseSize);
+// Gives the pages of part of a system block back but keeps the addresses readable: reads then
+// see zeros or the old bytes.
+void DiscardSystemBlock(void* data, size_t size);
 
 // An owned block of zero-filled memory; freed by the destructor. Move-only. Empty (null data)
 // when allocation failed or nothing was asked for.
@@ -46,6 +49,9 @@ class MemoryBlock {
   // The usable size: at least what was asked for.
   size_t Size() const { return size_; }
   void Reset();
+  // Gives the memory of a system block back while its addresses stay readable (zeros or the
+  // old bytes): for a block that lock-free readers may still be reading. A heap block stays.
+  void Discard();
 
  private:
   void Swap(MemoryBlock& other) noexcept {

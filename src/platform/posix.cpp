@@ -137,6 +137,11 @@ void FreeSystemBlock(void* base, size_t size) {
   munmap(base, size);
 }
 
+void DiscardSystemBlock(void* data, size_t size) {
+  // Private anonymous memory reads as zeros once its pages are dropped.
+  madvise(data, size, MADV_DONTNEED);
+}
+
 bool PathExists(const char* path) {
   struct stat st {};
   return path != nullptr && stat(path, &st) == 0;

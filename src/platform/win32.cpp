@@ -202,6 +202,11 @@ void FreeSystemBlock(void* base, size_t) {
   VirtualFree(base, 0, MEM_RELEASE);
 }
 
+void DiscardSystemBlock(void* data, size_t size) {
+  // The pages stay committed and readable; the system may drop their contents.
+  VirtualAlloc(data, size, MEM_RESET, PAGE_READWRITE);
+}
+
 bool PathExists(const char* path) {
   if (path == nullptr || *path == '\0') return false;
   // A directory search finds files and directories alike; wildcards act as wildcards. It finds
