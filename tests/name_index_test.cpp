@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace korvo {
@@ -182,6 +186,71 @@ TEST(NameIndex, AtThrowsForAMissingKey) {
   index.InsertOrAssign("a", 1, Value(1));
   EXPECT_EQ(index.at("a").offset, 1u);
   EXPECT_THROW(index.at("b"), std::out_of_range);
+}
+
+// Readers without a lock beside a writer that grows the index through system-sized blocks and
+// gives values to keys again: whenever a reader's version holds, its answer is one the index
+// really had, every field from the same value, and a key published before it began is found.
+TEST(NameIndexThreads, LookupsBesideAWriterAreRightWheneverTheVersionHolds) {
+  CNameIndex index;
+  constexpr uint32_t Keys = 120000;  // the slots and the arena both outgrow the heap blocks
+  constexpr uint32_t Batch = 3000;
+  const auto name = [](uint32_t n) { return "Maps/Region" + std::to_string(n) + ".BIN"; };
+  const auto key = [](uint32_t n) { return "maps\\region" + std::to_string(n) + ".bin"; };
+  std::atomic<uint32_t> published{0};
+  std::atomic<bool> done{false};
+  std::atomic<uint32_t> wrong{0}, missing{0}, settled{0};
+
+  std::thread writer([&] {
+    for (uint32_t start = 0; start < Keys; start += Batch) {
+      {
+        CNameIndex::Change change(index);
+        for (uint32_t n = start; n < start + Batch; ++n) {
+          index.Add(name(n).c_str(), name(n).size(), Value(n));
+          // An earlier key takes a new value: offset n / 2 again, with record offset 1.
+          index.Add(name(n / 2).c_str(), name(n / 2).size(), Value(n / 2, 1));
+        }
+        index.Commit();
+      }
+      published.store(start + Batch, std::memory_order_release);
+      // Readers settle a few lookups between changes, and try many during them.
+      const uint32_t before = settled;
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+      while (settled < before + 50 && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+    }
+    done = true;
+  });
+  std::vector<std::thread> readers;
+  for (uint32_t t = 0; t < 2; ++t) {
+    readers.emplace_back([&, t] {
+      std::mt19937 random(t);
+      while (!done) {
+        const uint32_t known = published.load(std::memory_order_acquire);
+        const uint32_t n = random() % (known + Batch);
+        const uint64_t version = index.Version();
+        IndexedEntry found;
+        const bool hit = index.Find(key(n), found);
+        if (!index.Unchanged(version)) continue;
+        ++settled;
+        if (!hit) {
+          if (n < known) ++missing;
+          continue;
+        }
+        const IndexedEntry want = Value(n, found.recordOffset);
+        if (found.info.offset != n || found.info.size != want.info.size ||
+            found.info.packedSize != want.info.packedSize || found.info.flags != want.info.flags ||
+            found.recordOffset > 1)
+          ++wrong;
+      }
+    });
+  }
+  writer.join();
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(missing, 0u);
+  EXPECT_GT(settled, 0u);
+  EXPECT_EQ(index.size(), size_t{Keys});
 }
 
 }  // namespace

@@ -69,6 +69,8 @@ Status CPackageManager::Mount(const char* path) {
       indexGuess, indexOffset < mapped->FileSize() ? mapped->FileSize() - indexOffset : 0));
   if (records > 0) mapped->WillRead(indexOffset, indexBytes);
   std::unique_lock<std::shared_mutex> writing(indexLock_);
+  // Lock-free lookups see the index before this mount or after it, never half-way.
+  CNameIndex::Change change(entries);
   entries.Reserve(static_cast<size_t>(records), indexBytes);
   RecordView view;
   if (mapped->FirstRecord(view)) {

@@ -59,6 +59,19 @@ inline uint64_t Mix(uint64_t a, uint64_t b) {
 constexpr uint64_t MixA = 0xa0761d6478bd642full;
 constexpr uint64_t MixB = 0xe7037ed1a0b428dbull;
 
+// Words that a lock-free reader may read while the writer changes them. Every such store
+// releases and every such load acquires: a reader that sees any store of a change also sees
+// the odd version that began it, and its closing version check comes after all its loads.
+// (Plain moves on x86-64.)
+template <class T>
+inline T LoadShared(const T& at) {
+  return __atomic_load_n(&at, __ATOMIC_ACQUIRE);
+}
+template <class T>
+inline void StoreShared(T& at, T value) {
+  __atomic_store_n(&at, value, __ATOMIC_RELEASE);
+}
+
 inline uint32_t Tag(uint64_t slot) {
   return static_cast<uint32_t>(slot >> 32);
 }
@@ -140,11 +153,46 @@ size_t CNameIndex::Probe(const char* key, size_t length, uint64_t hash) const {
 }
 
 bool CNameIndex::Find(std::string_view key, IndexedEntry& found) const {
-  if (count_ == 0) return false;
-  const uint64_t slot = Slots()[Probe(key.data(), key.size(), Hash(key.data(), key.size()))];
-  if (slot == 0) return false;
-  found = Entry(*RecordAt((static_cast<uint32_t>(slot) - 1) * size_t{8}));
-  return true;
+  // Sizes before addresses: see where they are stored.
+  const size_t mask = sharedMask_.load(std::memory_order_acquire);
+  const uint64_t* slots = sharedSlots_.load(std::memory_order_acquire);
+  const size_t arenaBytes = sharedArenaBytes_.load(std::memory_order_acquire);
+  const char* arena = sharedArena_.load(std::memory_order_acquire);
+  if (slots == nullptr || arena == nullptr) return false;
+  const size_t length = key.size();
+  const uint32_t tag = static_cast<uint32_t>(Hash(key.data(), length) >> 32);
+  size_t i = tag & mask;
+  for (size_t probes = 0; probes <= mask; ++probes, i = (i + 1) & mask) {
+    const uint64_t slot = LoadShared(slots[i]);
+    if (slot == 0) return false;
+    if (Tag(slot) != tag) continue;
+    const size_t at = (static_cast<uint32_t>(slot) - 1) * size_t{8};
+    if (at > arenaBytes || arenaBytes - at < sizeof(Record) + length) continue;
+    const Record* record = reinterpret_cast<const Record*>(arena + at);
+    if (LoadShared(record->keyLength) != length) continue;
+    if (std::memcmp(KeyOf(record), key.data(), length) != 0) continue;
+    found = IndexedEntry{
+        {LoadShared(record->package), LoadShared(record->flags), LoadShared(record->offset),
+         LoadShared(record->size), LoadShared(record->packedSize)},
+        LoadShared(record->recordOffset)};
+    return true;
+  }
+  return false;
+}
+
+void CNameIndex::BeginChange() {
+  // Needs no fence: every store of the change releases, so it carries this one along.
+  version_.store(version_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
+void CNameIndex::EndChange() {
+  version_.store(version_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+}
+
+void CNameIndex::Retire(platform::MemoryBlock& block) {
+  if (block.Data() == nullptr) return;
+  block.Discard();
+  retired_.push_back(std::move(block));  // room was reserved before the change began
 }
 
 EntryInfo CNameIndex::at(std::string_view key) const {
@@ -155,6 +203,7 @@ EntryInfo CNameIndex::at(std::string_view key) const {
 
 void CNameIndex::GrowSlots(size_t slotCount) {
   if (slotCount > (size_t{1} << 32)) throw std::length_error("name index full");
+  retired_.reserve(retired_.size() + 1);
   platform::MemoryBlock grown(slotCount * sizeof(uint64_t));
   if (grown.Data() == nullptr) throw std::bad_alloc();
   uint64_t* slots = static_cast<uint64_t*>(grown.Data());
@@ -167,6 +216,9 @@ void CNameIndex::GrowSlots(size_t slotCount) {
     while (slots[i] != 0) i = (i + 1) & mask;
     slots[i] = old[n];
   }
+  sharedSlots_.store(slots, std::memory_order_release);
+  sharedMask_.store(mask, std::memory_order_release);
+  Retire(slots_);
   slots_ = std::move(grown);
   slotMask_ = mask;
 }
@@ -175,9 +227,13 @@ void CNameIndex::GrowArena(size_t bytes) {
   if (bytes > MostArenaBytes) throw std::length_error("name index full");
   size_t capacity = arena_.Size() < MinimumArena ? MinimumArena : arena_.Size();
   while (capacity < bytes) capacity *= 2;
+  retired_.reserve(retired_.size() + 1);
   platform::MemoryBlock grown(capacity);
   if (grown.Data() == nullptr) throw std::bad_alloc();
   if (pendingEnd_ > 0) std::memcpy(grown.Data(), arena_.Data(), pendingEnd_);
+  sharedArena_.store(static_cast<const char*>(grown.Data()), std::memory_order_release);
+  sharedArenaBytes_.store(grown.Size(), std::memory_order_release);
+  Retire(arena_);
   arena_ = std::move(grown);
 }
 
@@ -241,14 +297,19 @@ void CNameIndex::Commit() {
     const uint64_t hash = pendingHash_[n];
     const size_t i = Probe(KeyOf(record), record->keyLength, hash);
     if (slots[i] != 0) {
+      // The key bytes stay; readers may be copying the fields meanwhile.
       Record* present = RecordAt((static_cast<uint32_t>(slots[i]) - 1) * size_t{8});
-      const uint32_t keyLength = present->keyLength;
-      *present = *record;
-      present->keyLength = keyLength;
+      StoreShared(present->package, record->package);
+      StoreShared(present->flags, record->flags);
+      StoreShared(present->offset, record->offset);
+      StoreShared(present->size, record->size);
+      StoreShared(present->packedSize, record->packedSize);
+      StoreShared(present->recordOffset, record->recordOffset);
       continue;
     }
     if (write != pendingAt_[n]) std::memmove(RecordAt(write), record, size);
-    slots[i] = (hash >> 32 << 32) | (write / 8 + 1);
+    // Published last, once the record is in place.
+    StoreShared(slots[i], (hash >> 32 << 32) | (write / 8 + 1));
     write += size;
     ++count_;
   }

@@ -11,15 +11,26 @@
 // pass over the index, then inserted with the slots of later keys prefetched, so that many
 // cache misses are in flight at once instead of one after another.
 //
-// The index itself takes no lock: the manager guards it (many readers or one mounting writer).
-// Records move when the arena grows, so a reader copies what it needs before letting go.
+// Lookups need no lock. The one writer (the manager, under its own lock) brackets its changes
+// with BeginChange and EndChange, which step a version; a reader reads the version, looks up,
+// and keeps the answer only when the version is even and unchanged (a sequence lock). So that
+// such a reader can never fault, whatever it meets half-way through a change:
+// - it reads the slots, the arena and the entry fields with atomic loads, and a record is
+//   published (its slot stored with release order) only once its bytes are in place;
+// - blocks replaced by growth are kept, their pages given back to the system, until the
+//   index dies, so an address a reader still holds stays readable;
+// - it checks every record it reads against the arena it loaded and probes at most every
+//   slot once.
+// Records move when the arena grows, so a reader copies what it needs.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive/package_format.h"
 #include "platform/memory.h"
@@ -58,8 +69,28 @@ class CNameIndex {
 
   size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
-  // Looks up a folded key and copies its entry into found.
+  // Looks up a folded key and copies its entry into found. Safe beside a writer, but then the
+  // answer holds only when Unchanged(version) is true for a Version() read before.
   bool Find(std::string_view key, IndexedEntry& found) const;
+  uint64_t Version() const { return version_.load(std::memory_order_acquire); }
+  // True when no change was under way at version and none began since.
+  bool Unchanged(uint64_t version) const {
+    return (version & 1) == 0 && version_.load(std::memory_order_acquire) == version;
+  }
+  // Brackets a writer's changes (one writer at a time); readers meanwhile fall back to a lock.
+  void BeginChange();
+  void EndChange();
+  // BeginChange for the life of the scope.
+  class Change {
+   public:
+    explicit Change(CNameIndex& index) : index_(index) { index_.BeginChange(); }
+    ~Change() { index_.EndChange(); }
+    Change(const Change&) = delete;
+    Change& operator=(const Change&) = delete;
+
+   private:
+    CNameIndex& index_;
+  };
   size_t count(std::string_view key) const {
     IndexedEntry found;
     return Find(key, found) ? 1 : 0;
@@ -78,7 +109,7 @@ class CNameIndex {
   void Add(const char* name, size_t length, const IndexedEntry& value);
   void Commit();
 
-  // Calls f(key, entry) for every key, in insertion order of the keys.
+  // Calls f(key, entry) for every key, in insertion order of the keys. Not beside a writer.
   template <class F>
   void ForEach(F&& f) const {
     for (size_t at = 0; at < used_;) {
@@ -118,6 +149,8 @@ class CNameIndex {
   }
   const uint64_t* Slots() const { return static_cast<const uint64_t*>(slots_.Data()); }
   uint64_t* Slots() { return static_cast<uint64_t*>(slots_.Data()); }
+  // Keeps a replaced block readable for readers that may still hold its address.
+  void Retire(platform::MemoryBlock& block);
 
   uint64_t Hash(const char* key, size_t length) const;
   // The slot that holds the key, or the empty slot where it would go.
@@ -130,7 +163,15 @@ class CNameIndex {
   platform::MemoryBlock slots_;  // (hash >> 32) << 32 | (record offset / 8 + 1); 0 is empty
   size_t slotMask_ = 0;
   platform::MemoryBlock arena_;  // the records, insertion order
-  size_t used_ = 0;              // arena bytes that hold inserted records
+  // What lock-free readers see. A block's address is stored before its size, and a reader
+  // loads the size first, so the size it sees never exceeds the block it then loads.
+  std::atomic<const uint64_t*> sharedSlots_{nullptr};
+  std::atomic<size_t> sharedMask_{0};
+  std::atomic<const char*> sharedArena_{nullptr};
+  std::atomic<size_t> sharedArenaBytes_{0};
+  std::atomic<uint64_t> version_{0};  // odd while a change is under way
+  std::vector<platform::MemoryBlock> retired_;
+  size_t used_ = 0;  // arena bytes that hold inserted records
   size_t count_ = 0;
   uint64_t seed_ = 0;
   // The batch: records written to the arena after used_, waiting to be inserted.

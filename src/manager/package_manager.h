@@ -165,8 +165,10 @@ class CPackageManager : public CSingleton {
   void FillStreamPools();
   bool Exists(const char* name, uint32_t where);
 
-  // The entry indexed under the folded name; false when there is none.
+  // The entry indexed under the folded name; false when there is none. Takes no lock unless a
+  // mount is under way.
   bool Lookup(const char* name, IndexedEntry& found) const;
+  bool Lookup(const FoldedName& key, IndexedEntry& found) const;
   // Where name would be read from (package entries first, then the disk).
   ResourceStat Stat(const char* name) const;
   // The whole resource in one malloc'd block of size + 1 bytes, the last one 0 (free with
@@ -197,9 +199,10 @@ class CPackageManager : public CSingleton {
   CResStream* OpenFrom(bool package, const char* name, uint32_t mode,
                        std::unique_ptr<CResStream>* overflow, Status& status);
 
-  mutable std::shared_mutex indexLock_;  // guards entries
-  std::mutex mountLock_;                 // one mount at a time (packages, dirList, arena)
-  std::atomic<bool> ready_{false};       // construction finished
+  // Excludes readers of entries from a mount; lookups take it only when they meet one.
+  mutable std::shared_mutex indexLock_;
+  std::mutex mountLock_;            // one mount at a time (packages, dirList, arena)
+  std::atomic<bool> ready_{false};  // construction finished
 };
 
 // The current manager, created with the default constructor when there is none. Null only

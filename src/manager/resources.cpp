@@ -12,7 +12,19 @@ namespace korvo {
 
 bool CPackageManager::Lookup(const char* name, IndexedEntry& found) const {
   if (name == nullptr) return false;
-  FoldedName key(name);
+  return Lookup(FoldedName(name), found);
+}
+
+bool CPackageManager::Lookup(const FoldedName& key, IndexedEntry& found) const {
+  // Without the lock first: the answer stands when no mount changed the index meanwhile.
+  // Otherwise the lock waits for the mount under way.
+  const uint64_t version = entries.Version();
+  IndexedEntry candidate;
+  const bool hit = entries.Find(key.View(), candidate);
+  if (entries.Unchanged(version)) {
+    if (hit) found = candidate;
+    return hit;
+  }
   std::shared_lock<std::shared_mutex> reading(indexLock_);
   return entries.Find(key.View(), found);
 }

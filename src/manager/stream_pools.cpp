@@ -50,12 +50,7 @@ CResStream* CPackageManager::OpenFrom(bool package, const char* name, uint32_t m
     }
     FoldedName key(name);
     IndexedEntry found;
-    bool indexed;
-    {
-      std::shared_lock<std::shared_mutex> reading(indexLock_);
-      indexed = entries.Find(key.View(), found);
-    }
-    if (!indexed) {
+    if (!Lookup(key, found)) {
       status = Status(StatusCode::NotFound, name, 0, "not in any mounted package");
       return nullptr;
     }
