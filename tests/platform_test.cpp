@@ -98,6 +98,25 @@ TEST(PlatformMemory, BlocksAreZeroFilledAndMoveOnly) {
   EXPECT_EQ(platform::MemoryBlock(0).Data(), nullptr);
 }
 
+// A discarded block keeps its addresses and size and stays readable: every byte reads as
+// what was written or as zero (a heap block keeps its bytes).
+TEST(PlatformMemory, ADiscardedBlockStaysReadable) {
+  for (size_t bytes : {size_t{4096}, size_t{3} << 20}) {
+    platform::MemoryBlock block(bytes);
+    ASSERT_NE(block.Data(), nullptr) << bytes;
+    unsigned char* data = static_cast<unsigned char*>(block.Data());
+    std::fill(data, data + bytes, 7);
+    block.Discard();
+    EXPECT_EQ(block.Data(), data) << bytes;
+    EXPECT_GE(block.Size(), bytes);
+    EXPECT_TRUE(std::all_of(data, data + bytes, [](unsigned char c) { return c == 0 || c == 7; }))
+        << bytes;
+    if (bytes < platform::LargeBlockSize) {
+      EXPECT_EQ(data[bytes - 1], 7);
+    }
+  }
+}
+
 TEST(PlatformFiles, ExistenceDirectoriesAndRemoval) {
   TempDir dir;
   WriteFileText(dir / "file.txt", "x");
