@@ -19,7 +19,7 @@ struct SystemBlock {
   size_t size = 0;
 };
 // Zero-filled memory of at least bytes bytes straight from the system (huge pages where the
-// system has them); an empty block when it refuses. Each system layer implements these two.
+// system has them); an empty block when it refuses. Each system layer implements these three.
 SystemBlock AllocateSystemBlock(size_t bytes);
 void FreeSystemBlock(void* base, size_t baseSize);
 // Gives the pages of part of a system block back but keeps the addresses readable: reads then

@@ -336,12 +336,8 @@ bool ListDirectory(const char* dir, std::vector<DirItem>& items) {
     item.name = name;
 #if defined(DT_REG)
     // The listing usually says what an item is, which saves a stat call per item.
-    if (entry->d_type == DT_REG) {
-      items.push_back(std::move(item));
-      continue;
-    }
-    if (entry->d_type == DT_DIR) {
-      item.isDirectory = true;
+    if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {
+      item.isDirectory = entry->d_type == DT_DIR;
       items.push_back(std::move(item));
       continue;
     }
