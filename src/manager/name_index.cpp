@@ -140,44 +140,39 @@ uint64_t CNameIndex::Hash(const char* key, size_t length) const {
   return Mix(h ^ MixA, h ^ MixB ^ length);
 }
 
-size_t CNameIndex::Probe(const char* key, size_t length, uint64_t hash) const {
-  const uint64_t* slots = Slots();
-  const uint32_t tag = static_cast<uint32_t>(hash >> 32);
-  for (size_t i = tag & slotMask_;; i = (i + 1) & slotMask_) {
-    const uint64_t slot = slots[i];
-    if (slot == 0) return i;
+CNameIndex::Probed CNameIndex::Probe(const Table& table, const char* key, size_t length,
+                                     uint32_t tag) {
+  size_t i = tag & table.mask;
+  for (size_t probes = 0; probes <= table.mask; ++probes, i = (i + 1) & table.mask) {
+    const uint64_t slot = LoadShared(table.slots[i]);
+    if (slot == 0) return Probed{i, nullptr};
     if (Tag(slot) != tag) continue;
-    const Record* record = RecordAt((static_cast<uint32_t>(slot) - 1) * size_t{8});
-    if (record->keyLength == length && std::memcmp(KeyOf(record), key, length) == 0) return i;
+    const size_t at = (static_cast<uint32_t>(slot) - 1) * size_t{8};
+    if (at > table.arenaBytes || table.arenaBytes - at < sizeof(Record) + length) continue;
+    const Record* record = reinterpret_cast<const Record*>(table.arena + at);
+    if (LoadShared(record->keyLength) != length) continue;
+    if (std::memcmp(KeyOf(record), key, length) == 0) return Probed{i, record};
   }
+  return Probed{ProbedAll, nullptr};
 }
 
 bool CNameIndex::Find(std::string_view key, IndexedEntry& found) const {
   // Sizes before addresses: see where they are stored.
-  const size_t mask = sharedMask_.load(std::memory_order_acquire);
-  const uint64_t* slots = sharedSlots_.load(std::memory_order_acquire);
-  const size_t arenaBytes = sharedArenaBytes_.load(std::memory_order_acquire);
-  const char* arena = sharedArena_.load(std::memory_order_acquire);
-  if (slots == nullptr || arena == nullptr) return false;
+  Table table;
+  table.mask = sharedMask_.load(std::memory_order_acquire);
+  table.slots = sharedSlots_.load(std::memory_order_acquire);
+  table.arenaBytes = sharedArenaBytes_.load(std::memory_order_acquire);
+  table.arena = sharedArena_.load(std::memory_order_acquire);
+  if (table.slots == nullptr || table.arena == nullptr) return false;
   const size_t length = key.size();
   const uint32_t tag = static_cast<uint32_t>(Hash(key.data(), length) >> 32);
-  size_t i = tag & mask;
-  for (size_t probes = 0; probes <= mask; ++probes, i = (i + 1) & mask) {
-    const uint64_t slot = LoadShared(slots[i]);
-    if (slot == 0) return false;
-    if (Tag(slot) != tag) continue;
-    const size_t at = (static_cast<uint32_t>(slot) - 1) * size_t{8};
-    if (at > arenaBytes || arenaBytes - at < sizeof(Record) + length) continue;
-    const Record* record = reinterpret_cast<const Record*>(arena + at);
-    if (LoadShared(record->keyLength) != length) continue;
-    if (std::memcmp(KeyOf(record), key.data(), length) != 0) continue;
-    found = IndexedEntry{
-        {LoadShared(record->package), LoadShared(record->flags), LoadShared(record->offset),
-         LoadShared(record->size), LoadShared(record->packedSize)},
-        LoadShared(record->recordOffset)};
-    return true;
-  }
-  return false;
+  const Record* record = Probe(table, key.data(), length, tag).record;
+  if (record == nullptr) return false;
+  found = IndexedEntry{
+      {LoadShared(record->package), LoadShared(record->flags), LoadShared(record->offset),
+       LoadShared(record->size), LoadShared(record->packedSize)},
+      LoadShared(record->recordOffset)};
+  return true;
 }
 
 void CNameIndex::BeginChange() {
@@ -295,10 +290,12 @@ void CNameIndex::Commit() {
     Record* record = RecordAt(pendingAt_[n]);
     const size_t size = RecordSize(record->keyLength);
     const uint64_t hash = pendingHash_[n];
-    const size_t i = Probe(KeyOf(record), record->keyLength, hash);
-    if (slots[i] != 0) {
+    const Probed probed =
+        Probe(Owned(), KeyOf(record), record->keyLength, static_cast<uint32_t>(hash >> 32));
+    if (probed.slot == ProbedAll) throw std::length_error("name index full");
+    if (probed.record != nullptr) {
       // The key bytes stay; readers may be copying the fields meanwhile.
-      Record* present = RecordAt((static_cast<uint32_t>(slots[i]) - 1) * size_t{8});
+      Record* present = const_cast<Record*>(probed.record);
       StoreShared(present->package, record->package);
       StoreShared(present->flags, record->flags);
       StoreShared(present->offset, record->offset);
@@ -309,7 +306,7 @@ void CNameIndex::Commit() {
     }
     if (write != pendingAt_[n]) std::memmove(RecordAt(write), record, size);
     // Published last, once the record is in place.
-    StoreShared(slots[i], (hash >> 32 << 32) | (write / 8 + 1));
+    StoreShared(slots[probed.slot], (hash >> 32 << 32) | (write / 8 + 1));
     write += size;
     ++count_;
   }

@@ -153,8 +153,27 @@ class CNameIndex {
   void Retire(platform::MemoryBlock& block);
 
   uint64_t Hash(const char* key, size_t length) const;
-  // The slot that holds the key, or the empty slot where it would go.
-  size_t Probe(const char* key, size_t length, uint64_t hash) const;
+  // The slots and the arena a probe reads: as the writer holds them, or as a reader loaded them.
+  struct Table {
+    const uint64_t* slots;
+    size_t mask;
+    const char* arena;
+    size_t arenaBytes;
+  };
+  Table Owned() const {
+    return Table{Slots(), slotMask_, static_cast<const char*>(arena_.Data()), arena_.Size()};
+  }
+  // Where a probe for a key ends: the slot that holds the key and its record, or the empty
+  // slot where it would go (record null).
+  struct Probed {
+    size_t slot;
+    const Record* record;
+  };
+  static constexpr size_t ProbedAll = SIZE_MAX;
+  // Probes for the key as a lock-free reader must: loads that acquire, every record checked
+  // against the arena, each slot visited at most once (slot ProbedAll when all were, which a
+  // table at most half full never needs).
+  static Probed Probe(const Table& table, const char* key, size_t length, uint32_t tag);
   void GrowSlots(size_t slotCount);
   // Grows the slots so that keys keys leave them at most half full.
   void EnsureSlots(size_t keys);
