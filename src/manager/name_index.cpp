@@ -277,6 +277,7 @@ void CNameIndex::Commit() {
   if (pending_ == 0) return;
   EnsureSlots(count_ + pending_);
   uint64_t* slots = Slots();
+  const Table owned = Owned();  // nothing grows while a batch goes in
   for (size_t n = 0; n < pending_ && n < PrefetchDistance; ++n) {
     Prefetch(&slots[(pendingHash_[n] >> 32) & slotMask_]);
   }
@@ -291,7 +292,7 @@ void CNameIndex::Commit() {
     const size_t size = RecordSize(record->keyLength);
     const uint64_t hash = pendingHash_[n];
     const Probed probed =
-        Probe(Owned(), KeyOf(record), record->keyLength, static_cast<uint32_t>(hash >> 32));
+        Probe(owned, KeyOf(record), record->keyLength, static_cast<uint32_t>(hash >> 32));
     if (probed.slot == ProbedAll) throw std::length_error("name index full");
     if (probed.record != nullptr) {
       // The key bytes stay; readers may be copying the fields meanwhile.
