@@ -108,10 +108,11 @@ TEST(Selection, GlobsFoldedLikeLookups) {
 }
 
 TEST(Selection, NamesFoldersAndGlobsSelectInArchiveOrder) {
-  std::vector<PackageEntry> entries(6);
+  std::vector<PackageEntry> entries(7);
   const char* names[] = {"data\\ui\\Button.img", "Data/UI/button.img", "data\\ui\\x\\deep.img",
-                         "data\\uix.txt",        "readme.txt",         "Data\\ui\\b.txt"};
-  for (size_t i = 0; i < 6; ++i) entries[i].name = names[i];
+                         "data\\uix.txt",        "readme.txt",         "Data\\ui\\b.txt",
+                         "r[e]adme.txt"};
+  for (size_t i = 0; i < 7; ++i) entries[i].name = names[i];
   const std::pair<std::vector<std::string>, std::vector<size_t>> cases[] = {
       {{"Data/UI/button.img"}, {1}},  // an exact name alone
       {{"DATA/ui/BUTTON.IMG"}, {0, 1}},
@@ -122,7 +123,9 @@ TEST(Selection, NamesFoldersAndGlobsSelectInArchiveOrder) {
       {{"data/**.img"}, {0, 1, 2}},
       {{"d*"}, {0, 1, 2, 3, 5}},  // a glob matching a folder selects what it holds
       {{"readme.txt", "data/uix.txt"}, {3, 4}},
-      {{"."}, {0, 1, 2, 3, 4, 5}},
+      {{"r[e]adme.txt"}, {6}},  // an exact name before its glob reading
+      {{"R[E]ADME.TXT"}, {4}},
+      {{"."}, {0, 1, 2, 3, 4, 5, 6}},
   };
   for (const auto& c : cases) {
     std::vector<std::string> unmatched;

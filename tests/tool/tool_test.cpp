@@ -179,6 +179,16 @@ TEST_F(Tool, ListsAndCatsEntries) {
   Expect({"verify", "-q", "none.pak"}, 0, "");
   Expect({"cat", "x.pak", "two\nlines"}, 0, binary);
   Expect({"cat", "x.pak", "DATA/A.TXT"}, 0, "hello");
+  // A stored name with glob characters selects itself, not what its glob reading matches.
+  WriteFileBytes(dir / "glob.pak", BuildArchive({TextEntry("br\\x2.txt", "glob"),
+                                                 TextEntry("br\\x[2].txt", "exact")}));
+  Expect({"cat", "glob.pak", "br\\x[2].txt"}, 0, "exact");
+  EXPECT_EQ(
+      nlohmann::json::parse(Run({"list", "--json", "glob.pak", "br\\x[2].txt"}).out)["entries"]
+          .size(),
+      1u);
+  Expect({"extract", "-q", "glob.pak", "-o", "g", "br\\x[2].txt"}, 0, "");
+  EXPECT_EQ(Shell("find g -type f").out, "g/br/x[2].txt\n");
 }
 
 TEST_F(Tool, ExtractWritesNothingOutsideTheOutputDirectory) {

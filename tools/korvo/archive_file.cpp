@@ -131,10 +131,16 @@ bool ArchiveFile::Open(const std::string& path, std::string& cause) {
   return true;
 }
 
-int ArchiveFile::Find(const std::string& name) const {
-  for (size_t i = 0; i < entries_.size(); ++i) {
+int ArchiveFile::FindExact(const std::string& name) const {
+  for (size_t i = entries_.size(); i-- > 0;) {
     if (entries_[i].name == name) return static_cast<int>(i);
   }
+  return -1;
+}
+
+int ArchiveFile::Find(const std::string& name) const {
+  int exact = FindExact(name);
+  if (exact >= 0) return exact;
   std::vector<int> matches = FindAll(name);
   return matches.empty() ? -1 : matches.back();
 }

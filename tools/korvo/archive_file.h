@@ -37,6 +37,8 @@ class ArchiveFile {
   // resource manager would find (ASCII case and slash direction ignored, the later record
   // winning). -1 when none.
   int Find(const std::string& name) const;
+  // The record of exactly this name (the last one when several), or -1.
+  int FindExact(const std::string& name) const;
   // Every record whose name matches name ignoring ASCII case and slash direction.
   std::vector<int> FindAll(const std::string& name) const;
 

@@ -22,7 +22,9 @@ int RunCat(const CatOptions& options, const GlobalOptions&) {
   std::vector<size_t> selected;
   bool failed = false;
   for (const std::string& name : options.names) {
-    int index = IsGlob(name) ? -1 : archive.Find(name);
+    // An exact stored name comes first, glob characters and all.
+    int index = archive.FindExact(name);
+    if (index < 0 && !IsGlob(name)) index = archive.Find(name);
     if (index >= 0) {
       selected.push_back(static_cast<size_t>(index));
       continue;

@@ -140,7 +140,8 @@ std::vector<size_t> SelectEntries(const std::vector<PackageEntry>& entries,
   unmatched.clear();
   for (const std::string& pattern : patterns) {
     bool any = false;
-    for (size_t i = 0; i < entries.size() && !IsGlob(pattern); ++i) {
+    // An exact stored name selects itself, even when it holds glob characters.
+    for (size_t i = 0; i < entries.size(); ++i) {
       if (entries[i].name != pattern) continue;
       chosen[i] = 1;
       any = true;
