@@ -62,17 +62,25 @@ TEST_F(Tool, AddReplacesTheEntryTheGameResolvesAndSaysWhich) {
 
 TEST_F(Tool, VerifyWarnsAboutCollisionsUnsafeNamesAndStaleData) {
   Bytes file = BuildArchive({TextEntry("data\\a.txt", "one"), TextEntry("Data/A.txt", "two"),
-                             TextEntry("..\\up.txt", "x"), TextEntry("CON", "y")});
+                             TextEntry("..\\up.txt", "x"), TextEntry("CON", "y"),
+                             TextEntry("d", "file"), TextEntry("D\\a.txt", "in a folder")});
   WriteFileBytes(dir / "w.pak", file);
   const std::string warnings =
       "warning: entry 2 'Data/A.txt': the game cannot tell it from entry 1 'data\\a.txt' (names "
       "differ only in case or slash direction); it finds this one\n"
       "warning: entry 3 '..\\up.txt': extract would refuse it: name has a '..' component\n"
       "warning: entry 4 'CON': extract would refuse it: name has the reserved device name "
-      "'CON'\n";
-  Expect({"verify", "w.pak"}, 0, warnings + "w.pak: ok, 4 entries sound, 3 warnings\n");
+      "'CON'\n"
+      "warning: entry 5 'd': extract would refuse it: entry 'D\\a.txt' needs d as a folder; "
+      "extract one of them by its exact name\n";
+  Expect({"verify", "w.pak"}, 0, warnings + "w.pak: ok, 6 entries sound, 4 warnings\n");
   Expect({"verify", "--strict", "w.pak"}, 1, warnings,
-         "korvo: w.pak: 3 warnings, errors under --strict\n");
+         "korvo: w.pak: 4 warnings, errors under --strict\n");
+  // What verify warns about, extract refuses, whatever the order of the entries.
+  Expect({"extract", "-q", "w.pak", "-o", "out", "d", "D/A.TXT"}, 1, "",
+         "korvo: w.pak: entry 'd': refused: entry 'D\\a.txt' needs d as a folder; extract one of "
+         "them by its exact name\n");
+  EXPECT_EQ(Shell("find out -type f").out, "out/D/a.txt\n");
   // Stale bytes, as a replaced entry leaves them: old.bin's data block with no record.
   RawEntry old = TextEntry("old.bin", std::string(100, 'z')), k = TextEntry("k", "k");
   uint32_t kOffset = 16 + static_cast<uint32_t>(old.stored.size());

@@ -1,7 +1,6 @@
 // korvo extract <archive> [-o <outdir>] [pattern...]: entries to files under outdir.
 #include <cstdio>
 #include <filesystem>
-#include <map>
 
 #include "archive_file.h"
 #include "entry_path.h"
@@ -19,44 +18,6 @@ struct ExtractOptions {
   std::string outdir = ".";
   std::vector<std::string> names;
 };
-
-// One entry on its way out: where it goes, or why it does not.
-struct Planned {
-  size_t index = 0;
-  std::string relative;
-  std::string refusal;
-};
-
-// Maps every selected entry to its output path and refuses the unsafe ones and every entry
-// whose path another selected entry also maps to (ignoring ASCII case, as Windows and macOS
-// do): one of them would silently replace the other.
-std::vector<Planned> PlanOutputs(const std::vector<PackageEntry>& entries,
-                                 const std::vector<size_t>& selected) {
-  std::vector<Planned> plan;
-  std::map<std::string, std::vector<size_t>> byPath;
-  for (size_t index : selected) {
-    Planned item;
-    item.index = index;
-    std::string cause;
-    if (!EntryOutputPath(entries[index].name, item.relative, cause)) {
-      item.refusal = "refused: " + cause;
-    } else {
-      byPath[OutputPathKey(item.relative)].push_back(plan.size());
-    }
-    plan.push_back(std::move(item));
-  }
-  for (const auto& path : byPath) {
-    if (path.second.size() < 2) continue;
-    for (size_t k = 0; k < path.second.size(); ++k) {
-      size_t other = path.second[k == 0 ? 1 : 0];
-      Planned& item = plan[path.second[k]];
-      item.refusal = "refused: entry '" + Printable(entries[plan[other].index].name) +
-                     "' maps to the same output path " + Printable(item.relative) +
-                     "; extract one of them by its exact name";
-    }
-  }
-  return plan;
-}
 
 int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
   ArchiveFile archive;
@@ -87,11 +48,11 @@ int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
   uint64_t bytes = 0;
   std::vector<uint8_t> data;
   std::string cause;
-  for (const Planned& item : PlanOutputs(entries, selected)) {
+  for (const PlannedOutput& item : PlanOutputs(entries, selected)) {
     const PackageEntry& entry = entries[item.index];
     std::string subject = EntrySubject(options.archive, entry.name);
     if (!item.refusal.empty()) {
-      ReportError(subject, item.refusal);
+      ReportError(subject, "refused: " + item.refusal);
       failed = true;
       continue;
     }

@@ -28,7 +28,6 @@ std::vector<std::string> EntryWarnings(const ArchiveFile& archive, bool damaged)
   std::vector<std::string> warnings;
   std::map<std::string, size_t> lastWithKey;
   std::string key;
-  std::string relative;
   std::string cause;
   for (size_t i = 0; i < entries.size(); ++i) {
     const PackageEntry& entry = entries[i];
@@ -44,9 +43,22 @@ std::vector<std::string> EntryWarnings(const ArchiveFile& archive, bool damaged)
       }
       lastWithKey[key] = i;
     }
-    if (!entry.name.empty() && !EntryOutputPath(entry.name, relative, cause)) {
-      warnings.push_back(label + ": extract would refuse it: " + cause);
+  }
+  std::vector<size_t> all(entries.size());
+  for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+  for (const PlannedOutput& item : PlanOutputs(entries, all)) {
+    const PackageEntry& entry = entries[item.index];
+    if (entry.name.empty() || item.refusal.empty()) continue;
+    // Two names of one lookup key are reported above (or as a bad entry) already.
+    if (item.clash != SIZE_MAX && entry.name.find('\0') == std::string::npos &&
+        entries[item.clash].name.find('\0') == std::string::npos) {
+      std::string other;
+      NormalizeName(key, entry.name.c_str());
+      NormalizeName(other, entries[item.clash].name.c_str());
+      if (key == other) continue;
     }
+    warnings.push_back("entry " + std::to_string(item.index + 1) + " '" + Printable(entry.name) +
+                       "': extract would refuse it: " + item.refusal);
   }
   // Bytes of the data region outside every entry's block: left by replaced or deleted entries.
   // In a damaged archive they are a symptom of the damage, already reported.
