@@ -32,6 +32,8 @@ TEST_F(Tool, PackStoresNamesTheLoaderFinds) {
   }
   EXPECT_FALSE(FileExists(dir / "y.pak"));
 
+  // Windows paths stop at 260 bytes and cannot hold the colliding names below.
+  if (KORVO_TOOL_ON_WINDOWS) return;
   // A name of 259 bytes is stored, and add can replace its entry; one of 260 refuses the pack.
   const std::string name259(248, 'n'), nameOut = "small\\data\\" + name259;
   ASSERT_EQ(nameOut.size(), 259u);
@@ -51,20 +53,18 @@ TEST_F(Tool, PackStoresNamesTheLoaderFinds) {
 
   // Names the game cannot tell apart refuse the pack before anything is written, even with
   // --skip-unreadable, naming both files.
-  if (!KORVO_TOOL_ON_WINDOWS) {  // neither name pair can be made on Windows
-    WriteFileText(dir / "small/data/ui/BTN.IMG", "B");
-    WriteFileText(dir / "small/data/ui\\btn.img", "\\");
-    const std::string collides = "(the game ignores case and slash direction); rename one\n";
-    Expect({"pack", "-q", "--skip-unreadable", "y.pak", "small/data"}, 1, "",
-           "korvo: small/data/ui/btn.img: entry name 'small\\data\\ui\\btn.img' collides "
-           "with 'small\\data\\ui\\BTN.IMG' of small/data/ui/BTN.IMG " +
-               collides +
-               "korvo: small/data/ui\\btn.img: entry name 'small\\data\\ui\\btn.img' "
-               "collides with 'small\\data\\ui\\BTN.IMG' of small/data/ui/BTN.IMG " +
-               collides + "korvo: y.pak: not written: 2 files have names that cannot be stored\n");
-    EXPECT_EQ(ReadFileBytes(dir / "y.pak"), before);
-    EXPECT_EQ(Shell("ls | grep -c tmp-").out, "0\n");
-  }
+  WriteFileText(dir / "small/data/ui/BTN.IMG", "B");
+  WriteFileText(dir / "small/data/ui\\btn.img", "\\");
+  const std::string collides = "(the game ignores case and slash direction); rename one\n";
+  Expect({"pack", "-q", "--skip-unreadable", "y.pak", "small/data"}, 1, "",
+         "korvo: small/data/ui/btn.img: entry name 'small\\data\\ui\\btn.img' collides "
+         "with 'small\\data\\ui\\BTN.IMG' of small/data/ui/BTN.IMG " +
+             collides +
+             "korvo: small/data/ui\\btn.img: entry name 'small\\data\\ui\\btn.img' "
+             "collides with 'small\\data\\ui\\BTN.IMG' of small/data/ui/BTN.IMG " +
+             collides + "korvo: y.pak: not written: 2 files have names that cannot be stored\n");
+  EXPECT_EQ(ReadFileBytes(dir / "y.pak"), before);
+  EXPECT_EQ(Shell("ls | grep -c tmp-").out, "0\n");
 }
 
 TEST_F(Tool, AddReplacesTheEntryTheGameResolvesAndSaysWhich) {
