@@ -1,12 +1,26 @@
 // Packing directory trees into new archives, with and without the directory-node list.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "authoring/pack_tree.h"
 #include "support/authoring_checks.h"
 
 using namespace korvo;
+
+namespace {
+
+// Collects the problems a pack reports, one message each.
+class Problems : public PackObserver {
+ public:
+  void OnFile(const char*, uint32_t, uint32_t, bool) override {}
+  void OnProblem(const Status& problem) override { text.push_back(problem.Message()); }
+  std::vector<std::string> text;
+};
+
+}  // namespace
 
 TEST(PackTree, TheExampleTreeGivesTwoEntriesAndFourNodesNamedByTheDirectoryText) {
   ExampleTree ex;
@@ -19,6 +33,17 @@ TEST(PackTree, TheExampleTreeGivesTwoEntriesAndFourNodesNamedByTheDirectoryText)
     CreatePkg_Tool(ex.archive.c_str(), t.c_str());
     EXPECT_TRUE(ArchiveHolds(ex.archive,
                              {TextEntry(t + "\\a.txt", "a"), TextEntry(t + "\\sub\\b.txt", "b")}));
+  }
+  // An archive written inside the tree never packs itself nor the file it replaces, however
+  // its path is spelled, with one thread or several.
+  for (unsigned threads : {1u, 2u}) {
+    PackSettings settings;
+    settings.threads = threads;
+    for (const std::string& self : {ex.top + "/sub/../self.pak", ex.top + "/self.pak"}) {
+      ASSERT_TRUE(PackTree(self.c_str(), ex.top.c_str(), nullptr, nullptr, settings).ok());
+      EXPECT_TRUE(ArchiveHolds(ex.top + "/self.pak", {ex.a, ex.b})) << self << threads;
+    }
+    std::filesystem::remove(ex.top + "/self.pak");
   }
 }
 
@@ -47,26 +72,74 @@ TEST(PackTree, EmptyFilesDirectoriesAndMissingOnes) {
 }
 
 #ifndef _WIN32
-// POSIX lists each directory sorted byte-wise, does not descend a link to a directory, packs a
-// link to a file as that file, and has no 260-byte path limit: only node names are cut.
-TEST(PackTree, PosixWalkSortsByteWiseSkipsDirectoryLinksAndKeepsLongPathsWhole) {
+// POSIX lists each directory sorted byte-wise, does not descend a link to a directory and packs
+// a link to a file as that file. A file that cannot be read refuses the pack unless it is to be
+// skipped, as CreatePkg_Tool does; a name over 259 bytes refuses it in any case.
+TEST(PackTree, PosixWalkSortsByteWiseSkipsDirectoryLinksAndRefusesWhatCannotBeStored) {
   ExampleTree ex;
-  std::string x(120, 'x'), y(140, 'y'), xy = ex.N(x + "\\" + y);
-  MakeDirectories(ex.top + "/" + x + "/" + y);
-  WriteFileText(ex.top + "/" + x + "/" + y + "/z", "z");
+  ASSERT_LT(ex.top.size(), 130u);
+  std::string x(120, 'x'), y(259 - ex.top.size() - 1 - 120 - 1, 'y'), xy = ex.N(x + "\\" + y);
+  ASSERT_EQ(xy.size(), 259u);
+  MakeDirectories(ex.top + "/" + x);
+  WriteFileText(ex.top + "/" + x + "/" + y, "z");
   WriteFileText(ex.top + "/B", "B");
   WriteFileText(ex.top + "/_", "_");
   std::filesystem::create_directory_symlink(ex.top, ex.top + "/loop");
   std::filesystem::create_symlink(ex.top + "/a.txt", ex.top + "/link");
   std::filesystem::create_symlink(ex.dir / "nowhere", ex.top + "/dangling");
   CreatePkgTree_Tool(ex.archive.c_str(), ex.top.c_str(), &ex.manager);
-  EXPECT_TRUE(
-      ArchiveHolds(ex.archive, {TextEntry(ex.N("B"), "B"), TextEntry(ex.N("_"), "_"), ex.a,
-                                TextEntry(ex.N("link"), "a"), ex.b, TextEntry(xy + "\\z", "z")}));
-  auto cut = [&](const std::string& name) {
-    return name.substr(ex.top.size() + 1, 258 - ex.top.size());
-  };
-  EXPECT_EQ(ex.Nodes(), "*.*:-1 B:0 _:0 a.txt:0 dangling:0 link:0 sub:0 sub\\b.txt:6 " + x + ":0 " +
-                            cut(xy) + ":8 " + cut(xy + "\\z") + ":9");
+  const std::vector<RawEntry> all = {TextEntry(ex.N("B"), "B"),
+                                     TextEntry(ex.N("_"), "_"),
+                                     ex.a,
+                                     TextEntry(ex.N("link"), "a"),
+                                     ex.b,
+                                     TextEntry(xy, "z")};
+  EXPECT_TRUE(ArchiveHolds(ex.archive, all));
+  const std::string nodes = "*.*:-1 B:0 _:0 a.txt:0 dangling:0 link:0 sub:0 sub\\b.txt:6 " + x +
+                            ":0 " + x + "\\" + y + ":8";
+  EXPECT_EQ(ex.Nodes(), nodes);
+  const Bytes before = ReadFileBytes(ex.archive);
+
+  // By default the unreadable link refuses the pack: the archive and the list stay.
+  for (unsigned threads : {1u, 2u}) {
+    Problems problems;
+    PackSettings settings;
+    settings.threads = threads;
+    Status status = PackTree(ex.archive.c_str(), ex.top.c_str(), &ex.manager, &problems, settings);
+    EXPECT_EQ(status.Message(), ex.archive + ": not written: 1 file cannot be read");
+    EXPECT_EQ(problems.text, std::vector<std::string>{
+                                 ex.top + "/dangling: cannot be read: " + std::strerror(ENOENT)});
+    EXPECT_EQ(ReadFileBytes(ex.archive), before);
+    settings.skipUnreadable = true;
+    problems.text.clear();
+    EXPECT_TRUE(
+        PackTree(ex.archive.c_str(), ex.top.c_str(), &ex.manager, &problems, settings).ok());
+    EXPECT_EQ(problems.text.size(), 1u);
+    EXPECT_TRUE(ArchiveHolds(ex.archive, all));
+    EXPECT_EQ(ex.Nodes(), nodes);
+  }
+
+  // One byte more than 259, and two names the loader cannot tell apart, refuse the pack before
+  // anything is written, whatever the settings; each is named.
+  std::string longer = ex.top + "/" + x + "/" + y + "y";
+  WriteFileText(longer, "too long");
+  WriteFileText(ex.top + "/sub\\B.TXT", "b");
+  Problems problems;
+  PackSettings settings;
+  settings.skipUnreadable = true;
+  Status status = PackTree(ex.archive.c_str(), ex.top.c_str(), &ex.manager, &problems, settings);
+  EXPECT_EQ(status.Message(),
+            ex.archive + ": not written: 2 files have names that cannot be stored");
+  EXPECT_EQ(problems.text,
+            (std::vector<std::string>{
+                ex.top + "/sub\\B.TXT: entry name '" + ex.N("sub\\B.TXT") + "' collides with '" +
+                    ex.N("sub\\b.txt") + "' of " + ex.top + "/sub/b.txt" +
+                    " (the game ignores case and slash direction); rename one",
+                longer + ": its entry name is 260 bytes long; entry names hold at most 259"}));
+  EXPECT_EQ(ReadFileBytes(ex.archive), before);
+  EXPECT_EQ(ex.Nodes(), nodes);
+  for (const auto& item : std::filesystem::directory_iterator(ex.dir.Path())) {
+    EXPECT_EQ(item.path().filename().string().find(".tmp-"), std::string::npos);
+  }
 }
 #endif

@@ -4,8 +4,10 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "platform/files.h"
+#include "platform/process.h"
 
 namespace korvo {
 
@@ -73,24 +75,46 @@ bool CompressFile(const char* path, CompressedFile& out, Deflater& deflater) {
   if (path == nullptr) return false;
   platform::File file;
   if (!platform::OpenForRead(path, file).ok()) return false;
+  return CompressOpenFile(file, path, out, deflater).ok();
+}
+
+Status CompressOpenFile(platform::File& file, const char* path, CompressedFile& out,
+                        Deflater& deflater) {
+  out = CompressedFile();
+  std::string name = path != nullptr ? path : "";
   int64_t end = file.Length();
-  if (end < 0 || end > UINT32_MAX) return false;
+  if (end < 0) {
+    return Status::System(StatusCode::IoError, name, platform::LastError(), "cannot be read");
+  }
+  if (end > UINT32_MAX) {
+    return Status(StatusCode::TooLarge, name, 0, "larger than 4 GiB; an entry cannot hold it");
+  }
   uint32_t length = static_cast<uint32_t>(end);
   // One byte at least, so that an empty file still has a buffer to hand to zlib.
   std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[length > 0 ? length : 1]);
-  if (data == nullptr) return false;
-  if (length > 0 && file.Read(data.get(), length) != length) return false;
+  if (data == nullptr) return Status(StatusCode::NoMemory, name, 0, "no memory to read it");
+  if (length > 0) {
+    int64_t got = file.Read(data.get(), length);
+    if (got < 0) {
+      return Status::System(StatusCode::IoError, name, platform::LastError(), "cannot be read");
+    }
+    if (got != length) {
+      return Status(StatusCode::IoError, name, 0, "became shorter while it was read");
+    }
+  }
   file.Close();
 
   uLong bound = compressBound(static_cast<uLong>(length));
   // A bound below the length means it wrapped where uLong is 32 bits.
-  if (bound < length || bound > UINT32_MAX) return false;
+  if (bound < length || bound > UINT32_MAX) {
+    return Status(StatusCode::TooLarge, name, 0, "too large to compress into an entry");
+  }
   std::unique_ptr<uint8_t[]> packed(new (std::nothrow) uint8_t[bound]);
-  if (packed == nullptr) return false;
+  if (packed == nullptr) return Status(StatusCode::NoMemory, name, 0, "no memory to compress it");
   uint32_t packedLength = 0;
   if (!deflater.Compress(data.get(), length, packed.get(), static_cast<uint32_t>(bound),
                          packedLength)) {
-    return false;
+    return Status(StatusCode::IoError, name, 0, "zlib could not compress it");
   }
   // A buffer much larger than the stream (text compresses to a fraction of its bound) is
   // traded for one of the stream's size, so that files waiting to be written hold about what
@@ -106,7 +130,7 @@ bool CompressFile(const char* path, CompressedFile& out, Deflater& deflater) {
   out.packed = std::move(packed);
   out.packedSize = packedLength;
   out.size = length;
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace korvo

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/status.h"
+#include "platform/files.h"
+
 namespace korvo {
 
 struct CompressedFile {
@@ -41,5 +44,10 @@ class Deflater {
 bool CompressFile(const char* path, CompressedFile& out);
 // The same with a deflate state that the caller keeps between files.
 bool CompressFile(const char* path, CompressedFile& out, Deflater& deflater);
+// Reads a file just opened (at its start) whole and compresses it; path names it in the cause of a
+// failure ("cannot be read" with the system's error, too large for an entry, out of memory,
+// compression failed).
+Status CompressOpenFile(platform::File& file, const char* path, CompressedFile& out,
+                        Deflater& deflater);
 
 }  // namespace korvo

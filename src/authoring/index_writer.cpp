@@ -30,10 +30,19 @@ int32_t FindRecord(const std::vector<PackageEntry>& index, const PackageHeader& 
 
 bool CanAppendEntry(const PackageHeader& header, const char* name, const void* data,
                     uint32_t packedSize) {
-  if (name == nullptr || std::strlen(name) > MaxEntryNameLength) return false;
-  if (data == nullptr && packedSize > 0) return false;
-  if (header.indexOffset < PackageHeaderSize) return false;
-  return static_cast<uint64_t>(header.indexOffset) + packedSize <= UINT32_MAX;
+  return AppendEntryProblem(header, name, data, packedSize) == nullptr;
+}
+
+const char* AppendEntryProblem(const PackageHeader& header, const char* name, const void* data,
+                               uint32_t packedSize) {
+  if (name == nullptr) return "entry has no name";
+  if (std::strlen(name) > MaxEntryNameLength) return "entry name is longer than 259 bytes";
+  if (data == nullptr && packedSize > 0) return "entry has no data";
+  if (header.indexOffset < PackageHeaderSize ||
+      static_cast<uint64_t>(header.indexOffset) + packedSize > UINT32_MAX) {
+    return "entry does not fit the archive";
+  }
+  return nullptr;
 }
 
 void RecordAppendedEntry(std::vector<PackageEntry>& index, PackageHeader& header, const char* name,

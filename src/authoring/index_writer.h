@@ -16,9 +16,11 @@
 
 namespace korvo {
 
-// The longest entry name an index record can hold: its length is read back as a signed
-// 16-bit number.
-constexpr size_t MaxEntryNameLength = 32767;
+// The longest entry name any writer stores (packing a tree, adding an entry, CPackageBuilder
+// and CPackage alike): the editor keeps names in 260-byte fields, 259 bytes and a terminator.
+// An index record could hold up to 32767 bytes; longer names that an archive already holds are
+// read and rewritten whole, but no writer adds one.
+constexpr size_t MaxEntryNameLength = 259;
 
 // The first of the first header.entryCount records whose name equals name exactly (same
 // length, same bytes, letter case counts), or -1.
@@ -30,6 +32,9 @@ int32_t FindRecord(const std::vector<PackageEntry>& index, const PackageHeader& 
 // still ends below 4 GiB afterwards.
 bool CanAppendEntry(const PackageHeader& header, const char* name, const void* data,
                     uint32_t packedSize);
+// Why such an entry may not be appended, as a short phrase; null when it may.
+const char* AppendEntryProblem(const PackageHeader& header, const char* name, const void* data,
+                               uint32_t packedSize);
 
 // Records an entry whose packedSize bytes have just been written at header.indexOffset. A
 // name already in the index keeps its record's place and gets the new location; a new name

@@ -7,10 +7,13 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "authoring/file_compress.h"
+#include "authoring/index_writer.h"
 #include "authoring/package_builder.h"
+#include "manager/mounting.h"
 #include "manager/package_manager.h"
 #include "platform/platform.h"
 
@@ -26,15 +29,48 @@ struct PackItem {
   std::string name;
 };
 
-class CompressPool;
-
 struct Walk {
-  CPackageManager* manager = nullptr;  // null when no node list is built
-  // Where the files go: straight to the pool's workers, or into the list.
-  CompressPool* pool = nullptr;
+  DirNodeList* nodes = nullptr;  // null when no node list is built
+  const std::atomic<bool>* cancel = nullptr;
   std::vector<PackItem> files;
-  bool stopped = false;  // the pool wants no more files
+  bool stopped = false;  // cancelled
 };
+
+bool Cancelled(const std::atomic<bool>* cancel) {
+  return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+}
+
+bool Cancelled(const PackSettings& settings) {
+  return Cancelled(settings.cancel);
+}
+
+// What became of one source file.
+enum class SourceResult { Packed, Own, Failed };
+
+// Opens and compresses one source file, unless it is one of the archive's own files (own: the
+// target it replaces, the file being written), which is never packed, whatever path leads to
+// it. cause is why a file failed.
+SourceResult CompressSource(const PackItem& item, const std::vector<platform::FileIdentity>& own,
+                            CompressedFile& out, Deflater& deflater, Status& cause) {
+  out = CompressedFile();
+  platform::File file;
+  Status opened = platform::OpenForRead(item.path.c_str(), file);
+  if (!opened.ok()) {
+    cause = Status::System(opened.code(), item.path, opened.systemError(), "cannot be read");
+    return SourceResult::Failed;
+  }
+  if (!own.empty()) {
+    platform::FileIdentity identity;
+    if (!platform::IdentifyFile(file, identity)) {
+      cause =
+          Status::System(StatusCode::IoError, item.path, platform::LastError(), "cannot be read");
+      return SourceResult::Failed;
+    }
+    if (std::find(own.begin(), own.end(), identity) != own.end()) return SourceResult::Own;
+  }
+  cause = CompressOpenFile(file, item.path.c_str(), out, deflater);
+  return cause.ok() ? SourceResult::Packed : SourceResult::Failed;
+}
 
 std::string JoinPath(const std::string& dir, const std::string& item) {
   return dir + platform::PathSeparator + item;
@@ -60,22 +96,20 @@ int32_t AppendNode(DirNodeList& list, const std::string& name, int32_t parent) {
   return list.count - 1;
 }
 
-// Compresses files on worker threads ahead of the writer and hands them out in walk order,
-// while the walk is still finding them. Memory in flight stays bounded: finished files waiting
-// to be written hold at most about the budget (the file the writer needs next is always taken
-// on), at most window files are finished or under way, and each worker holds one source file
-// and its compressed form.
+// Compresses files on worker threads ahead of the writer and hands them out in walk order. Memory
+// in flight stays bounded: finished files waiting to be written hold at most about the budget (the
+// file the writer needs next is always taken on), at most window files are finished or under way,
+// and each worker holds one source file and its compressed form.
 //
 // Threads are woken only when they wait for what just changed: a new file wakes idle workers,
 // a worker that finishes the file the writer waits for wakes the writer, and the writer wakes
 // idle workers when it frees a place. With workers ahead of the writer, neither sleeps.
 class CompressPool {
  public:
-  enum class Result { Packed, Failed, End };
-
-  CompressPool(unsigned threads, size_t budget)
+  CompressPool(unsigned threads, size_t budget, const std::vector<platform::FileIdentity>& own)
       : window_(std::max<size_t>(MaxWindow, size_t{2} * threads)),
         budget_(budget),
+        own_(own),
         slots_(window_) {
     for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
   }
@@ -86,7 +120,7 @@ class CompressPool {
   CompressPool(const CompressPool&) = delete;
   CompressPool& operator=(const CompressPool&) = delete;
 
-  // The walk's next file. False once the pool has stopped: the walk can end.
+  // The next file. False once the pool has stopped.
   bool Add(PackItem item) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (stop_) return false;
@@ -97,7 +131,7 @@ class CompressPool {
     return true;
   }
 
-  // The walk has found every file.
+  // Every file has been added.
   void EndOfFiles() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -116,8 +150,9 @@ class CompressPool {
   }
 
   // Waits for file i, the one after the last taken, and moves its result out; item is the
-  // file. End when the walk ended before file i.
-  Result Take(size_t i, CompressedFile& out, const PackItem*& item) {
+  // file, cause why it failed. False when there is no file i.
+  bool Take(size_t i, CompressedFile& out, const PackItem*& item, SourceResult& result,
+            Status& cause) {
     std::unique_lock<std::mutex> lock(mutex_);
     Slot& slot = slots_[i % window_];
     if (!slot.done && !(complete_ && i >= files_.size())) {
@@ -125,17 +160,18 @@ class CompressPool {
       writerWake_.wait(lock, [&] { return slot.done || (complete_ && i >= files_.size()); });
       writerWaiting_ = false;
     }
-    if (!slot.done) return Result::End;
-    item = &files_[i];  // the walk only appends: the element stays where it is
+    if (!slot.done) return false;
+    item = &files_[i];  // Add only appends: the element stays where it is
     out = std::move(slot.result);
-    bool ok = slot.ok;
+    cause = std::move(slot.cause);
+    result = slot.kind;
     held_ -= slot.bytes;
     slot = Slot();
     taken_ = i + 1;
     bool wake = idleWorkers_ > 0;
     lock.unlock();
     if (wake) workerWake_.notify_all();
-    return ok ? Result::Packed : Result::Failed;
+    return true;
   }
 
  private:
@@ -144,7 +180,8 @@ class CompressPool {
 
   struct Slot {
     bool done = false;
-    bool ok = false;
+    SourceResult kind = SourceResult::Failed;
+    Status cause;
     size_t bytes = 0;
     CompressedFile result;
   };
@@ -173,11 +210,13 @@ class CompressPool {
       const PackItem& item = files_[i];
       lock.unlock();
       CompressedFile result;
-      bool ok = CompressFile(item.path.c_str(), result, deflater);
+      Status cause;
+      SourceResult kind = CompressSource(item, own_, result, deflater, cause);
       lock.lock();
       Slot& slot = slots_[i % window_];
       slot.done = true;
-      slot.ok = ok;
+      slot.kind = kind;
+      slot.cause = std::move(cause);
       slot.bytes = result.packedSize;
       slot.result = std::move(result);
       held_ += slot.bytes;
@@ -187,7 +226,8 @@ class CompressPool {
 
   const size_t window_;
   const size_t budget_;
-  // Appended to by the walk; a deque keeps every element in place as it grows.
+  const std::vector<platform::FileIdentity>& own_;
+  // Appended to by Add; a deque keeps every element in place as it grows.
   std::deque<PackItem> files_;
   std::vector<Slot> slots_;
   std::vector<std::thread> workers_;
@@ -199,7 +239,7 @@ class CompressPool {
   size_t held_ = 0;   // bytes of finished files not yet taken
   unsigned idleWorkers_ = 0;
   bool writerWaiting_ = false;
-  bool complete_ = false;  // the walk has ended
+  bool complete_ = false;  // every file has been added
   bool stop_ = false;
 };
 
@@ -209,17 +249,13 @@ void WalkDirectory(const std::string& path, const std::string& name, Walk& walk,
 void WalkItems(const std::vector<platform::DirItem>& items, const std::string& path,
                const std::string& name, Walk& walk, int32_t parentIndex) {
   for (const platform::DirItem& item : items) {
-    if (walk.stopped) return;
+    if (walk.stopped || (walk.stopped = Cancelled(walk.cancel))) return;
     std::string itemPath = JoinPath(path, item.name);
     std::string itemName = JoinName(name, item.name);
     int32_t nodeIndex = -1;
-    if (walk.manager != nullptr) {
-      nodeIndex = AppendNode(walk.manager->dirList, itemName, parentIndex);
-    }
+    if (walk.nodes != nullptr) nodeIndex = AppendNode(*walk.nodes, itemName, parentIndex);
     if (item.isDirectory) {
       WalkDirectory(itemPath, itemName, walk, nodeIndex);
-    } else if (walk.pool != nullptr) {
-      walk.stopped = !walk.pool->Add({std::move(itemPath), std::move(itemName)});
     } else {
       walk.files.push_back({std::move(itemPath), std::move(itemName)});
     }
@@ -235,8 +271,44 @@ void WalkDirectory(const std::string& path, const std::string& name, Walk& walk,
   WalkItems(items, path, name, walk, parentIndex);
 }
 
-bool Cancelled(const PackSettings& settings) {
-  return settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed);
+std::string Count(size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Tells the observer about every name of a walk that cannot be stored: one longer than an entry
+// name may be, or one that the loader, which ignores ASCII case and slash direction, cannot
+// tell from an earlier file's. Fails, naming the archive, when there is any.
+Status CheckNames(const std::vector<PackItem>& files, const char* packagePath,
+                  PackObserver* observer) {
+  size_t problems = 0;
+  auto report = [&](Status problem) {
+    ++problems;
+    if (observer != nullptr) observer->OnProblem(problem);
+  };
+  std::unordered_map<std::string, size_t> keys;  // each folded name and its first file
+  std::string key;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const PackItem& item = files[i];
+    if (item.name.size() > MaxEntryNameLength) {
+      report(Status(StatusCode::TooLarge, item.path, 0,
+                    "its entry name is " + std::to_string(item.name.size()) +
+                        " bytes long; entry names hold at most " +
+                        std::to_string(MaxEntryNameLength)));
+      continue;
+    }
+    NormalizeName(key, item.name.c_str());
+    auto found = keys.emplace(key, i);
+    if (!found.second) {
+      const PackItem& first = files[found.first->second];
+      report(Status(StatusCode::InvalidArgument, item.path, 0,
+                    "entry name '" + item.name + "' collides with '" + first.name + "' of " +
+                        first.path + " (the game ignores case and slash direction); rename one"));
+    }
+  }
+  if (problems == 0) return Status::Ok();
+  return Status(StatusCode::InvalidArgument, packagePath, 0,
+                "not written: " + Count(problems, "file has a name", "files have names") +
+                    " that cannot be stored");
 }
 
 // While a pack runs, the data written is flushed to the disk after about this many bytes, so
@@ -244,16 +316,28 @@ bool Cancelled(const PackSettings& settings) {
 // compressing, and the disk's work overlaps theirs.
 constexpr uint64_t FlushInterval = uint64_t{8} << 20;
 
-// Appends files to the archive in walk order, flushing as it goes when asked to.
+// Appends files to the archive in walk order, flushing as it goes when asked to. A file that
+// cannot be read is reported; unless such files are skipped, nothing more is written once one
+// has been met (the archive will be abandoned), but every later file is still tried, so that
+// all of them are reported.
 class PackWriter {
  public:
-  PackWriter(CPackageBuilder& builder, PackObserver* observer, bool flushAsWritten)
-      : builder_(builder), observer_(observer), flushAsWritten_(flushAsWritten) {}
+  PackWriter(CPackageBuilder& builder, PackObserver* observer, bool flushAsWritten,
+             bool skipUnreadable)
+      : builder_(builder),
+        observer_(observer),
+        flushAsWritten_(flushAsWritten),
+        skipUnreadable_(skipUnreadable) {}
 
-  // packed: compressed holds the file's entry; otherwise the file gave none. False after a
-  // failed write or flush of the archive (the builder has the cause).
-  bool Put(const PackItem& item, const CompressedFile& compressed, bool packed) {
-    if (packed) {
+  // False after a failed write or flush of the archive (the builder has the cause).
+  bool Put(const PackItem& item, const CompressedFile& compressed, SourceResult result,
+           const Status& cause) {
+    if (result == SourceResult::Own) return true;
+    bool packed = result == SourceResult::Packed;
+    if (!packed) {
+      ++unreadable_;
+      if (observer_ != nullptr) observer_->OnProblem(cause);
+    } else if (unreadable_ == 0 || skipUnreadable_) {
       if (!builder_.AddFile(item.name.c_str(), compressed.packed.get(), compressed.size,
                             compressed.packedSize, 0)) {
         return false;
@@ -271,60 +355,55 @@ class PackWriter {
     return true;
   }
 
+  // After the last file: whether the archive may be finished.
+  Status Outcome(const char* packagePath) const {
+    if (unreadable_ == 0 || skipUnreadable_) return Status::Ok();
+    return Status(StatusCode::IoError, packagePath != nullptr ? packagePath : "", 0,
+                  "not written: " + Count(unreadable_, "file", "files") + " cannot be read");
+  }
+
  private:
   CPackageBuilder& builder_;
   PackObserver* observer_;
   bool flushAsWritten_;
+  bool skipUnreadable_;
   uint64_t unflushed_ = 0;
+  size_t unreadable_ = 0;
 };
 
 // Compresses and appends every file of a finished walk in order, on this thread. Stops at the
 // first failed write or flush of the archive.
 Status PackFiles(const std::vector<PackItem>& files, CPackageBuilder& builder,
-                 PackObserver* observer, const PackSettings& settings, bool flushAsWritten) {
-  PackWriter writer(builder, observer, flushAsWritten);
+                 const char* packagePath, PackObserver* observer, const PackSettings& settings,
+                 bool flushAsWritten) {
+  PackWriter writer(builder, observer, flushAsWritten, settings.skipUnreadable);
   Deflater deflater;
   for (const PackItem& item : files) {
     if (Cancelled(settings)) return Status(StatusCode::Interrupted);
     CompressedFile compressed;
-    bool packed = CompressFile(item.path.c_str(), compressed, deflater);
-    if (!writer.Put(item, compressed, packed)) return builder.LastStatus();
+    Status cause;
+    SourceResult result = CompressSource(item, builder.OwnFiles(), compressed, deflater, cause);
+    if (!writer.Put(item, compressed, result, cause)) return builder.LastStatus();
   }
-  return Status::Ok();
+  return writer.Outcome(packagePath);
 }
 
-// Walks the top directory's items on a thread of its own, handing each file to the pool as it
-// is found, while the workers compress and this thread appends in walk order.
-Status PackWhileWalking(const std::vector<platform::DirItem>& items, const char* dir, Walk& walk,
-                        int32_t parent, unsigned threads, CPackageBuilder& builder,
-                        PackObserver* observer, const PackSettings& settings) {
-  CompressPool pool(threads, settings.memoryBudget);
-  walk.pool = &pool;
-  std::thread walker([&] {
-    WalkItems(items, dir, TopName(dir), walk, parent);
-    pool.EndOfFiles();
-  });
-  // On the way out the pool stops taking files, so that the walk ends soon, and the walker
-  // is joined before the pool goes.
-  struct Joiner {
-    CompressPool& pool;
-    std::thread& walker;
-    ~Joiner() {
-      pool.Stop();
-      walker.join();
-    }
-  } joiner{pool, walker};
-
-  PackWriter writer(builder, observer, true);
+// Compresses the files on worker threads while this thread appends them in walk order.
+Status PackInParallel(std::vector<PackItem>& files, unsigned threads, CPackageBuilder& builder,
+                      const char* packagePath, PackObserver* observer,
+                      const PackSettings& settings) {
+  CompressPool pool(threads, settings.memoryBudget, builder.OwnFiles());
+  for (PackItem& item : files) (void)pool.Add(std::move(item));
+  pool.EndOfFiles();
+  PackWriter writer(builder, observer, true, settings.skipUnreadable);
   for (size_t i = 0;; ++i) {
     if (Cancelled(settings)) return Status(StatusCode::Interrupted);
     CompressedFile compressed;
     const PackItem* item = nullptr;
-    CompressPool::Result result = pool.Take(i, compressed, item);
-    if (result == CompressPool::Result::End) return Status::Ok();
-    if (!writer.Put(*item, compressed, result == CompressPool::Result::Packed)) {
-      return builder.LastStatus();
-    }
+    SourceResult result = SourceResult::Failed;
+    Status cause;
+    if (!pool.Take(i, compressed, item, result, cause)) return writer.Outcome(packagePath);
+    if (!writer.Put(*item, compressed, result, cause)) return builder.LastStatus();
   }
 }
 
@@ -356,31 +435,43 @@ bool PackEntryName(const std::string& path, std::string& name) {
 
 Status PackTree(const char* packagePath, const char* dir, CPackageManager* manager,
                 PackObserver* observer, const PackSettings& settings) {
-  if (dir == nullptr) return Status(StatusCode::InvalidArgument);
+  if (dir == nullptr || packagePath == nullptr) return Status(StatusCode::InvalidArgument);
+  // The whole tree is walked before anything is written, so that names that cannot be stored
+  // refuse the pack with the old archive untouched.
+  std::vector<platform::DirItem> items;
+  // A top directory that cannot be listed gives the empty archive.
+  bool listed = platform::ListDirectory(dir, items);
+  Walk walk;
+  walk.cancel = settings.cancel;
+  DirNodeList nodes;
+  if (listed) {
+    int32_t parent = -1;
+    if (manager != nullptr) {
+      walk.nodes = &nodes;
+      parent = AppendNode(nodes, JoinName(TopName(dir), "*.*"), -1);
+    }
+    WalkItems(items, dir, TopName(dir), walk, parent);
+    if (walk.stopped) return Status(StatusCode::Interrupted);
+    Status named = CheckNames(walk.files, packagePath, observer);
+    if (!named.ok()) return named;
+  }
   CPackageBuilder builder;
   Status status = builder.CreateReplacing(packagePath);
   if (!status.ok()) return status;
-  std::vector<platform::DirItem> items;
-  // A top directory that cannot be listed gives the empty archive.
-  if (platform::ListDirectory(dir, items)) {
-    Walk walk;
-    walk.manager = manager;
-    int32_t parent = -1;
-    if (manager != nullptr) {
-      // The tree replaces the whole list, so that every node's index is its place in nodes.
-      DirNodeList& list = manager->dirList;
-      list.nodes.clear();
-      list.count = 0;
-      list.first = 0;
-      parent = AppendNode(list, JoinName(TopName(dir), "*.*"), -1);
-    }
+  if (listed && manager != nullptr) {
+    // The tree replaces the whole list, so that every node's index is its place in nodes.
+    DirNodeList& list = manager->dirList;
+    list.nodes = std::move(nodes.nodes);
+    list.count = nodes.count;
+    list.first = 0;
+  }
+  if (listed) {
     unsigned threads =
         settings.threads != 0 ? settings.threads : std::thread::hardware_concurrency();
     if (threads > 1) {
-      status = PackWhileWalking(items, dir, walk, parent, threads, builder, observer, settings);
+      status = PackInParallel(walk.files, threads, builder, packagePath, observer, settings);
     } else {
-      WalkItems(items, dir, TopName(dir), walk, parent);
-      status = PackFiles(walk.files, builder, observer, settings, true);
+      status = PackFiles(walk.files, builder, packagePath, observer, settings, true);
     }
     if (!status.ok()) {
       builder.Abandon();
@@ -412,7 +503,8 @@ namespace {
 void PackCollected(const Walk& walk, CPackageBuilder& builder, PackObserver* observer) {
   PackSettings settings;
   settings.threads = 1;
-  (void)PackFiles(walk.files, builder, observer, settings, false);
+  settings.skipUnreadable = true;
+  (void)PackFiles(walk.files, builder, nullptr, observer, settings, false);
 }
 
 }  // namespace
@@ -428,18 +520,28 @@ void AddDirToPkgTree(const char* dir, CPackageBuilder& builder, CPackageManager*
                      int32_t parentIndex, PackObserver* observer) {
   if (dir == nullptr) return;
   Walk walk;
-  walk.manager = manager;
+  if (manager != nullptr) walk.nodes = &manager->dirList;
   WalkDirectory(dir, TopName(dir), walk, parentIndex);
   PackCollected(walk, builder, observer);
 }
 
+namespace {
+
+PackSettings SkippingUnreadable() {
+  PackSettings settings;
+  settings.skipUnreadable = true;
+  return settings;
+}
+
+}  // namespace
+
 void CreatePkg_Tool(const char* packagePath, const char* dir, PackObserver* observer) {
-  (void)PackTree(packagePath, dir, nullptr, observer);
+  (void)PackTree(packagePath, dir, nullptr, observer, SkippingUnreadable());
 }
 
 void CreatePkgTree_Tool(const char* packagePath, const char* dir, CPackageManager* manager,
                         PackObserver* observer) {
-  (void)PackTree(packagePath, dir, manager, observer);
+  (void)PackTree(packagePath, dir, manager, observer, SkippingUnreadable());
 }
 
 }  // namespace korvo

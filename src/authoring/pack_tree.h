@@ -16,11 +16,16 @@ class CPackageManager;
 
 // Told about every file the walk meets, in walk order, with the path it was opened by. packed
 // is false for a file that gave no entry (it could not be read or compressed, or the archive
-// did not take it); size and packedSize are 0 then.
+// did not take it); size and packedSize are 0 then. The archive being written, and the file it
+// replaces, are never packed and never reported, whatever path leads to them.
 class PackObserver {
  public:
   virtual ~PackObserver() = default;
   virtual void OnFile(const char* path, uint32_t size, uint32_t packedSize, bool packed) = 0;
+  // Told about each file that cannot be packed, with the cause (its file is the file's path):
+  // a name that cannot be stored (longer than MaxEntryNameLength, or one the loader cannot
+  // tell from another file's name: both are named), or a file that cannot be read.
+  virtual void OnProblem(const Status& problem) { (void)problem; }
 };
 
 // The name the loader will find for a path relative to the packing root: separators become
@@ -34,9 +39,8 @@ bool PackEntryName(const std::string& path, std::string& name);
 // How a tree is packed. The archive's bytes do not depend on these.
 struct PackSettings {
   // Threads that compress files; 0: one per processor. Files are still written in walk order.
-  // With more than one, the walk runs on a thread of its own and hands files over as it finds
-  // them, and the calling thread writes; with one, the calling thread walks first, then
-  // compresses and writes each file in turn.
+  // With more than one, workers compress ahead while the calling thread writes; with one, the
+  // calling thread compresses and writes each file in turn.
   unsigned threads = 0;
   // Compressed files waiting to be written hold at most about this many bytes (a single file
   // larger than that is still packed, on its own).
@@ -44,17 +48,22 @@ struct PackSettings {
   // Set (from a signal handler, for instance) to stop between files: the pack then fails with
   // Interrupted and leaves the target as it was.
   const std::atomic<bool>* cancel = nullptr;
+  // A file that cannot be read: false fails the whole pack (every file is still tried, so that
+  // the observer hears of each), leaving the target as it was; true leaves the file out.
+  bool skipUnreadable = false;
 };
 
 // Packs dir into a new archive that replaces packagePath only once it is complete and flushed
-// (written to a temporary file beside it, then renamed over it). With a manager, fills its
-// directory-node list as CreatePkgTree_Tool does. Fails, leaving packagePath untouched and no
-// temporary file behind, at the first failed write, flush or rename of the archive, or when
-// cancelled; a source file that cannot be read or compressed gives no entry and is reported to
-// the observer.
+// (written to a temporary file beside it, then renamed over it). The whole tree is walked
+// first: names that cannot be stored (see PackObserver::OnProblem) fail the pack before
+// anything is written. With a manager, fills its directory-node list as CreatePkgTree_Tool
+// does, once the archive has been started. Fails, leaving packagePath untouched and no
+// temporary file behind, on a name problem, at the first failed write, flush or rename of the
+// archive, when cancelled, and (unless settings.skipUnreadable) when a file cannot be read.
 Status PackTree(const char* packagePath, const char* dir, CPackageManager* manager,
                 PackObserver* observer, const PackSettings& settings = PackSettings());
 
+// These pass over files that cannot be read, as PackTree does with skipUnreadable.
 void CreatePkg_Tool(const char* packagePath, const char* dir, PackObserver* observer = nullptr);
 // The same, and fills manager's directory-node list with one node per item met.
 void CreatePkgTree_Tool(const char* packagePath, const char* dir, CPackageManager* manager,

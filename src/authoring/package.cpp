@@ -149,8 +149,8 @@ bool CPackage::AddFile(const char* name, const void* data, uint32_t size, uint32
     status = Status(StatusCode::InvalidArgument, path, 0, "archive is not open");
     return false;
   }
-  if (!CanAppendEntry(header, name, data, packedSize)) {
-    status = Status(StatusCode::TooLarge, path, 0, "entry does not fit the archive");
+  if (const char* problem = AppendEntryProblem(header, name, data, packedSize)) {
+    status = Status(StatusCode::TooLarge, path, 0, problem);
     return false;
   }
   // The record changes only once its data is in the file, so a failed write leaves the index

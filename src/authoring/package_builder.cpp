@@ -61,9 +61,17 @@ bool CPackageBuilder::Fail(Status cause) {
 
 void CPackageBuilder::Abandon() {
   file.Close();
+  ownFiles_.clear();
   position_ = UnknownPosition;
   if (!temporary_.empty()) (void)platform::RemoveFile(temporary_.c_str());
   temporary_.clear();
+}
+
+Status CPackageBuilder::IdentifyOwnFile() {
+  platform::FileIdentity identity;
+  if (!platform::IdentifyFile(file, identity)) return SystemError(WrittenPath());
+  ownFiles_.push_back(identity);
+  return Status::Ok();
 }
 
 Status CPackageBuilder::WriteHeader() {
@@ -91,6 +99,7 @@ bool CPackageBuilder::Create(const char* path) {
     (void)platform::RemoveFile(path);
   }
   Status created = platform::CreateNew(path, file);
+  if (created.ok()) created = IdentifyOwnFile();
   if (created.ok()) created = WriteHeader();
   if (!created.ok()) {
     file.Close();
@@ -128,7 +137,9 @@ Status CPackageBuilder::CreateReplacing(const char* path) {
     // Another file of that name: try a new one. Any other error is final.
     if (status.systemError() != EEXIST || attempt >= 16) return status_ = status;
   }
+  if (targetInfo_.exists) ownFiles_.push_back(targetInfo_.identity);
   status = platform::ApplyTargetMode(file, targetInfo_, temporary_.c_str());
+  if (status.ok()) status = IdentifyOwnFile();
   if (status.ok()) status = WriteHeader();
   if (!status.ok()) {
     Abandon();
@@ -140,8 +151,8 @@ Status CPackageBuilder::CreateReplacing(const char* path) {
 bool CPackageBuilder::AddFile(const char* name, const void* data, uint32_t size,
                               uint32_t packedSize, uint32_t flags) {
   if (!file.IsOpen()) return Fail(Status(StatusCode::InvalidArgument, target_));
-  if (!CanAppendEntry(header, name, data, packedSize)) {
-    return Fail(Status(StatusCode::TooLarge, target_, 0, "entry does not fit the archive"));
+  if (const char* problem = AppendEntryProblem(header, name, data, packedSize)) {
+    return Fail(Status(StatusCode::TooLarge, target_, 0, problem));
   }
   // The record changes only once its data is in the file, so a failed write leaves the index
   // as it was.

@@ -43,6 +43,9 @@ class CPackageBuilder {
 
   // The cause of the last failure; ok after a success.
   const Status& LastStatus() const { return status_; }
+  // The files this builder writes: the new archive's file and, for CreateReplacing, the target
+  // it will replace when that exists. A tree packed into an archive within it leaves them out.
+  const std::vector<platform::FileIdentity>& OwnFiles() const { return ownFiles_; }
 
   platform::File file;
   std::vector<PackageEntry> index;
@@ -51,6 +54,8 @@ class CPackageBuilder {
  private:
   bool Fail(Status cause);
   Status WriteHeader();
+  // Records the identity of the file just created.
+  Status IdentifyOwnFile();
   // Writes length bytes at offset, seeking only when the file is not there already.
   bool WriteAt(uint64_t offset, const void* data, size_t length);
   const std::string& WrittenPath() const { return temporary_.empty() ? target_ : temporary_; }
@@ -64,6 +69,7 @@ class CPackageBuilder {
   uint64_t position_ = UnknownPosition;
   // Where each name's record lies in index, so that a repeated name is found at once.
   std::unordered_map<std::string, size_t> positions_;
+  std::vector<platform::FileIdentity> ownFiles_;
 };
 
 }  // namespace korvo

@@ -53,6 +53,20 @@ class File {
   int descriptor_ = -1;
 };
 
+// Which file a name or descriptor leads to, whatever the spelling of the path: the device and
+// file number (POSIX), the volume serial number and file index (Windows). Two names of one file
+// (links, ".." detours, other letter case on Windows) give equal identities.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t file = 0;
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && file == other.file;
+  }
+  bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+// The identity of an open file; false when the system cannot tell (LastError tells why).
+bool IdentifyFile(File& file, FileIdentity& identity);
+
 // Opens an existing file for reading and writing: no create, no truncate. Takes an exclusive
 // lock, so it fails (Locked) while any process has the file mounted or open for editing.
 Status OpenForEdit(const char* path, File& file);
@@ -84,6 +98,7 @@ Status SyncDirectoryOf(const char* path);
 struct ReplaceTarget {
   bool exists = false;
   uint32_t mode = 0;
+  FileIdentity identity;  // when it exists
 };
 // Looks at the file about to be replaced. Refuses (Permission denied) a read-only file, as tar
 // does, and anything but a regular file.

@@ -229,7 +229,17 @@ Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
   if ((st.st_mode & 0222) == 0) return Status::System(StatusCode::IoError, path, EACCES);
   target.exists = true;
   target.mode = static_cast<uint32_t>(st.st_mode & 07777);
+  target.identity.device = static_cast<uint64_t>(st.st_dev);
+  target.identity.file = static_cast<uint64_t>(st.st_ino);
   return Status::Ok();
+}
+
+bool IdentifyFile(File& file, FileIdentity& identity) {
+  struct stat st {};
+  if (fstat(file.Descriptor(), &st) != 0) return false;
+  identity.device = static_cast<uint64_t>(st.st_dev);
+  identity.file = static_cast<uint64_t>(st.st_ino);
+  return true;
 }
 
 Status ApplyTargetMode(File& file, const ReplaceTarget& target, const char* path) {

@@ -315,7 +315,30 @@ Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
   }
   target.exists = true;
   target.mode = attributes;
+  // Opened for no access at all, only to ask which file it is.
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return Status::System(StatusCode::IoError, path, ErrnoFromWin32(GetLastError()));
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  BOOL known = GetFileInformationByHandle(handle, &info);
+  DWORD error = GetLastError();
+  CloseHandle(handle);
+  if (!known) return Status::System(StatusCode::IoError, path, ErrnoFromWin32(error));
+  target.identity.device = info.dwVolumeSerialNumber;
+  target.identity.file = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   return Status::Ok();
+}
+
+bool IdentifyFile(File& file, FileIdentity& identity) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.Descriptor()));
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  identity.device = info.dwVolumeSerialNumber;
+  identity.file = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return true;
 }
 
 Status ApplyTargetMode(File&, const ReplaceTarget&, const char*) {

@@ -31,6 +31,40 @@ TEST_F(Tool, PackStoresNamesTheLoaderFinds) {
                "and the game would not find them. Use -C <parent> and a relative directory\n");
   }
   EXPECT_FALSE(FileExists(dir / "y.pak"));
+
+  // Windows paths stop at 260 bytes and cannot hold the colliding names below.
+  if (KORVO_TOOL_ON_WINDOWS) return;
+  // A name of 259 bytes is stored, and add can replace its entry; one of 260 refuses the pack.
+  const std::string name259(248, 'n'), nameOut = "small\\data\\" + name259;
+  ASSERT_EQ(nameOut.size(), 259u);
+  WriteFileText(dir / ("small/data/" + name259), "259");
+  Expect({"pack", "-q", "y.pak", "small/data"}, 0, "");
+  WriteFileText(dir / "new.txt", "new");
+  Expect({"add", "-q", "y.pak", "new.txt", nameOut}, 0, "");
+  Expect({"cat", "y.pak", nameOut}, 0, "new");
+  const Bytes before = ReadFileBytes(dir / "y.pak");
+  WriteFileText(dir / ("small/data/" + name259 + "n"), "260");
+  Expect({"pack", "-q", "y.pak", "small/data"}, 1, "",
+         "korvo: small/data/" + name259 +
+             "n: its entry name is 260 bytes long; entry names hold at most 259\n"
+             "korvo: y.pak: not written: 1 file has a name that cannot be stored\n");
+  EXPECT_EQ(ReadFileBytes(dir / "y.pak"), before);
+  std::remove((dir / ("small/data/" + name259 + "n")).c_str());
+
+  // Names the game cannot tell apart refuse the pack before anything is written, even with
+  // --skip-unreadable, naming both files.
+  WriteFileText(dir / "small/data/ui/BTN.IMG", "B");
+  WriteFileText(dir / "small/data/ui\\btn.img", "\\");
+  const std::string collides = "(the game ignores case and slash direction); rename one\n";
+  Expect({"pack", "-q", "--skip-unreadable", "y.pak", "small/data"}, 1, "",
+         "korvo: small/data/ui/btn.img: entry name 'small\\data\\ui\\btn.img' collides "
+         "with 'small\\data\\ui\\BTN.IMG' of small/data/ui/BTN.IMG " +
+             collides +
+             "korvo: small/data/ui\\btn.img: entry name 'small\\data\\ui\\btn.img' "
+             "collides with 'small\\data\\ui\\BTN.IMG' of small/data/ui/BTN.IMG " +
+             collides + "korvo: y.pak: not written: 2 files have names that cannot be stored\n");
+  EXPECT_EQ(ReadFileBytes(dir / "y.pak"), before);
+  EXPECT_EQ(Shell("ls | grep -c tmp-").out, "0\n");
 }
 
 TEST_F(Tool, AddReplacesTheEntryTheGameResolvesAndSaysWhich) {
@@ -162,7 +196,7 @@ TEST_F(Tool, ListsSelectAndShowUtf8NamesInAUtf8Locale) {
   Expect({"cat", "u.pak", "UI", "nothing"}, 1, "z", "korvo: u.pak: no entry named 'nothing'\n");
 }
 
-TEST_F(Tool, PackWarnsAboutEachDirectoryLinkItDoesNotFollow) {
+TEST_F(Tool, PackWarnsAboutEachDirectoryLinkItDoesNotFollowAndRefusesOrSkipsUnreadableFiles) {
   if (KORVO_TOOL_ON_WINDOWS) GTEST_SKIP() << "Wine shows POSIX links as reparse points or files";
   MakeDirectories(dir / "tree/real");
   MakeDirectories(dir / "outside");
@@ -177,6 +211,31 @@ TEST_F(Tool, PackWarnsAboutEachDirectoryLinkItDoesNotFollow) {
   EXPECT_EQ(ReadFileBytes(dir / "t.pak"),
             BuildArchive({TextEntry("tree\\file-link", "a"), TextEntry("tree\\real\\a.txt", "a")}));
   EXPECT_EQ(Run({"pack", "-q", "t.pak", "tree"}).err, "");
+
+  // A file that cannot be read refuses the pack, with its cause, and the old archive stays;
+  // with --skip-unreadable it is left out with a warning.
+  const Bytes before = ReadFileBytes(dir / "t.pak");
+  std::filesystem::create_symlink(dir / "nowhere", dir / "tree/a-dangling");
+  std::filesystem::create_symlink(dir / "nowhere", dir / "tree/z-dangling");
+  const std::string missing = ": cannot be read: No such file or directory";
+  Expect({"pack", "-q", "t.pak", "tree"}, 1, "",
+         "korvo: tree/a-dangling" + missing + "\nkorvo: tree/z-dangling" + missing +
+             "\nkorvo: t.pak: not written: 2 files cannot be read; --skip-unreadable packs the "
+             "rest\n");
+  EXPECT_EQ(ReadFileBytes(dir / "t.pak"), before);
+  EXPECT_EQ(Shell("ls | grep -c tmp-").out, "0\n");
+  ToolResult skipped = Run({"pack", "--skip-unreadable", "t.pak", "tree"});
+  EXPECT_EQ(skipped.code, 0);
+  EXPECT_EQ(skipped.err,
+            "korvo: warning: tree/linked: symbolic link to a directory, not followed; pack its "
+            "target separately or copy it in\n"
+            "korvo: warning: tree/a-dangling" +
+                missing +
+                "; left out of the archive\n"
+                "korvo: warning: tree/z-dangling" +
+                missing + "; left out of the archive\n");
+  EXPECT_EQ(skipped.out.rfind("packed t.pak: 2 entries, ", 0), 0u) << skipped.out;
+  EXPECT_EQ(ReadFileBytes(dir / "t.pak"), before);  // the same two entries
 }
 
 TEST_F(Tool, Png2ImgFormat1RoundsToTheNearestValueTheLoaderGives) {

@@ -9,6 +9,7 @@
 #include "archive_file.h"
 #include "authoring/debug_messages.h"
 #include "authoring/entry_tools.h"
+#include "authoring/index_writer.h"
 #include "authoring/journal.h"
 #include "authoring/pack_tree.h"
 #include "manager/package_manager.h"
@@ -21,12 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Entry names are kept in 260-byte fields by the editor.
-constexpr size_t MaxEntryName = 259;
-
 std::string CheckEntryName(const std::string& name) {
   if (name.empty()) return "entry name must not be empty";
-  if (name.size() > MaxEntryName) return "entry name is longer than 259 bytes";
+  if (name.size() > MaxEntryNameLength) return "entry name is longer than 259 bytes";
   return std::string();
 }
 
@@ -79,7 +77,7 @@ bool ChooseStoredName(const ArchiveFile& archive, const AddOptions& options, std
                                      "file; give a relative name such as data/ui/button.img");
     return false;
   }
-  if (stored.size() > MaxEntryName) {
+  if (stored.size() > MaxEntryNameLength) {
     ReportError(options.archive, "cannot add '" + Printable(options.name) +
                                      "': entry name is longer than 259 bytes");
     return false;

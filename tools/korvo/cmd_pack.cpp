@@ -24,6 +24,7 @@ struct PackOptions {
   std::string archive;
   std::string dir;
   std::string changeTo;
+  bool skipUnreadable = false;
 };
 
 struct TreeTotals {
@@ -85,20 +86,20 @@ bool MeasureTree(const fs::path& dir, TreeTotals& totals, bool quiet) {
 class PackProgress : public PackObserver {
  public:
   explicit PackProgress(ProgressBar& bar) : bar_(bar) {}
-  void OnFile(const char* path, uint32_t size, uint32_t packedSize, bool packed) override {
+  void OnFile(const char*, uint32_t size, uint32_t packedSize, bool packed) override {
     bar_.Advance(size);
     if (packed) {
       ++entries;
       bytesIn += size;
       bytesOut += packedSize;
-    } else {
-      failed.push_back(path != nullptr ? path : "");
     }
   }
+  void OnProblem(const Status& problem) override { problems.push_back(problem); }
   uint64_t entries = 0;
   uint64_t bytesIn = 0;
   uint64_t bytesOut = 0;
-  std::vector<std::string> failed;
+  // Files that cannot be packed, in walk order, with the library's cause.
+  std::vector<Status> problems;
 
  private:
   ProgressBar& bar_;
@@ -134,20 +135,6 @@ class StopOnSignal {
 
 // The exit status of a command stopped by SIGINT, as shells report it.
 constexpr int ExitInterrupted = 130;
-
-// True when path lies inside dir (both resolved).
-bool IsInside(const fs::path& path, const fs::path& dir) {
-  std::error_code ec;
-  fs::path file = fs::weakly_canonical(path, ec);
-  fs::path root = fs::weakly_canonical(dir, ec);
-  if (ec) return false;
-  auto fileIt = file.begin();
-  for (auto rootIt = root.begin(); rootIt != root.end(); ++rootIt, ++fileIt) {
-    if (rootIt->empty()) continue;  // trailing separator
-    if (fileIt == file.end() || *fileIt != *rootIt) return false;
-  }
-  return true;
-}
 
 int RunPack(const PackOptions& options, const GlobalOptions& global) {
   auto start = std::chrono::steady_clock::now();
@@ -185,9 +172,6 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
                 "'..' leads out of the current directory; entry names cannot start above it. "
                 "Use -C <parent> and a relative directory");
   }
-  if (IsInside(archive, dir)) {
-    return Fail(archive, "lies inside the directory being packed; write it elsewhere");
-  }
   if (fs::is_directory(archive, ec)) return Fail(archive, "is a directory");
 
   TreeTotals totals;
@@ -204,6 +188,7 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
     StopOnSignal stop;
     PackSettings settings;
     settings.cancel = &g_stopPack;
+    settings.skipUnreadable = options.skipUnreadable;
     packed = PackTree(archive.c_str(), relative.c_str(), nullptr, &progress, settings);
   }
   bar.Finish();
@@ -211,16 +196,26 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
     ReportError(archive, "interrupted; the archive was not changed");
     return ExitInterrupted;
   }
+  // Every file that cannot be packed gets a line with its cause: errors when the pack is
+  // refused, warnings when unreadable files were left out on request.
+  for (const Status& problem : progress.problems) {
+    if (!packed.ok()) {
+      std::fprintf(stderr, "korvo: %s\n", Printable(problem.Message()).c_str());
+    } else if (!global.quiet) {
+      std::fprintf(stderr, "korvo: warning: %s; left out of the archive\n",
+                   Printable(problem.Message()).c_str());
+    }
+  }
   if (!packed.ok()) {
-    std::fprintf(stderr, "korvo: %s\n", packed.Message().c_str());
+    std::string hint;
+    if (!progress.problems.empty() && packed.code() == StatusCode::IoError &&
+        !options.skipUnreadable) {
+      hint = "; --skip-unreadable packs the rest";
+    }
+    std::fprintf(stderr, "korvo: %s%s\n", Printable(packed.Message()).c_str(), hint.c_str());
     return ExitFailure;
   }
 
-  bool failed = false;
-  for (const std::string& path : progress.failed) {
-    ReportError(path, "could not be read or compressed; left out of the archive");
-    failed = true;
-  }
   ArchiveFile written;
   std::string cause;
   if (!written.Open(archive, cause)) return Fail(archive, "archive was not written: " + cause);
@@ -237,7 +232,7 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
                 FormatBytes(written.FileSize()).c_str(),
                 FormatRatio(written.FileSize(), progress.bytesIn).c_str(), seconds);
   }
-  return failed ? ExitFailure : ExitOk;
+  return ExitOk;
 }
 
 }  // namespace
@@ -246,7 +241,11 @@ Command AddPackCommand(CLI::App& parent, const GlobalOptions& global) {
   Subcommand<PackOptions> pack(
       parent, "pack",
       "Pack every file under <dir> into a new archive, replacing the old one only once the new "
-      "one is complete (a read-only archive is refused). Each entry is named by "
+      "one is complete (a read-only archive is refused). A file that cannot be read, a name "
+      "longer than 259 bytes or two names the game cannot tell apart (case and slash "
+      "direction are ignored) refuse the whole pack, each named, and the old archive stays; "
+      "--skip-unreadable leaves unreadable files out instead, with a warning each. The archive "
+      "itself is never packed, even when it lies under <dir>. Each entry is named by "
       "its path as the game asks for it: <dir> without './' and with '..' resolved, then each "
       "folder, joined with '\\' (packing '.' names entries from the top). <dir> must be "
       "relative and stay inside the current directory (or the one -C names). Symbolic links "
@@ -256,6 +255,9 @@ Command AddPackCommand(CLI::App& parent, const GlobalOptions& global) {
   pack.app->add_option("dir", pack.options->dir, "Directory to pack")->required();
   pack.app->add_option("-C,--directory", pack.options->changeTo,
                        "Change to this directory first, so that entry names start at <dir>");
+  pack.app->add_flag("--skip-unreadable", pack.options->skipUnreadable,
+                     "Leave files that cannot be read out of the archive, with a warning each, "
+                     "instead of refusing the pack");
   SetExample(*pack.app,
              "korvo pack game.pak data          # entries data\\ui\\button.img, ...\n"
              "korvo pack -C build game.pak .    # entries ui\\button.img, ...");
