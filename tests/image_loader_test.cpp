@@ -307,23 +307,26 @@ TEST(ImageBounds, AboveTheBudgetFramesAreAllocatedOnlyWhenTheInputCanFillThem) {
   EXPECT_TRUE(cut.Untouched());
 }
 
-TEST(ImageCauses, MissingForeignDamagedAndOversizedImagesGiveTheirOwnCause) {
+TEST(ImageCauses, MissingForeignDamagedAndOversizedImagesGiveTheirOwnCauseAndEntriesComeFirst) {
   TempDir dir;
   const Bytes good = GridImage(3, 2, 2, 2, 2, 1, Pattern);
   WriteFileText(dir / "text.img", "plain text, not an image");
   WriteFileBytes(dir / "cut.img", Bytes(good.begin(), good.end() - 1));
   WriteFileBytes(dir / "huge.img", ImageHeader(64, 64, 65536, 16384, 1));
   const std::string package = dir / "p.pak";
-  WriteFileBytes(package, BuildArchive({{"broken.img", Bytes(12, 0xAB), 40}}));
+  // both.img is a package entry and a disk file of the same name: the entry is loaded.
+  WriteFileText(dir / "both.img", "plain text on the disk");
+  WriteFileBytes(package,
+                 BuildArchive({{"broken.img", Bytes(12, 0xAB), 40},
+                               {dir / "both.img", Compress(good), uint32_t(good.size())}}));
   CPackageManager manager(package.c_str(), 0);
-  const std::pair<std::string, StatusCode> cases[] = {{dir / "missing.img", StatusCode::NotFound},
-                                                      {dir / "text.img", StatusCode::Unsupported},
-                                                      {dir / "cut.img", StatusCode::Corrupt},
-                                                      {dir / "huge.img", StatusCode::TooLarge},
-                                                      {"BROKEN.IMG", StatusCode::Corrupt}};
+  const std::pair<std::string, StatusCode> cases[] = {
+      {dir / "missing.img", StatusCode::NotFound}, {dir / "text.img", StatusCode::Unsupported},
+      {dir / "cut.img", StatusCode::Corrupt},      {dir / "huge.img", StatusCode::TooLarge},
+      {"BROKEN.IMG", StatusCode::Corrupt},         {dir / "both.img", StatusCode::Ok}};
   for (const auto& c : cases) {
     Loaded r;
-    EXPECT_FALSE(r.From(manager, c.first));
+    EXPECT_EQ(r.From(manager, c.first), c.second == StatusCode::Ok) << c.first;
     EXPECT_EQ(r.code, c.second) << c.first;
   }
   EXPECT_TRUE(StreamPoolsFree(manager));
