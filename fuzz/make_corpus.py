@@ -75,6 +75,9 @@ write("image", "clipped.img", image(4, 4, 6, 6, 1, [
     (4, 4, 16, 1, bytes(range(32))), (4, 4, 16, 3, bytes(range(64)))]))
 write("image", "narrow-last.img", image(4, 4, 6, 4, 1, [
     (4, 4, 16, 1, bytes(range(32))), (2, 4, 16, 1, bytes(range(16)))]))
+write("image", "sparse.img", image(64, 64, 64, 64, 1, [(1, 1, 4, 3, bytes(range(4)))]))
+write("image", "short-rows.img", image(4, 2, 4, 4, 1, [
+    (4, 2, 16, 1, bytes(range(16))), (4, 1, 16, 1, bytes(range(8)))]))
 
 write("package_list", "plain.cfg", b"a.pak\nb.pak\n")
 write("package_list", "missing.cfg", b"a.pak nothere.pak\r\n\tb.pak")

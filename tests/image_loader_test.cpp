@@ -251,41 +251,82 @@ TEST(ImageBounds, FramesWithoutTileRecordsAreCappedAndWalkNoRows) {
   EXPECT_EQ(r.frames[ImgMaxEmptyFrames - 1]->stride, 0u);
 }
 
-TEST(ImageBounds, FramesAreAllocatedOnlyWhenTheInputCanFillThem) {
-  // One 1 x 1 tile announced for a 2048 x 2048 frame: refused before the frame is allocated.
-  Bytes lying = ImageHeader(2048, 2048, 2048, 2048, 1);
-  PutTile(lying, {1, 1, 4, 1, {1, 2}});
+TEST(ImageBounds, SparseFramesLoadWhateverFollowsTheirLastRecord) {
+  // One 1 x 1 tile in a 64 x 64 frame, then the same with 8,200 bytes after its last record.
+  Bytes sparse = ImageHeader(64, 64, 64, 64, 1);
+  PutTile(sparse, {1, 1, 4, 3, Hex("01020304")});
+  // A 4 x 4 frame whose second tile row has tiles of 1 row: it lands at row 1, not row 2.
+  Bytes shorter = ImageHeader(4, 2, 4, 4, 1);
+  PutTile(shorter, {4, 2, 16, 1, Hex("3412 3412 3412 3412 FFFF FFFF FFFF FFFF")});
+  PutTile(shorter, {4, 1, 16, 1, Hex("CDAB CDAB CDAB CDAB")});
+  for (const Bytes* file : {&sparse, &shorter})
+    for (size_t trailing : {0, 8200}) {
+      Bytes bytes = *file;
+      bytes.resize(bytes.size() + trailing);
+      for (bool lend : {true, false}) {
+        SCOPED_TRACE(testing::Message() << (file == &sparse ? "sparse" : "shorter") << " + "
+                                        << trailing << (lend ? ", lent" : ", copied"));
+        Loaded r;
+        ASSERT_TRUE(r.Decode(bytes, lend));
+        ASSERT_EQ(r.count, 1u);
+        if (file == &sparse) {
+          EXPECT_EQ(r.frames[0]->stride, 256u);
+          EXPECT_EQ(FramePixel(r.frames[0], 0, 0), 0x04030201u);
+        } else {
+          for (uint32_t x = 0; x < 4; ++x) {
+            EXPECT_EQ(FramePixel(r.frames[0], x, 0), 0x10203040u);
+            EXPECT_EQ(FramePixel(r.frames[0], x, 1), 0xA0B0C0D0u);
+          }
+        }
+      }
+    }
+}
+
+TEST(ImageBounds, AboveTheBudgetFramesAreAllocatedOnlyWhenTheInputCanFillThem) {
+  // Frames of 2048 x 2048 (16 MiB): 15 fit the 256 MiB budget and need only their records;
+  // 16 do not, and need 2 bytes of tile data for every 4 bytes of frame pixels as well.
+  const uint64_t frame = uint64_t{2048} * 2048 * 4;
+  EXPECT_EQ(ImageMinimumDataBytes({{}, 0, 0, 2048, 2048, 2048, 2048, 15}), 15u * 16);
+  EXPECT_EQ(ImageMinimumDataBytes({{}, 0, 0, 2048, 2048, 2048, 2048, 16}), 16 * (16 + frame / 2));
+  EXPECT_EQ(ImageMinimumDataBytes({{}, 0, 0, 1, 1, 4, 4, 2}), 2u * 16 * 16);
+
+  // Sixteen such frames announced with one 1 x 1 tile each: refused before anything is
+  // allocated.
+  Bytes lying = ImageHeader(2048, 2048, 2048, 2048, 16);
+  for (int f = 0; f < 16; ++f) PutTile(lying, {1, 1, 4, 1, {1, 2}});
   Loaded refused;
   EXPECT_FALSE(refused.Decode(lying));
   EXPECT_TRUE(refused.Untouched());
   EXPECT_EQ(refused.code, StatusCode::Corrupt);
 
-  // Format 1 tiles covering their frames are the least a file can hold: exactly the minimum.
+  // Below the budget a file too short for its tile records is refused just as early.
   const Bytes file = GridImage(1, 4, 4, 8, 8, 2, Pattern);
-  EXPECT_EQ(ImageMinimumDataBytes(DecodeImgFileHeader(file.data())), file.size() - 36);
   EXPECT_TRUE(Loaded().Decode(file));
   Loaded cut;
-  EXPECT_FALSE(cut.Decode(Bytes(file.begin(), file.end() - 1)));
+  EXPECT_FALSE(cut.Decode(Bytes(file.begin(), file.begin() + 36 + 7 * 16)));
   EXPECT_TRUE(cut.Untouched());
 }
 
-TEST(ImageCauses, MissingForeignDamagedAndOversizedImagesGiveTheirOwnCause) {
+TEST(ImageCauses, MissingForeignDamagedAndOversizedImagesGiveTheirOwnCauseAndEntriesComeFirst) {
   TempDir dir;
   const Bytes good = GridImage(3, 2, 2, 2, 2, 1, Pattern);
   WriteFileText(dir / "text.img", "plain text, not an image");
   WriteFileBytes(dir / "cut.img", Bytes(good.begin(), good.end() - 1));
   WriteFileBytes(dir / "huge.img", ImageHeader(64, 64, 65536, 16384, 1));
   const std::string package = dir / "p.pak";
-  WriteFileBytes(package, BuildArchive({{"broken.img", Bytes(12, 0xAB), 40}}));
+  // both.img is a package entry and a disk file of the same name: the entry is loaded.
+  WriteFileText(dir / "both.img", "plain text on the disk");
+  WriteFileBytes(package,
+                 BuildArchive({{"broken.img", Bytes(12, 0xAB), 40},
+                               {dir / "both.img", Compress(good), uint32_t(good.size())}}));
   CPackageManager manager(package.c_str(), 0);
-  const std::pair<std::string, StatusCode> cases[] = {{dir / "missing.img", StatusCode::NotFound},
-                                                      {dir / "text.img", StatusCode::Unsupported},
-                                                      {dir / "cut.img", StatusCode::Corrupt},
-                                                      {dir / "huge.img", StatusCode::TooLarge},
-                                                      {"BROKEN.IMG", StatusCode::Corrupt}};
+  const std::pair<std::string, StatusCode> cases[] = {
+      {dir / "missing.img", StatusCode::NotFound}, {dir / "text.img", StatusCode::Unsupported},
+      {dir / "cut.img", StatusCode::Corrupt},      {dir / "huge.img", StatusCode::TooLarge},
+      {"BROKEN.IMG", StatusCode::Corrupt},         {dir / "both.img", StatusCode::Ok}};
   for (const auto& c : cases) {
     Loaded r;
-    EXPECT_FALSE(r.From(manager, c.first));
+    EXPECT_EQ(r.From(manager, c.first), c.second == StatusCode::Ok) << c.first;
     EXPECT_EQ(r.code, c.second) << c.first;
   }
   EXPECT_TRUE(StreamPoolsFree(manager));

@@ -60,9 +60,10 @@ TEST(ImageWriter, RejectsWhatCannotBeEncodedWithOneLine) {
   EXPECT_EQ(error(97, 97, 1, {64, 64, 3}),
             "tile height 64 cannot cover 97 rows: tile rows are placed by their own height, so "
             "the number of tile rows must divide the image height into tiles of 1 to 2048 rows "
-            "(or give tile height 0)");
+            "(tile height 97 does)");
   EXPECT_EQ(error(5000, 1, 1, {3000, 1, 1}),
-            "tile width 3000 cannot cover 5000 pixels: tiles are at most 2048 pixels wide");
+            "tile width 3000 cannot cover 5000 pixels: tiles are at most 2048 pixels wide (tile "
+            "width 64 does)");
   EXPECT_EQ(error(8192, 8192, 4, {}),  // before any pixel is read
             "tiled image too large: 4 frames of 8192 x 8192 pixels need more than 1 GiB");
   EXPECT_EQ(error(0, 5, 4097, {}),

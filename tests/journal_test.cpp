@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "archive/journal_format.h"
@@ -185,13 +186,33 @@ TEST_F(JournalSweep, OnlyACompleteJournalIsHotAndMountingRefusesAnArchiveWithOne
   CPackageManager manager(nullptr, 0);
   EXPECT_FALSE(manager.MountPackage(archive.c_str()));
 
-  // Cut inside its last record's CRC: that record no longer counts.
-  Bytes journal = ReadFileBytes(archive + "-journal");
-  Bytes cut(journal.begin(), journal.end() - 1);
-  WriteFileBytes(archive + "-journal", cut);
-  Bytes headerOnly(journal.begin(), journal.begin() + JournalHeaderSize);
-  WriteFileBytes(archive + "-journal", headerOnly);
-  EXPECT_FALSE(HasHotJournal(archive.c_str()));
+  // The records a reader accepts, up to the first cut short or failing its CRC; only a journal
+  // with one is hot. This one saves two ranges: 16 bytes, then 8,002 from byte 56 of the journal.
+  const Bytes journal = ReadFileBytes(archive + "-journal");
+  ASSERT_EQ(journal.size(), JournalHeaderSize + 2 * JournalRecordFixedSize + 16 + 8002);
+  auto changed = [&](size_t at) {
+    Bytes bytes = journal;
+    bytes[at] ^= 0x01;
+    return bytes;
+  };
+  const std::tuple<const char*, Bytes, size_t> variants[] = {
+      {"complete", journal, 2},
+      {"cut inside its last record's CRC", Bytes(journal.begin(), journal.end() - 1), 1},
+      {"last record's CRC wrong", changed(journal.size() - 1), 1},
+      {"a saved byte of the first record changed", changed(JournalHeaderSize + 16), 0},
+      {"a saved byte of the last record changed", changed(journal.size() - 5), 1},
+      {"header only", Bytes(journal.begin(), journal.begin() + JournalHeaderSize), 0},
+  };
+  for (const auto& [what, bytes, records] : variants) {
+    WriteFileBytes(archive + "-journal", bytes);
+    platform::File file;
+    ASSERT_TRUE(platform::OpenForRead((archive + "-journal").c_str(), file).ok()) << what;
+    JournalContents contents;
+    ASSERT_TRUE(ReadJournal(file, archive + "-journal", contents).ok()) << what;
+    file.Close();
+    EXPECT_EQ(contents.ranges.size(), records) << what;
+    EXPECT_EQ(HasHotJournal(archive.c_str()), records > 0) << what;
+  }
   WriteFileBytes(archive + "-journal", journal);
 
   // Opening for an edit rolls it back and says so.

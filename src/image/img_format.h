@@ -42,9 +42,13 @@ constexpr uint64_t ImgAllocationOverhead = 16;
 // announce at most this many of them.
 constexpr int32_t ImgMaxEmptyFrames = 4096;
 
-// The densest tile encoding: a format 1 pixel takes 2 bytes of the file and fills 4 bytes of
-// its frame. A file must carry at least frameBytes / ImgMaxFillRatio bytes of pixels for each
-// frame (plus its tile headers) before the frames are allocated.
+// A load whose frames, arrays and tile grid together need at most this much (256 MiB, counted
+// as for ImgMaxLoadBytes) allocates them whatever the file's length: a stored image may be
+// sparse, its tiles covering little of its frames. Above it, the file must be able to fill the
+// frames before they are allocated, by the densest tile encoding: a format 1 pixel takes 2 bytes
+// of the file and fills 4 bytes of its frame, so a file carries at least frameBytes /
+// ImgMaxFillRatio bytes of pixels for each frame (plus its tile headers).
+constexpr uint64_t ImgFreeLoadBytes = uint64_t{256} << 20;
 constexpr uint64_t ImgMaxFillRatio = 2;
 
 struct ImgFileHeader {

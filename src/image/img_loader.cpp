@@ -46,7 +46,7 @@ struct LoadPlan {
   int64_t tilesAcross = 0;
   int64_t tilesDown = 0;
   uint64_t recordsPerFrame = 0;
-  uint64_t minimumBytes = 0;  // the fewest bytes after the header that can fill every frame
+  uint64_t minimumBytes = 0;  // the fewest bytes after the header that the load accepts
 };
 
 uint64_t Counted(uint64_t bytes) {
@@ -100,9 +100,12 @@ Status PlanLoad(const ImgFileHeader& header, LoadPlan& plan) {
   plan.tilesAcross = across;
   plan.tilesDown = down;
   plan.recordsPerFrame = recordsPerFrame;
-  // Below 2^31 * (2^32 + 2^33): no overflow.
-  plan.minimumBytes =
-      frames * (recordsPerFrame * ImgTileHeaderSize + stride * height / ImgMaxFillRatio);
+  // Every tile record takes its header, however little its tile stores. Only a load above the
+  // free budget must also be fillable, by the densest encoding. Below 2^31 * (2^32 + 2^33): no
+  // overflow.
+  uint64_t perFrame = recordsPerFrame * ImgTileHeaderSize;
+  if (total > ImgFreeLoadBytes) perFrame += stride * height / ImgMaxFillRatio;
+  plan.minimumBytes = frames * perFrame;
   return Status::Ok();
 }
 
@@ -389,8 +392,8 @@ Status DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** fr
   const ImgFileHeader header = DecodeImgFileHeader(raw);
   LoadPlan plan;
   if (Status status = PlanLoad(header, plan); !status.ok()) return status;
-  // The frames are allocated before their tiles are read: a stream that cannot fill them is
-  // truncated (or lying) and is rejected first.
+  // The frames are allocated before their tiles are read: a stream that cannot hold their tile
+  // records (or, above the free budget, fill them) is truncated or lying and is rejected first.
   const uint64_t available = stream.size > ImgFileHeaderSize ? stream.size - ImgFileHeaderSize : 0;
   if (plan.minimumBytes > available)
     return Damaged("cut short (its frames need " + Text(int64_t(plan.minimumBytes)) +

@@ -11,11 +11,13 @@
 // Memory and work are bounded by the input. A header is rejected before anything is allocated
 // when a value is out of range, when a byte count does not fit in 32 bits, when the load would
 // allocate more than 1 GiB in all (ImgMaxLoadBytes), when it announces more than
-// ImgMaxEmptyFrames frames without tile records, or when the stream is too short to fill the
-// frames it announces: every tile record takes its 16-byte header, and every 4 bytes of frame
-// pixels take at least 2 bytes of tile data (format 1, the densest encoding). Every file whose
-// tiles cover their frames passes that test. Tiles that reach outside their frame are clipped;
-// a short read fails the load.
+// ImgMaxEmptyFrames frames without tile records, or when the stream is too short to hold the
+// 16-byte header of every tile record it announces. A load of up to 256 MiB in all
+// (ImgFreeLoadBytes) is allocated whatever else the stream holds, so sparse images, whose tiles
+// cover little of their frames, load. Above that, the stream must also be able to fill the
+// frames: every 4 bytes of frame pixels take at least 2 bytes of tile data (format 1, the
+// densest encoding), which every file whose tiles cover their frames passes. Tiles that reach
+// outside their frame are clipped; a file cut short fails at the first record it lacks.
 #pragma once
 
 #include <cstdint>
@@ -50,8 +52,9 @@ inline bool ImageHeaderWithinLimits(const ImgFileHeader& header) {
   return CheckImageHeader(header).ok();
 }
 
-// The fewest bytes after the file header that can fill the frames of an accepted header: the
-// tile headers and 2 bytes of tile data for every 4 bytes of frame pixels.
+// The fewest bytes after the file header that a load of an accepted header requires before it
+// allocates: the tile headers, and above ImgFreeLoadBytes also 2 bytes of tile data for every 4
+// bytes of frame pixels.
 uint64_t ImageMinimumDataBytes(const ImgFileHeader& header);
 
 // Frees what a successful load handed over; null arrays are allowed.

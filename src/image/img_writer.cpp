@@ -1,5 +1,6 @@
 #include "image/img_writer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -47,10 +48,10 @@ std::string Text(int64_t v) {
 
 constexpr const char* RowsReason =
     "rows: tile rows are placed by their own height, so the number of tile rows must divide the "
-    "image height into tiles of 1 to 2048 rows (or give tile height 0)";
+    "image height into tiles of 1 to 2048 rows";
 constexpr const char* ColumnsReason =
     "pixels in format 3: the number of tile columns must divide the row into equal tiles of at "
-    "most 2048 pixels (or give tile width 0)";
+    "most 2048 pixels";
 
 // Tiles that are placed by their own length must split the axis evenly: tile row i lands at
 // i * height, and a format 3 tile column at byte i * pitch, the stored row length. `unit` is the
@@ -67,8 +68,10 @@ bool LayoutEvenly(int64_t extent, int64_t unit, int32_t requested, const char* w
   int64_t count = ImgCellsToCover(extent, cell);
   int64_t step = (unit * extent) % count == 0 ? unit * extent / count : 0;
   if (step == 0 || (step + unit - 1) / unit > ImgMaxTileSide) {
+    // The cell the writer chooses always divides the axis into tiles it can place.
     error = std::string("tile ") + what + " " + Text(cell) + " cannot cover " + Text(extent) + " " +
-            reason;
+            reason + " (tile " + what + " " + Text(DivisorNearPreferred(extent, ImgMaxTileSide)) +
+            " does)";
     return false;
   }
   axis.cell = static_cast<int32_t>(cell);
@@ -91,7 +94,8 @@ bool LayoutColumns16(int64_t width, int32_t requested, AxisLayout& axis, std::st
   int64_t count = ImgCellsToCover(width, cell);
   if (cell > ImgMaxTileSide) {
     error = "tile width " + Text(cell) + " cannot cover " + Text(width) +
-            " pixels: tiles are at most 2048 pixels wide";
+            " pixels: tiles are at most 2048 pixels wide (tile width " + Text(PreferredTileSide) +
+            " does)";
     return false;
   }
   axis.cell = requested > 0 ? requested : static_cast<int32_t>(cell);
@@ -227,6 +231,25 @@ bool Encode(const std::vector<const uint8_t*>& frames, int32_t width, int32_t he
 }
 
 }  // namespace
+
+void ChooseTileSize(int32_t width, int32_t height, const ImgWriteOptions& options,
+                    int32_t& tileWidth, int32_t& tileHeight) {
+  std::string ignored;
+  AxisLayout rows, columns;
+  const int32_t requestedWidth = std::max(options.tileWidth, 0);
+  const int32_t requestedHeight = std::max(options.tileHeight, 0);
+  if (!LayoutEvenly(std::max(height, 0), 1, requestedHeight, "height", RowsReason, rows, ignored))
+    LayoutEvenly(std::max(height, 0), 1, 0, "height", RowsReason, rows, ignored);
+  auto layoutColumns = [&](int32_t requested) {
+    return options.format == ImgFormat16
+               ? LayoutColumns16(std::max(width, 0), requested, columns, ignored)
+               : LayoutEvenly(std::max(width, 0), 4, requested, "width", ColumnsReason, columns,
+                              ignored);
+  };
+  if (!layoutColumns(requestedWidth)) layoutColumns(0);
+  tileWidth = columns.cell;
+  tileHeight = rows.cell;
+}
 
 bool EncodeImage(const std::vector<const uint8_t*>& frames, int32_t width, int32_t height,
                  const ImgWriteOptions& options, std::vector<uint8_t>& out, std::string& error) {

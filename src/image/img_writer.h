@@ -20,4 +20,10 @@ struct ImgWriteOptions {
 bool EncodeImage(const std::vector<const uint8_t*>& frames, int32_t width, int32_t height,
                  const ImgWriteOptions& options, std::vector<uint8_t>& out, std::string& error);
 
+// The tile size EncodeImage uses for frames of width x height with these options: each side
+// of the requested size that the frames allow is kept, and any other side (0 included) is the
+// one the writer chooses, which can always be placed: what to ask for instead of a refused size.
+void ChooseTileSize(int32_t width, int32_t height, const ImgWriteOptions& options,
+                    int32_t& tileWidth, int32_t& tileHeight);
+
 }  // namespace korvo

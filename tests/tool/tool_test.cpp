@@ -11,7 +11,7 @@ namespace {
 using Tool = ToolTest;
 
 // A PNG whose header claims 16384x16384 RGBA pixels, followed by a 12-byte image data chunk.
-Bytes HugeHeaderPng() {
+Bytes HugeHeaderPng(uint32_t width = 0x4000, uint32_t height = 0x4000) {
   Bytes out = ToBytes(std::string("\x89PNG\r\n\x1A\n", 8));
   auto chunk = [&out](const char* type, const Bytes& data) {
     Bytes typed = ToBytes(type);
@@ -22,8 +22,12 @@ Bytes HugeHeaderPng() {
     out.insert(out.end(), typed.begin(), typed.end());
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(crc >> shift));
   };
-  // Width and height 0x4000 (big-endian), 8 bits a sample, colour type 6 (RGBA).
-  chunk("IHDR", {0, 0, 0x40, 0, 0, 0, 0x40, 0, 8, 6, 0, 0, 0});
+  // Width and height (big-endian), 8 bits a sample, colour type 6 (RGBA).
+  Bytes header;
+  for (uint32_t side : {width, height})
+    for (int shift = 24; shift >= 0; shift -= 8) header.push_back(uint8_t(side >> shift));
+  header.insert(header.end(), {8, 6, 0, 0, 0});
+  chunk("IHDR", header);
   chunk("IDAT", {0x78, 0x9C, 0x63, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   chunk("IEND", {});
   return out;
@@ -86,6 +90,8 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
       {"picture.png", ToBytes(std::string("\x89PNG\r\n\x1A\n", 8) + std::string(40, 'p'))},
       {"cut.img", Bytes(image.begin(), image.begin() + 100)},
       {"huge.png", HugeHeaderPng()},
+      {"wide.png", HugeHeaderPng(16385, 1)},
+      {"tall.png", HugeHeaderPng(1, 20000)},
       {"empty.img", noFrames}};
   for (const auto& file : files) WriteFileBytes(dir / file.first, file.second);
   const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -111,11 +117,18 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
       {{"png2img", "text.txt", "-o", "x.img"}, "text.txt: not a readable PNG: end of stream"},
       {{"png2img", "huge.png", "-o", "x.img"},
        "huge.png: not a readable PNG: its data cannot hold 16384x16384 pixels"},
+      {{"png2img", "wide.png", "-o", "x.img"},
+       "wide.png: image width 16385 exceeds the limit of 16384 pixels"},
+      {{"png2img", "tall.png", "-o", "x.img"},
+       "tall.png: image height 20000 exceeds the limit of 16384 pixels"},
+      {{"png2img", "a.png", "-o", "x.img", "--tile", "3x4"},
+       "x.img: cannot build the image: tile width 3 cannot cover 20 pixels in format 3: the "
+       "number of tile columns must divide the row into equal tiles of at most 2048 pixels (tile "
+       "width 20 does); use --tile 20x4"},
       {{"img2png", "text.txt", "-o", "x.png"},
        "text.txt: not a tiled image file (no KWF/IANI signature)"},
       {{"img2png", "cut.img", "-o", "x.png"},
-       "cut.img: damaged tiled image: cut short (its frames need 496 bytes of tile records or "
-       "more, 64 follow)"},
+       "cut.img: damaged tiled image: cut short in tile record 0"},
       {{"img2png", "empty.img", "-o", "x.png"}, "empty.img: image has no frames; nothing written"},
       {{"img2png", "PIC.IMG", "--package", "corrupt.pak", "-o", "x.png"},
        "corrupt.pak: entry 'pic.img': zlib data is corrupt (incorrect data check)"},

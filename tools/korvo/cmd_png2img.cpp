@@ -65,6 +65,16 @@ int RunPng2Img(const Png2ImgOptions& options, const GlobalOptions& global) {
   std::string error;
   if (!EncodeImage(frames, static_cast<int32_t>(images[0].width),
                    static_cast<int32_t>(images[0].height), writeOptions, encoded, error)) {
+    // A requested tile size that cannot cover the frames: name one that --tile accepts and
+    // that can.
+    int32_t width = 0;
+    int32_t height = 0;
+    ChooseTileSize(static_cast<int32_t>(images[0].width), static_cast<int32_t>(images[0].height),
+                   writeOptions, width, height);
+    if (!options.tile.empty() &&
+        (width != writeOptions.tileWidth || height != writeOptions.tileHeight)) {
+      error += "; use --tile " + std::to_string(width) + "x" + std::to_string(height);
+    }
     return Fail(options.output, "cannot build the image: " + error);
   }
   if (!WriteWholeFile(options.output, encoded.data(), encoded.size(), cause)) {

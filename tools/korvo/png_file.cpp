@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "tool.h"
 
@@ -27,13 +28,25 @@ bool ReadPng(const std::string& path, RgbaImage& image, std::string& cause) {
     cause = "out of memory";
     return false;
   }
-  spng_set_image_limits(context.get(), MaxPngSide, MaxPngSide);
   spng_set_chunk_limits(context.get(), 64u << 20, 64u << 20);
   int error = spng_set_png_buffer(context.get(), bytes.data(), bytes.size());
   spng_ihdr header{};
   if (error == 0) error = spng_get_ihdr(context.get(), &header);
+  if (error != 0) {
+    cause = std::string("not a readable PNG: ") + spng_strerror(error);
+    return false;
+  }
+  // The side limit is checked here rather than by the decoder, so that the message has numbers.
+  for (const auto& [side, value] :
+       {std::make_pair("width", header.width), std::make_pair("height", header.height)}) {
+    if (value > MaxPngSide) {
+      cause = std::string("image ") + side + " " + std::to_string(value) +
+              " exceeds the limit of " + std::to_string(MaxPngSide) + " pixels";
+      return false;
+    }
+  }
   size_t length = 0;
-  if (error == 0) error = spng_decoded_image_size(context.get(), SPNG_FMT_RGBA8, &length);
+  error = spng_decoded_image_size(context.get(), SPNG_FMT_RGBA8, &length);
   if (error != 0) {
     cause = std::string("not a readable PNG: ") + spng_strerror(error);
     return false;
