@@ -151,6 +151,32 @@ TEST_F(ToolCrash, AnInterruptedDeleteRollsBackSaysSoAndExitsWithTheSignal) {
   }
 }
 
+TEST_F(ToolCrash, AnInterruptedExtractLeavesWholeFilesOnlyAndSaysHowMany) {
+  // Signalled once it has made the first entry's folder, while it writes 24 flushed files.
+  WriteFileBytes(dir / "a.pak", old);
+  ToolResult result;
+  for (int attempt = 0; attempt < 10 && (attempt == 0 || result.code == 0); ++attempt) {
+    std::filesystem::remove_all(dir / "out");
+    result = Shell(Quote(KORVO_TOOL_PATH) +
+                   " extract a.pak -o out & pid=$!; while [ ! -e out/data ] && kill -0 $pid "
+                   "2>/dev/null; do :; done; kill -TERM $pid; wait $pid");
+  }
+  if (result.code == 0) GTEST_SKIP() << "the extraction finished before the signal";
+  EXPECT_EQ(result.code, 143);
+  size_t whole = 0;
+  std::vector<std::string> others;
+  for (const auto& item : std::filesystem::directory_iterator(dir / "out/data")) {
+    if (std::filesystem::file_size(item.path()) == 350000) {
+      ++whole;
+    } else {
+      others.push_back(item.path().filename().string());
+    }
+  }
+  EXPECT_EQ(others, std::vector<std::string>());
+  EXPECT_EQ(result.err, "korvo: a.pak: interrupted; extracted " + std::to_string(whole) +
+                            " of 24 entries, no partial file left\n");
+}
+
 TEST_F(ToolCrash, PackRefusesAReadOnlyArchiveAndKeepsTheModeOfAWritableOne) {
   if (KORVO_TOOL_ON_WINDOWS) GTEST_SKIP() << "POSIX permission bits";
   MakeDirectories(dir / "tree");
