@@ -92,14 +92,19 @@ TEST_F(ToolCrash, AHotJournalIsNamedByVerifyAndRolledBackByAnEdit) {
   EXPECT_NE(list.err.find("rolled back an interrupted edit"), std::string::npos) << list.err;
 }
 
-// The signals that stop a command, and the status it then exits with.
+// The signals that stop a command, and the status it then exits with. Under Wine only SIGINT
+// reaches a Windows program (as Ctrl-C).
 const std::pair<std::string, int> StopSignals[] = {{"INT", 130}, {"TERM", 143}, {"HUP", 129}};
+bool Delivered(const std::pair<std::string, int>& signal) {
+  return !KORVO_TOOL_ON_WINDOWS || signal.first == "INT";
+}
 
 TEST_F(ToolCrash, AnInterruptedPackLeavesTheOldArchiveAndNoTemporaryFile) {
   MakeDirectories(dir / "tree");
   std::mt19937 random(5);
   int made = 0;
   for (const auto& signal : StopSignals) {
+    if (!Delivered(signal)) continue;
     // The signal must land while the pack runs, after korvo has set up its handler (until then
     // a background job ignores SIGINT): a pack that finished first gets a tree twice as large,
     // a later signal and the original archive back.
@@ -131,6 +136,7 @@ TEST_F(ToolCrash, AnInterruptedDeleteRollsBackSaysSoAndExitsWithTheSignal) {
   // Signalled once its journal exists, while it saves and moves 4 MB; a delete that finished
   // first is run again.
   for (const auto& signal : StopSignals) {
+    if (!Delivered(signal)) continue;
     ToolResult result;
     for (int attempt = 0; attempt < 10 && (attempt == 0 || result.code == 0); ++attempt) {
       WriteFileBytes(dir / "a.pak", old);
@@ -153,16 +159,18 @@ TEST_F(ToolCrash, AnInterruptedDeleteRollsBackSaysSoAndExitsWithTheSignal) {
 
 TEST_F(ToolCrash, AnInterruptedExtractLeavesWholeFilesOnlyAndSaysHowMany) {
   // Signalled once it has made the first entry's folder, while it writes 24 flushed files.
+  const auto& signal = StopSignals[KORVO_TOOL_ON_WINDOWS ? 0 : 1];
   WriteFileBytes(dir / "a.pak", old);
   ToolResult result;
   for (int attempt = 0; attempt < 10 && (attempt == 0 || result.code == 0); ++attempt) {
     std::filesystem::remove_all(dir / "out");
     result = Shell(Quote(KORVO_TOOL_PATH) +
                    " extract a.pak -o out & pid=$!; while [ ! -e out/data ] && kill -0 $pid "
-                   "2>/dev/null; do :; done; kill -TERM $pid; wait $pid");
+                   "2>/dev/null; do :; done; kill -" +
+                   signal.first + " $pid; wait $pid");
   }
   if (result.code == 0) GTEST_SKIP() << "the extraction finished before the signal";
-  EXPECT_EQ(result.code, 143);
+  EXPECT_EQ(result.code, signal.second);
   size_t whole = 0;
   std::vector<std::string> others;
   for (const auto& item : std::filesystem::directory_iterator(dir / "out/data")) {
