@@ -102,7 +102,8 @@ Status ResolveReplaceTarget(const char* path, ReplaceTarget& target);
 // read-only file, and anything that would be written through.
 Status InspectReplaceTarget(const char* path, ReplaceTarget& target);
 // Opens a target that is written through (ReplaceTarget::writeThrough) for writing, without
-// creating or truncating anything.
+// creating or truncating anything. Writes go to its end: a regular file reached through a
+// descriptor link (/dev/stdout redirected with >>) is added to, not overwritten from the start.
 Status OpenForWriteThrough(const char* path, File& file);
 // Gives file the permission bits of the target it will replace (POSIX; nothing on Windows).
 Status ApplyTargetMode(File& file, const ReplaceTarget& target, const char* path);

@@ -294,7 +294,7 @@ Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
 Status OpenForWriteThrough(const char* path, File& file) {
   file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
-  File opened(open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC));
+  File opened(open(path, O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC));
   if (!opened.IsOpen()) return OpenStatus(path, errno);
   file = std::move(opened);
   return Status::Ok();

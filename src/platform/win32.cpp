@@ -345,7 +345,7 @@ Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
 Status OpenForWriteThrough(const char* path, File& file) {
   file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
-  int fd = _sopen(path, _O_WRONLY | _O_BINARY, _SH_DENYNO);
+  int fd = _sopen(path, _O_WRONLY | _O_APPEND | _O_BINARY, _SH_DENYNO);
   if (fd < 0) return OpenStatus(path, errno);
   file = File(fd);
   return Status::Ok();
