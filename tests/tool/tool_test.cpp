@@ -233,7 +233,9 @@ TEST_F(Tool, ExtractWritesNothingOutsideTheOutputDirectory) {
       {"dir\\", "name ends in a separator (a directory, not a file)"},
       {"link\\planted.txt", "refusing to pass through the symbolic link out/link"},
       {"file.txt", "refusing to write through the symbolic link out/file.txt"},
+      {"fifo.txt", "out/fifo.txt exists and is not a regular file"},
   };
+  ASSERT_EQ(Shell("mkfifo out/fifo.txt").code, 0);
   std::vector<RawEntry> entries = {TextEntry("good\\.\\fine.txt", "fine")};
   std::string err;
   for (const auto& r : refused) {
@@ -241,7 +243,7 @@ TEST_F(Tool, ExtractWritesNothingOutsideTheOutputDirectory) {
     err += "korvo: evil.pak: entry '" + r.first + "': refused: " + r.second + "\n";
   }
   WriteFileBytes(dir / "evil.pak", BuildArchive(entries));
-  Expect({"extract", "evil.pak", "-o", "out"}, 1, "extracted 1 of 9 entries (4 B) to out\n", err);
+  Expect({"extract", "evil.pak", "-o", "out"}, 1, "extracted 1 of 10 entries (4 B) to out\n", err);
   EXPECT_EQ(Shell("find . -type f | LC_ALL=C sort").out,  // links left out
             "./elsewhere/target.txt\n./evil.pak\n./out/good/fine.txt\n");
   EXPECT_EQ(ReadText(dir / "elsewhere/target.txt"), "keep");
