@@ -126,7 +126,8 @@ std::string ErrnoText();
 
 // While one lives, SIGINT, SIGTERM and SIGHUP (where the system has it) only set Flag(): the
 // command stops at its next safe point, undoes or removes what it has not finished, says so in
-// one line and returns ExitStatus(). The library takes Flag() as its cancel flag. One at a time.
+// one line and returns ExitStatus(). A second signal ends the process at once. The library
+// takes Flag() as its cancel flag. One at a time.
 class StopOnSignal {
  public:
   StopOnSignal();

@@ -377,6 +377,13 @@ std::atomic<bool> g_stop{false};
 std::atomic<int> g_stopSignal{0};
 
 extern "C" void StopCommand(int signal) {
+  // A second signal is not waited on: it ends the process as if there were no handler (a
+  // journal left by an edit is rolled back by the next one).
+  if (g_stop.load()) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
   g_stopSignal.store(signal);
   g_stop.store(true);
 }
