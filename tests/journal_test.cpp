@@ -19,6 +19,7 @@
 #include "authoring/entry_tools.h"
 #include "authoring/file_compress.h"
 #include "authoring/pack_tree.h"
+#include "authoring/package.h"
 #include "manager/package_manager.h"
 #include "platform/fault_hook.h"
 #include "platform/process.h"
@@ -448,6 +449,16 @@ TEST(PackCancel, ACancelledAddOrDeleteLeavesTheOldArchiveOrTheNewOne) {
     }
     EXPECT_GT(interrupted, 1) << edit.first;
   }
+  // The editor itself stops the move of a delete before its next chunk and rolls it back.
+  WriteFileBytes(archive, old);
+  std::atomic<bool> cancel{true};
+  CPackage package;
+  ASSERT_TRUE(package.Open(archive.c_str()));
+  EXPECT_FALSE(package.DelFile("e0", &cancel));
+  EXPECT_EQ(package.LastStatus().code(), StatusCode::Interrupted);
+  EXPECT_FALSE(package.file.IsOpen());
+  EXPECT_EQ(ReadFileBytes(archive), old);
+  EXPECT_FALSE(FileExists(archive + "-journal"));
 }
 
 }  // namespace
