@@ -20,6 +20,7 @@
 #include "authoring/entry_tools.h"
 #include "authoring/file_compress.h"
 #include "authoring/pack_tree.h"
+#include "authoring/package.h"
 #include "manager/package_manager.h"
 #include "platform/fault_hook.h"
 #include "platform/process.h"
@@ -397,6 +398,88 @@ TEST(PackCancel, ACancelledPackStopsBetweenFilesAndLeavesTheOldArchive) {
     EXPECT_EQ(ReadFileBytes(archive), ToBytes("old")) << threads;
     EXPECT_EQ(FilesStartingWith(dir.Path(), "out.pak.tmp-").size(), 0u) << threads;
   }
+}
+
+// Raises a cancel flag at the k-th write-family call (k = 0: never).
+struct CancelAt {
+  static platform::FaultDecision Hook(platform::WriteCall) {
+    if (++calls == at) flag->store(true);
+    return {};
+  }
+  CancelAt(std::atomic<bool>& cancel, int k) {
+    flag = &cancel;
+    at = k;
+    calls = 0;
+    platform::g_faultHook = &Hook;
+  }
+  ~CancelAt() { platform::g_faultHook = nullptr; }
+  inline static std::atomic<bool>* flag = nullptr;
+  inline static int at = 0, calls = 0;
+};
+
+// A cancel raised at any write of an add or a delete, or before it starts, either comes too
+// late (the edit is made) or rolls the archive back byte for byte and leaves no journal. The
+// delete moves 3 MiB, so a cancel also lands between chunks of its move.
+TEST(PackCancel, ACancelledAddOrDeleteLeavesTheOldArchiveOrTheNewOne) {
+  TempDir dir;
+  std::vector<RawEntry> entries;
+  for (int i = 0; i < 3; ++i) {
+    Bytes data = NoiseData(1 << 20, i + 1);
+    entries.push_back(
+        {"e" + std::to_string(i), Compress(data), static_cast<uint32_t>(data.size())});
+  }
+  const Bytes old = BuildArchive(entries);
+  const std::string archive = dir / "out.pak", source = dir / "source.bin";
+  WriteFileBytes(source, SampleData(2500, 99));
+  using Run = std::function<Status(const std::atomic<bool>*)>;
+  const std::pair<const char*, Run> edits[] = {
+      {"add",
+       [&](const std::atomic<bool>* cancel) {
+         return AddPkgFile(archive.c_str(), source.c_str(), "new", nullptr, nullptr, cancel);
+       }},
+      {"delete", [&](const std::atomic<bool>* cancel) {
+         return DelPkgFile(archive.c_str(), "e0", nullptr, nullptr, cancel);
+       }}};
+  for (const auto& edit : edits) {
+    WriteFileBytes(archive, old);
+    std::atomic<bool> never{false};
+    int total = 0;
+    {
+      CancelAt count(never, 0);
+      ASSERT_TRUE(edit.second(&never).ok()) << edit.first;
+      total = CancelAt::calls;
+    }
+    const Bytes expected = ReadFileBytes(archive);
+    int interrupted = 0;
+    for (int k = -1; k <= total; ++k) {
+      WriteFileBytes(archive, old);
+      std::atomic<bool> cancel{k == -1};
+      Status status;
+      {
+        CancelAt at(cancel, k);
+        status = edit.second(&cancel);
+      }
+      if (status.code() == StatusCode::Interrupted) {
+        ++interrupted;
+        EXPECT_EQ(ReadFileBytes(archive), old) << edit.first << " cancelled at write " << k;
+      } else {
+        EXPECT_TRUE(status.ok()) << edit.first << " k=" << k << ": " << status.Message();
+        EXPECT_EQ(ReadFileBytes(archive), expected) << edit.first << " k=" << k;
+      }
+      EXPECT_FALSE(FileExists(archive + "-journal")) << edit.first << " k=" << k;
+    }
+    EXPECT_GT(interrupted, 1) << edit.first;
+  }
+  // The editor itself stops the move of a delete before its next chunk and rolls it back.
+  WriteFileBytes(archive, old);
+  std::atomic<bool> cancel{true};
+  CPackage package;
+  ASSERT_TRUE(package.Open(archive.c_str()));
+  EXPECT_FALSE(package.DelFile("e0", &cancel));
+  EXPECT_EQ(package.LastStatus().code(), StatusCode::Interrupted);
+  EXPECT_FALSE(package.file.IsOpen());
+  EXPECT_EQ(ReadFileBytes(archive), old);
+  EXPECT_FALSE(FileExists(archive + "-journal"));
 }
 
 }  // namespace

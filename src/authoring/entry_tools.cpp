@@ -58,8 +58,16 @@ void RemoveEntryNode(DirNodeList& list, const char* entryName) {
 
 }  // namespace
 
+namespace {
+
+bool Cancelled(const std::atomic<bool>* cancel) {
+  return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
 Status AddPkgFile(const char* packagePath, const char* sourcePath, const char* entryName,
-                  CPackageManager* manager, bool* rolledBack) {
+                  CPackageManager* manager, bool* rolledBack, const std::atomic<bool>* cancel) {
   CPackage package;
   bool opened = package.Open(packagePath);
   if (rolledBack != nullptr) *rolledBack = package.RecoveredJournal();
@@ -73,10 +81,15 @@ Status AddPkgFile(const char* packagePath, const char* sourcePath, const char* e
     return Status(StatusCode::IoError, sourcePath != nullptr ? sourcePath : "", 0,
                   "cannot read or compress the file");
   }
+  if (Cancelled(cancel)) return Status(StatusCode::Interrupted, packagePath);
   bool added = package.AddFile(entryName, compressed.packed.get(), compressed.size,
                                compressed.packedSize, 0);
   Status addStatus = package.LastStatus();
   compressed = CompressedFile();
+  if (added && Cancelled(cancel)) {
+    package.CloseUnchanged();
+    return Status(StatusCode::Interrupted, packagePath);
+  }
   if (manager != nullptr) AddEntryNode(manager->dirList, entryName);
   bool closed = package.Close();
   if (!added) return addStatus;
@@ -84,7 +97,7 @@ Status AddPkgFile(const char* packagePath, const char* sourcePath, const char* e
 }
 
 Status DelPkgFile(const char* packagePath, const char* entryName, CPackageManager* manager,
-                  bool* rolledBack) {
+                  bool* rolledBack, const std::atomic<bool>* cancel) {
   CPackage package;
   bool opened = package.Open(packagePath);
   if (rolledBack != nullptr) *rolledBack = package.RecoveredJournal();
@@ -93,8 +106,13 @@ Status DelPkgFile(const char* packagePath, const char* entryName, CPackageManage
     return package.LastStatus();
   }
   if (entryName == nullptr) return Status(StatusCode::InvalidArgument, packagePath);
-  bool deleted = package.DelFile(entryName);
+  bool deleted = package.DelFile(entryName, cancel);
   Status deleteStatus = package.LastStatus();
+  if (deleteStatus.code() == StatusCode::Interrupted) return deleteStatus;
+  if (deleted && Cancelled(cancel)) {
+    package.CloseUnchanged();
+    return Status(StatusCode::Interrupted, packagePath);
+  }
   if (manager != nullptr) RemoveEntryNode(manager->dirList, entryName);
   bool closed = package.Close();
   if (!deleted) return deleteStatus;

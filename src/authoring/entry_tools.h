@@ -2,6 +2,8 @@
 // list in step.
 #pragma once
 
+#include <atomic>
+
 #include "common/status.h"
 
 namespace korvo {
@@ -14,10 +16,13 @@ bool DelPkgFile_Tool(const char* packagePath, const char* entryName, CPackageMan
 
 // The same two edits, giving the cause of a failure: the archive that could not be opened or
 // written (with the system's error), or the source that could not be read. rolledBack, when
-// given, tells whether opening the archive first rolled back an interrupted edit.
+// given, tells whether opening the archive first rolled back an interrupted edit. cancel, when
+// given, is watched until the edit is made final: once it is set the edit stops, the archive is
+// rolled back to what it was, the manager's list is left alone, and the result is Interrupted.
 Status AddPkgFile(const char* packagePath, const char* sourcePath, const char* entryName,
-                  CPackageManager* manager, bool* rolledBack = nullptr);
+                  CPackageManager* manager, bool* rolledBack = nullptr,
+                  const std::atomic<bool>* cancel = nullptr);
 Status DelPkgFile(const char* packagePath, const char* entryName, CPackageManager* manager,
-                  bool* rolledBack = nullptr);
+                  bool* rolledBack = nullptr, const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace korvo

@@ -169,12 +169,15 @@ Status CPackage::WriteProtected(uint64_t offset, const void* data, size_t length
   return Status::Ok();
 }
 
-Status CPackage::MoveDown(uint64_t from, uint64_t to) {
+Status CPackage::MoveDown(uint64_t from, uint64_t to, const std::atomic<bool>* cancel) {
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[MoveBufferSize]);
   if (buffer == nullptr) return Status(StatusCode::NoMemory, path);
   uint64_t readPosition = from;
   uint64_t writePosition = to;
   for (;;) {
+    if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
+      return Status(StatusCode::Interrupted, path);
+    }
     if (file.Seek(static_cast<int64_t>(readPosition), 0) != static_cast<int64_t>(readPosition)) {
       return SystemError(path);
     }
@@ -188,7 +191,7 @@ Status CPackage::MoveDown(uint64_t from, uint64_t to) {
   }
 }
 
-bool CPackage::DelFile(const char* name) {
+bool CPackage::DelFile(const char* name, const std::atomic<bool>* cancel) {
   if (!file.IsOpen()) {
     status = Status(StatusCode::InvalidArgument, path, 0, "archive is not open");
     return false;
@@ -222,7 +225,7 @@ bool CPackage::DelFile(const char* name) {
   int64_t length = file.Length();
   if (length < 0) return Fail(SystemError(path));
   Status moved = journal.Protect(removedOffset, static_cast<uint64_t>(length) - removedOffset);
-  if (moved.ok()) moved = MoveDown(removedEnd, removedOffset);
+  if (moved.ok()) moved = MoveDown(removedEnd, removedOffset, cancel);
   if (!moved.ok()) return Fail(moved);
   if (!file.Truncate(newIndexOffset)) return Fail(SystemError(path));
 

@@ -7,6 +7,7 @@
 // the archive is flushed. Open first rolls back a journal that an interrupted edit left.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -41,8 +42,9 @@ class CPackage {
   bool AddFile(const char* name, const void* data, uint32_t size, uint32_t packedSize,
                uint32_t flags);
   // Removes the first entry called name and moves everything behind its data down. True also
-  // when no entry has that name (nothing changes then).
-  bool DelFile(const char* name);
+  // when no entry has that name (nothing changes then). When cancel is given and set, the move
+  // stops before its next chunk and the archive is rolled back: false, LastStatus Interrupted.
+  bool DelFile(const char* name, const std::atomic<bool>* cancel = nullptr);
   // Writes the index and the header, commits and closes.
   bool Close();
   // Closes the file without writing anything more. An edit that was started is rolled back, so
@@ -65,7 +67,7 @@ class CPackage {
 
  private:
   bool LoadIndex();
-  Status MoveDown(uint64_t from, uint64_t to);
+  Status MoveDown(uint64_t from, uint64_t to, const std::atomic<bool>* cancel);
   // Saves the original of a range in the journal, then writes data there.
   Status WriteProtected(uint64_t offset, const void* data, size_t length);
   // Records a failure: rolls the archive back, closes it and keeps the cause. Returns false.

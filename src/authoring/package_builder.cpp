@@ -117,6 +117,8 @@ Status CPackageBuilder::CreateReplacing(const char* path) {
   target_ = path;
   Status status = platform::InspectReplaceTarget(path, targetInfo_);
   if (!status.ok()) return status_ = status;
+  // Through a symbolic link, its target is replaced and the link stays.
+  target_ = targetInfo_.path;
   if (targetInfo_.exists) {
     // A journal beside the old archive belongs to it: undone now, so that it cannot later be
     // applied to the new one.

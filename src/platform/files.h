@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <string>
 
 #include "common/status.h"
 
@@ -71,6 +72,9 @@ bool IdentifyFile(File& file, FileIdentity& identity);
 // lock, so it fails (Locked) while any process has the file mounted or open for editing.
 Status OpenForEdit(const char* path, File& file);
 
+// What a Locked status of OpenForEdit or MapFileReadOnly says, before the system's own words.
+constexpr const char* LockedDetail = "another program is editing it, or a game has it open";
+
 // The cause of a failed open of path with C runtime error number error: NotFound for a missing
 // file, IoError otherwise.
 inline Status OpenStatus(const char* path, int error) {
@@ -94,15 +98,28 @@ Status ReplaceFile(const char* from, const char* to);
 // stays so after a power loss. Windows has no such step: a no-op there.
 Status SyncDirectoryOf(const char* path);
 
-// What an archive about to be replaced allows: whether it exists, and its permission bits.
+// A file about to be replaced by a new one, and how. A regular file, or a path where nothing
+// is yet, is replaced whole: the new file is written beside path, flushed and renamed over it.
+// A character device, a FIFO or a socket (/dev/null, a pipe, /dev/stdout) is written through:
+// opened as it is, written, never renamed over or removed. A symbolic link is followed to its
+// final target, and that is what is replaced, so the link stays a link.
 struct ReplaceTarget {
-  bool exists = false;
-  uint32_t mode = 0;
-  FileIdentity identity;  // when it exists
+  bool exists = false;        // a regular file is there
+  bool writeThrough = false;  // a device, FIFO or socket: open it and write, nothing else
+  uint32_t mode = 0;          // the permission bits of the file replaced
+  std::string path;           // what is written or replaced: path with its links followed
+  FileIdentity identity;      // of the regular file replaced, when it exists
 };
-// Looks at the file about to be replaced. Refuses (Permission denied) a read-only file, as tar
-// does, and anything but a regular file.
+// Finds what writing a new file to path replaces. Refuses a directory and any other kind of
+// file that is neither replaced nor written through (a block device, for one).
+Status ResolveReplaceTarget(const char* path, ReplaceTarget& target);
+// ResolveReplaceTarget for a file written with seeks (an archive): also refuses, as tar does, a
+// read-only file, and anything that would be written through.
 Status InspectReplaceTarget(const char* path, ReplaceTarget& target);
+// Opens a target that is written through (ReplaceTarget::writeThrough) for writing, without
+// creating or truncating anything. Writes go to its end: a regular file reached through a
+// descriptor link (/dev/stdout redirected with >>) is added to, not overwritten from the start.
+Status OpenForWriteThrough(const char* path, File& file);
 // Gives file the permission bits of the target it will replace (POSIX; nothing on Windows).
 Status ApplyTargetMode(File& file, const ReplaceTarget& target, const char* path);
 

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <cwchar>
 #include <utility>
+#include <vector>
 
 #include "platform/fault_hook.h"
 #include "platform/platform.h"
@@ -60,7 +61,7 @@ Status OpenRegularFile(const char* path, int flags, int lock, File& file, struct
   if (fstat(opened.Descriptor(), &st) != 0) return Status::System(StatusCode::IoError, path, errno);
   if (!S_ISREG(st.st_mode)) return Status(StatusCode::InvalidArgument, path, 0, "not a file");
   if (flock(opened.Descriptor(), lock | LOCK_NB) != 0)
-    return Status::System(StatusCode::Locked, path, errno);
+    return Status::System(StatusCode::Locked, path, errno, LockedDetail);
   file = std::move(opened);
   return Status::Ok();
 }
@@ -216,21 +217,88 @@ Status SyncDirectoryOf(const char* path) {
   return Status::Ok();
 }
 
-Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
-  target = ReplaceTarget();
-  if (path == nullptr) return Status(StatusCode::InvalidArgument);
-  struct stat st {};
-  if (stat(path, &st) != 0) {
-    if (errno == ENOENT) return Status::Ok();
-    return Status::System(StatusCode::IoError, path, errno);
+namespace {
+
+// The value of the symbolic link at path, read where the link lies: a relative value is taken
+// from the link's directory.
+bool FollowLink(std::string& path) {
+  std::vector<char> value(PATH_MAX + 1);
+  ssize_t n = readlink(path.c_str(), value.data(), value.size() - 1);
+  if (n < 0) return false;
+  std::string next(value.data(), static_cast<size_t>(n));
+  if (next.empty()) return false;
+  if (next[0] != '/') {
+    size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos) next = path.substr(0, slash + 1) + next;
   }
-  if (!S_ISREG(st.st_mode)) return Status(StatusCode::InvalidArgument, path, 0, "not a file");
+  path = next;
+  return true;
+}
+
+// The system's links to open descriptors (/dev/stdout leads through one): what they name is
+// reached only by opening the link itself.
+bool IsDescriptorLink(const std::string& path) {
+  return path.compare(0, 6, "/proc/") == 0 || path.compare(0, 8, "/dev/fd/") == 0;
+}
+
+}  // namespace
+
+Status ResolveReplaceTarget(const char* path, ReplaceTarget& target) {
+  target = ReplaceTarget();
+  if (path == nullptr || *path == '\0') return Status(StatusCode::InvalidArgument);
+  target.path = path;
+  struct stat st {};
+  // A chain of links is followed a step at a time, as far as the system itself would go.
+  for (int hops = 0;; ++hops) {
+    if (lstat(target.path.c_str(), &st) != 0) {
+      if (errno == ENOENT) return Status::Ok();  // nothing there yet: created by the rename
+      return Status::System(StatusCode::IoError, path, errno);
+    }
+    if (!S_ISLNK(st.st_mode)) break;
+    if (IsDescriptorLink(target.path)) {
+      // Written through the original name, whatever the descriptor leads to.
+      if (stat(path, &st) != 0) return Status::System(StatusCode::IoError, path, errno);
+      if (S_ISDIR(st.st_mode)) return Status::System(StatusCode::InvalidArgument, path, EISDIR);
+      target.path = path;
+      target.writeThrough = true;
+      return Status::Ok();
+    }
+    if (hops >= 40) return Status::System(StatusCode::IoError, path, ELOOP);
+    if (!FollowLink(target.path)) return Status::System(StatusCode::IoError, path, errno);
+  }
+  if (S_ISREG(st.st_mode)) {
+    target.exists = true;
+    target.mode = static_cast<uint32_t>(st.st_mode & 07777);
+    target.identity.device = static_cast<uint64_t>(st.st_dev);
+    target.identity.file = static_cast<uint64_t>(st.st_ino);
+    return Status::Ok();
+  }
+  if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+    target.writeThrough = true;
+    return Status::Ok();
+  }
+  if (S_ISDIR(st.st_mode)) return Status::System(StatusCode::InvalidArgument, path, EISDIR);
+  return Status(StatusCode::InvalidArgument, path, 0,
+                "not a regular file, a character device or a FIFO; refusing to replace it");
+}
+
+Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
+  Status status = ResolveReplaceTarget(path, target);
+  if (!status.ok()) return status;
+  if (target.writeThrough) return Status(StatusCode::InvalidArgument, path, 0, "not a file");
   // No write bit at all is a read-only file, also for a user whom the system would let write.
-  if ((st.st_mode & 0222) == 0) return Status::System(StatusCode::IoError, path, EACCES);
-  target.exists = true;
-  target.mode = static_cast<uint32_t>(st.st_mode & 07777);
-  target.identity.device = static_cast<uint64_t>(st.st_dev);
-  target.identity.file = static_cast<uint64_t>(st.st_ino);
+  if (target.exists && (target.mode & 0222) == 0) {
+    return Status::System(StatusCode::IoError, path, EACCES);
+  }
+  return Status::Ok();
+}
+
+Status OpenForWriteThrough(const char* path, File& file) {
+  file.Close();
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  File opened(open(path, O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC));
+  if (!opened.IsOpen()) return OpenStatus(path, errno);
+  file = std::move(opened);
   return Status::Ok();
 }
 

@@ -110,7 +110,7 @@ Status MapFileReadOnly(const char* path, Mapping& mapping) {
   if (file == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
-      return Status::System(StatusCode::Locked, path, ErrnoFromWin32(error));
+      return Status::System(StatusCode::Locked, path, ErrnoFromWin32(error), LockedDetail);
     // A directory does not open without backup semantics: it is refused as not a file.
     if (IsDirectory(path)) return Status(StatusCode::InvalidArgument, path, 0, "not a file");
     bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -298,9 +298,10 @@ Status SyncDirectoryOf(const char* path) {
   return Status::Ok();
 }
 
-Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
+Status ResolveReplaceTarget(const char* path, ReplaceTarget& target) {
   target = ReplaceTarget();
-  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  if (path == nullptr || *path == '\0') return Status(StatusCode::InvalidArgument);
+  target.path = path;
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
@@ -308,24 +309,31 @@ Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
     return Status::System(StatusCode::IoError, path, ErrnoFromWin32(error));
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return Status(StatusCode::InvalidArgument, path, 0, "not a file");
+    return Status::System(StatusCode::InvalidArgument, path, EISDIR);
   }
-  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    return Status::System(StatusCode::IoError, path, EACCES);
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // Renaming over a link would replace the link itself.
+    return Status(StatusCode::InvalidArgument, path, 0,
+                  "a symbolic link or reparse point; refusing to replace it, give its target");
   }
-  target.exists = true;
-  target.mode = attributes;
-  // Opened for no access at all, only to ask which file it is.
+  // Opened for no access at all, only to ask what kind of file it is and which one.
   HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     return Status::System(StatusCode::IoError, path, ErrnoFromWin32(GetLastError()));
   }
+  DWORD type = GetFileType(handle);
   BY_HANDLE_FILE_INFORMATION info;
-  BOOL known = GetFileInformationByHandle(handle, &info);
+  BOOL known = type == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info);
   DWORD error = GetLastError();
   CloseHandle(handle);
+  if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) {
+    target.writeThrough = true;
+    return Status::Ok();
+  }
   if (!known) return Status::System(StatusCode::IoError, path, ErrnoFromWin32(error));
+  target.exists = true;
+  target.mode = attributes;
   target.identity.device = info.dwVolumeSerialNumber;
   target.identity.file = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   return Status::Ok();
@@ -339,6 +347,25 @@ bool IdentifyFile(File& file, FileIdentity& identity) {
   identity.device = info.dwVolumeSerialNumber;
   identity.file = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   return true;
+}
+
+Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
+  Status status = ResolveReplaceTarget(path, target);
+  if (!status.ok()) return status;
+  if (target.writeThrough) return Status(StatusCode::InvalidArgument, path, 0, "not a file");
+  if (target.exists && (target.mode & FILE_ATTRIBUTE_READONLY) != 0) {
+    return Status::System(StatusCode::IoError, path, EACCES);
+  }
+  return Status::Ok();
+}
+
+Status OpenForWriteThrough(const char* path, File& file) {
+  file.Close();
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  int fd = _sopen(path, _O_WRONLY | _O_APPEND | _O_BINARY, _SH_DENYNO);
+  if (fd < 0) return OpenStatus(path, errno);
+  file = File(fd);
+  return Status::Ok();
 }
 
 Status ApplyTargetMode(File&, const ReplaceTarget&, const char*) {
@@ -369,7 +396,7 @@ Status OpenForEdit(const char* path, File& file) {
     // opened for writing is taken as in use.
     if (error == EACCES && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES &&
         (GetFileAttributesA(path) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0)
-      return Status::System(StatusCode::Locked, path, error);
+      return Status::System(StatusCode::Locked, path, error, LockedDetail);
     return Status::System(StatusCode::IoError, path, error);
   }
   file = File(fd);

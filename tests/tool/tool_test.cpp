@@ -10,6 +10,8 @@ namespace {
 
 using Tool = ToolTest;
 
+constexpr int ExitZero = 0, ExitOne = 1;
+
 // A PNG whose header claims 16384x16384 RGBA pixels, followed by a 12-byte image data chunk.
 Bytes HugeHeaderPng(uint32_t width = 0x4000, uint32_t height = 0x4000) {
   Bytes out = ToBytes(std::string("\x89PNG\r\n\x1A\n", 8));
@@ -136,6 +138,39 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
        "game.pak: no entry named 'a.img'"},
   };
   for (const auto& c : cases) Expect(c.first, 1, "", "korvo: " + c.second + "\n");
+  if (!KORVO_TOOL_ON_WINDOWS) {
+    // The system's cause, and an archive in use said as such: held by an editor (exclusive
+    // lock) or open in a game (shared lock).
+    Expect({"extract", "game.pak", "-o", "text.txt/out"}, 1, "",
+           "korvo: text.txt/out: cannot create the output directory: Not a directory\n");
+    const std::string inUse =
+        "korvo: game.pak: another program is editing it, or a game has it "
+        "open: Resource temporarily unavailable\n";
+    const std::string korvo = Quote(KORVO_TOOL_PATH);
+    for (std::string lock : {"-x", "-s"}) {
+      for (std::string edit : {" del game.pak a.txt", " add game.pak text.txt a.txt"}) {
+        ToolResult locked = Shell("flock " + lock + " game.pak " + korvo + edit);
+        EXPECT_EQ(std::tie(locked.code, locked.err), std::tie(ExitOne, inUse)) << lock << edit;
+      }
+    }
+    // Output that cannot be written fails every subcommand, in one line.
+    const std::string noSpace = "korvo: standard output: cannot write: No space left on device\n";
+    const std::vector<std::string> writers[] = {{"list", "game.pak"},
+                                                {"list", "--json", "game.pak"},
+                                                {"verify", "game.pak"},
+                                                {"which", ".", "text.txt"},
+                                                {"mounts", "."},
+                                                {"extract", "game.pak", "-o", "full"},
+                                                {"cat", "game.pak", "a.txt"},
+                                                {"pack", "full.pak", "folder"},
+                                                {"img2png", "a.img", "-o", "full.png"}};
+    for (const std::vector<std::string>& args : writers) {
+      std::string command = korvo;
+      for (const std::string& arg : args) command += " " + Quote(arg);
+      ToolResult full = Shell(command + " >/dev/full");
+      EXPECT_EQ(std::tie(full.code, full.err), std::tie(ExitOne, noSpace)) << args[0];
+    }
+  }
   for (const auto& file : files) EXPECT_EQ(ReadFileBytes(dir / file.first), file.second);
   for (std::string made : {"missing.pak", "a.pak", "x.img", "x.png"})
     EXPECT_FALSE(FileExists(dir / made));
@@ -232,7 +267,9 @@ TEST_F(Tool, ExtractWritesNothingOutsideTheOutputDirectory) {
       {"dir\\", "name ends in a separator (a directory, not a file)"},
       {"link\\planted.txt", "refusing to pass through the symbolic link out/link"},
       {"file.txt", "refusing to write through the symbolic link out/file.txt"},
+      {"fifo.txt", "out/fifo.txt exists and is not a regular file"},
   };
+  ASSERT_EQ(Shell("mkfifo out/fifo.txt").code, 0);
   std::vector<RawEntry> entries = {TextEntry("good\\.\\fine.txt", "fine")};
   std::string err;
   for (const auto& r : refused) {
@@ -240,7 +277,7 @@ TEST_F(Tool, ExtractWritesNothingOutsideTheOutputDirectory) {
     err += "korvo: evil.pak: entry '" + r.first + "': refused: " + r.second + "\n";
   }
   WriteFileBytes(dir / "evil.pak", BuildArchive(entries));
-  Expect({"extract", "evil.pak", "-o", "out"}, 1, "extracted 1 of 9 entries (4 B) to out\n", err);
+  Expect({"extract", "evil.pak", "-o", "out"}, 1, "extracted 1 of 10 entries (4 B) to out\n", err);
   EXPECT_EQ(Shell("find . -type f | LC_ALL=C sort").out,  // links left out
             "./elsewhere/target.txt\n./evil.pak\n./out/good/fine.txt\n");
   EXPECT_EQ(ReadText(dir / "elsewhere/target.txt"), "keep");
@@ -348,6 +385,40 @@ TEST_F(Tool, ImageRoundTripsKeepFormat3ExactAndFormat1NearestFourBits) {
     EXPECT_TRUE(ReadPng("sheet.png") == sheet) << format;
     EXPECT_TRUE(ReadPng("p.png") == sheet) << format;
   }
+  if (KORVO_TOOL_ON_WINDOWS) return;
+  // An output that is not a regular file: a link's target is replaced and the link stays; a
+  // device or a FIFO is written through and stays what it is; a directory is refused. The
+  // device is a null device of the test's own where the test may make one.
+  const std::string korvo = Quote(KORVO_TOOL_PATH), img = "content/img/anim.img", noError;
+  WriteFileText(dir / "old.png", "old");
+  WriteFileText(dir / "old.pak", "old");
+  ASSERT_EQ(Shell("ln -s old.png link.png && ln -s old.pak link.pak && mkfifo fifo.png && "
+                  "(mknod null c 1 3 2>/dev/null || ln -s /dev/null null)")
+                .code,
+            0);
+  Expect({"img2png", "-q", img, "--sheet", "-o", "link.png"}, 0, "");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.png"));
+  EXPECT_TRUE(ReadPng("old.png") == sheet);
+  Expect({"pack", "-q", "-C", "content", "link.pak", "img"}, 0, "");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.pak"));
+  EXPECT_EQ(ReadFileBytes(dir / "old.pak"), ReadFileBytes(dir / "game.pak"));
+  for (std::string tool : {"img2png", "png2img"}) {
+    // One frame, so that one file is written. The reader gives up should nothing come.
+    std::string in = tool == "img2png" ? img + " --sheet" : "a.png";
+    ASSERT_EQ(Shell(korvo + " " + tool + " -q " + in + " -o regular").code, 0);
+    ToolResult fifo = Shell("timeout 60 cat fifo.png >from-fifo & " + korvo + " " + tool + " -q " +
+                            in + " -o fifo.png; code=$?; wait; exit $code");
+    EXPECT_EQ(std::tie(fifo.code, fifo.err), std::tie(ExitZero, noError)) << tool;
+    EXPECT_EQ(ReadFileBytes(dir / "from-fifo"), ReadFileBytes(dir / "regular")) << tool;
+    EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo.png")) << tool;
+    EXPECT_EQ(Shell(korvo + " " + tool + " -q " + in + " -o null").code, 0) << tool;
+    EXPECT_TRUE(std::filesystem::is_character_file(dir / "null")) << tool;
+  }
+  MakeDirectories(dir / "folder.png");
+  Expect({"png2img", "-q", "a.png", "-o", "folder.png"}, 1, "",
+         "korvo: folder.png: cannot replace it: Is a directory\n");
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.png"));
+  EXPECT_EQ(Shell("ls -a | grep korvo-").out, "");
 }
 
 }  // namespace

@@ -151,12 +151,21 @@ TEST_F(Tool, ExtractRefusesTwoEntriesForOneFileAndDefaultsToHere) {
   EXPECT_EQ(Shell("find a -type f").out, "a/c.txt\n");
   Expect({"extract", "c.pak", "a/b.txt", "-o", "one"}, 0, "extracted 1 of 1 entry (6 B) to one\n");
   EXPECT_EQ(ReadText(dir / "one/a/b.txt"), "second");
-  // Extracting again replaces the file whole, through a part file that does not stay.
+  // Extracting again replaces the file whole, through a temporary file that does not stay and
+  // that is never a file of the user's.
   WriteFileText(dir / "one/a/b.txt", "edited");
-  WriteFileText(dir / "one/a/b.txt.korvo-part", "left by an interrupted run");
+  WriteFileText(dir / "one/a/b.txt.korvo-part", "the user's own");
   Expect({"extract", "-q", "c.pak", "a/b.txt", "-o", "one"}, 0, "");
   EXPECT_EQ(ReadText(dir / "one/a/b.txt"), "second");
-  EXPECT_EQ(Shell("find one -type f").out, "one/a/b.txt\n");
+  EXPECT_EQ(ReadText(dir / "one/a/b.txt.korvo-part"), "the user's own");
+  EXPECT_EQ(Shell("find one -type f | sort").out, "one/a/b.txt\none/a/b.txt.korvo-part\n");
+  // Nor is it ever another entry's file.
+  WriteFileBytes(dir / "part.pak", BuildArchive({TextEntry("a.txt.korvo-part", "part"),
+                                                 TextEntry("a.txt", "whole")}));
+  Expect({"extract", "part.pak", "-o", "two"}, 0, "extracted 2 of 2 entries (9 B) to two\n");
+  EXPECT_EQ(ReadText(dir / "two/a.txt.korvo-part"), "part");
+  EXPECT_EQ(ReadText(dir / "two/a.txt"), "whole");
+  EXPECT_EQ(Shell("find two -type f | sort").out, "two/a.txt\ntwo/a.txt.korvo-part\n");
   Expect({"extract", "-q", "c.pak", "-o", "glob", "A/*.TXT", "missing/*"}, 1, "",
          "korvo: c.pak: no entry named 'missing/*'\n"
          "korvo: c.pak: entry 'a\\b.txt': refused: entry 'a/b.txt" +

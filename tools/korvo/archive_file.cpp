@@ -12,6 +12,7 @@
 #include "authoring/journal.h"
 #include "manager/mounting.h"
 #include "platform/directories.h"
+#include "platform/process.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -77,8 +78,15 @@ bool ArchiveFile::Open(const std::string& path, std::string& cause) {
             "' (or any edit command) to roll it back";
     return false;
   }
-  if (!package_.Open(path.c_str())) {
-    cause = OpenFailureCause(path);
+  Status opened = package_.OpenWithStatus(path.c_str());
+  if (!opened.ok()) {
+    // The library knows when the file is in use; other refusals are looked into here.
+    if (opened.code() == StatusCode::Locked) {
+      cause = opened.detail().empty() ? StatusCodeText(opened.code()) : opened.detail();
+      if (opened.systemError() != 0) cause += ": " + platform::ErrorText(opened.systemError());
+    } else {
+      cause = OpenFailureCause(path);
+    }
     return false;
   }
   open_ = true;

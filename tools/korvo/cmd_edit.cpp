@@ -1,7 +1,8 @@
 // korvo add <archive> <file> <entry-name> and korvo del <archive> <entry-name>: single-entry
 // edits of an existing archive. Both roll back an edit that was interrupted, check the archive
 // first, so a foreign or damaged file is never rewritten, and check the result afterwards. The
-// library journals the edit: a failed or interrupted one leaves the archive as it was.
+// library journals the edit: a failed or interrupted one leaves the archive as it was. A signal
+// (SIGINT, SIGTERM, SIGHUP) during the edit rolls it back, says so and exits 128 + its number.
 #include <cstdio>
 #include <filesystem>
 
@@ -97,6 +98,12 @@ bool ChooseStoredName(const ArchiveFile& archive, const AddOptions& options, std
   return true;
 }
 
+// An edit stopped by a signal: the library has rolled it back.
+int Interrupted(const std::string& archive, const StopOnSignal& stop) {
+  ReportError(archive, "interrupted; the archive was not changed");
+  return stop.ExitStatus();
+}
+
 // The library's debugger messages are for a debugger; the tool says what failed itself.
 void SilenceDebugMessages() {
   g_debugMessageSink = [](const char*) {};
@@ -125,8 +132,13 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
 
   CPackageManager manager(nullptr, 0);
   ArchiveFile result;
-  Status edited =
-      AddPkgFile(options.archive.c_str(), options.file.c_str(), stored.c_str(), &manager);
+  Status edited;
+  {
+    StopOnSignal stop;
+    edited = AddPkgFile(options.archive.c_str(), options.file.c_str(), stored.c_str(), &manager,
+                        nullptr, stop.Flag());
+    if (edited.code() == StatusCode::Interrupted) return Interrupted(options.archive, stop);
+  }
   if (!ReopenAfterEdit(options.archive, edited, result)) return ExitFailure;
   const PackageEntry* added = FindExact(result, stored);
   if (added == nullptr || added->size != size) {
@@ -182,7 +194,12 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
 
   CPackageManager manager(nullptr, 0);
   ArchiveFile result;
-  Status edited = DelPkgFile(options.archive.c_str(), stored.c_str(), &manager);
+  Status edited;
+  {
+    StopOnSignal stop;
+    edited = DelPkgFile(options.archive.c_str(), stored.c_str(), &manager, nullptr, stop.Flag());
+    if (edited.code() == StatusCode::Interrupted) return Interrupted(options.archive, stop);
+  }
   if (!ReopenAfterEdit(options.archive, edited, result)) return ExitFailure;
   if (FindExact(result, stored) != nullptr) {
     return Fail(options.archive, "the edit did not remove '" + Printable(stored) + "'");

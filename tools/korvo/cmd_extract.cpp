@@ -39,8 +39,10 @@ int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
 
   std::error_code ec;
   fs::create_directories(options.outdir, ec);
+  std::error_code created = ec;
   if (!fs::is_directory(options.outdir, ec)) {
-    return Fail(options.outdir, "cannot create the output directory");
+    return Fail(options.outdir, "cannot create the output directory: " +
+                                    (created ? created.message() : "a file of that name exists"));
   }
   fs::path root = fs::path(options.outdir);
 
@@ -48,7 +50,11 @@ int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
   uint64_t bytes = 0;
   std::vector<uint8_t> data;
   std::string cause;
+  // A signal stops the extraction before the next entry, or before the file being written
+  // replaces anything; its temporary file is removed.
+  StopOnSignal stop;
   for (const PlannedOutput& item : PlanOutputs(entries, selected)) {
+    if (stop.Stopped()) break;
     const PackageEntry& entry = entries[item.index];
     std::string subject = EntrySubject(options.archive, entry.name);
     if (!item.refusal.empty()) {
@@ -67,13 +73,20 @@ int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
       failed = true;
       continue;
     }
-    if (!WriteWholeFile(target.string(), data.data(), data.size(), cause)) {
+    if (!WriteWholeFile(target.string(), data.data(), data.size(), cause, stop.Flag())) {
+      if (stop.Stopped()) break;
       ReportError(target.string(), cause);
       failed = true;
       continue;
     }
     ++written;
     bytes += data.size();
+  }
+  if (stop.Stopped()) {
+    ReportError(options.archive, "interrupted; extracted " + std::to_string(written) + " of " +
+                                     std::to_string(selected.size()) +
+                                     " entries, no partial file left");
+    return stop.ExitStatus();
   }
   if (!global.quiet) {
     std::printf("extracted %zu of %zu %s (%s) to %s\n", written, selected.size(),

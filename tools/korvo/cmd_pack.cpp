@@ -1,9 +1,7 @@
 // korvo pack <archive> <dir>: packs every file under dir into a new archive, each entry named
 // by its path the way the loader looks it up: dir without "./" and with ".." resolved, then
 // each level, joined with backslashes.
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
@@ -105,37 +103,6 @@ class PackProgress : public PackObserver {
   ProgressBar& bar_;
 };
 
-// Set by SIGINT or SIGTERM while a pack runs: the pack stops between files, removes its
-// temporary file and leaves the old archive.
-std::atomic<bool> g_stopPack{false};
-
-extern "C" void StopPack(int) {
-  g_stopPack.store(true);
-}
-
-// Routes SIGINT and SIGTERM to StopPack while it lives.
-class StopOnSignal {
- public:
-  StopOnSignal() {
-    g_stopPack.store(false);
-    previousInt_ = std::signal(SIGINT, StopPack);
-    previousTerm_ = std::signal(SIGTERM, StopPack);
-  }
-  ~StopOnSignal() {
-    std::signal(SIGINT, previousInt_ == SIG_ERR ? SIG_DFL : previousInt_);
-    std::signal(SIGTERM, previousTerm_ == SIG_ERR ? SIG_DFL : previousTerm_);
-  }
-  StopOnSignal(const StopOnSignal&) = delete;
-  StopOnSignal& operator=(const StopOnSignal&) = delete;
-
- private:
-  void (*previousInt_)(int);
-  void (*previousTerm_)(int);
-};
-
-// The exit status of a command stopped by SIGINT, as shells report it.
-constexpr int ExitInterrupted = 130;
-
 int RunPack(const PackOptions& options, const GlobalOptions& global) {
   auto start = std::chrono::steady_clock::now();
   std::error_code ec;
@@ -184,17 +151,21 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
   ProgressBar bar(!global.quiet && platform::IsTerminal(stderr), totals.files, totals.bytes);
   PackProgress progress(bar);
   Status packed;
+  int interrupted = ExitOk;
   {
+    // A signal stops the pack between files; it removes its temporary file and leaves the old
+    // archive.
     StopOnSignal stop;
     PackSettings settings;
-    settings.cancel = &g_stopPack;
+    settings.cancel = stop.Flag();
     settings.skipUnreadable = options.skipUnreadable;
     packed = PackTree(archive.c_str(), relative.c_str(), nullptr, &progress, settings);
+    if (packed.code() == StatusCode::Interrupted) interrupted = stop.ExitStatus();
   }
   bar.Finish();
-  if (packed.code() == StatusCode::Interrupted) {
+  if (interrupted != ExitOk) {
     ReportError(archive, "interrupted; the archive was not changed");
-    return ExitInterrupted;
+    return interrupted;
   }
   // Every file that cannot be packed gets a line with its cause: errors when the pack is
   // refused, warnings when unreadable files were left out on request.

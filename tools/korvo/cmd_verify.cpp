@@ -120,7 +120,7 @@ int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
   problems += badEntries;
   std::vector<std::string> warnings = EntryWarnings(archive, problems > 0);
   for (const std::string& warning : warnings) std::printf("warning: %s\n", warning.c_str());
-  std::fflush(stdout);
+  FlushStandardOutput();
   if (problems > 0) {
     return Fail(options.archive, "damaged: " + std::to_string(badEntries) + " of " +
                                      std::to_string(entries.size()) + " entries bad, " +

@@ -55,7 +55,7 @@ int RunMounts(const MountsOptions& options, const GlobalOptions&) {
   if (!fs::is_directory(options.gameDir, ec)) return Fail(options.gameDir, "no such directory");
   CPackageManager manager(nullptr, 0);
   size_t failed = LoadAndReport(manager, options.gameDir);
-  std::fflush(stdout);
+  FlushStandardOutput();
   if (failed > 0) {
     return Fail(options.gameDir, std::to_string(failed) + " listed " +
                                      (failed == 1 ? "package" : "packages") + " not mounted");
@@ -93,7 +93,7 @@ int RunWhich(const WhichOptions& options, const GlobalOptions&) {
     }
   }
   fs::current_path(before, ec);
-  std::fflush(stdout);
+  FlushStandardOutput();
   if (missing > 0) {
     return Fail(options.gameDir,
                 std::to_string(missing) + " of " + std::to_string(options.names.size()) +

@@ -209,6 +209,10 @@ bool PrepareOutputFile(const fs::path& root, const std::string& relative, fs::pa
     cause = target.string() + " is a directory";
     return false;
   }
+  if (fs::exists(status) && !fs::is_regular_file(status)) {
+    cause = target.string() + " exists and is not a regular file";
+    return false;
+  }
   return true;
 }
 

@@ -66,7 +66,11 @@ int main(int argc, char** argv) {
   for (const Command& command : commands) {
     if (!command.app->parsed()) continue;
     try {
-      return command.run();
+      int code = command.run();
+      // A success means that every listing, report and message on standard output reached it:
+      // a full disk or a closed pipe makes it a failure. A failure has said why already.
+      if (code == ExitOk && !FinishStandardOutput()) code = ExitFailure;
+      return code;
     } catch (const std::bad_alloc&) {
       return Fail(command.app->get_name(), "out of memory");
     } catch (const std::exception& e) {

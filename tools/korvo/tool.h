@@ -2,6 +2,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -108,14 +109,48 @@ std::string FormatBytes(uint64_t bytes);
 // The ratio of packed to unpacked size as a percentage, "-" for an empty entry.
 std::string FormatRatio(uint64_t packed, uint64_t size);
 
-// Writes all bytes to path, replacing the file in one step: written to "<path>.korvo-part",
-// flushed, renamed over path, the directory flushed. False with a cause, the old file (if any)
-// untouched and no part file left.
-bool WriteWholeFile(const std::string& path, const void* data, size_t size, std::string& cause);
+// Writes all bytes to path. A regular file is replaced in one step: the bytes go to a new file
+// of a unique name beside it (created exclusively, never one that exists), which is flushed and
+// renamed over path, then the directory is flushed. A symbolic link is followed and its target
+// replaced; a character device or a FIFO (/dev/null, /dev/stdout) is written through, never
+// renamed over or removed; a directory is refused. False with a cause, the old file (if any)
+// untouched and no temporary file left; so too when stop is set before the file is in place
+// (cause "interrupted").
+bool WriteWholeFile(const std::string& path, const void* data, size_t size, std::string& cause,
+                    const std::atomic<bool>* stop = nullptr);
 // Reads all bytes of path. False with a cause.
 bool ReadWholeFile(const std::string& path, std::string& data, std::string& cause);
 
 // The text of errno as a cause.
 std::string ErrnoText();
+
+// While one lives, SIGINT, SIGTERM and SIGHUP (where the system has it) only set Flag(): the
+// command stops at its next safe point, undoes or removes what it has not finished, says so in
+// one line and returns ExitStatus(). A second signal ends the process at once. The library
+// takes Flag() as its cancel flag. One at a time.
+class StopOnSignal {
+ public:
+  StopOnSignal();
+  ~StopOnSignal();
+  StopOnSignal(const StopOnSignal&) = delete;
+  StopOnSignal& operator=(const StopOnSignal&) = delete;
+
+  const std::atomic<bool>* Flag() const;
+  bool Stopped() const;
+  // The status shells give a command killed by the signal: 128 + its number (130 for SIGINT,
+  // 143 for SIGTERM, 129 for SIGHUP).
+  int ExitStatus() const;
+
+ private:
+  using Handler = void (*)(int);
+  Handler previous_[3];
+};
+
+// Flushes standard output now (before a message on standard error, say), keeping the cause of
+// a failure for FinishStandardOutput.
+void FlushStandardOutput();
+// Flushes standard output and checks it for a write error. False after reporting the error in
+// one line ("korvo: standard output: <cause>").
+bool FinishStandardOutput();
 
 }  // namespace korvo::tool

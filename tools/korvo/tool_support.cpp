@@ -1,10 +1,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <sstream>
 
 #include "archive_file.h"
@@ -245,42 +247,99 @@ std::string StatusCause(const char* what, const Status& status) {
 
 }  // namespace
 
-bool WriteWholeFile(const std::string& path, const void* data, size_t size, std::string& cause) {
-  // Written beside the target, flushed, then renamed over it: a reader, or a crash, sees the
-  // old file or the whole new one, never a part.
-  std::string temp = path + ".korvo-part";
-  platform::File file;
-  Status status = platform::CreateNew(temp.c_str(), file);
-  if (!status.ok() && platform::PathExists(temp.c_str())) {
-    platform::RemoveFile(temp.c_str());  // left by an interrupted run
-    status = platform::CreateNew(temp.c_str(), file);
+namespace {
+
+// A name beside path that no one uses yet, for a new file that is to replace it: path, ".korvo-"
+// and eight random hex digits. Random per run, so a name taken by a user's file, an entry
+// extracted earlier or another run is only tried again with new digits.
+std::string TemporaryNameFor(const std::string& path) {
+  static std::mt19937 random(std::random_device{}());
+  static const char Digits[] = "0123456789abcdef";
+  std::string name = path + ".korvo-";
+  uint32_t value = random();
+  for (int i = 0; i < 8; ++i) name += Digits[(value >> (28 - 4 * i)) & 15];
+  return name;
+}
+
+bool Stopped(const std::atomic<bool>* stop) {
+  return stop != nullptr && stop->load();
+}
+
+// Writes all of data to file in chunks, stopping early when stop is set. False on a write error
+// (LastError tells why) or a stop.
+bool WriteChunks(platform::File& file, const uint8_t* data, size_t size,
+                 const std::atomic<bool>* stop) {
+  constexpr size_t Chunk = size_t{1} << 20;
+  for (size_t done = 0; done < size;) {
+    if (Stopped(stop)) return false;
+    uint32_t count = static_cast<uint32_t>(std::min(size - done, Chunk));
+    int64_t written = file.Write(data + done, count);
+    if (written <= 0) return false;
+    done += static_cast<size_t>(written);
   }
+  return true;
+}
+
+}  // namespace
+
+bool WriteWholeFile(const std::string& path, const void* data, size_t size, std::string& cause,
+                    const std::atomic<bool>* stop) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  platform::ReplaceTarget target;
+  Status status = platform::ResolveReplaceTarget(path.c_str(), target);
   if (!status.ok()) {
-    cause = StatusCause("cannot create", status);
+    cause = status.systemError() != 0 ? StatusCause("cannot replace it", status) : status.detail();
     return false;
   }
-  const uint8_t* bytes = static_cast<const uint8_t*>(data);
-  size_t done = 0;
-  bool ok = true;
-  while (ok && done < size) {
-    uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(size - done, 1u << 30));
-    int64_t written = file.Write(bytes + done, chunk);
-    ok = written > 0;
-    if (ok) done += static_cast<size_t>(written);
+  platform::File file;
+  if (target.writeThrough) {
+    // A device or a pipe takes the bytes as they come; there is nothing to replace.
+    status = platform::OpenForWriteThrough(target.path.c_str(), file);
+    if (!status.ok()) {
+      cause = StatusCause("cannot open", status);
+      return false;
+    }
+    if (!WriteChunks(file, bytes, size, stop) || !file.Close()) {
+      cause = Stopped(stop) ? "interrupted"
+                            : "cannot write: " + platform::ErrorText(platform::LastError());
+      return false;
+    }
+    return true;
   }
-  if (!ok || !file.Sync() || !file.Close()) {
-    cause = "cannot write: " + platform::ErrorText(platform::LastError());
+  // Written beside the file it replaces, flushed, then renamed over it: a reader, or a crash,
+  // sees the old file or the whole new one, never a part.
+  std::string temp;
+  for (int attempt = 0;; ++attempt) {
+    temp = TemporaryNameFor(target.path);
+    status = platform::CreateNew(temp.c_str(), file);
+    if (status.ok()) break;
+    // That name is taken: try another. Any other error is final.
+    if (status.systemError() != EEXIST || attempt >= 16) {
+      cause = StatusCause("cannot create a file beside it", status);
+      return false;
+    }
+  }
+  status = platform::ApplyTargetMode(file, target, temp.c_str());
+  if (!status.ok() || !WriteChunks(file, bytes, size, stop) || !file.Sync() || !file.Close()) {
+    cause = Stopped(stop)  ? "interrupted"
+            : !status.ok() ? StatusCause("cannot write", status)
+                           : "cannot write: " + platform::ErrorText(platform::LastError());
     file.Close();
     platform::RemoveFile(temp.c_str());
     return false;
   }
-  status = platform::ReplaceFile(temp.c_str(), path.c_str());
+  if (Stopped(stop)) {
+    cause = "interrupted";
+    platform::RemoveFile(temp.c_str());
+    return false;
+  }
+  status = platform::ReplaceFile(temp.c_str(), target.path.c_str());
   if (!status.ok()) {
     cause = StatusCause("cannot replace the file", status);
     platform::RemoveFile(temp.c_str());
     return false;
   }
-  status = platform::SyncDirectoryOf(path.c_str());
+  status = platform::SyncDirectoryOf(target.path.c_str());
   if (!status.ok()) {
     cause = StatusCause("cannot flush its directory", status);
     return false;
@@ -309,6 +368,82 @@ bool ReadWholeFile(const std::string& path, std::string& data, std::string& caus
     return false;
   }
   return true;
+}
+
+namespace {
+
+// Set by the signals StopOnSignal routes, with the number of the signal.
+std::atomic<bool> g_stop{false};
+std::atomic<int> g_stopSignal{0};
+
+extern "C" void StopCommand(int signal) {
+  // A second signal is not waited on: it ends the process as if there were no handler (a
+  // journal left by an edit is rolled back by the next one).
+  if (g_stop.load()) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
+  g_stopSignal.store(signal);
+  g_stop.store(true);
+}
+
+#if defined(SIGHUP)
+constexpr int StopSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+#else
+constexpr int StopSignals[3] = {SIGINT, SIGTERM, 0};
+#endif
+
+}  // namespace
+
+StopOnSignal::StopOnSignal() {
+  g_stop.store(false);
+  g_stopSignal.store(0);
+  for (int i = 0; i < 3; ++i) {
+    previous_[i] = StopSignals[i] != 0 ? std::signal(StopSignals[i], StopCommand) : SIG_DFL;
+  }
+}
+
+StopOnSignal::~StopOnSignal() {
+  for (int i = 0; i < 3; ++i) {
+    if (StopSignals[i] != 0) {
+      std::signal(StopSignals[i], previous_[i] == SIG_ERR ? SIG_DFL : previous_[i]);
+    }
+  }
+}
+
+const std::atomic<bool>* StopOnSignal::Flag() const {
+  return &g_stop;
+}
+
+bool StopOnSignal::Stopped() const {
+  return g_stop.load();
+}
+
+int StopOnSignal::ExitStatus() const {
+  return 128 + g_stopSignal.load();
+}
+
+namespace {
+
+// The system's error number of the first failed flush of standard output.
+int g_standardOutputError = 0;
+
+}  // namespace
+
+void FlushStandardOutput() {
+  errno = 0;
+  if (std::fflush(stdout) != 0 && g_standardOutputError == 0) g_standardOutputError = errno;
+}
+
+bool FinishStandardOutput() {
+  FlushStandardOutput();
+  if (!std::ferror(stdout) && g_standardOutputError == 0) return true;
+  ReportError("standard output",
+              "cannot write: " + (g_standardOutputError != 0
+                                      ? std::string(std::strerror(g_standardOutputError))
+                                      : std::string("write error")));
+  return false;
 }
 
 }  // namespace korvo::tool
