@@ -129,7 +129,20 @@ struct ResourceStat {
   std::string storedName;   // the entry's name as its package stores it
   std::string diskPath;     // the path a disk file is opened with (the name unchanged)
   EntryInfo entry;          // the located entry
+  Status status;            // when not found: NotFound, or why a file of that name cannot be read
 };
+
+// The lookup rule of every read by name: the preferred source first, then the other one when
+// the first gives nothing. When both fail, the cause from a source that has the name but cannot
+// read it (an entry that does not inflate, a file too large) wins over a NotFound.
+template <class Attempt>
+Status FromEitherSource(bool preferPackage, Attempt attempt) {
+  Status first = attempt(preferPackage);
+  if (first.ok()) return first;
+  Status second = attempt(!preferPackage);
+  if (second.ok()) return second;
+  return first.code() != StatusCode::NotFound ? first : second;
+}
 
 class CPackageManager : public CSingleton {
  public:
@@ -169,10 +182,13 @@ class CPackageManager : public CSingleton {
   // mount is under way.
   bool Lookup(const char* name, IndexedEntry& found) const;
   bool Lookup(const FoldedName& key, IndexedEntry& found) const;
-  // Where name would be read from (package entries first, then the disk).
+  // Where name would be read from: the indexed entry, otherwise the disk file. Nothing is
+  // inflated, so an indexed entry is reported even when its data turns out not to inflate (a
+  // read of it then falls back to the disk file, FromEitherSource).
   ResourceStat Stat(const char* name) const;
   // The whole resource in one malloc'd block of size + 1 bytes, the last one 0 (free with
-  // std::free). Package entries first, then the disk.
+  // std::free). Package entries first, then the disk, by FromEitherSource: the same rule as
+  // Open with preferPackage.
   Status ReadResource(const char* name, unsigned char*& data, uint32_t& size) const;
   // Calls visit(key, entry) for every indexed name that starts with the folded prefix, in
   // byte order of the keys, until visit returns false. Each key once, as the last mount left

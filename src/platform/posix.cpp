@@ -300,6 +300,12 @@ int64_t File::Seek(int64_t offset, int whence) {
   return r < 0 ? -1 : static_cast<int64_t>(r);
 }
 
+int64_t StdioFileLength(std::FILE* file) {
+  struct stat st {};
+  if (file == nullptr || fstat(fileno(file), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
 int64_t File::Length() {
   struct stat st {};
   if (fstat(descriptor_, &st) != 0) return -1;

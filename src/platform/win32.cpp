@@ -382,6 +382,12 @@ int64_t File::Seek(int64_t offset, int whence) {
   return result < 0 ? -1 : static_cast<int64_t>(result);
 }
 
+int64_t StdioFileLength(std::FILE* file) {
+  if (file == nullptr) return -1;
+  __int64 length = _filelengthi64(_fileno(file));
+  return length < 0 ? -1 : static_cast<int64_t>(length);
+}
+
 int64_t File::Length() {
   __int64 length = _filelengthi64(descriptor_);
   return length < 0 ? -1 : static_cast<int64_t>(length);
