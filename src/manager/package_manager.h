@@ -144,6 +144,13 @@ Status FromEitherSource(bool preferPackage, Attempt attempt) {
   return first.code() != StatusCode::NotFound ? first : second;
 }
 
+// What a mount took of a package's index.
+struct MountReport {
+  uint32_t listed = 0;   // records the header lists
+  uint32_t indexed = 0;  // records read into the name index, from the first
+  Status damage;  // ok, or the record at which the index breaks: it and those after it are left out
+};
+
 class CPackageManager : public CSingleton {
  public:
   // Reads "package.cfg" beside the executable, mounts what it names, fills the pools.
@@ -158,10 +165,12 @@ class CPackageManager : public CSingleton {
   CPackageManager(const CPackageManager&) = delete;
   CPackageManager& operator=(const CPackageManager&) = delete;
 
-  // Mounting: maps the archive and indexes every entry; the last mount wins for a name.
+  // Mounting: maps the archive and indexes every entry; the last mount wins for a name. A file
+  // that CMappedPackage::CheckHeader refuses is not mounted. An index that breaks after its
+  // first record is mounted up to the break (report->damage says where).
   bool MountPackage(const char* path);
-  // The same, with the cause of a failure.
-  Status Mount(const char* path);
+  // The same, with the cause of a failure and what the mount took of the index.
+  Status Mount(const char* path, MountReport* report = nullptr);
 
   // Opening by name: package entry first or disk file first. Null when the name is in
   // neither place, the open fails, or every stream of the pool needed is lent.
