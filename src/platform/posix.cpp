@@ -152,6 +152,11 @@ bool IsDirectory(const char* path) {
   return path != nullptr && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsRegularFile(const char* path) {
+  struct stat st {};
+  return path != nullptr && stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::string ExecutablePath() {
 #if defined(__linux__)
   std::string buffer(PATH_MAX, '\0');

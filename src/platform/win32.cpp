@@ -232,6 +232,13 @@ bool IsDirectory(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool IsRegularFile(const char* path) {
+  if (path == nullptr || *path == '\0') return false;
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 std::string ExecutablePath() {
   // GetModuleFileNameA(NULL) names the process's main executable, not this module. It cuts
   // a path that does not fit and then fills the whole buffer, so grow until it fits.
