@@ -103,8 +103,8 @@ void Mapping::Swap(Mapping& other) noexcept {
   std::swap(size_, other.size_);
 }
 
-void Mapping::WillRead(uint32_t offset, uint32_t length) const {
-  if (view_ == nullptr || offset >= size_) return;
+uint32_t Mapping::WillRead(uint32_t offset, uint32_t length) const {
+  if (view_ == nullptr || offset >= size_) return 0;
   length = std::min(length, size_ - offset);
   // madvise wants a page-aligned start.
   const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
@@ -112,9 +112,10 @@ void Mapping::WillRead(uint32_t offset, uint32_t length) const {
   const size_t span = reinterpret_cast<uintptr_t>(view_ + offset) + length - start;
 #if defined(MADV_POPULATE_READ)
   // Maps the pages now (Linux 5.14 and later); older kernels refuse it and get the plain hint.
-  if (madvise(reinterpret_cast<void*>(start), span, MADV_POPULATE_READ) == 0) return;
+  if (madvise(reinterpret_cast<void*>(start), span, MADV_POPULATE_READ) == 0) return length;
 #endif
   madvise(reinterpret_cast<void*>(start), span, MADV_WILLNEED);
+  return length;
 }
 
 SystemBlock AllocateSystemBlock(size_t bytes) {

@@ -175,8 +175,8 @@ void Mapping::Swap(Mapping& other) noexcept {
   std::swap(size_, other.size_);
 }
 
-void Mapping::WillRead(uint32_t offset, uint32_t length) const {
-  if (view_ == nullptr || offset >= size_) return;
+uint32_t Mapping::WillRead(uint32_t offset, uint32_t length) const {
+  if (view_ == nullptr || offset >= size_) return 0;
   length = std::min(length, size_ - offset);
   // PrefetchVirtualMemory exists from Windows 8 on; older systems simply take the faults.
   struct RangeEntry {
@@ -187,9 +187,10 @@ void Mapping::WillRead(uint32_t offset, uint32_t length) const {
   static const PrefetchFunction prefetch =
       reinterpret_cast<PrefetchFunction>(reinterpret_cast<void*>(
           GetProcAddress(GetModuleHandleA("kernel32.dll"), "PrefetchVirtualMemory")));
-  if (prefetch == nullptr) return;
+  if (prefetch == nullptr) return length;
   RangeEntry range{const_cast<uint8_t*>(view_) + offset, length};
   prefetch(GetCurrentProcess(), 1, &range, 0);
+  return length;
 }
 
 SystemBlock AllocateSystemBlock(size_t bytes) {
