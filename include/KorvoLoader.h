@@ -56,7 +56,13 @@ typedef struct ImgFrame {
 /* The first pixel byte of a frame. */
 #define KORVO_FRAME_PIXELS(frame) ((unsigned char*)(frame) + sizeof(ImgFrame))
 
-/* Mounts one more package archive. Its entries win over those of every earlier mount. */
+/*
+ * Mounts one more package archive. Its entries win over those of every earlier mount. False
+ * when the file cannot be mapped or is no archive: shorter than the 16-byte header, an entry
+ * count of 2^31 or more, an index offset outside the file, or a first index record that does
+ * not lie within the file. An index whose later records run past the end of the file is
+ * mounted with the records before the first such one (true); the rest are not.
+ */
 KORVO_API bool AddPackage(const char* path);
 
 /*
@@ -87,10 +93,12 @@ KORVO_API bool SaveImgFile(const char* name, uint32_t frameCount, const uint32_t
 KORVO_API void FreeImgFile(uint32_t frameCount, uint32_t* frameValues, ImgFrame** frames);
 
 /*
- * Reads the whole resource called name: a package entry first (the same lookup as
- * LoadImgFile), then a file on disk. On success *data points to *size bytes followed by one
- * extra 0 byte (so a text resource is a C string), and the caller frees it with FreeResFile.
- * On failure the variables are untouched and false is returned.
+ * Reads the whole resource called name: a package entry first, then a file on disk, by the
+ * same lookup as LoadImgFile. An entry that is indexed but whose data does not inflate (a
+ * damaged archive) counts as absent: the file on disk of that name is read instead. On success
+ * *data points to *size bytes followed by one extra 0 byte (so a text resource is a C string),
+ * and the caller frees it with FreeResFile. On failure (including a disk file of 4 GiB or more,
+ * whose size does not fit *size) the variables are untouched and false is returned.
  */
 KORVO_API bool LoadResFile(const char* name, void** data, uint32_t* size);
 
@@ -110,7 +118,11 @@ typedef struct KorvoResourceInfo {
 
 /*
  * Tells whether name exists and where LoadResFile and LoadImgFile would read it from, without
- * reading it. True when it exists; *info (which may be null) is then filled.
+ * reading it. True when it exists; *info (which may be null) is then filled. An indexed package
+ * entry is reported as found without being inflated, so StatResFile cannot know that its data
+ * is damaged: it reports the entry, while a load that fails to inflate it falls back to the disk
+ * file of that name. A disk file of 4 GiB or more is reported as absent (false): no load can
+ * hand it over.
  */
 KORVO_API bool StatResFile(const char* name, KorvoResourceInfo* info);
 

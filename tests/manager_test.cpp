@@ -217,7 +217,10 @@ TEST_F(ManagerWithPackageTest, PoolsLendTenStreamsEachAndReuseTheLowestFreeSlot)
 
 // A failed mount changes nothing. A successful one indexes what the walk yields and resets the
 // directory-node list to the root alone: a huge entryCount gives only the records that the
-// file holds, a negative name length the empty key, a file shorter than a header no entries.
+// file holds, and the walk stops at the first record that does not lie whole in the file (a
+// negative name length, a record cut short by the end of the file). A file that is no archive
+// (shorter than a header, an index offset outside the file, a first record that does not fit)
+// is not mounted.
 TEST_F(ManagerWithPackageTest, MountsIndexWhatTheWalkYieldsAndFailuresChangeNothing) {
   Bytes file = HeaderBytes(0x7FFFFFFF, 16, 0);
   PutRecord(file, "Maps/One.BIN", 7, 100, 200, 300);
@@ -225,18 +228,31 @@ TEST_F(ManagerWithPackageTest, MountsIndexWhatTheWalkYieldsAndFailuresChangeNoth
   PutU16(file, 0x9000);
   for (uint32_t value : {5u, 6u, 7u, 8u}) PutU32(file, value);
   WriteFileBytes(dir / "fields.pak", file);
+  Bytes cut = HeaderBytes(2, 16, 0);
+  PutRecord(cut, "kept", 1, 2, 3, 4);
+  PutRecord(cut, "cut", 5, 6, 7, 8);
+  cut.pop_back();  // the last record ends one byte early, inside its packedSize
+  WriteFileBytes(dir / "cut.pak", cut);
   WriteFileBytes(dir / "short.pak", {0x64, 0, 0, 0, 9, 0, 0});
   WriteFileBytes(dir / "zero.pak", {});
+  Bytes past = HeaderBytes(1, 5000, 0);
+  PutRecord(past, "junk", 1, 2, 3, 4);
+  WriteFileBytes(dir / "past.pak", past);
+  Bytes firstCut = HeaderBytes(1, 16, 0);
+  PutRecord(firstCut, "junk", 1, 2, 3, 4);
+  firstCut.resize(firstCut.size() - 4);
+  WriteFileBytes(dir / "first-cut.pak", firstCut);
   MakeDirectories(dir / "Sub");
   FillDirList();
-  for (const std::string& bad : {dir / "missing.pak", dir / "Sub", dir.Path(), dir / "zero.pak"})
+  for (const std::string& bad : {dir / "missing.pak", dir / "Sub", dir.Path(), dir / "zero.pak",
+                                 dir / "short.pak", dir / "past.pak", dir / "first-cut.pak"})
     EXPECT_FALSE(manager->MountPackage(bad.c_str())) << bad;
   EXPECT_FALSE(manager->MountPackage(nullptr));
   EXPECT_EQ(manager->packages.size(), 1u);
   EXPECT_EQ(manager->entries.size(), 6u);
   EXPECT_EQ(DirList(), (DirListState{3, 3, 2, "node", 5}));
   for (const std::string& path :
-       {dir / "Sub/../fields.pak", dir / "short.pak", WriteArchive(dir / "empty.pak", {})}) {
+       {dir / "Sub/../fields.pak", dir / "cut.pak", WriteArchive(dir / "empty.pak", {})}) {
     FillDirList();
     ASSERT_TRUE(manager->MountPackage(path.c_str())) << path;
     EXPECT_STREQ(manager->packages.back().path, path.c_str());  // as given
@@ -246,13 +262,42 @@ TEST_F(ManagerWithPackageTest, MountsIndexWhatTheWalkYieldsAndFailuresChangeNoth
   ASSERT_EQ(manager->entries.size(), 9u);
   const EntryInfo& one = manager->entries.at("maps\\one.bin");
   const EntryInfo& two = manager->entries.at("two");
+  const EntryInfo& kept = manager->entries.at("kept");
   EXPECT_EQ(one.package, manager->packages[1].package);
   // Flags, offset, size and packed size of each record, as the index holds them.
   EXPECT_EQ(std::vector<uint32_t>({one.flags, one.offset, one.size, one.packedSize}),
             std::vector<uint32_t>({7, 100, 200, 300}));
   EXPECT_EQ(std::vector<uint32_t>({two.flags, two.offset, two.size, two.packedSize}),
             std::vector<uint32_t>({8, 400, 500, 600}));
-  EXPECT_EQ(manager->entries.at("").offset, 6u);  // the record with a negative name length
+  EXPECT_EQ(std::vector<uint32_t>({kept.flags, kept.offset, kept.size, kept.packedSize}),
+            std::vector<uint32_t>({1, 2, 3, 4}));
+  EXPECT_EQ(manager->entries.count(""), 0u);  // the record with a negative name length
+  EXPECT_EQ(manager->entries.count("cut"), 0u);
+
+  // What each mount took, and why it stopped or was refused.
+  const std::tuple<std::string, bool, uint32_t, uint32_t, std::string> reports[] = {
+      {"fields.pak", true, 0x7FFFFFFF, 2,
+       "damaged index: record 3 of 2147483647 at offset 67 has a name length of 36864, over the "
+       "limit of 32767"},
+      {"cut.pak", true, 2, 1,
+       "damaged index: record 2 of 2 at offset 38 runs past the end of the file"},
+      {"empty.pak", true, 0, 0, ""},
+      {"short.pak", false, 0, 0, "not a package archive: 7 bytes, shorter than its 16-byte header"},
+      {"past.pak", false, 0, 0,
+       "not a package archive or damaged: index offset 5000 lies outside the file (38 bytes)"},
+      {"first-cut.pak", false, 0, 0,
+       "not a package archive or damaged: index record 1 of 1 at offset 16 runs past the end of "
+       "the file"},
+  };
+  for (const auto& [name, mounted, listed, indexed, cause] : reports) {
+    SCOPED_TRACE(name);
+    MountReport report;
+    Status status = manager->Mount((dir / name).c_str(), &report);
+    EXPECT_EQ(status.ok(), mounted);
+    EXPECT_EQ(report.listed, listed);
+    EXPECT_EQ(report.indexed, indexed);
+    EXPECT_EQ(mounted ? report.damage.detail() : status.detail(), cause);
+  }
 }
 
 TEST_F(ManagerWithPackageTest, TheLastMountAndTheLastRecordOfAnIndexWinWholeNameForWholeName) {

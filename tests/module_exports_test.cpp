@@ -2,6 +2,7 @@
 // The image suite's host program drives LoadImgFile through it.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "KorvoLoader.h"
@@ -52,7 +53,24 @@ TEST_F(ModuleExports, OnlyTheExportsAreVisibleAndAddPackageMountsWhatCanBeMapped
   WriteFileBytes(dir / "zero.pak", {});
   for (const std::string& good : {path, WriteArchive(dir / "empty.pak", {}), path})
     EXPECT_TRUE(addPackage(good.c_str())) << good;
-  for (const std::string& bad : {dir / "missing.pak", dir / "zero.pak", dir.Path()})
+  // Files that are no archives: a ZIP, a PNG, random bytes. The tag is never looked at; the
+  // index offset of each lies outside the file.
+  Bytes zip = {'P', 'K', 3, 4, 20, 0, 0, 0, 8, 0, 0, 0x60, 0x21, 0x5A};
+  for (int i = 0; i < 3; ++i) PutU32(zip, 0x1234 + i);
+  PutU16(zip, 5);
+  PutU16(zip, 0);
+  PutText(zip, "a.txt");
+  zip.resize(200, 0x4B);
+  WriteFileBytes(dir / "not.zip", zip);
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  png.resize(300, 0x11);
+  WriteFileBytes(dir / "not.png", png);
+  std::mt19937 random(19);
+  Bytes noise(4096);
+  for (uint8_t& byte : noise) byte = static_cast<uint8_t>(random());
+  WriteFileBytes(dir / "noise.bin", noise);
+  for (const std::string& bad : {dir / "missing.pak", dir / "zero.pak", dir.Path(), dir / "not.zip",
+                                 dir / "not.png", dir / "noise.bin"})
     EXPECT_FALSE(addPackage(bad.c_str())) << bad;
   EXPECT_FALSE(addPackage(nullptr));
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "archive/journal_format.h"
 #include "stream/res_stream.h"
 #include "support/read_path.h"
 
@@ -44,4 +45,17 @@ TEST(MountLock, MountedArchiveIsLockedAgainstEditingUntilTeardown) {
   manager.reset();
   EXPECT_TRUE(Editable(path));
   EXPECT_TRUE(platform::RemoveFile((dir / "disk.txt").c_str()));
+}
+
+// Only a file can be a journal: a directory of the journal's name is no interrupted edit and
+// does not keep the archive from mounting.
+TEST(MountLock, ADirectoryNamedLikeTheJournalDoesNotBlockTheMount) {
+  TempDir dir;
+  std::string path = WriteArchive(dir / "game.pak", {TextEntry("a", "abc")});
+  MakeDirectories(path + "-journal");
+  EXPECT_EQ(JournalAt(path.c_str()), JournalKind::NotAFile);
+  EXPECT_FALSE(HasHotJournal(path.c_str()));
+  CPackageManager manager(nullptr, 0);
+  EXPECT_TRUE(manager.MountPackage(path.c_str()));
+  EXPECT_EQ(JournalAt((dir / "other.pak").c_str()), JournalKind::None);
 }

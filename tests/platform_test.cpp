@@ -72,12 +72,13 @@ TEST(PlatformMapping, ReadHintsAreClippedToTheView) {
   WriteFileText(path, std::string(10000, 'h'));
   platform::Mapping mapping;
   ASSERT_TRUE(platform::MapFileReadOnly(path.c_str(), mapping).ok());
-  mapping.WillRead(0, 10000);
-  mapping.WillRead(9999, UINT32_MAX);
-  mapping.WillRead(10000, 1);
-  mapping.WillRead(UINT32_MAX, UINT32_MAX);
+  EXPECT_EQ(mapping.WillRead(0, 10000), 10000u);
+  EXPECT_EQ(mapping.WillRead(0, 10001), 10000u);
+  EXPECT_EQ(mapping.WillRead(9999, UINT32_MAX), 1u);  // offset + length wraps in 32 bits
+  EXPECT_EQ(mapping.WillRead(10000, 1), 0u);
+  EXPECT_EQ(mapping.WillRead(UINT32_MAX, UINT32_MAX), 0u);
   EXPECT_EQ(mapping.View()[9999], 'h');
-  platform::Mapping().WillRead(0, 1);  // nothing mapped
+  EXPECT_EQ(platform::Mapping().WillRead(0, 1), 0u);  // nothing mapped
 }
 
 // Small blocks come from the heap, large ones from the system; all are zero-filled, at least

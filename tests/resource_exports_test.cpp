@@ -101,6 +101,37 @@ TEST_F(ResourceExports, LoadResFileReadsPackagesFirstThenTheDisk) {
   release(nullptr);
 }
 
+// An entry whose data does not inflate counts as absent for a load, as it does for LoadImgFile:
+// the disk file of that name is read instead. Stat reports the indexed entry (it inflates
+// nothing).
+TEST_F(ResourceExports, AnEntryThatDoesNotInflateFallsBackToTheDiskFile) {
+  auto addPackage = Export<decltype(&AddPackage)>(library, "AddPackage");
+  const std::string both = dir / "broken.txt", onlyBroken = dir / "broken-only.txt";
+  RawEntry bad{both, ToBytes("not a zlib stream"), 5}, badOnly{onlyBroken, bad.stored, 5};
+  WriteArchive(dir / "c.pak", {bad, badOnly});
+  WriteFileText(both, "disk bytes");
+  ASSERT_TRUE(addPackage((dir / "c.pak").c_str()));
+  EXPECT_EQ(Load(both), "disk bytes");
+  EXPECT_EQ(Load(onlyBroken), "<false>");
+  KorvoResourceInfo info;
+  ASSERT_TRUE(stat(both.c_str(), &info));
+  EXPECT_EQ(info.source, uint32_t{KORVO_FROM_PACKAGE});
+  EXPECT_EQ(std::string(info.path), dir / "c.pak");
+}
+
+// A disk file whose length does not fit 32 bits is refused, never read as a shorter one.
+TEST_F(ResourceExports, DiskFilesOf4GiBOrMoreAreRefusedNotTruncated) {
+  const std::string big = dir / "big.bin";
+  for (uint64_t length : {uint64_t{1} << 32, (uint64_t{1} << 32) + 10, uint64_t{5} << 30}) {
+    SCOPED_TRACE(length);
+    MakeSparseFile(big, length);
+    EXPECT_EQ(Load(big), "<false>");
+    EXPECT_FALSE(stat(big.c_str(), nullptr));
+  }
+  MakeSparseFile(big, 10);  // the same path, small: read as it is
+  EXPECT_EQ(Load(big), std::string(10, '\0'));
+}
+
 TEST_F(ResourceExports, StatResFileTellsSizeAndWhereANameComesFrom) {
   struct Case {
     std::string name;

@@ -254,9 +254,10 @@ TEST_F(StreamTest, EntryThatDoesNotInflateToItsSizeFailsAndLeavesTheStreamFree) 
 
 // Memory follows what an entry really inflates to, not what its record claims.
 TEST(EntryMemory, ALyingRecordCostsNoMoreThanItsBlockCanFill) {
-  // 18 bytes whose one record overlaps the header: offset 0, size 0xA8000000 (about 2.8 GB),
-  // packed size 16 MiB, so the block lies far outside the file.
-  const Bytes file = {0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0xA8, 0, 0, 0, 1};
+  // One record with an empty name: offset 0, size 0xA8000000 (about 2.8 GB), packed size
+  // 16 MiB, so the block lies far outside the 34-byte file.
+  Bytes file = HeaderBytes(1, 16, 18);
+  PutRecord(file, "", 0, 0, 0xA8000000u, 0x01000000u);
   TempDir dir;
   WriteFileBytes(dir / "tiny.pak", file);
   CPackageManager manager((dir / "tiny.pak").c_str(), 0);

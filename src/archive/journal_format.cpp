@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/directories.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -115,8 +116,15 @@ Status ReadJournal(platform::File& journal, const std::string& journalPath,
   return Status::Ok();
 }
 
+JournalKind JournalAt(const char* archivePath) {
+  if (archivePath == nullptr) return JournalKind::None;
+  const std::string path = JournalPath(archivePath);
+  if (platform::IsRegularFile(path.c_str())) return JournalKind::File;
+  return platform::PathExists(path.c_str()) ? JournalKind::NotAFile : JournalKind::None;
+}
+
 bool HasHotJournal(const char* archivePath) {
-  if (archivePath == nullptr) return false;
+  if (JournalAt(archivePath) != JournalKind::File) return false;
   std::string path = JournalPath(archivePath);
   platform::File journal;
   if (!platform::OpenForRead(path.c_str(), journal).ok()) return false;

@@ -57,6 +57,11 @@ struct JournalContents {
 Status ReadJournal(platform::File& journal, const std::string& journalPath,
                    JournalContents& contents);
 
+// What lies at an archive's journal path. Only a regular file can be a journal: anything else
+// there (a directory, a device) is a stray name that neither blocks a mount nor is rolled back.
+enum class JournalKind { None, File, NotAFile };
+JournalKind JournalAt(const char* archivePath);
+
 // True when a hot journal lies beside the archive: an edit of it was interrupted, and until the
 // journal is rolled back the archive must not be read. Reads only.
 bool HasHotJournal(const char* archivePath);

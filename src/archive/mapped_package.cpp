@@ -1,6 +1,25 @@
 #include "archive/mapped_package.h"
 
+#include <string>
+
 namespace korvo {
+
+namespace {
+
+// Why the record at offset cannot be read whole: a name length beyond the format's limit, or
+// bytes running past the end of the file.
+std::string RecordFault(const uint8_t* view, uint32_t fileSize, uint32_t offset) {
+  if (offset <= fileSize && fileSize - offset >= 2) {
+    const int16_t length = static_cast<int16_t>(view[offset] | (view[offset + 1] << 8));
+    if (length < 0) {
+      return "has a name length of " + std::to_string(static_cast<uint16_t>(length)) +
+             ", over the limit of 32767";
+    }
+  }
+  return "runs past the end of the file";
+}
+
+}  // namespace
 
 bool CMappedPackage::Open(const char* path) {
   return OpenWithStatus(path).ok();
@@ -42,6 +61,7 @@ bool CMappedPackage::NextEntry(PackageEntry& entry) {
 }
 
 bool CMappedPackage::FirstRecord(RecordView& record) {
+  walkDamage_ = Status::Ok();
   if (header.entryCount == 0) return false;
   currentIndex = -1;
   nextRecordOffset = header.indexOffset;
@@ -51,11 +71,54 @@ bool CMappedPackage::FirstRecord(RecordView& record) {
 bool CMappedPackage::NextRecord(RecordView& record) {
   ++currentIndex;
   if (currentIndex >= SignedEntryCount(header)) return false;
-  cursor.SeekTo(nextRecordOffset);
-  if (cursor.Remaining() < 2) return false;
-  ReadIndexRecord(cursor, record);
-  nextRecordOffset = cursor.position;
-  return true;
+  ViewCursor reader = cursor;
+  if (reader.SeekTo(nextRecordOffset) && ReadIndexRecord(reader, record)) {
+    cursor = reader;
+    nextRecordOffset = cursor.position;
+    return true;
+  }
+  walkDamage_ = Status(StatusCode::Corrupt, path_, 0,
+                       "damaged index: record " + std::to_string(currentIndex + 1) + " of " +
+                           std::to_string(header.entryCount) + " at offset " +
+                           std::to_string(nextRecordOffset) + " " +
+                           RecordFault(mapping.View(), fileSize, nextRecordOffset));
+  return false;
+}
+
+Status CMappedPackage::CheckHeader() const {
+  const std::string size = std::to_string(fileSize);
+  if (fileSize < PackageHeaderSize) {
+    return Status(StatusCode::Corrupt, path_, 0,
+                  "not a package archive: " + size + " bytes, shorter than its 16-byte header");
+  }
+  const std::string damaged = "not a package archive or damaged: ";
+  if (SignedEntryCount(header) < 0) {
+    return Status(
+        StatusCode::Corrupt, path_, 0,
+        damaged + "entry count " + std::to_string(header.entryCount) + " is out of range");
+  }
+  if (header.indexOffset > fileSize) {
+    return Status(StatusCode::Corrupt, path_, 0,
+                  damaged + "index offset " + std::to_string(header.indexOffset) +
+                      " lies outside the file (" + size + " bytes)");
+  }
+  if (header.indexOffset < PackageHeaderSize) {
+    return Status(StatusCode::Corrupt, path_, 0,
+                  damaged + "index offset " + std::to_string(header.indexOffset) +
+                      " lies inside the 16-byte header");
+  }
+  if (header.entryCount == 0) return Status::Ok();
+  ViewCursor reader;
+  reader.base = mapping.View();
+  reader.limit = fileSize;
+  RecordView first;
+  if (!reader.SeekTo(header.indexOffset) || !ReadIndexRecord(reader, first)) {
+    return Status(StatusCode::Corrupt, path_, 0,
+                  damaged + "index record 1 of " + std::to_string(header.entryCount) +
+                      " at offset " + std::to_string(header.indexOffset) + " " +
+                      RecordFault(mapping.View(), fileSize, header.indexOffset));
+  }
+  return Status::Ok();
 }
 
 const uint8_t* CMappedPackage::Block(uint32_t offset, uint32_t packedSize) const {

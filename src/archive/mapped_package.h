@@ -38,9 +38,21 @@ class CMappedPackage {
   // is still returned, with the fields that did not fit left as they were in entry.
   bool FirstEntry(PackageEntry& entry);
   bool NextEntry(PackageEntry& entry);
-  // The same walk without copying names: record.name points into the view.
+  // The walk that mounting and the korvo tool use, without copying names: record.name points
+  // into the view. Unlike FirstEntry and NextEntry it yields only records that lie wholly
+  // inside the file: it stops at the first one that does not, and WalkDamage then says where
+  // (a record cut short would otherwise carry fields of the record before it).
   bool FirstRecord(RecordView& record);
   bool NextRecord(RecordView& record);
+  // Ok when the last FirstRecord/NextRecord walk ended after the header's count of records;
+  // otherwise (Corrupt) the record at which it stopped.
+  const Status& WalkDamage() const { return walkDamage_; }
+
+  // Whether the package can be mounted at all: the file holds a whole header, the entry count
+  // is below 2^31, the index offset lies from 16 to the end of the file and, when there are
+  // entries, the first record lies wholly inside the file. The tag is not looked at. Records
+  // after the first are judged by the walk.
+  Status CheckHeader() const;
 
   // Inflates the packedSize bytes at offset into destination. True only when the block lies
   // wholly inside the file and inflates to exactly destinationSize bytes.
@@ -71,6 +83,7 @@ class CMappedPackage {
   PackageHeader header;
   int32_t currentIndex = -1;
   uint32_t nextRecordOffset = 0;
+  Status walkDamage_;
   std::string path_;
 };
 

@@ -28,7 +28,8 @@ bool CPackageManager::MountPackage(const char* path) {
   return Mount(path).ok();
 }
 
-Status CPackageManager::Mount(const char* path) {
+Status CPackageManager::Mount(const char* path, MountReport* report) {
+  if (report != nullptr) *report = MountReport();
   if (path == nullptr) return Status(StatusCode::InvalidArgument, std::string(), 0, "no path");
   if (HasHotJournal(path)) return Status(StatusCode::Locked, path, 0, "an edit was interrupted");
   std::lock_guard<std::mutex> mounting(mountLock_);
@@ -39,6 +40,9 @@ Status CPackageManager::Mount(const char* path) {
   if (package == nullptr) return Status(StatusCode::NoMemory, path);
   Status opened = package->OpenWithStatus(path);
   if (!opened.ok()) return opened;
+  // A file that is no archive, or whose index does not begin inside it, is not mounted.
+  Status header = package->CheckHeader();
+  if (!header.ok()) return header;
 
   dirList.nodes.clear();
   dirList.count = 0;
@@ -73,8 +77,10 @@ Status CPackageManager::Mount(const char* path) {
   CNameIndex::Change change(entries);
   entries.Reserve(static_cast<size_t>(records), indexBytes);
   RecordView view;
+  uint32_t indexed = 0;
   if (mapped->FirstRecord(view)) {
     do {
+      ++indexed;
       IndexedEntry value{{mapped, view.flags, view.offset, view.size, view.packedSize},
                          view.recordOffset};
       // A name already indexed takes the new entry's location; the key bytes stay.
@@ -82,6 +88,11 @@ Status CPackageManager::Mount(const char* path) {
     } while (mapped->NextRecord(view));
   }
   entries.Commit();
+  if (report != nullptr) {
+    report->listed = mapped->Header().entryCount;
+    report->indexed = indexed;
+    report->damage = mapped->WalkDamage();
+  }
   return Status::Ok();
 }
 

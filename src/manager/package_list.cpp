@@ -57,7 +57,7 @@ bool LooksAbsolute(const std::string& token) {
 
 // Mounts path when it exists; the status says why not otherwise.
 Status MountListed(CPackageManager& manager, const std::string& token, const std::string& path,
-                   bool joinedToRoot) {
+                   bool joinedToRoot, MountReport& report) {
   if (!FitsPath(path)) return TooLong("the joined path", path);
   if (!platform::PathExists(path.c_str())) {
     std::string hint = "no such file";
@@ -68,7 +68,7 @@ Status MountListed(CPackageManager& manager, const std::string& token, const std
     }
     return Status(StatusCode::NotFound, path, 0, hint);
   }
-  return manager.Mount(path.c_str());
+  return manager.Mount(path.c_str(), &report);
 }
 
 }  // namespace
@@ -125,25 +125,25 @@ PackageListReport LoadPackageListReport(CPackageManager& manager, const char* ro
       std::string fileName, directory;
       ReadToken(file.get(), fileName);
       ReadToken(file.get(), directory);
-      ListedPackage listed{directory + "/" + fileName, directory + "/" + fileName, Status()};
+      ListedPackage listed{directory + "/" + fileName, directory + "/" + fileName, Status(), {}};
       if (!FitsPath(fileName)) {
         listed.status = TooLong("the token", fileName);
       } else if (!FitsPath(directory)) {
         listed.status = TooLong("the token", directory);
       } else {
-        listed.status = MountListed(manager, fileName, listed.path, false);
+        listed.status = MountListed(manager, fileName, listed.path, false, listed.mount);
       }
       report.packages.push_back(std::move(listed));
     } else {
       // Plain form: every token names a package relative to the root directory.
       do {
         if (token.empty()) continue;
-        ListedPackage listed{token, std::string(), Status()};
+        ListedPackage listed{token, std::string(), Status(), {}};
         if (!FitsPath(token)) {
           listed.status = TooLong("the token", token);
         } else {
           listed.path = std::string(rootDir) + token;
-          listed.status = MountListed(manager, token, listed.path, true);
+          listed.status = MountListed(manager, token, listed.path, true, listed.mount);
         }
         report.packages.push_back(std::move(listed));
       } while (ReadToken(file.get(), token));

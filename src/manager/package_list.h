@@ -5,11 +5,10 @@
 #include <vector>
 
 #include "common/status.h"
+#include "manager/package_manager.h"
 #include "platform/platform.h"
 
 namespace korvo {
-
-class CPackageManager;
 
 // The default name of the package list file.
 constexpr const char* DefaultListFileName = "package.cfg";
@@ -25,6 +24,7 @@ struct ListedPackage {
   std::string token;  // as listed; the tool form's directory and file name joined by '/'
   std::string path;   // the path tried: the root directory and the token, or B/A
   Status status;      // ok: mounted; otherwise why not
+  MountReport mount;  // when mounted: what the mount took of the index
 };
 
 // What reading a package list did.

@@ -129,6 +129,26 @@ struct ResourceStat {
   std::string storedName;   // the entry's name as its package stores it
   std::string diskPath;     // the path a disk file is opened with (the name unchanged)
   EntryInfo entry;          // the located entry
+  Status status;            // when not found: NotFound, or why a file of that name cannot be read
+};
+
+// The lookup rule of every read by name: the preferred source first, then the other one when
+// the first gives nothing. When both fail, the cause from a source that has the name but cannot
+// read it (an entry that does not inflate, a file too large) wins over a NotFound.
+template <class Attempt>
+Status FromEitherSource(bool preferPackage, Attempt attempt) {
+  Status first = attempt(preferPackage);
+  if (first.ok()) return first;
+  Status second = attempt(!preferPackage);
+  if (second.ok()) return second;
+  return first.code() != StatusCode::NotFound ? first : second;
+}
+
+// What a mount took of a package's index.
+struct MountReport {
+  uint32_t listed = 0;   // records the header lists
+  uint32_t indexed = 0;  // records read into the name index, from the first
+  Status damage;  // ok, or the record at which the index breaks: it and those after it are left out
 };
 
 class CPackageManager : public CSingleton {
@@ -145,10 +165,12 @@ class CPackageManager : public CSingleton {
   CPackageManager(const CPackageManager&) = delete;
   CPackageManager& operator=(const CPackageManager&) = delete;
 
-  // Mounting: maps the archive and indexes every entry; the last mount wins for a name.
+  // Mounting: maps the archive and indexes every entry; the last mount wins for a name. A file
+  // that CMappedPackage::CheckHeader refuses is not mounted. An index that breaks after its
+  // first record is mounted up to the break (report->damage says where).
   bool MountPackage(const char* path);
-  // The same, with the cause of a failure.
-  Status Mount(const char* path);
+  // The same, with the cause of a failure and what the mount took of the index.
+  Status Mount(const char* path, MountReport* report = nullptr);
 
   // Opening by name: package entry first or disk file first. Null when the name is in
   // neither place, the open fails, or every stream of the pool needed is lent.
@@ -169,10 +191,13 @@ class CPackageManager : public CSingleton {
   // mount is under way.
   bool Lookup(const char* name, IndexedEntry& found) const;
   bool Lookup(const FoldedName& key, IndexedEntry& found) const;
-  // Where name would be read from (package entries first, then the disk).
+  // Where name would be read from: the indexed entry, otherwise the disk file. Nothing is
+  // inflated, so an indexed entry is reported even when its data turns out not to inflate (a
+  // read of it then falls back to the disk file, FromEitherSource).
   ResourceStat Stat(const char* name) const;
   // The whole resource in one malloc'd block of size + 1 bytes, the last one 0 (free with
-  // std::free). Package entries first, then the disk.
+  // std::free). Package entries first, then the disk, by FromEitherSource: the same rule as
+  // Open with preferPackage.
   Status ReadResource(const char* name, unsigned char*& data, uint32_t& size) const;
   // Calls visit(key, entry) for every indexed name that starts with the folded prefix, in
   // byte order of the keys, until visit returns false. Each key once, as the last mount left

@@ -1,5 +1,6 @@
 // Reading any resource by name: lookups, stat, whole reads and enumeration of the index.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -31,7 +32,10 @@ bool CPackageManager::Lookup(const FoldedName& key, IndexedEntry& found) const {
 
 ResourceStat CPackageManager::Stat(const char* name) const {
   ResourceStat stat;
-  if (name == nullptr) return stat;
+  if (name == nullptr) {
+    stat.status = Status(StatusCode::InvalidArgument, std::string(), 0, "no name");
+    return stat;
+  }
   IndexedEntry found;
   if (Lookup(name, found)) {
     stat.found = true;
@@ -44,7 +48,8 @@ ResourceStat CPackageManager::Stat(const char* name) const {
     return stat;
   }
   CDiskStream probe;
-  if (probe.Open(name, ModeRead)) {
+  stat.status = probe.OpenWithStatus(name, ModeRead);
+  if (stat.status.ok()) {
     stat.found = true;
     stat.size = probe.size;
     stat.packedSize = probe.size;
@@ -54,35 +59,37 @@ ResourceStat CPackageManager::Stat(const char* name) const {
   return stat;
 }
 
-Status CPackageManager::ReadResource(const char* name, unsigned char*& data, uint32_t& size) const {
-  data = nullptr;
-  size = 0;
-  if (name == nullptr) return Status(StatusCode::InvalidArgument, std::string(), 0, "no name");
-  IndexedEntry found;
-  if (Lookup(name, found)) {
-    // Inflated straight into the block handed out, with room for the terminator.
-    unsigned char* block = nullptr;
-    uint32_t capacity = 0;
-    Status status = found.info.size == 0 ? Status::Ok()
-                                         : found.info.package->ExtractBounded(
-                                               found.info, InflateBuffer{block, capacity, 1});
-    if (status.ok() && block == nullptr) {
-      block = static_cast<unsigned char*>(std::malloc(1));
-      if (block == nullptr) status = Status(StatusCode::NoMemory, name);
-    }
-    if (!status.ok()) {
-      std::free(block);
-      return status;
-    }
-    block[found.info.size] = 0;
-    data = block;
-    size = found.info.size;
-    return Status::Ok();
+namespace {
+
+// The entry inflated straight into the block handed out, with room for the terminator.
+Status ReadEntry(const char* name, const EntryInfo& info, unsigned char*& data) {
+  unsigned char* block = nullptr;
+  uint32_t capacity = 0;
+  Status status = info.size == 0
+                      ? Status::Ok()
+                      : info.package->ExtractBounded(info, InflateBuffer{block, capacity, 1});
+  if (status.ok() && block == nullptr) {
+    block = static_cast<unsigned char*>(std::malloc(1));
+    if (block == nullptr) status = Status(StatusCode::NoMemory, name);
   }
+  if (!status.ok()) {
+    std::free(block);
+    return status;
+  }
+  block[info.size] = 0;
+  data = block;
+  return Status::Ok();
+}
+
+Status ReadDiskFile(const char* name, unsigned char*& data, uint32_t& size) {
   CDiskStream file;
-  if (!file.Open(name, ModeRead)) return Status(StatusCode::NotFound, name);
+  Status status = file.OpenWithStatus(name, ModeRead);
+  if (!status.ok()) return status;
   const uint32_t length = file.size;
-  if (length == UINT32_MAX) return Status(StatusCode::TooLarge, name);
+  if (length == UINT32_MAX) {
+    return Status(StatusCode::TooLarge, name, 0,
+                  "file of 4 GiB - 1 bytes, no room for the end mark");
+  }
   unsigned char* block = static_cast<unsigned char*>(std::malloc(length + 1u));
   if (block == nullptr) return Status(StatusCode::NoMemory, name);
   if (file.Read(block, length) != length) {
@@ -94,6 +101,24 @@ Status CPackageManager::ReadResource(const char* name, unsigned char*& data, uin
   data = block;
   size = length;
   return Status::Ok();
+}
+
+}  // namespace
+
+Status CPackageManager::ReadResource(const char* name, unsigned char*& data, uint32_t& size) const {
+  data = nullptr;
+  size = 0;
+  if (name == nullptr) return Status(StatusCode::InvalidArgument, std::string(), 0, "no name");
+  return FromEitherSource(true, [&](bool package) {
+    if (!package) return ReadDiskFile(name, data, size);
+    IndexedEntry found;
+    if (!Lookup(name, found)) {
+      return Status(StatusCode::NotFound, name, 0, "not in any mounted package");
+    }
+    Status status = ReadEntry(name, found.info, data);
+    if (status.ok()) size = found.info.size;
+    return status;
+  });
 }
 
 size_t CPackageManager::EnumerateNames(

@@ -82,26 +82,25 @@ CResStream* CPackageManager::OpenFrom(bool package, const char* name, uint32_t m
     return nullptr;
   }
   ClaimGuard guard{stream};
-  if (!stream->Open(name, mode)) {
-    status = Status(StatusCode::NotFound, name, 0, "cannot open the file");
-    return nullptr;
-  }
+  status = stream->OpenWithStatus(name, mode);
+  if (!status.ok()) return nullptr;
   stream->name = name;
   guard.stream = nullptr;
-  status = Status::Ok();
   return stream;
 }
 
 Status CPackageManager::Open(const char* name, uint32_t mode, bool preferPackage,
                              StreamLease& lease) {
   lease.Reset();
-  Status first, second;
-  CResStream* stream = OpenFrom(preferPackage, name, mode, &lease.own_, first);
-  if (stream == nullptr) stream = OpenFrom(!preferPackage, name, mode, &lease.own_, second);
+  CResStream* stream = nullptr;
+  Status status = FromEitherSource(preferPackage, [&](bool package) {
+    Status tried;
+    stream = OpenFrom(package, name, mode, &lease.own_, tried);
+    return tried;
+  });
   if (stream == nullptr) {
     lease.own_.reset();
-    // A source that has the name but fails to open it says more than one without it.
-    return first.code() != StatusCode::NotFound ? first : second;
+    return status;
   }
   lease.stream_ = stream;
   return Status::Ok();

@@ -9,6 +9,9 @@ namespace korvo::platform {
 // True for an existing file or directory.
 bool PathExists(const char* path);
 bool IsDirectory(const char* path);
+// True for an existing regular file (a symbolic link to one included); false for a directory,
+// a device and anything missing.
+bool IsRegularFile(const char* path);
 
 // One item of a directory listing ("." and ".." are never listed).
 struct DirItem {

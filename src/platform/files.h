@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "common/status.h"
@@ -80,6 +81,10 @@ constexpr const char* LockedDetail = "another program is editing it, or a game h
 inline Status OpenStatus(const char* path, int error) {
   return Status::System(error == ENOENT ? StatusCode::NotFound : StatusCode::IoError, path, error);
 }
+
+// The length of the file under an open stdio stream in bytes, 64-bit on every platform; -1 when
+// the system cannot tell (LastError tells why).
+int64_t StdioFileLength(std::FILE* file);
 
 // Opens an existing file for reading only, without any lock.
 Status OpenForRead(const char* path, File& file);

@@ -29,8 +29,10 @@ class Mapping {
   uint32_t Size() const { return size_; }
   bool IsMapped() const { return view_ != nullptr; }
   // A hint that bytes [offset, offset + length) of the view are about to be read: the system
-  // may map them now, in one call, instead of one page fault at a time. Clipped to the view.
-  void WillRead(uint32_t offset, uint32_t length) const;
+  // may map them now, in one call, instead of one page fault at a time. Clipped to the view:
+  // returns the number of bytes the hint covers, 0 when offset lies at or past the end of the
+  // view or nothing is mapped. The system may ignore the hint.
+  uint32_t WillRead(uint32_t offset, uint32_t length) const;
   // Unmaps the view and closes the handles; errors are ignored.
   void Reset();
 

@@ -104,8 +104,8 @@ void Mapping::Swap(Mapping& other) noexcept {
   std::swap(size_, other.size_);
 }
 
-void Mapping::WillRead(uint32_t offset, uint32_t length) const {
-  if (view_ == nullptr || offset >= size_) return;
+uint32_t Mapping::WillRead(uint32_t offset, uint32_t length) const {
+  if (view_ == nullptr || offset >= size_) return 0;
   length = std::min(length, size_ - offset);
   // madvise wants a page-aligned start.
   const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
@@ -113,9 +113,10 @@ void Mapping::WillRead(uint32_t offset, uint32_t length) const {
   const size_t span = reinterpret_cast<uintptr_t>(view_ + offset) + length - start;
 #if defined(MADV_POPULATE_READ)
   // Maps the pages now (Linux 5.14 and later); older kernels refuse it and get the plain hint.
-  if (madvise(reinterpret_cast<void*>(start), span, MADV_POPULATE_READ) == 0) return;
+  if (madvise(reinterpret_cast<void*>(start), span, MADV_POPULATE_READ) == 0) return length;
 #endif
   madvise(reinterpret_cast<void*>(start), span, MADV_WILLNEED);
+  return length;
 }
 
 SystemBlock AllocateSystemBlock(size_t bytes) {
@@ -151,6 +152,11 @@ bool PathExists(const char* path) {
 bool IsDirectory(const char* path) {
   struct stat st {};
   return path != nullptr && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const char* path) {
+  struct stat st {};
+  return path != nullptr && stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string ExecutablePath() {
@@ -376,6 +382,12 @@ int64_t File::Seek(int64_t offset, int whence) {
   int w = whence == 0 ? SEEK_SET : whence == 1 ? SEEK_CUR : SEEK_END;
   off_t r = lseek(descriptor_, static_cast<off_t>(offset), w);
   return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+int64_t StdioFileLength(std::FILE* file) {
+  struct stat st {};
+  if (file == nullptr || fstat(fileno(file), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
 }
 
 int64_t File::Length() {

@@ -175,8 +175,8 @@ void Mapping::Swap(Mapping& other) noexcept {
   std::swap(size_, other.size_);
 }
 
-void Mapping::WillRead(uint32_t offset, uint32_t length) const {
-  if (view_ == nullptr || offset >= size_) return;
+uint32_t Mapping::WillRead(uint32_t offset, uint32_t length) const {
+  if (view_ == nullptr || offset >= size_) return 0;
   length = std::min(length, size_ - offset);
   // PrefetchVirtualMemory exists from Windows 8 on; older systems simply take the faults.
   struct RangeEntry {
@@ -187,9 +187,10 @@ void Mapping::WillRead(uint32_t offset, uint32_t length) const {
   static const PrefetchFunction prefetch =
       reinterpret_cast<PrefetchFunction>(reinterpret_cast<void*>(
           GetProcAddress(GetModuleHandleA("kernel32.dll"), "PrefetchVirtualMemory")));
-  if (prefetch == nullptr) return;
+  if (prefetch == nullptr) return length;
   RangeEntry range{const_cast<uint8_t*>(view_) + offset, length};
   prefetch(GetCurrentProcess(), 1, &range, 0);
+  return length;
 }
 
 SystemBlock AllocateSystemBlock(size_t bytes) {
@@ -230,6 +231,13 @@ bool IsDirectory(const char* path) {
   if (path == nullptr || *path == '\0') return false;
   DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsRegularFile(const char* path) {
+  if (path == nullptr || *path == '\0') return false;
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 std::string ExecutablePath() {
@@ -430,6 +438,12 @@ int64_t File::Seek(int64_t offset, int whence) {
   int origin = whence == 0 ? SEEK_SET : whence == 1 ? SEEK_CUR : SEEK_END;
   __int64 result = _lseeki64(descriptor_, offset, origin);
   return result < 0 ? -1 : static_cast<int64_t>(result);
+}
+
+int64_t StdioFileLength(std::FILE* file) {
+  if (file == nullptr) return -1;
+  __int64 length = _filelengthi64(_fileno(file));
+  return length < 0 ? -1 : static_cast<int64_t>(length);
 }
 
 int64_t File::Length() {

@@ -1,5 +1,8 @@
 #include "stream/disk_stream.h"
 
+#include <cerrno>
+#include <cstdint>
+#include <string>
 #include <utility>
 
 #include "platform/platform.h"
@@ -13,19 +16,35 @@ void CDiskStream::ModeString(uint32_t mode, char out[3]) {
 }
 
 bool CDiskStream::Open(const char* path, uint32_t openMode) {
-  if (path == nullptr || openMode == 0) return false;
+  return OpenWithStatus(path, openMode).ok();
+}
+
+Status CDiskStream::OpenWithStatus(const char* path, uint32_t openMode) {
+  if (path == nullptr || openMode == 0) {
+    return Status(StatusCode::InvalidArgument, path != nullptr ? path : "", 0, "no path or mode");
+  }
   // Some C libraries open a directory for reading; it is not a resource.
-  if (platform::IsDirectory(path)) return false;
+  if (platform::IsDirectory(path)) {
+    return Status(StatusCode::InvalidArgument, path, 0, "is a directory, not a file");
+  }
   char modeString[3];
   ModeString(openMode, modeString);
+  errno = 0;
   StdioFile opened(std::fopen(path, modeString));
-  if (opened == nullptr) return false;
-  std::fseek(opened.get(), 0, SEEK_END);
-  size = static_cast<uint32_t>(std::ftell(opened.get()));
-  std::fseek(opened.get(), 0, SEEK_SET);
+  if (opened == nullptr) return platform::OpenStatus(path, errno);
+  // Measured on the file itself, in 64 bits: ftell's long is 32-bit on some platforms, and a
+  // length cut to 32 bits would read a 4 GiB + 10 byte file as 10 bytes.
+  const int64_t length = platform::StdioFileLength(opened.get());
+  if (length < 0) return Status::System(StatusCode::IoError, path, platform::LastError());
+  if (static_cast<uint64_t>(length) > UINT32_MAX) {
+    return Status(StatusCode::TooLarge, path, 0,
+                  "file of " + std::to_string(length) +
+                      " bytes; a resource holds at most 4294967295 bytes (4 GiB - 1)");
+  }
+  size = static_cast<uint32_t>(length);
   file = std::move(opened);
   mode = openMode;  // last: from here on the stream is in use
-  return true;
+  return Status::Ok();
 }
 
 void CDiskStream::Close() {

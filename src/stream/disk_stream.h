@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/status.h"
 #include "stream/res_stream.h"
 
 namespace korvo {
@@ -22,8 +23,13 @@ class CDiskStream : public CResStream {
 
   // Opens path unchanged with the stdio mode that the mode word selects: "rb", with 'w' first
   // for ModeWrite and 't' second for ModeText. A zero mode word is refused: such a stream would
-  // look free while it holds a file. A directory is refused. On failure the stream stays free.
+  // look free while it holds a file. A directory is refused, and so is a file whose length
+  // does not fit the 32-bit size (4 GiB or more): it is never read as a shorter one. On failure
+  // the stream stays free.
   bool Open(const char* path, uint32_t mode);
+  // The same, with the cause of a failure: NotFound for a missing file, TooLarge for a file of
+  // 4 GiB or more, IoError (with the system's error) for any other refusal.
+  Status OpenWithStatus(const char* path, uint32_t mode);
 
   void Close() override;
   uint32_t Read(void* buffer, uint32_t count) override;

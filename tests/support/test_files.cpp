@@ -56,6 +56,11 @@ void MakeDirectories(const std::string& path) {
   fs::create_directories(path);
 }
 
+void MakeSparseFile(const std::string& path, uint64_t size) {
+  WriteFileBytes(path, {});
+  fs::resize_file(path, size);
+}
+
 Bytes ToBytes(const std::string& text) {
   return Bytes(text.begin(), text.end());
 }

@@ -29,6 +29,8 @@ void WriteFileText(const std::string& path, const std::string& text);
 Bytes ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
 void MakeDirectories(const std::string& path);
+// A file of size bytes that reads as zeros and takes almost no disk space (a hole).
+void MakeSparseFile(const std::string& path, uint64_t size);
 
 Bytes ToBytes(const std::string& text);
 // zlib's compress at the default level, as the writers store an entry.

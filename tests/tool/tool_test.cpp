@@ -331,10 +331,19 @@ TEST_F(Tool, VerifyNamesEachKindOfDamage) {
       {0, 0, 88, "bad index: 3 bytes after the end of the index\n", index},
       {12, 47, 85, "bad index: header index size 1 differs from the 46 bytes of the index\n",
        index},
-      {0, 0, 80, "", "damaged index: record 2 of 2 at offset 62 runs past the end of the file"},
-      {9, 0xFF, 85, "", "damaged header: index offset 65319 lies outside the file (85 bytes)"},
-      {7, 0x80, 85, "", "damaged header: entry count 2147483650 is out of range"},
-      {0, 0, 10, "", "not a package archive: 10 bytes, shorter than its header"},
+      // The index breaks at record 2: a game mounts record 1, which is checked.
+      {0, 0, 80,
+       "bad index: record 2 of 2 at offset 62 runs past the end of the file; a game mounts the "
+       "archive with the 1 entry before it\n",
+       "damaged: 0 of 1 entries bad, 1 index problems"},
+      // What a game does not mount at all.
+      {9, 0xFF, 85, "",
+       "not a package archive or damaged: index offset 65319 lies outside the file (85 bytes)"},
+      {7, 0x80, 85, "", "not a package archive or damaged: entry count 2147483650 is out of range"},
+      {0, 0, 50, "",
+       "not a package archive or damaged: index record 1 of 2 at offset 39 runs past the end of "
+       "the file"},
+      {0, 0, 10, "", "not a package archive: 10 bytes, shorter than its 16-byte header"},
   };
   for (const auto& c : cases) {
     Bytes file = sound;
@@ -343,6 +352,15 @@ TEST_F(Tool, VerifyNamesEachKindOfDamage) {
     WriteFileBytes(dir / "bad.pak", file);
     Expect({"verify", "bad.pak"}, 1, c.out, "korvo: bad.pak: " + c.err + "\n");
   }
+  // A directory where the journal would lie: sound, and named in a warning.
+  WriteFileBytes(dir / "bad.pak", sound);
+  MakeDirectories(dir / "bad.pak-journal");
+  const std::string stray =
+      "warning: 'bad.pak-journal' is not a journal (a directory): it does not keep the archive "
+      "from mounting, but no edit can start until it is moved away\n";
+  Expect({"verify", "bad.pak"}, 0, stray + "bad.pak: ok, 2 entries sound, 1 warning\n");
+  Expect({"verify", "--strict", "bad.pak"}, 1, stray,
+         "korvo: bad.pak: 1 warning, errors under --strict\n");
 }
 
 TEST_F(Tool, ImageRoundTripsKeepFormat3ExactAndFormat1NearestFourBits) {

@@ -1,5 +1,7 @@
 // The korvo binary as content programmers use it: names as the game sees them, extraction that
 // never overwrites silently, readable listings, verify's warnings and the stated policies.
+#include <filesystem>
+
 #include "tool/tool_runner.h"
 
 namespace {
@@ -271,36 +273,87 @@ TEST_F(Tool, MountsAndWhichReadTheGamesPackageListAsTheLibraryDoes) {
                                                       TextEntry("data\\b.txt", "base")}));
   WriteFileBytes(dir / "game/patch.pak", BuildArchive({TextEntry("Data/B.txt", "patched")}));
   WriteFileText(dir / "game/readme.txt", "readme");
+  // The second record of cut.pak ends one byte early: a game mounts the first one only.
+  Bytes cut = BuildArchive({TextEntry("c1.txt", "one"), TextEntry("c2.txt", "two")});
+  cut.pop_back();
+  WriteFileBytes(dir / "game/cut.pak", cut);
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  png.resize(100, 0x11);
+  WriteFileBytes(dir / "game/not.png", png);
   WriteFileText(dir / "game/package.cfg",
-                "data.pak patch.pak\nmissing.pak \"quoted.pak\" /nowhere/x.pak\n");
+                "data.pak patch.pak\nmissing.pak \"quoted.pak\" /nowhere/x.pak cut.pak not.png\n");
+  const std::string g = std::filesystem::canonical(dir / "game").string();
+  const std::string where =
+      "game directory: " + g +
+      " (package names in the plain form are joined to it; disk names and the tool form's "
+      "directory resolve against it, as for a game started there)\n";
   const std::string mounts =
-      "package list: game/package.cfg (plain form, 5 packages; a later package wins for a "
-      "name)\n"
-      "  1  mounted      game/data.pak\n"
-      "  2  mounted      game/patch.pak\n"
-      "  3  not mounted  missing.pak: game/missing.pak: no such file\n"
-      "  4  not mounted  \"quoted.pak\": game/\"quoted.pak\": no such file (quotes are part of "
-      "the name: a listed name cannot hold blanks)\n"
-      "  5  not mounted  /nowhere/x.pak: game//nowhere/x.pak: no such file (listed names are "
-      "joined to the root directory; an absolute path is not)\n";
-  Expect({"mounts", "game"}, 1, mounts, "korvo: game: 3 listed packages not mounted\n");
-  Expect({"which", "game", "data/a.txt", "DATA\\B.TXT", "readme.txt", "nothing.img"}, 1,
-         mounts +
-             "data/a.txt: package game/data.pak, entry 'data\\a.txt' (5 bytes)\n"
-             "DATA\\B.TXT: package game/patch.pak, entry 'Data/B.txt' (7 bytes)\n"
-             "readme.txt: disk file game/readme.txt (6 bytes; in no mounted package)\n"
+      where + "package list: " + g +
+      "/package.cfg (plain form, 7 packages; a later package wins for a name)\n"
+      "  1  mounted      " +
+      g +
+      "/data.pak\n"
+      "  2  mounted      " +
+      g +
+      "/patch.pak\n"
+      "  3  not mounted  missing.pak: " +
+      g +
+      "/missing.pak: no such file\n"
+      "  4  not mounted  \"quoted.pak\": " +
+      g +
+      "/\"quoted.pak\": no such file (quotes are part "
+      "of the name: a listed name cannot hold blanks)\n"
+      "  5  not mounted  /nowhere/x.pak: " +
+      g +
+      "//nowhere/x.pak: no such file (listed names "
+      "are joined to the root directory; an absolute path is not)\n"
+      "  6  mounted, index damaged after record 1  " +
+      g +
+      "/cut.pak: damaged index: record 2 "
+      "of 2 at offset 62 runs past the end of the file\n"
+      "  7  not mounted  not.png: " +
+      g +
+      "/not.png: not a package archive or damaged: index "
+      "offset 218103808 lies outside the file (100 bytes)\n";
+  const std::string failed =
+      "korvo: game: 4 listed packages not mounted, 1 listed package mounted in part (index "
+      "damaged)\n";
+  Expect({"mounts", "game"}, 1, mounts, failed);
+  // A disk file whose size does not fit 32 bits would not load; it is not reported shorter.
+  MakeSparseFile(dir / "game/big.bin", (uint64_t{5} << 30) + 10);
+  Expect({"which", "game", "data/a.txt", "DATA\\B.TXT", "readme.txt", "nothing.img", "c1.txt",
+          "c2.txt", "big.bin"},
+         1,
+         mounts + "data/a.txt: package " + g + "/data.pak, entry 'data\\a.txt' (5 bytes)\n" +
+             "DATA\\B.TXT: package " + g + "/patch.pak, entry 'Data/B.txt' (7 bytes)\n" +
+             "readme.txt: disk file " + g + "/readme.txt (6 bytes; in no mounted package)\n" +
              "nothing.img: would not load: no mounted package holds it, and there is no disk "
-             "file of that name in game\n",
-         "korvo: game: 1 of 4 names would not load\n");
+             "file of that name in " +
+             g + "\n" + "c1.txt: package " + g + "/cut.pak, entry 'c1.txt' (3 bytes)\n" +
+             "c2.txt: would not load: no mounted package holds it, and there is no disk file of "
+             "that name in " +
+             g + "\n" +
+             "big.bin: would not load: in no mounted package, and big.bin: file of 5368709130 "
+             "bytes; a resource holds at most 4294967295 bytes (4 GiB - 1)\n",
+         "korvo: game: 3 of 7 names would not load\n");
+  // The tool form's directory resolves against the game directory, not the shell's: "game"
+  // there would be game/game.
   WriteFileText(dir / "game/package.cfg", "ZuResTool_Config: patch.pak game unread.pak\n");
+  Expect({"mounts", "game"}, 1,
+         where + "package list: " + g + "/package.cfg (tool form, 1 package)\n" +
+             "  1  not mounted  game/patch.pak: game/patch.pak: no such file\n",
+         "korvo: game: 1 listed package not mounted\n");
+  WriteFileText(dir / "game/package.cfg", "ZuResTool_Config: patch.pak . unread.pak\n");
   Expect({"mounts", "game"}, 0,
-         "package list: game/package.cfg (tool form, 1 package)\n  1  mounted      "
-         "game/patch.pak\n");
+         where + "package list: " + g + "/package.cfg (tool form, 1 package)\n" +
+             "  1  mounted      ./patch.pak\n");
   std::remove((dir / "game/package.cfg").c_str());
   Expect({"which", "game", "readme.txt"}, 0,
-         "package list: game/package.cfg: cannot open the package list: No such file or "
-         "directory; no package is mounted\n"
-         "readme.txt: disk file game/readme.txt (6 bytes; in no mounted package)\n");
+         where + "package list: " + g +
+             "/package.cfg: cannot open the package list: No such file or directory; no "
+             "package is mounted\n"
+             "readme.txt: disk file " +
+             g + "/readme.txt (6 bytes; in no mounted package)\n");
   Expect({"mounts", "nodir"}, 1, "", "korvo: nodir: no such directory\n");
 }
 

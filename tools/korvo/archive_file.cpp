@@ -49,7 +49,7 @@ void ReportStatus(const Status& status) {
 }
 
 bool RollBackInterruptedEdit(const std::string& path) {
-  if (!platform::PathExists(JournalPath(path).c_str())) return true;
+  if (JournalAt(path.c_str()) != JournalKind::File) return true;
   bool rolledBack = false;
   Status status = RecoverArchive(path, rolledBack);
   if (!status.ok()) {
@@ -69,10 +69,11 @@ void ArchiveFile::Close() {
   open_ = false;
 }
 
-bool ArchiveFile::Open(const std::string& path, std::string& cause) {
+bool ArchiveFile::Open(const std::string& path, std::string& cause, bool keepDamagedIndex) {
   Close();
   entries_.clear();
   warnings_.clear();
+  indexDamage_ = Status::Ok();
   if (HasHotJournal(path.c_str())) {
     cause = "an edit of this archive was interrupted; run 'korvo verify --repair " + path +
             "' (or any edit command) to roll it back";
@@ -92,43 +93,40 @@ bool ArchiveFile::Open(const std::string& path, std::string& cause) {
   open_ = true;
   fileSize_ = package_.FileSize();
   header_ = package_.Header();
-  if (fileSize_ < PackageHeaderSize) {
-    cause = "not a package archive: " + Number(fileSize_) + " bytes, shorter than its header";
-    return false;
-  }
-  if (header_.tag != PackageTag) {
+  if (fileSize_ >= PackageHeaderSize && header_.tag != PackageTag) {
     cause = "not a package archive: header tag is " + Number(header_.tag) + ", not 100";
     return false;
   }
-  if (SignedEntryCount(header_) < 0) {
-    cause = "damaged header: entry count " + Number(header_.entryCount) + " is out of range";
+  // What a mount refuses, the tool refuses with the same cause.
+  Status header = package_.CheckHeader();
+  if (!header.ok()) {
+    cause = header.detail();
     return false;
   }
-  if (header_.indexOffset < PackageHeaderSize || header_.indexOffset > fileSize_) {
-    cause = "damaged header: index offset " + Number(header_.indexOffset) +
-            " lies outside the file (" + Number(fileSize_) + " bytes)";
-    return false;
-  }
-
-  ViewCursor cursor;
-  cursor.base = package_.View();
-  cursor.limit = fileSize_;
-  cursor.SeekTo(header_.indexOffset);
-  uint32_t count = header_.entryCount;
   // Every record takes at least 18 bytes, so no more than this can be in the file.
-  uint32_t room = (fileSize_ - header_.indexOffset) / IndexRecordFixedSize;
+  const uint32_t count = header_.entryCount;
+  const uint32_t room = (fileSize_ - header_.indexOffset) / IndexRecordFixedSize;
   entries_.reserve(count < room ? count : room);
-  for (uint32_t i = 0; i < count; ++i) {
-    uint32_t at = cursor.position;
+  uint32_t indexEnd = header_.indexOffset;
+  RecordView record;
+  for (bool more = package_.FirstRecord(record); more; more = package_.NextRecord(record)) {
     PackageEntry entry;
-    if (!ReadIndexRecord(cursor, entry)) {
-      cause = "damaged index: record " + Number(i + 1) + " of " + Number(count) + " at offset " +
-              Number(at) + " runs past the end of the file";
+    entry.name.assign(record.name != nullptr ? record.name : "", record.nameLength);
+    entry.flags = record.flags;
+    entry.offset = record.offset;
+    entry.size = record.size;
+    entry.packedSize = record.packedSize;
+    entries_.push_back(std::move(entry));
+    indexEnd = record.recordOffset + IndexRecordFixedSize + record.nameLength;
+  }
+  indexDamage_ = package_.WalkDamage();
+  if (!indexDamage_.ok()) {
+    if (!keepDamagedIndex) {
+      cause = indexDamage_.detail();
       return false;
     }
-    entries_.push_back(std::move(entry));
+    return true;
   }
-  uint32_t indexEnd = cursor.position;
   if (count > 0 && header_.indexSize != indexEnd - header_.indexOffset) {
     warnings_.push_back("header index size " + Number(header_.indexSize) + " differs from the " +
                         Number(indexEnd - header_.indexOffset) + " bytes of the index");

@@ -19,10 +19,13 @@ class ArchiveFile {
   ArchiveFile(const ArchiveFile&) = delete;
   ArchiveFile& operator=(const ArchiveFile&) = delete;
 
-  // Maps path and reads the header and every index record. False, with a one-line cause, when
-  // the file cannot be mapped, is no package archive (too short, wrong tag), or its header or
-  // index do not fit the file.
-  bool Open(const std::string& path, std::string& cause);
+  // Maps path and reads the header and the index records through the library's reader, which
+  // decides what a mount takes (CMappedPackage::CheckHeader, FirstRecord/NextRecord). False,
+  // with a one-line cause, when the file cannot be mapped, is no package archive (too short,
+  // wrong tag, refused by CheckHeader), or, unless keepDamagedIndex, its index breaks before
+  // its last record; with keepDamagedIndex the records before the break are kept and
+  // IndexDamage says where it is.
+  bool Open(const std::string& path, std::string& cause, bool keepDamagedIndex = false);
   // Unmaps the file; the entries stay readable.
   void Close();
 
@@ -32,6 +35,8 @@ class ArchiveFile {
   // Header and index faults that leave every entry readable: a stale index size, bytes after
   // the index.
   const std::vector<std::string>& Warnings() const { return warnings_; }
+  // Ok, or where the index breaks (the entries stop before it), as a mount reports it.
+  const Status& IndexDamage() const { return indexDamage_; }
 
   // The entry that a name selects: the record of exactly that name, otherwise the one the
   // resource manager would find (ASCII case and slash direction ignored, the later record
@@ -58,6 +63,7 @@ class ArchiveFile {
   uint32_t fileSize_ = 0;
   std::vector<PackageEntry> entries_;
   std::vector<std::string> warnings_;
+  Status indexDamage_;
 };
 
 }  // namespace korvo::tool

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <map>
 
+#include "archive/journal_format.h"
 #include "archive_file.h"
 #include "entry_path.h"
 #include "manager/mounting.h"
+#include "platform/directories.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -91,11 +93,24 @@ std::vector<std::string> EntryWarnings(const ArchiveFile& archive, bool damaged)
 int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
   if (options.repair && !RollBackInterruptedEdit(options.archive)) return ExitFailure;
   ArchiveFile archive;
-  if (!OpenArchive(archive, options.archive)) return ExitFailure;
+  std::string cause;
+  if (!archive.Open(options.archive, cause, true)) return Fail(options.archive, cause);
 
   size_t problems = 0;
-  for (const std::string& warning : archive.Warnings()) {
-    std::printf("bad index: %s\n", warning.c_str());
+  std::vector<std::string> indexProblems = archive.Warnings();
+  if (!archive.IndexDamage().ok()) {
+    // The game mounts what the walk read before the break; those entries are checked below.
+    const size_t kept = archive.Entries().size();
+    std::string where = archive.IndexDamage().detail();
+    const std::string prefix = "damaged index: ";
+    if (where.compare(0, prefix.size(), prefix) == 0) where.erase(0, prefix.size());
+    indexProblems.insert(indexProblems.begin(),
+                         where + "; a game mounts the archive with the " + std::to_string(kept) +
+                             (kept == 1 ? " entry" : " entries") + " before it");
+  }
+
+  for (const std::string& problem : indexProblems) {
+    std::printf("bad index: %s\n", problem.c_str());
     ++problems;
   }
   const std::vector<PackageEntry>& entries = archive.Entries();
@@ -119,12 +134,22 @@ int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
   }
   problems += badEntries;
   std::vector<std::string> warnings = EntryWarnings(archive, problems > 0);
+  // Something at the journal's path that is not a file: no interrupted edit, and no obstacle to
+  // mounting, but an edit could not keep its journal there.
+  const std::string journal = JournalPath(options.archive);
+  if (JournalAt(options.archive.c_str()) == JournalKind::NotAFile) {
+    warnings.insert(warnings.begin(),
+                    "'" + Printable(journal) + "' is not a journal (" +
+                        (platform::IsDirectory(journal.c_str()) ? "a directory" : "not a file") +
+                        "): it does not keep the archive from mounting, but no edit can start "
+                        "until it is moved away");
+  }
   for (const std::string& warning : warnings) std::printf("warning: %s\n", warning.c_str());
   FlushStandardOutput();
   if (problems > 0) {
     return Fail(options.archive, "damaged: " + std::to_string(badEntries) + " of " +
                                      std::to_string(entries.size()) + " entries bad, " +
-                                     std::to_string(archive.Warnings().size()) + " index problems");
+                                     std::to_string(indexProblems.size()) + " index problems");
   }
   if (options.strict && !warnings.empty()) {
     return Fail(options.archive, std::to_string(warnings.size()) +
