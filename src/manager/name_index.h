@@ -32,6 +32,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/names.h"
 #include "archive/package_format.h"
 #include "platform/memory.h"
 
@@ -43,10 +44,6 @@ struct IndexedEntry {
   EntryInfo info;
   uint32_t recordOffset = 0;
 };
-
-// Folds length bytes of name into out (length bytes, no terminator): '/' becomes '\' and
-// ASCII capitals become lower case; every other byte is kept. out may equal name.
-void FoldName(const char* name, size_t length, char* out);
 
 // A name folded into a buffer on the stack (or, for very long names, the heap).
 class FoldedName {
