@@ -1,5 +1,5 @@
-// How the tool maps entry names to output paths, selects entries by typed names and names the
-// entries it packs: the pure functions, case by case with the exact causes.
+// The name rules the tool relies on: entry names to output paths, typed names to selected
+// entries, paths to the entry names that packing stores. Case by case with the exact causes.
 #include "archive/names.h"
 
 #include <gtest/gtest.h>
