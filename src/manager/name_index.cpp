@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "archive/names.h"
 #include "common/word_load.h"
 
 namespace korvo {

@@ -32,7 +32,6 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/names.h"
 #include "archive/package_format.h"
 #include "platform/memory.h"
 
