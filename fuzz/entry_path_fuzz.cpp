@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "entry_path.h"
+#include "archive/names.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -22,7 +22,7 @@ std::string WindowsComponent(const std::string& part) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string name(reinterpret_cast<const char*>(data), size);
   std::string relative, cause;
-  if (!korvo::tool::EntryOutputPath(name, relative, cause)) {
+  if (!korvo::EntryOutputPath(name, relative, cause)) {
     KORVO_FUZZ_CHECK(!cause.empty());
     return 0;
   }

@@ -1,13 +1,12 @@
 // Index keys, and the lock that keeps a mounted archive from being edited. Mounting into the
 // index (override order, the directory-node reset, damaged packages) is in manager_test.
-#include "manager/mounting.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
 #include "archive/journal_format.h"
+#include "archive/names.h"
 #include "stream/res_stream.h"
 #include "support/read_path.h"
 

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "archive/names.h"
+
 namespace korvo {
 namespace {
 

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "archive_writers.h"
+#include "common/stdio_file.h"
 
 namespace korvo::peer {
 
@@ -288,10 +289,7 @@ bool PrepareTinyArchives(const std::string& dir, uint32_t count, bool randomOrde
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+using File = korvo::StdioFile;
 
 uint32_t Get32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "archive/names.h"
 #include "common/byte_order.h"
 
 namespace korvo {

@@ -16,12 +16,6 @@
 
 namespace korvo {
 
-// The longest entry name any writer stores (packing a tree, adding an entry, CPackageBuilder
-// and CPackage alike): the editor keeps names in 260-byte fields, 259 bytes and a terminator.
-// An index record could hold up to 32767 bytes; longer names that an archive already holds are
-// read and rewritten whole, but no writer adds one.
-constexpr size_t MaxEntryNameLength = 259;
-
 // The first of the first header.entryCount records whose name equals name exactly (same
 // length, same bytes, letter case counts), or -1.
 int32_t FindRecord(const std::vector<PackageEntry>& index, const PackageHeader& header,

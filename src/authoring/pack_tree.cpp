@@ -10,10 +10,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "archive/names.h"
 #include "authoring/file_compress.h"
 #include "authoring/index_writer.h"
 #include "authoring/package_builder.h"
-#include "manager/mounting.h"
 #include "manager/package_manager.h"
 #include "platform/platform.h"
 
@@ -408,30 +408,6 @@ Status PackInParallel(std::vector<PackItem>& files, unsigned threads, CPackageBu
 }
 
 }  // namespace
-
-bool PackEntryName(const std::string& path, std::string& name) {
-  if (!path.empty() && (path[0] == '/' || path[0] == '\\')) return false;
-  if (path.size() >= 2 && path[1] == ':') return false;
-  std::vector<std::string> parts;
-  std::string part;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i < path.size() && path[i] != '/' && path[i] != '\\') {
-      part += path[i];
-      continue;
-    }
-    if (part == "..") {
-      if (parts.empty()) return false;
-      parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      if (parts.empty() && part.size() >= 2 && part[1] == ':') return false;  // "./C:"
-      parts.push_back(part);
-    }
-    part.clear();
-  }
-  name.clear();
-  for (const std::string& level : parts) name = JoinName(name, level);
-  return true;
-}
 
 Status PackTree(const char* packagePath, const char* dir, CPackageManager* manager,
                 PackObserver* observer, const PackSettings& settings) {

@@ -28,14 +28,6 @@ class PackObserver {
   virtual void OnProblem(const Status& problem) { (void)problem; }
 };
 
-// The name the loader will find for a path relative to the packing root: separators become
-// '\\', empty and "." components go, and ".." takes back the component before it. "." itself
-// gives the empty name. False, leaving name untouched, when the path is absolute (a leading
-// separator or a drive prefix) or a ".." climbs above the root. The walks name entries
-// <PackEntryName(dir)>\<levels>\<file> (no leading backslash for an empty name); a dir for
-// which this is false keeps its text as given.
-bool PackEntryName(const std::string& path, std::string& name);
-
 // How a tree is packed. The archive's bytes do not depend on these.
 struct PackSettings {
   // Threads that compress files; 0: one per processor. Files are still written in walk order.

@@ -1,5 +1,3 @@
-#include "manager/mounting.h"
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -16,13 +14,6 @@ namespace {
 // archives whose header does not give the index size.
 constexpr uint64_t LikelyRecordBytes = 64;
 }  // namespace
-
-void NormalizeName(std::string& out, const char* name) {
-  out.clear();
-  if (name == nullptr) return;
-  out.resize(std::strlen(name));
-  FoldName(name, out.size(), out.data());
-}
 
 bool CPackageManager::MountPackage(const char* path) {
   return Mount(path).ok();

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <new>
 
+#include "archive/names.h"
+#include "common/word_load.h"
+
 namespace korvo {
 
 namespace {
@@ -14,42 +17,6 @@ constexpr size_t MinimumArena = 4096;
 constexpr size_t MostArenaBytes = (size_t{UINT32_MAX} - 1) * 8;
 // How many keys ahead a batch prefetches the slots it will probe.
 constexpr size_t PrefetchDistance = 16;
-
-constexpr uint64_t Ones = 0x0101010101010101ull;
-constexpr uint64_t HighBits = 0x8080808080808080ull;
-
-// Folds 8 bytes at once: bytes 'A'..'Z' gain 0x20 and '/' becomes '\'. Bytes with the high bit
-// set are never changed; no byte's arithmetic carries into its neighbour.
-inline uint64_t FoldWord(uint64_t w) {
-  const uint64_t low = w & ~HighBits;
-  const uint64_t ascii = ~w & HighBits;
-  const uint64_t atLeastA = low + Ones * (0x80 - 'A');
-  const uint64_t aboveZ = low + Ones * (0x80 - 'Z' - 1);
-  const uint64_t capital = atLeastA & ~aboveZ & ascii;
-  const uint64_t notSlash = (low ^ (Ones * '/')) + Ones * 0x7F;
-  const uint64_t slash = ~notSlash & ascii;
-  return (w | (capital >> 2)) ^ ((slash >> 7) * ('/' ^ '\\'));
-}
-
-inline uint64_t Load8(const char* p) {
-  uint64_t w;
-  std::memcpy(&w, p, 8);
-  return w;
-}
-
-// The 0 < n < 8 bytes at p as the low bytes of a word (little-endian order), the rest zero,
-// read without a loop: two overlapping 4-byte loads, or the first, middle and last byte.
-inline uint64_t LoadPart(const char* p, size_t n) {
-  if (n >= 4) {
-    uint32_t low;
-    uint32_t high;
-    std::memcpy(&low, p, 4);
-    std::memcpy(&high, p + n - 4, 4);
-    return low | (static_cast<uint64_t>(high) << (8 * (n - 4)));
-  }
-  const auto byte = [p](size_t k) { return static_cast<uint64_t>(static_cast<uint8_t>(p[k])); };
-  return byte(0) | (byte(n / 2) << (8 * (n / 2))) | (byte(n - 1) << (8 * (n - 1)));
-}
 
 inline uint64_t Mix(uint64_t a, uint64_t b) {
   const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
@@ -85,27 +52,6 @@ inline void Prefetch(const void* address) {
 }
 
 }  // namespace
-
-void FoldName(const char* name, size_t length, char* out) {
-  if (length == 0) return;
-  if (length < 8) {
-    // Folding a byte never depends on its neighbours, so the part is folded as one word.
-    const uint64_t folded = FoldWord(LoadPart(name, length));
-    for (size_t k = 0; k < length; ++k) out[k] = static_cast<char>(folded >> (8 * k));
-    return;
-  }
-  size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
-    const uint64_t folded = FoldWord(Load8(name + i));
-    std::memcpy(out + i, &folded, 8);
-  }
-  // The last word overlaps the one before it: folding a byte twice changes nothing, so this is
-  // right even when out equals name.
-  if (i < length) {
-    const uint64_t folded = FoldWord(Load8(name + length - 8));
-    std::memcpy(out + length - 8, &folded, 8);
-  }
-}
 
 FoldedName::FoldedName(const char* name) {
   length_ = name != nullptr ? std::strlen(name) : 0;

@@ -44,10 +44,6 @@ struct IndexedEntry {
   uint32_t recordOffset = 0;
 };
 
-// Folds length bytes of name into out (length bytes, no terminator): '/' becomes '\' and
-// ASCII capitals become lower case; every other byte is kept. out may equal name.
-void FoldName(const char* name, size_t length, char* out);
-
 // A name folded into a buffer on the stack (or, for very long names, the heap).
 class FoldedName {
  public:

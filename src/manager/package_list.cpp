@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/stdio_file.h"
 #include "manager/package_manager.h"
 
 namespace korvo {
@@ -40,10 +41,6 @@ bool ReadToken(FILE* file, std::string& token) {
 bool FitsPath(const std::string& text) {
   return text.size() < platform::MaxPath;
 }
-
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
 
 Status TooLong(const std::string& what, const std::string& text) {
   return Status(StatusCode::TooLarge, text, 0,
@@ -107,7 +104,7 @@ PackageListReport LoadPackageListReport(CPackageManager& manager, const char* ro
     usable = false;
   }
 
-  std::unique_ptr<FILE, FileCloser> file;
+  StdioFile file;
   if (usable) {
     file.reset(std::fopen(report.listPath.c_str(), "rt"));
     if (file == nullptr) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "KorvoLoader.h"
+#include "common/version.h"
 #include "image/img_loader.h"
 #include "manager/package_manager.h"
 #include "module/manager_holder.h"
@@ -14,10 +15,6 @@ using namespace korvo;
 
 // Constructed when the module is loaded, destroyed when it is unloaded.
 static CManagerHolder g_managerHolder;
-
-#ifndef KORVO_VERSION_STRING
-#define KORVO_VERSION_STRING "0.0.0"
-#endif
 
 extern "C" {
 

@@ -5,16 +5,10 @@
 #include <memory>
 
 #include "common/status.h"
+#include "common/stdio_file.h"
 #include "stream/res_stream.h"
 
 namespace korvo {
-
-// Closes a stdio file.
-struct StdioCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-// A stdio file that closes itself.
-using StdioFile = std::unique_ptr<FILE, StdioCloser>;
 
 class CDiskStream : public CResStream {
  public:

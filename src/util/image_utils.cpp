@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "manager/package_list.h"
 #include "platform/platform.h"
 
 namespace korvo {
@@ -70,15 +71,7 @@ char* GetExeDirectoryCached() {
   static char directory[platform::MaxPath];
   static bool filled = false;
   if (!filled) {
-    // The executable's path cut after its last separator; empty when there is none or the
-    // directory does not fit.
-    directory[0] = '\0';
-    const std::string path = platform::ExecutablePath();
-    const size_t cut = path.find_last_of(platform::PathSeparator);
-    if (cut != std::string::npos && cut + 1 < platform::MaxPath) {
-      std::memcpy(directory, path.data(), cut + 1);
-      directory[cut + 1] = '\0';
-    }
+    GetExeDirectory(directory);
     filled = true;
   }
   return directory;

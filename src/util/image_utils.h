@@ -34,8 +34,8 @@ int32_t CharNextOffset(const char* start, int32_t offset);
 // Offset of the character before the one at offset; 0 at offset 0 (or below).
 int32_t CharPrevOffset(const char* start, int32_t offset);
 
-// A static 260-byte buffer holding the executable's directory with its trailing separator (or
-// the empty string), filled on the first call and returned unchanged on every later one. The
+// A static 260-byte buffer holding the executable's directory as GetExeDirectory gives it,
+// filled on the first call and returned unchanged on every later one. The
 // first call must not run on two threads at once.
 char* GetExeDirectoryCached();
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <map>
 
-#include "manager/mounting.h"
+#include "archive/names.h"
 #include "stream/res_stream.h"
 
 using namespace korvo;

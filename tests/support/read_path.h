@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "archive/mapped_package.h"
-#include "manager/mounting.h"
+#include "archive/names.h"
 #include "manager/package_manager.h"
 #include "stream/res_stream.h"
 #include "support/archive_bytes.h"

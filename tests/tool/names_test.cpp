@@ -1,15 +1,16 @@
-// How the tool maps entry names to output paths, selects entries by typed names and names the
-// entries it packs: the pure functions, case by case with the exact causes.
+// The name rules the tool relies on: entry names to output paths, typed names to selected
+// entries, paths to the entry names that packing stores. Case by case with the exact causes.
+#include "archive/names.h"
+
 #include <gtest/gtest.h>
 
-#include "authoring/pack_tree.h"
 #include "entry_path.h"
 #include "select.h"
 
 namespace {
 
+using korvo::EntryOutputPath;
 using korvo::PackageEntry;
-using korvo::tool::EntryOutputPath;
 
 TEST(EntryPath, SafeNamesMapBelowTheOutputDirectory) {
   const std::pair<const char*, const char*> cases[] = {
@@ -81,7 +82,7 @@ TEST(EntryPath, UnsafeNamesAreRefusedWithTheirCauseOnEverySystem) {
 }
 
 TEST(EntryPath, OutputPathKeysFoldAsciiCaseOnly) {
-  EXPECT_EQ(korvo::tool::OutputPathKey("Data/UI/\xC3\x84.IMG"), "data/ui/\xC3\x84.img");
+  EXPECT_EQ(korvo::OutputPathKey("Data/UI/\xC3\x84.IMG"), "data/ui/\xC3\x84.img");
 }
 
 TEST(Selection, GlobsFoldedLikeLookups) {

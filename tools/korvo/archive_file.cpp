@@ -8,9 +8,9 @@
 
 #include "archive/index_reader.h"
 #include "archive/journal_format.h"
+#include "archive/names.h"
 #include "archive/view_cursor.h"
 #include "authoring/journal.h"
-#include "manager/mounting.h"
 #include "platform/directories.h"
 #include "platform/process.h"
 #include "tool.h"

@@ -7,12 +7,11 @@
 #include <filesystem>
 
 #include "archive/journal_format.h"
+#include "archive/names.h"
 #include "archive_file.h"
 #include "authoring/debug_messages.h"
 #include "authoring/entry_tools.h"
-#include "authoring/index_writer.h"
 #include "authoring/journal.h"
-#include "authoring/pack_tree.h"
 #include "manager/package_manager.h"
 #include "platform/directories.h"
 #include "tool.h"

@@ -7,9 +7,9 @@
 #include <map>
 
 #include "archive/journal_format.h"
+#include "archive/names.h"
 #include "archive_file.h"
 #include "entry_path.h"
-#include "manager/mounting.h"
 #include "platform/directories.h"
 #include "tool.h"
 

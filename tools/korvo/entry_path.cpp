@@ -1,6 +1,5 @@
 #include "entry_path.h"
 
-#include <cstdio>
 #include <map>
 #include <vector>
 
@@ -10,136 +9,6 @@
 namespace korvo::tool {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::vector<std::string> SplitComponents(const std::string& path) {
-  std::vector<std::string> parts;
-  std::string current;
-  for (char c : path) {
-    if (c == '/') {
-      parts.push_back(current);
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  parts.push_back(current);
-  return parts;
-}
-
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool IsLetter(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-// True when the component is one of the device names Windows reserves in every directory (CON,
-// PRN, AUX, NUL, CONIN$, CONOUT$, COM0-COM9, LPT0-LPT9). The part before the first dot counts,
-// trailing spaces dropped: "nul.txt" and "COM1 .log" are devices too.
-bool IsDeviceName(const std::string& part) {
-  std::string base = part.substr(0, part.find('.'));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base) c = Lower(c);
-  if (base == "con" || base == "prn" || base == "aux" || base == "nul" || base == "conin$" ||
-      base == "conout$") {
-    return true;
-  }
-  if (base.size() < 4 || (base.compare(0, 3, "com") != 0 && base.compare(0, 3, "lpt") != 0)) {
-    return false;
-  }
-  // COM0-COM9 and LPT0-LPT9, and with a superscript 1, 2 or 3 (in UTF-8) as the digit.
-  const std::string digit = base.substr(3);
-  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" ||
-         digit == "\xC2\xB2" || digit == "\xC2\xB3";
-}
-
-// The cause when Windows cannot create a file or directory of this name; empty when it can.
-std::string ComponentFault(const std::string& part) {
-  for (unsigned char c : part) {
-    if (c < 0x20) {
-      char text[64];
-      std::snprintf(text, sizeof(text), "name has a control character (\\x%02X)", c);
-      return text;
-    }
-    if (c == ':') return "name has a ':' (a drive or stream on Windows)";
-    if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') {
-      return std::string("name has a '") + static_cast<char>(c) +
-             "', which Windows does not allow in file names";
-    }
-  }
-  if (IsDeviceName(part)) return "name has the reserved device name '" + part + "'";
-  if (part.back() == '.' || part.back() == ' ') {
-    return "component '" + part + "' ends in a dot or space, which Windows drops";
-  }
-  return std::string();
-}
-
-}  // namespace
-
-bool EntryOutputPath(const std::string& name, std::string& relative, std::string& cause) {
-  if (name.empty()) {
-    cause = "empty name";
-    return false;
-  }
-  if (name.find('\0') != std::string::npos) {
-    cause = "name holds a zero byte";
-    return false;
-  }
-  std::string path = name;
-  for (char& c : path) {
-    if (c == '\\') c = '/';
-  }
-  if (path.size() >= 2 && path[0] == '/' && path[1] == '/') {
-    cause = "absolute name (UNC or device path)";
-    return false;
-  }
-  if (path[0] == '/') {
-    cause = "absolute name";
-    return false;
-  }
-  if (path.back() == '/') {
-    cause = "name ends in a separator (a directory, not a file)";
-    return false;
-  }
-  // Normalise first, so that "./C:/x" cannot hide a drive prefix behind a dropped component.
-  std::vector<std::string> parts;
-  for (std::string& part : SplitComponents(path)) {
-    if (part.empty() || part == ".") continue;
-    parts.push_back(std::move(part));
-  }
-  if (parts.empty()) {
-    cause = "name has no file component";
-    return false;
-  }
-  if (parts[0].size() >= 2 && IsLetter(parts[0][0]) && parts[0][1] == ':') {
-    cause = "absolute name (drive prefix)";
-    return false;
-  }
-  relative.clear();
-  for (const std::string& part : parts) {
-    if (part == "..") {
-      cause = "name has a '..' component";
-      return false;
-    }
-    std::string fault = ComponentFault(part);
-    if (!fault.empty()) {
-      cause = fault;
-      return false;
-    }
-    if (!relative.empty()) relative += '/';
-    relative += part;
-  }
-  return true;
-}
-
-std::string OutputPathKey(const std::string& relative) {
-  std::string key = relative;
-  for (char& c : key) c = Lower(c);
-  return key;
-}
 
 std::vector<PlannedOutput> PlanOutputs(const std::vector<PackageEntry>& entries,
                                        const std::vector<size_t>& selected) {
@@ -180,11 +49,12 @@ std::vector<PlannedOutput> PlanOutputs(const std::vector<PackageEntry>& entries,
 
 bool PrepareOutputFile(const fs::path& root, const std::string& relative, fs::path& target,
                        std::string& cause) {
-  std::vector<std::string> parts = SplitComponents(relative);
   fs::path current = root;
   std::error_code ec;
-  for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    current /= parts[i];
+  size_t start = 0;
+  for (size_t cut = relative.find('/'); cut != std::string::npos;
+       start = cut + 1, cut = relative.find('/', start)) {
+    current /= relative.substr(start, cut - start);
     fs::file_status status = fs::symlink_status(current, ec);
     if (!fs::exists(status)) {
       if (!fs::create_directory(current, ec) && ec) {
@@ -199,7 +69,7 @@ bool PrepareOutputFile(const fs::path& root, const std::string& relative, fs::pa
       return false;
     }
   }
-  target = current / parts.back();
+  target = current / relative.substr(start);
   fs::file_status status = fs::symlink_status(target, ec);
   if (fs::is_symlink(status) || platform::IsLink(target.string().c_str())) {
     cause = "refusing to write through the symbolic link " + target.string();

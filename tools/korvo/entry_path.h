@@ -1,6 +1,5 @@
-// Turning entry names into paths under an output directory without ever leaving it, on Linux
-// and on Windows alike: an archive extracted on one system today may be extracted on the other
-// tomorrow, so both systems' rules apply everywhere.
+// Planning where the selected entries go under an output directory (each entry's own path is
+// EntryOutputPath's) and creating the way there without ever leaving it.
 #pragma once
 
 #include <cstdint>
@@ -8,25 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "archive/names.h"
 #include "archive/package_format.h"
 
 namespace korvo::tool {
-
-// The relative output path of an entry: the name with '\' as '/', empty and "." components
-// dropped. Refused, with a cause, when the name
-//   - is empty, holds a zero byte or ends in a separator (names a directory);
-//   - is absolute: a leading separator, a UNC or device path ("\\server\share", "\\?\..."), a
-//     drive prefix ("C:", also after "./");
-//   - has a ".." component;
-//   - has a component Windows cannot create: a reserved device name (CON, PRN, AUX, NUL,
-//     CONIN$, CONOUT$, COM0-COM9, LPT0-LPT9, with or without an extension), a trailing dot or space
-//     (Windows drops it, so "a." and "a" would be one file), a ':' (a drive or a stream) or one of
-//     < > " | ? * or a control character.
-bool EntryOutputPath(const std::string& name, std::string& relative, std::string& cause);
-
-// The key under which two output paths name the same file on a system that ignores ASCII case
-// (Windows, macOS): the relative path with ASCII capitals in lower case.
-std::string OutputPathKey(const std::string& relative);
 
 // One entry on its way out: where it goes under the output directory, or why it does not.
 struct PlannedOutput {

@@ -3,6 +3,7 @@
 #include <exception>
 #include <vector>
 
+#include "common/version.h"
 #include "platform/terminal.h"
 #include "tool.h"
 
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
   app.allow_windows_style_options(false);
   app.fallthrough();
   app.add_flag("-q,--quiet", global.quiet, "Print nothing but errors");
-  app.set_version_flag("--version", "korvo 1.0.0");
+  app.set_version_flag("--version", "korvo " KORVO_VERSION_STRING);
 
   std::vector<Command> commands = {
       AddPackCommand(app, global),   AddAddCommand(app, global),     AddDelCommand(app, global),

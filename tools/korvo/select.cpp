@@ -1,7 +1,6 @@
 #include "select.h"
 
-#include "authoring/pack_tree.h"
-#include "manager/mounting.h"
+#include "archive/names.h"
 
 namespace korvo::tool {
 
@@ -12,15 +11,6 @@ namespace {
 std::string Fold(const std::string& name) {
   std::string key;
   NormalizeName(key, name.c_str());
-  return key;
-}
-
-// The key of a typed pattern: as Fold, after "./" and ".." are resolved as pack resolves them.
-std::string FoldPattern(const std::string& pattern) {
-  std::string name;
-  if (!PackEntryName(pattern, name)) name = pattern;
-  std::string key = Fold(name);
-  while (key.size() > 1 && key.back() == '\\') key.pop_back();
   return key;
 }
 
