@@ -77,7 +77,7 @@ Status AddPkgFile(const char* packagePath, const char* sourcePath, const char* e
   }
   CompressedFile compressed;
   if (entryName == nullptr) return Status(StatusCode::InvalidArgument, packagePath);
-  if (!CompressFile(sourcePath, compressed)) {
+  if (!CompressFile(sourcePath, compressed).ok()) {
     return Status(StatusCode::IoError, sourcePath != nullptr ? sourcePath : "", 0,
                   "cannot read or compress the file");
   }

@@ -65,17 +65,14 @@ bool Deflater::Compress(const uint8_t* data, uint32_t length, uint8_t* out, uint
   return true;
 }
 
-bool CompressFile(const char* path, CompressedFile& out) {
-  Deflater deflater;
-  return CompressFile(path, out, deflater);
-}
-
-bool CompressFile(const char* path, CompressedFile& out, Deflater& deflater) {
+Status CompressFile(const char* path, CompressedFile& out) {
   out = CompressedFile();
-  if (path == nullptr) return false;
+  if (path == nullptr) return Status(StatusCode::InvalidArgument, std::string(), 0, "no path");
   platform::File file;
-  if (!platform::OpenForRead(path, file).ok()) return false;
-  return CompressOpenFile(file, path, out, deflater).ok();
+  Status opened = platform::OpenForRead(path, file);
+  if (!opened.ok()) return opened;
+  Deflater deflater;
+  return CompressOpenFile(file, path, out, deflater);
 }
 
 Status CompressOpenFile(platform::File& file, const char* path, CompressedFile& out,

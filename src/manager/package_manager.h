@@ -108,8 +108,6 @@ class StreamLease {
   CResStream* get() const { return stream_; }
   CResStream* operator->() const { return stream_; }
   explicit operator bool() const { return stream_ != nullptr; }
-  // True when the stream is not one of the pool's.
-  bool Unpooled() const { return own_ != nullptr; }
   // Closes the stream (a pooled one goes back to its pool).
   void Reset();
 
