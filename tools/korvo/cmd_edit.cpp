@@ -55,9 +55,9 @@ bool ReopenAfterEdit(const std::string& path, const Status& edited, ArchiveFile&
     ReportStatus(edited);
     return false;
   }
-  std::string cause;
-  if (result.Open(path, cause)) return true;
-  ReportError(path, "archive is unreadable after the edit: " + cause);
+  const Status opened = result.Open(path);
+  if (opened.ok()) return true;
+  ReportError(path, "archive is unreadable after the edit: " + opened.detail());
   return false;
 }
 
@@ -183,11 +183,11 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
       stored = entries[static_cast<size_t>(matches[0])].name;
     }
     // Deleting moves the data of the entries behind; their placement must be sound.
-    std::string cause;
     for (const PackageEntry& entry : entries) {
-      if (!archive.CheckPlacement(entry, cause)) {
+      const Status placed = archive.CheckPlacement(entry);
+      if (!placed.ok()) {
         return Fail(options.archive, "refusing to edit a damaged archive: entry '" +
-                                         Printable(entry.name) + "': " + cause);
+                                         Printable(entry.name) + "': " + placed.detail());
       }
     }
   }
