@@ -1,8 +1,6 @@
 #include "archive_file.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <filesystem>
 
 #include "archive/index_reader.h"
 #include "archive/inflate.h"
@@ -22,22 +20,27 @@ std::string Number(uint64_t value) {
   return std::to_string(value);
 }
 
-// Why a file that the mapped reader refused cannot be opened.
-std::string OpenFailureCause(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::file_status status = fs::status(path, ec);
-  if (ec || !fs::exists(status)) return "no such file";
-  if (fs::is_directory(status)) return "is a directory";
-  if (!fs::is_regular_file(status)) return "not a regular file";
-  uintmax_t size = fs::file_size(path, ec);
-  if (!ec && size == 0) return "empty file, not a package archive";
-  if (!ec && size > UINT32_MAX) return "larger than 4 GiB, not a package archive";
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return "cannot open: " + ErrnoText();
-  std::fclose(file);
-  return "cannot map the file (is it being edited?)";
+// The cause to print for the mapped reader's refusal to open the file, in the tool's words.
+std::string OpenFailureCause(const Status& opened, const std::string& path) {
+  switch (opened.code()) {
+    case StatusCode::Locked: {
+      std::string cause = opened.detail().empty() ? StatusCodeText(opened.code()) : opened.detail();
+      if (opened.systemError() != 0) cause += ": " + platform::ErrorText(opened.systemError());
+      return cause;
+    }
+    case StatusCode::NotFound:
+      return "no such file";
+    case StatusCode::Corrupt:  // nothing in it
+      return "empty file, not a package archive";
+    case StatusCode::TooLarge:
+      return "larger than 4 GiB, not a package archive";
+    case StatusCode::InvalidArgument:  // not a file: only the word for what it is instead
+      return platform::IsDirectory(path.c_str()) ? "is a directory" : "not a regular file";
+    default:
+      if (opened.systemError() != 0)
+        return "cannot open: " + platform::ErrorText(opened.systemError());
+      return opened.detail().empty() ? StatusCodeText(opened.code()) : opened.detail();
+  }
 }
 
 }  // namespace
@@ -83,15 +86,7 @@ Status ArchiveFile::Open(const std::string& path, bool keepDamagedIndex) {
   }
   Status opened = package_.OpenWithStatus(path.c_str());
   if (!opened.ok()) {
-    // The library knows when the file is in use; other refusals are looked into here.
-    std::string cause;
-    if (opened.code() == StatusCode::Locked) {
-      cause = opened.detail().empty() ? StatusCodeText(opened.code()) : opened.detail();
-      if (opened.systemError() != 0) cause += ": " + platform::ErrorText(opened.systemError());
-    } else {
-      cause = OpenFailureCause(path);
-    }
-    return Status(opened.code(), path, opened.systemError(), cause);
+    return Status(opened.code(), path, opened.systemError(), OpenFailureCause(opened, path));
   }
   open_ = true;
   fileSize_ = package_.FileSize();
