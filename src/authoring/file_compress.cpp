@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "platform/directories.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -68,9 +69,14 @@ bool Deflater::Compress(const uint8_t* data, uint32_t length, uint8_t* out, uint
 Status CompressFile(const char* path, CompressedFile& out) {
   out = CompressedFile();
   if (path == nullptr) return Status(StatusCode::InvalidArgument, std::string(), 0, "no path");
+  // Only a regular file is read: opening a FIFO or a device could wait for ever.
+  if (!platform::IsRegularFile(path)) {
+    if (!platform::PathExists(path)) return Status(StatusCode::NotFound, path, 0, "no such file");
+    return Status(StatusCode::InvalidArgument, path, 0, "not a regular file");
+  }
   platform::File file;
   Status opened = platform::OpenForRead(path, file);
-  if (!opened.ok()) return opened;
+  if (!opened.ok()) return Status(opened.code(), path, opened.systemError(), "cannot open");
   Deflater deflater;
   return CompressOpenFile(file, path, out, deflater);
 }

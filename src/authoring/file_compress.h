@@ -38,8 +38,10 @@ class Deflater {
   std::unique_ptr<State> state_;
 };
 
-// Reads the file at path whole and compresses it in one call. The cause of a failure is the
-// open's, or CompressOpenFile's. An empty file gives the 8-byte stream of no input.
+// Reads the file at path whole and compresses it in one call. An empty file gives the 8-byte
+// stream of no input. A failure names path, with the cause "no such file", "not a regular
+// file" (nothing but a regular file is opened), "cannot open" with the system's error, or
+// CompressOpenFile's.
 Status CompressFile(const char* path, CompressedFile& out);
 // Reads a file just opened (at its start) whole and compresses it; path names it in the cause of a
 // failure ("cannot be read" with the system's error, too large for an entry, out of memory,
