@@ -135,9 +135,9 @@ bool SetUp(BenchData& data) {
     options.format = format;
     options.tileWidth = 64;
     options.tileHeight = 64;
-    std::string error;
-    if (!EncodeImage(pointers, Width, Height, options, data.file[format], error)) {
-      std::fprintf(stderr, "encoding failed: %s\n", error.c_str());
+    const Status encoded = EncodeImage(pointers, Width, Height, options, data.file[format]);
+    if (!encoded.ok()) {
+      std::fprintf(stderr, "encoding failed: %s\n", encoded.detail().c_str());
       return false;
     }
   }

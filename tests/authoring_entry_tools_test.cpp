@@ -90,7 +90,12 @@ TEST(EntryTools, FailuresChangeNeitherArchiveNorList) {
   EditorWatch watch;
   EXPECT_FALSE(Add(ex, "x", ex.dir / "absent.txt"));
   EXPECT_FALSE(Add(ex, "x", ex.top));  // nor a directory
-  EXPECT_EQ(watch.messages, "");       // an unreadable source fails quietly
+  const std::string absent = ex.dir / "absent.txt";
+  EXPECT_EQ(AddPkgFile(ex.archive.c_str(), absent.c_str(), "x", nullptr).Message(),
+            absent + ": no such file");
+  EXPECT_EQ(AddPkgFile(ex.archive.c_str(), ex.top.c_str(), "x", nullptr).Message(),
+            ex.top + ": not a regular file");
+  EXPECT_EQ(watch.messages, "");  // an unreadable source fails quietly
   EXPECT_EQ(ex.Nodes(), nodes);
   EXPECT_EQ(ReadFileBytes(ex.archive), before);
   EXPECT_TRUE(Del(ex, "not\\there"));  // the archive was closed, and is no longer mounted

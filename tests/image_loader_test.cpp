@@ -225,8 +225,8 @@ TEST(ImageHostileHeaders, AreRejectedBeforeAnythingIsAllocated) {
     EXPECT_TRUE(r.Untouched());
   }
   // The limit is 1 GiB in all: three frames of 8192 x 8192 fit, four do not.
-  EXPECT_TRUE(ImageHeaderWithinLimits({{}, 0, 0, 64, 64, 8192, 8192, 3}));
-  EXPECT_FALSE(ImageHeaderWithinLimits({{}, 0, 0, 64, 64, 8192, 8192, 4}));
+  EXPECT_TRUE(CheckImageHeader({{}, 0, 0, 64, 64, 8192, 8192, 3}).ok());
+  EXPECT_FALSE(CheckImageHeader({{}, 0, 0, 64, 64, 8192, 8192, 4}).ok());
 }
 
 TEST(ImageBounds, FramesWithoutTileRecordsAreCappedAndWalkNoRows) {

@@ -25,8 +25,8 @@ TEST(ImageWriter, FilesAreGaplessAndDecodeToThePixelsGiven) {
         frames.push_back(p.data());
       }
       Bytes file;
-      std::string error;
-      ASSERT_TRUE(EncodeImage(frames, c[0], c[1], {c[3], c[4], format}, file, error)) << error;
+      const Status encoded = EncodeImage(frames, c[0], c[1], {c[3], c[4], format}, file);
+      ASSERT_TRUE(encoded.ok()) << encoded.detail();
       Loaded r;
       ASSERT_TRUE(r.Decode(file));
       ASSERT_EQ(r.count, pixels.size());
@@ -47,11 +47,12 @@ TEST(ImageWriter, RejectsWhatCannotBeEncodedWithOneLine) {
   static const uint8_t pixel[4] = {};  // never read: every error is found first
   auto error = [](int32_t width, int32_t height, size_t frames, ImgWriteOptions options) {
     Bytes file = {1, 2, 3};
-    std::string error;
-    EXPECT_FALSE(EncodeImage(std::vector<const uint8_t*>(frames, width == 3 ? nullptr : pixel),
-                             width, height, options, file, error));
+    const Status encoded =
+        EncodeImage(std::vector<const uint8_t*>(frames, width == 3 ? nullptr : pixel), width,
+                    height, options, file);
+    EXPECT_EQ(encoded.code(), StatusCode::InvalidArgument);
     EXPECT_TRUE(file.empty());
-    return error;
+    return encoded.detail();
   };
   EXPECT_EQ(error(-1, 4, 1, {}), "image width and height must not be negative");
   EXPECT_EQ(error(4, 4, 1, {0, 0, 2}), "tile format 2 is not supported: use 1 or 3");

@@ -260,9 +260,9 @@ TEST_F(ManagerWithPackageTest, MountsIndexWhatTheWalkYieldsAndFailuresChangeNoth
   }
   ASSERT_EQ(manager->packages.size(), 4u);
   ASSERT_EQ(manager->entries.size(), 9u);
-  const EntryInfo& one = manager->entries.at("maps\\one.bin");
-  const EntryInfo& two = manager->entries.at("two");
-  const EntryInfo& kept = manager->entries.at("kept");
+  const EntryInfo one = IndexedAt(*manager, "maps\\one.bin");
+  const EntryInfo two = IndexedAt(*manager, "two");
+  const EntryInfo kept = IndexedAt(*manager, "kept");
   EXPECT_EQ(one.package, manager->packages[1].package);
   // Flags, offset, size and packed size of each record, as the index holds them.
   EXPECT_EQ(std::vector<uint32_t>({one.flags, one.offset, one.size, one.packedSize}),
@@ -271,8 +271,8 @@ TEST_F(ManagerWithPackageTest, MountsIndexWhatTheWalkYieldsAndFailuresChangeNoth
             std::vector<uint32_t>({8, 400, 500, 600}));
   EXPECT_EQ(std::vector<uint32_t>({kept.flags, kept.offset, kept.size, kept.packedSize}),
             std::vector<uint32_t>({1, 2, 3, 4}));
-  EXPECT_EQ(manager->entries.count(""), 0u);  // the record with a negative name length
-  EXPECT_EQ(manager->entries.count("cut"), 0u);
+  EXPECT_FALSE(Indexed(*manager, ""));  // the record with a negative name length
+  EXPECT_FALSE(Indexed(*manager, "cut"));
 
   // What each mount took, and why it stopped or was refused.
   const std::tuple<std::string, bool, uint32_t, uint32_t, std::string> reports[] = {
@@ -300,6 +300,29 @@ TEST_F(ManagerWithPackageTest, MountsIndexWhatTheWalkYieldsAndFailuresChangeNoth
   }
 }
 
+// A package the name index has no room for is not mounted, and the mount changes nothing: not
+// the package list, not a lookup (even of a name the package would take over), not the nodes.
+TEST_F(ManagerWithPackageTest, AMountTheIndexHasNoRoomForChangesNothing) {
+  manager.reset();
+  manager = std::make_unique<CPackageManager>((dir / "pack.pak").c_str(), 0, 128 * 1024);
+  ASSERT_EQ(manager->entries.size(), 6u);
+  std::vector<RawEntry> many = {TextEntry("DATA/IMG/A.BMP", "taken over")};
+  for (int n = 0; n < 2000; ++n) many.push_back(TextEntry("new" + std::to_string(n), "x"));
+  const std::string big = WriteArchive(dir / "big.pak", many);
+  FillDirList();
+  const Status status = manager->Mount(big.c_str());
+  EXPECT_EQ(status.code(), StatusCode::TooLarge);
+  EXPECT_EQ(status.Message(), big + ": the name index is full");
+  EXPECT_EQ(manager->packages.size(), 1u);
+  EXPECT_EQ(manager->entries.size(), 6u);
+  EXPECT_EQ(Read("Data/Img/a.bmp"), "bitmap");
+  EXPECT_FALSE(Indexed(*manager, "new0"));
+  EXPECT_EQ(DirList(), (DirListState{3, 3, 2, "node", 5}));
+  EXPECT_TRUE(
+      manager->MountPackage(WriteArchive(dir / "small.pak", {TextEntry("s", "S")}).c_str()));
+  EXPECT_EQ(Read("s"), "S");
+}
+
 TEST_F(ManagerWithPackageTest, TheLastMountAndTheLastRecordOfAnIndexWinWholeNameForWholeName) {
   const std::string longName = "Long/" + std::string(300, 'n') + "/First.dat";
   WriteArchive(dir / "a.pak", {TextEntry("Data/Hero.img", "hero from A"), TextEntry("a", "A"),
@@ -311,8 +334,8 @@ TEST_F(ManagerWithPackageTest, TheLastMountAndTheLastRecordOfAnIndexWinWholeName
     ASSERT_TRUE(manager->MountPackage((dir / name).c_str()));
   ASSERT_EQ(manager->packages.size(), 5u);
   EXPECT_EQ(manager->entries.size(), 6u + 6u);
-  EXPECT_EQ(manager->entries.at("data\\hero.img").package, manager->packages[2].package);
-  EXPECT_EQ(manager->entries.at("map\\a.bin").package, manager->packages[4].package);
+  EXPECT_EQ(IndexedAt(*manager, "data\\hero.img").package, manager->packages[2].package);
+  EXPECT_EQ(IndexedAt(*manager, "map\\a.bin").package, manager->packages[4].package);
   EXPECT_EQ(Read("DATA/HERO.IMG"), "B");
   EXPECT_EQ(Read("a"), "A");
   EXPECT_EQ(Read("map/A.BIN"), "2nd");

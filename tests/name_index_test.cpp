@@ -33,6 +33,12 @@ IndexedEntry Value(uint32_t offset, uint32_t recordOffset = 0) {
   return entry;
 }
 
+// Adds one key and commits it at once.
+void Put(CNameIndex& index, const char* name, size_t length, const IndexedEntry& value) {
+  ASSERT_TRUE(index.Add(name, length, value).ok());
+  ASSERT_TRUE(index.Commit().ok());
+}
+
 // Every byte value at every position of names up to 19 bytes (the word-wise fold works on 8
 // bytes at once and on a partial word at the end).
 TEST(FoldName, MatchesTheByteRuleForEveryByteAtEveryPosition) {
@@ -85,7 +91,7 @@ TEST(FoldedName, FoldsLongNamesWhole) {
 
 TEST(NameIndex, FindsAKeyUnderItsFoldedName) {
   CNameIndex index;
-  index.InsertOrAssign("Maps/One.BIN", 12, Value(7));
+  Put(index, "Maps/One.BIN", 12, Value(7));
   IndexedEntry found;
   ASSERT_TRUE(index.Find("maps\\one.bin", found));
   EXPECT_EQ(found.info.offset, 7u);
@@ -101,7 +107,7 @@ TEST(NameIndex, TheEmptyNameIsAKey) {
   CNameIndex index;
   IndexedEntry found;
   EXPECT_FALSE(index.Find("", found));
-  index.InsertOrAssign("", 0, Value(3));
+  Put(index, "", 0, Value(3));
   ASSERT_TRUE(index.Find("", found));
   EXPECT_EQ(found.info.offset, 3u);
   EXPECT_EQ(index.size(), 1u);
@@ -109,9 +115,9 @@ TEST(NameIndex, TheEmptyNameIsAKey) {
 
 TEST(NameIndex, TheLastValueWinsAndTheKeyIsKeptOnce) {
   CNameIndex index;
-  index.InsertOrAssign("a/B", 3, Value(1, 100));
-  index.InsertOrAssign("other", 5, Value(2));
-  index.InsertOrAssign("A\\b", 3, Value(5, 200));
+  Put(index, "a/B", 3, Value(1, 100));
+  Put(index, "other", 5, Value(2));
+  Put(index, "A\\b", 3, Value(5, 200));
   EXPECT_EQ(index.size(), 2u);
   IndexedEntry found;
   ASSERT_TRUE(index.Find("a\\b", found));
@@ -125,9 +131,9 @@ TEST(NameIndex, ABatchWithRepeatsKeepsEachKeyOnceInOrder) {
   CNameIndex index;
   const char* names[] = {"one", "two", "ONE", "three", "Two", "four"};
   for (uint32_t n = 0; n < 6; ++n) {
-    index.Add(names[n], std::strlen(names[n]), Value(n));
+    ASSERT_TRUE(index.Add(names[n], std::strlen(names[n]), Value(n)).ok());
   }
-  index.Commit();
+  ASSERT_TRUE(index.Commit().ok());
   std::vector<std::string> keys;
   std::vector<uint32_t> offsets;
   index.ForEach([&](std::string_view key, const IndexedEntry& entry) {
@@ -148,16 +154,15 @@ TEST(NameIndex, GrowsThroughManyBatchesAndFindsEveryKey) {
   const uint32_t count = 50000;
   for (uint32_t n = 0; n < count; ++n) {
     std::string name = "Dir" + std::to_string(n % 97) + "/File_" + std::to_string(n) + ".dat";
-    index.Add(name.data(), name.size(), Value(n));
+    ASSERT_TRUE(index.Add(name.data(), name.size(), Value(n)).ok());
   }
-  index.Commit();
+  ASSERT_TRUE(index.Commit().ok());
   // Every tenth key again, with a new value, in a second mount-sized batch.
-  index.Reserve(count / 10, 0);
   for (uint32_t n = 0; n < count; n += 10) {
     std::string name = "DIR" + std::to_string(n % 97) + "\\FILE_" + std::to_string(n) + ".DAT";
-    index.Add(name.data(), name.size(), Value(n + count));
+    ASSERT_TRUE(index.Add(name.data(), name.size(), Value(n + count)).ok());
   }
-  index.Commit();
+  ASSERT_TRUE(index.Commit().ok());
   EXPECT_EQ(index.size(), count);
   uint32_t wrong = 0;
   for (uint32_t n = 0; n < count; ++n) {
@@ -175,7 +180,7 @@ TEST(NameIndex, GrowsThroughManyBatchesAndFindsEveryKey) {
 TEST(NameIndex, KeepsKeysLongerThanTheStackBuffer) {
   CNameIndex index;
   std::string name(40000, 'x');
-  index.InsertOrAssign(name.data(), name.size(), Value(9));
+  Put(index, name.data(), name.size(), Value(9));
   IndexedEntry found;
   ASSERT_TRUE(index.Find(name, found));
   EXPECT_EQ(found.info.offset, 9u);
@@ -183,11 +188,44 @@ TEST(NameIndex, KeepsKeysLongerThanTheStackBuffer) {
   EXPECT_FALSE(index.Find(name, found));
 }
 
-TEST(NameIndex, AtThrowsForAMissingKey) {
-  CNameIndex index;
-  index.InsertOrAssign("a", 1, Value(1));
-  EXPECT_EQ(index.at("a").offset, 1u);
-  EXPECT_THROW(index.at("b"), std::out_of_range);
+// A batch that outgrows the index's memory goes in not at all: neither the arena nor the slots
+// failing to grow leaves a key of it, or a changed value, behind.
+TEST(NameIndex, ABatchThatDoesNotFitLeavesTheIndexAsItWas) {
+  struct Case {
+    size_t mostBytes;
+    size_t batch;
+    bool failsInAdd;
+  };
+  // 2000 new keys outgrow the arena while they are added (after more than a thousand); 100 fit the
+  // arena (8 KiB) but not the slots they need beside it (2 KiB more) when committed.
+  for (const Case& c : {Case{128 * 1024, 2000, true}, Case{9000, 100, false}}) {
+    CNameIndex index(c.mostBytes);
+    for (uint32_t n = 0; n < 20; ++n) {
+      const std::string name = "kept" + std::to_string(n);
+      Put(index, name.data(), name.size(), Value(n));
+    }
+    Status failed;
+    for (uint32_t n = 0; n < c.batch && failed.ok(); ++n) {
+      const std::string name = n == 0 ? "KEPT3" : "new" + std::to_string(n);
+      failed = index.Add(name.data(), name.size(), Value(1000 + n));
+    }
+    EXPECT_EQ(failed.ok(), !c.failsInAdd) << c.batch;
+    if (failed.ok()) failed = index.Commit();
+    EXPECT_EQ(failed.code(), StatusCode::TooLarge) << c.batch;
+    EXPECT_EQ(failed.detail(), "the name index is full") << c.batch;
+    EXPECT_EQ(index.size(), 20u) << c.batch;
+    IndexedEntry found;
+    ASSERT_TRUE(index.Find("kept3", found)) << c.batch;
+    EXPECT_EQ(found.info.offset, 3u) << c.batch;
+    EXPECT_FALSE(index.Find("new1", found)) << c.batch;
+    size_t visited = 0;
+    index.ForEach([&](std::string_view, const IndexedEntry&) { ++visited; });
+    EXPECT_EQ(visited, 20u) << c.batch;
+    // A batch that fits still goes in afterwards.
+    Put(index, "later", 5, Value(77));
+    ASSERT_TRUE(index.Find("later", found)) << c.batch;
+    EXPECT_EQ(found.info.offset, 77u) << c.batch;
+  }
 }
 
 // Readers without a lock beside a writer that grows the index through system-sized blocks and
@@ -208,11 +246,11 @@ TEST(NameIndexThreads, LookupsBesideAWriterAreRightWheneverTheVersionHolds) {
       {
         CNameIndex::Change change(index);
         for (uint32_t n = start; n < start + Batch; ++n) {
-          index.Add(name(n).c_str(), name(n).size(), Value(n));
+          if (!index.Add(name(n).c_str(), name(n).size(), Value(n)).ok()) ++wrong;
           // An earlier key takes a new value: offset n / 2 again, with record offset 1.
-          index.Add(name(n / 2).c_str(), name(n / 2).size(), Value(n / 2, 1));
+          if (!index.Add(name(n / 2).c_str(), name(n / 2).size(), Value(n / 2, 1)).ok()) ++wrong;
         }
-        index.Commit();
+        if (!index.Commit().ok()) ++wrong;
       }
       published.store(start + Batch, std::memory_order_release);
       // Readers settle a few lookups between changes, and try many during them.

@@ -261,7 +261,7 @@ TEST(EntryMemory, ALyingRecordCostsNoMoreThanItsBlockCanFill) {
   TempDir dir;
   WriteFileBytes(dir / "tiny.pak", file);
   CPackageManager manager((dir / "tiny.pak").c_str(), 0);
-  const EntryInfo& claim = manager.entries.at("");
+  const EntryInfo claim = IndexedAt(manager, "");
   EXPECT_EQ(claim.size, 0xA8000000u);
   EXPECT_EQ(claim.packedSize, 0x01000000u);
   EXPECT_EQ(manager.OpenPackageStream("", ModeRead), nullptr);
@@ -277,7 +277,7 @@ TEST(EntryMemory, ALyingRecordCostsNoMoreThanItsBlockCanFill) {
   WriteFileBytes(dir / "liar.pak", BuildArchive({RawEntry{"liar", packed, claimed}}));
   ASSERT_TRUE(manager.MountPackage((dir / "liar.pak").c_str()));
   CMemStream stream;
-  EXPECT_FALSE(stream.OpenEntry(manager.entries.at("liar"), ModeRead));
+  EXPECT_FALSE(stream.OpenEntry(IndexedAt(manager, "liar"), ModeRead));
   EXPECT_LE(stream.capacity, std::max<uint32_t>(TrustedInflateSize, 8 * packed.size()));
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #ifdef KORVO_HAVE_LIBDEFLATE
 #include <libdeflate.h>
@@ -139,6 +140,46 @@ Status InflateBounded(const uint8_t* source, uint32_t sourceSize, uint32_t size,
     }
     attempt = static_cast<uint32_t>(std::min<uint64_t>(size, static_cast<uint64_t>(attempt) * 2));
   }
+}
+
+Status CheckInflate(const uint8_t* source, uint32_t sourceSize, uint32_t size) {
+  const auto corrupt = [](std::string detail) {
+    return Status(StatusCode::Corrupt, std::string(), 0, std::move(detail));
+  };
+  z_stream stream{};
+  if (inflateInit(&stream) != Z_OK) {
+    return Status(StatusCode::NoMemory, std::string(), 0, "cannot start zlib");
+  }
+  stream.next_in = const_cast<Bytef*>(source);
+  stream.avail_in = sourceSize;
+  uint8_t scratch[16384];
+  int result = Z_OK;
+  uint64_t produced = 0;
+  while (result == Z_OK) {
+    stream.next_out = scratch;
+    stream.avail_out = sizeof(scratch);
+    result = inflate(&stream, Z_NO_FLUSH);
+    produced += sizeof(scratch) - stream.avail_out;
+    if (produced > size) break;
+    if (result == Z_BUF_ERROR && stream.avail_in == 0) break;
+  }
+  const std::string message = stream.msg != nullptr ? stream.msg : "";
+  inflateEnd(&stream);
+  if (produced > size) {
+    return corrupt("inflates to more than its recorded size of " + std::to_string(size) + " bytes");
+  }
+  if (result == Z_DATA_ERROR || result == Z_NEED_DICT) {
+    return corrupt("zlib data is corrupt" +
+                   (message.empty() ? std::string() : " (" + message + ")"));
+  }
+  if (result != Z_STREAM_END) {
+    return corrupt("zlib data is cut short after " + std::to_string(produced) + " bytes");
+  }
+  if (produced != size) {
+    return corrupt("inflates to " + std::to_string(produced) + " bytes, index records " +
+                   std::to_string(size));
+  }
+  return Status::Ok();
 }
 
 const char* InflateBackend() {

@@ -41,6 +41,13 @@ constexpr uint32_t TrustedInflateSize = 1u << 20;
 Status InflateBounded(const uint8_t* source, uint32_t sourceSize, uint32_t size,
                       InflateBuffer buffer);
 
+// Inflates the stream without keeping its output, to judge it against the size its record
+// gives. Ok for a complete stream of exactly size bytes; otherwise Corrupt, with what is wrong
+// as the detail: "zlib data is corrupt (<zlib's reason>)", "inflates to more than its recorded
+// size of <size> bytes", "zlib data is cut short after <n> bytes" or "inflates to <n> bytes,
+// index records <size>". Work stops soon after the output passes size. Thread-safe.
+Status CheckInflate(const uint8_t* source, uint32_t sourceSize, uint32_t size);
+
 // "libdeflate" or "zlib": what InflateBlock uses.
 const char* InflateBackend();
 

@@ -77,10 +77,8 @@ Status AddPkgFile(const char* packagePath, const char* sourcePath, const char* e
   }
   CompressedFile compressed;
   if (entryName == nullptr) return Status(StatusCode::InvalidArgument, packagePath);
-  if (!CompressFile(sourcePath, compressed)) {
-    return Status(StatusCode::IoError, sourcePath != nullptr ? sourcePath : "", 0,
-                  "cannot read or compress the file");
-  }
+  Status compressedStatus = CompressFile(sourcePath, compressed);
+  if (!compressedStatus.ok()) return compressedStatus;
   if (Cancelled(cancel)) return Status(StatusCode::Interrupted, packagePath);
   bool added = package.AddFile(entryName, compressed.packed.get(), compressed.size,
                                compressed.packedSize, 0);

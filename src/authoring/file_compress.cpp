@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "platform/directories.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -65,17 +66,19 @@ bool Deflater::Compress(const uint8_t* data, uint32_t length, uint8_t* out, uint
   return true;
 }
 
-bool CompressFile(const char* path, CompressedFile& out) {
-  Deflater deflater;
-  return CompressFile(path, out, deflater);
-}
-
-bool CompressFile(const char* path, CompressedFile& out, Deflater& deflater) {
+Status CompressFile(const char* path, CompressedFile& out) {
   out = CompressedFile();
-  if (path == nullptr) return false;
+  if (path == nullptr) return Status(StatusCode::InvalidArgument, std::string(), 0, "no path");
+  // Only a regular file is read: opening a FIFO or a device could wait for ever.
+  if (!platform::IsRegularFile(path)) {
+    if (!platform::PathExists(path)) return Status(StatusCode::NotFound, path, 0, "no such file");
+    return Status(StatusCode::InvalidArgument, path, 0, "not a regular file");
+  }
   platform::File file;
-  if (!platform::OpenForRead(path, file).ok()) return false;
-  return CompressOpenFile(file, path, out, deflater).ok();
+  Status opened = platform::OpenForRead(path, file);
+  if (!opened.ok()) return Status(opened.code(), path, opened.systemError(), "cannot open");
+  Deflater deflater;
+  return CompressOpenFile(file, path, out, deflater);
 }
 
 Status CompressOpenFile(platform::File& file, const char* path, CompressedFile& out,

@@ -38,15 +38,15 @@ class Deflater {
   std::unique_ptr<State> state_;
 };
 
-// Reads the file at path whole and compresses it in one call. False when the file cannot be
-// opened or read, is too large for an entry (its compressed bound must stay below 4 GiB), or
-// compression fails. An empty file gives the 8-byte stream of no input.
-bool CompressFile(const char* path, CompressedFile& out);
-// The same with a deflate state that the caller keeps between files.
-bool CompressFile(const char* path, CompressedFile& out, Deflater& deflater);
+// Reads the file at path whole and compresses it in one call. An empty file gives the 8-byte
+// stream of no input. A failure names path, with the cause "no such file", "not a regular
+// file" (nothing but a regular file is opened), "cannot open" with the system's error, or
+// CompressOpenFile's.
+Status CompressFile(const char* path, CompressedFile& out);
 // Reads a file just opened (at its start) whole and compresses it; path names it in the cause of a
 // failure ("cannot be read" with the system's error, too large for an entry, out of memory,
-// compression failed).
+// compression failed). The file is too large when its compressed bound does not stay below
+// 4 GiB.
 Status CompressOpenFile(platform::File& file, const char* path, CompressedFile& out,
                         Deflater& deflater);
 

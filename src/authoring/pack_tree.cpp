@@ -465,7 +465,7 @@ void AddFileToPkg(const char* path, CPackageBuilder& builder, PackObserver* obse
   if (path == nullptr) return;
   CompressedFile compressed;
   bool packed =
-      CompressFile(path, compressed) &&
+      CompressFile(path, compressed).ok() &&
       builder.AddFile(path, compressed.packed.get(), compressed.size, compressed.packedSize, 0);
   if (observer != nullptr) {
     observer->OnFile(path, packed ? compressed.size : 0, packed ? compressed.packedSize : 0,

@@ -48,9 +48,6 @@ Status DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** fr
 // within 32 bits, the whole load within ImgMaxLoadBytes and at most ImgMaxEmptyFrames frames
 // without tile records. The magic and the input size are not looked at.
 Status CheckImageHeader(const ImgFileHeader& header);
-inline bool ImageHeaderWithinLimits(const ImgFileHeader& header) {
-  return CheckImageHeader(header).ok();
-}
 
 // The fewest bytes after the file header that a load of an accepted header requires before it
 // allocates: the tile headers, and above ImgFreeLoadBytes also 2 bytes of tile data for every 4

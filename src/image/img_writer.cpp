@@ -251,17 +251,19 @@ void ChooseTileSize(int32_t width, int32_t height, const ImgWriteOptions& option
   tileHeight = rows.cell;
 }
 
-bool EncodeImage(const std::vector<const uint8_t*>& frames, int32_t width, int32_t height,
-                 const ImgWriteOptions& options, std::vector<uint8_t>& out, std::string& error) {
+Status EncodeImage(const std::vector<const uint8_t*>& frames, int32_t width, int32_t height,
+                   const ImgWriteOptions& options, std::vector<uint8_t>& out) {
   out.clear();
-  error.clear();
+  std::string error;
+  StatusCode code = StatusCode::InvalidArgument;
   try {
-    if (Encode(frames, width, height, options, out, error)) return true;
+    if (Encode(frames, width, height, options, out, error)) return Status::Ok();
   } catch (const std::bad_alloc&) {
+    code = StatusCode::NoMemory;
     error = "not enough memory for the image file";
   }
   out.clear();
-  return false;
+  return Status(code, std::string(), 0, error);
 }
 
 }  // namespace korvo

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/status.h"
+
 namespace korvo {
 
 struct ImgWriteOptions {
@@ -15,10 +17,11 @@ struct ImgWriteOptions {
 
 // Encodes frames of width x height pixels, each given as 4 bytes a pixel, row after row, in
 // the byte order of a decoded frame. Every frame has the same size. The file written always
-// decodes back to the same pixels (format 1: the top four bits of each byte). False, with a
-// one-line reason in error, when the frames or the options cannot make a well-formed file.
-bool EncodeImage(const std::vector<const uint8_t*>& frames, int32_t width, int32_t height,
-                 const ImgWriteOptions& options, std::vector<uint8_t>& out, std::string& error);
+// decodes back to the same pixels (format 1: the top four bits of each byte). InvalidArgument,
+// with a one-line reason as the detail, when the frames or the options cannot make a
+// well-formed file; NoMemory when the file cannot be held. out is empty after a failure.
+Status EncodeImage(const std::vector<const uint8_t*>& frames, int32_t width, int32_t height,
+                   const ImgWriteOptions& options, std::vector<uint8_t>& out);
 
 // The tile size EncodeImage uses for frames of width x height with these options: each side
 // of the requested size that the frames allow is kept, and any other side (0 included) is the

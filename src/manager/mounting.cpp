@@ -24,8 +24,8 @@ Status CPackageManager::Mount(const char* path, MountReport* report) {
   if (path == nullptr) return Status(StatusCode::InvalidArgument, std::string(), 0, "no path");
   if (HasHotJournal(path)) return Status(StatusCode::Locked, path, 0, "an edit was interrupted");
   std::lock_guard<std::mutex> mounting(mountLock_);
-  // Room for the record is made first: the record takes the package before any entry is
-  // indexed, so the keys never point at a package that nothing owns.
+  // Room for the record is made first, so that recording the package cannot fail once its
+  // entries are indexed.
   packages.reserve(packages.size() + 1);
   std::unique_ptr<CMappedPackage> package(new (std::nothrow) CMappedPackage());
   if (package == nullptr) return Status(StatusCode::NoMemory, path);
@@ -34,6 +34,45 @@ Status CPackageManager::Mount(const char* path, MountReport* report) {
   // A file that is no archive, or whose index does not begin inside it, is not mounted.
   Status header = package->CheckHeader();
   if (!header.ok()) return header;
+  CMappedPackage* mapped = package.get();
+
+  // Every record takes at least 2 bytes of the file: a huge count reserves no more than that.
+  const uint64_t records =
+      std::min<uint64_t>(static_cast<uint64_t>(std::max(SignedEntryCount(mapped->Header()), 0)),
+                         mapped->FileSize() / IndexRecordFixedSize + 1);
+  // How much of the file the index likely takes, for the read hint: what the header says, or
+  // about 64 bytes a record; the walk itself is bounded by the file.
+  const uint32_t indexOffset = mapped->Header().indexOffset;
+  const uint64_t indexGuess =
+      mapped->Header().indexSize != 0 ? mapped->Header().indexSize : records * LikelyRecordBytes;
+  const uint32_t indexBytes = static_cast<uint32_t>(std::min<uint64_t>(
+      indexGuess, indexOffset < mapped->FileSize() ? mapped->FileSize() - indexOffset : 0));
+  if (records > 0) mapped->WillRead(indexOffset, indexBytes);
+  std::unique_lock<std::shared_mutex> writing(indexLock_);
+  // Lock-free lookups see the index before this mount or after it, never half-way. The entries
+  // go in as one batch: when the index cannot take them all, it takes none, and the package is
+  // not recorded.
+  CNameIndex::Change change(entries);
+  RecordView view;
+  uint32_t indexed = 0;
+  if (mapped->FirstRecord(view)) {
+    do {
+      ++indexed;
+      IndexedEntry value{{mapped, view.flags, view.offset, view.size, view.packedSize},
+                         view.recordOffset};
+      // A name already indexed takes the new entry's location; the key bytes stay.
+      Status added = entries.Add(view.name != nullptr ? view.name : "", view.nameLength, value);
+      if (!added.ok()) return Status(added.code(), path, 0, added.detail());
+    } while (mapped->NextRecord(view));
+  }
+  Status committed = entries.Commit();
+  if (!committed.ok()) return Status(committed.code(), path, 0, committed.detail());
+
+  PackageRecord record;
+  size_t length = std::min(std::strlen(path), sizeof(record.path) - 1);
+  std::memcpy(record.path, path, length);
+  record.package = package.release();
+  packages.push_back(std::move(record));
 
   dirList.nodes.clear();
   dirList.count = 0;
@@ -44,41 +83,6 @@ Status CPackageManager::Mount(const char* path, MountReport* report) {
   dirList.nodes.push_back(root);
   dirList.count = 1;
 
-  PackageRecord record;
-  size_t length = std::min(std::strlen(path), sizeof(record.path) - 1);
-  std::memcpy(record.path, path, length);
-  CMappedPackage* mapped = package.release();
-  record.package = mapped;
-  packages.push_back(std::move(record));
-
-  // Every record takes at least 2 bytes of the file: a huge count reserves no more than that.
-  const uint64_t records =
-      std::min<uint64_t>(static_cast<uint64_t>(std::max(SignedEntryCount(mapped->Header()), 0)),
-                         mapped->FileSize() / IndexRecordFixedSize + 1);
-  // How much of the file the index likely takes, for the read hint and the arena's first size:
-  // what the header says, or about 64 bytes a record; the walk itself is bounded by the file.
-  const uint32_t indexOffset = mapped->Header().indexOffset;
-  const uint64_t indexGuess =
-      mapped->Header().indexSize != 0 ? mapped->Header().indexSize : records * LikelyRecordBytes;
-  const uint32_t indexBytes = static_cast<uint32_t>(std::min<uint64_t>(
-      indexGuess, indexOffset < mapped->FileSize() ? mapped->FileSize() - indexOffset : 0));
-  if (records > 0) mapped->WillRead(indexOffset, indexBytes);
-  std::unique_lock<std::shared_mutex> writing(indexLock_);
-  // Lock-free lookups see the index before this mount or after it, never half-way.
-  CNameIndex::Change change(entries);
-  entries.Reserve(static_cast<size_t>(records), indexBytes);
-  RecordView view;
-  uint32_t indexed = 0;
-  if (mapped->FirstRecord(view)) {
-    do {
-      ++indexed;
-      IndexedEntry value{{mapped, view.flags, view.offset, view.size, view.packedSize},
-                         view.recordOffset};
-      // A name already indexed takes the new entry's location; the key bytes stay.
-      entries.Add(view.name != nullptr ? view.name : "", view.nameLength, value);
-    } while (mapped->NextRecord(view));
-  }
-  entries.Commit();
   if (report != nullptr) {
     report->listed = mapped->Header().entryCount;
     report->indexed = indexed;

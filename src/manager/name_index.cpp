@@ -15,8 +15,6 @@ constexpr size_t MinimumSlots = 16;
 constexpr size_t MinimumArena = 4096;
 // Slots hold a record's offset in units of 8 bytes in 32 bits.
 constexpr size_t MostArenaBytes = (size_t{UINT32_MAX} - 1) * 8;
-// How many keys ahead a batch prefetches the slots it will probe.
-constexpr size_t PrefetchDistance = 16;
 
 inline uint64_t Mix(uint64_t a, uint64_t b) {
   const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
@@ -64,7 +62,7 @@ FoldedName::FoldedName(const char* name) {
   }
 }
 
-CNameIndex::CNameIndex() {
+CNameIndex::CNameIndex(size_t mostBytes) : mostBytes_(mostBytes) {
   // Each index hashes with its own seed, so that nobody can prepare names that all collide.
   const uint64_t clock =
       static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
@@ -133,20 +131,25 @@ void CNameIndex::EndChange() {
 void CNameIndex::Retire(platform::MemoryBlock& block) {
   if (block.Data() == nullptr) return;
   block.Discard();
-  retired_.push_back(std::move(block));  // room was reserved before the change began
+  retired_[retiredCount_++] = std::move(block);  // CheckGrowth made sure of the room
 }
 
-EntryInfo CNameIndex::at(std::string_view key) const {
-  IndexedEntry found;
-  if (!Find(key, found)) throw std::out_of_range("no such key in the name index");
-  return found.info;
+Status CNameIndex::CheckGrowth(size_t bytes, size_t replacedBytes) const {
+  const size_t others = slots_.Size() + arena_.Size() - replacedBytes;
+  if (retiredCount_ == MostRetired || bytes > mostBytes_ || others > mostBytes_ - bytes) {
+    return Status(StatusCode::TooLarge, std::string(), 0, "the name index is full");
+  }
+  return Status::Ok();
 }
 
-void CNameIndex::GrowSlots(size_t slotCount) {
-  if (slotCount > (size_t{1} << 32)) throw std::length_error("name index full");
-  retired_.reserve(retired_.size() + 1);
+Status CNameIndex::GrowSlots(size_t slotCount) {
+  if (slotCount > (size_t{1} << 32)) {
+    return Status(StatusCode::TooLarge, std::string(), 0, "the name index is full");
+  }
+  Status room = CheckGrowth(slotCount * sizeof(uint64_t), slots_.Size());
+  if (!room.ok()) return room;
   platform::MemoryBlock grown(slotCount * sizeof(uint64_t));
-  if (grown.Data() == nullptr) throw std::bad_alloc();
+  if (grown.Data() == nullptr) return Status(StatusCode::NoMemory);
   uint64_t* slots = static_cast<uint64_t*>(grown.Data());
   const size_t mask = slotCount - 1;
   // The position comes from the stored hash bits, so nothing is hashed again.
@@ -162,47 +165,52 @@ void CNameIndex::GrowSlots(size_t slotCount) {
   Retire(slots_);
   slots_ = std::move(grown);
   slotMask_ = mask;
+  return Status::Ok();
 }
 
-void CNameIndex::GrowArena(size_t bytes) {
-  if (bytes > MostArenaBytes) throw std::length_error("name index full");
+Status CNameIndex::GrowArena(size_t bytes) {
+  if (bytes > MostArenaBytes) {
+    return Status(StatusCode::TooLarge, std::string(), 0, "the name index is full");
+  }
   size_t capacity = arena_.Size() < MinimumArena ? MinimumArena : arena_.Size();
   while (capacity < bytes) capacity *= 2;
-  retired_.reserve(retired_.size() + 1);
+  Status room = CheckGrowth(capacity, arena_.Size());
+  if (!room.ok()) return room;
   platform::MemoryBlock grown(capacity);
-  if (grown.Data() == nullptr) throw std::bad_alloc();
+  if (grown.Data() == nullptr) return Status(StatusCode::NoMemory);
   if (pendingEnd_ > 0) std::memcpy(grown.Data(), arena_.Data(), pendingEnd_);
   sharedArena_.store(static_cast<const char*>(grown.Data()), std::memory_order_release);
   sharedArenaBytes_.store(grown.Size(), std::memory_order_release);
   Retire(arena_);
   arena_ = std::move(grown);
+  return Status::Ok();
 }
 
-void CNameIndex::EnsureSlots(size_t keys) {
-  if (slotMask_ != 0 && keys * 2 <= slotMask_ + 1) return;
+Status CNameIndex::EnsureSlots(size_t keys) {
+  if (slotMask_ != 0 && keys * 2 <= slotMask_ + 1) return Status::Ok();
   size_t slotCount = slotMask_ == 0 ? MinimumSlots : slotMask_ + 1;
   while (slotCount < keys * 2) slotCount *= 2;  // at most half full
-  GrowSlots(slotCount);
+  return GrowSlots(slotCount);
 }
 
-bool CNameIndex::Reserve(size_t more, size_t keyBytes) {
-  // Only a hint: a failure leaves the index as it was, and it grows as keys arrive.
-  try {
-    EnsureSlots(count_ + pending_ + more);
-    const size_t arenaBytes = pendingEnd_ + more * RecordSize(0) + keyBytes;
-    if (arenaBytes > arena_.Size()) GrowArena(arenaBytes);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
+void CNameIndex::Drop() {
+  pending_ = 0;
+  pendingEnd_ = used_;
+}
+
+Status CNameIndex::Add(const char* name, size_t length, const IndexedEntry& value) {
+  if (length > UINT32_MAX) {
+    Drop();
+    return Status(StatusCode::TooLarge, std::string(), 0, "a name is too long for the index");
   }
-}
-
-void CNameIndex::Add(const char* name, size_t length, const IndexedEntry& value) {
-  if (length > UINT32_MAX) throw std::length_error("name too long for the index");
   const size_t size = RecordSize(length);
-  if (pendingEnd_ + size > arena_.Size()) GrowArena(pendingEnd_ + size);
+  if (pendingEnd_ + size > arena_.Size()) {
+    Status grown = GrowArena(pendingEnd_ + size);
+    if (!grown.ok()) {
+      Drop();
+      return grown;
+    }
+  }
   Record* record = RecordAt(pendingEnd_);
   *record = Record{value.info.package,
                    value.info.flags,
@@ -211,35 +219,49 @@ void CNameIndex::Add(const char* name, size_t length, const IndexedEntry& value)
                    value.info.packedSize,
                    value.recordOffset,
                    static_cast<uint32_t>(length)};
-  char* key = reinterpret_cast<char*>(record + 1);
-  FoldName(name, length, key);
-  pendingHash_[pending_] = Hash(key, length);
-  pendingAt_[pending_] = pendingEnd_;
+  FoldName(name, length, reinterpret_cast<char*>(record + 1));
   pendingEnd_ += size;
-  if (++pending_ == BatchSize) Commit();
+  ++pending_;
+  return Status::Ok();
 }
 
-void CNameIndex::Commit() {
-  if (pending_ == 0) return;
-  EnsureSlots(count_ + pending_);
+Status CNameIndex::Commit() {
+  if (pending_ == 0) return Status::Ok();
+  // The last step that can fail: after it every key of the batch finds a free slot.
+  Status room = EnsureSlots(count_ + pending_);
+  if (!room.ok()) {
+    Drop();
+    return room;
+  }
   uint64_t* slots = Slots();
   const Table owned = Owned();  // nothing grows while a batch goes in
-  for (size_t n = 0; n < pending_ && n < PrefetchDistance; ++n) {
-    Prefetch(&slots[(pendingHash_[n] >> 32) & slotMask_]);
-  }
+  // The hashes and places of the next keys, computed PrefetchDistance keys ahead of their
+  // insertion so that their slots are on the way in by then.
+  uint64_t aheadHash[PrefetchDistance];
+  size_t aheadAt[PrefetchDistance];
+  size_t hashed = 0;
+  size_t next = used_;
+  const auto hashNext = [&] {
+    const Record* record = RecordAt(next);
+    const uint64_t hash = Hash(KeyOf(record), record->keyLength);
+    Prefetch(&slots[(hash >> 32) & slotMask_]);
+    aheadHash[hashed % PrefetchDistance] = hash;
+    aheadAt[hashed % PrefetchDistance] = next;
+    next += RecordSize(record->keyLength);
+    ++hashed;
+  };
+  while (hashed < pending_ && hashed < PrefetchDistance) hashNext();
   // Records are kept in order; one whose key is already present hands its value over and
-  // leaves no gap, because the records after it move up.
+  // leaves no gap, because the records after it move up (never over a record not yet hashed).
   size_t write = used_;
   for (size_t n = 0; n < pending_; ++n) {
-    if (n + PrefetchDistance < pending_) {
-      Prefetch(&slots[(pendingHash_[n + PrefetchDistance] >> 32) & slotMask_]);
-    }
-    Record* record = RecordAt(pendingAt_[n]);
+    const uint64_t hash = aheadHash[n % PrefetchDistance];
+    const size_t at = aheadAt[n % PrefetchDistance];
+    Record* record = RecordAt(at);
     const size_t size = RecordSize(record->keyLength);
-    const uint64_t hash = pendingHash_[n];
+    // A table at most half full always has a free slot on the probe's way.
     const Probed probed =
         Probe(owned, KeyOf(record), record->keyLength, static_cast<uint32_t>(hash >> 32));
-    if (probed.slot == ProbedAll) throw std::length_error("name index full");
     if (probed.record != nullptr) {
       // The key bytes stay; readers may be copying the fields meanwhile.
       Record* present = const_cast<Record*>(probed.record);
@@ -249,22 +271,19 @@ void CNameIndex::Commit() {
       StoreShared(present->size, record->size);
       StoreShared(present->packedSize, record->packedSize);
       StoreShared(present->recordOffset, record->recordOffset);
-      continue;
+    } else {
+      if (write != at) std::memmove(RecordAt(write), record, size);
+      // Published last, once the record is in place.
+      StoreShared(slots[probed.slot], (hash >> 32 << 32) | (write / 8 + 1));
+      write += size;
+      ++count_;
     }
-    if (write != pendingAt_[n]) std::memmove(RecordAt(write), record, size);
-    // Published last, once the record is in place.
-    StoreShared(slots[probed.slot], (hash >> 32 << 32) | (write / 8 + 1));
-    write += size;
-    ++count_;
+    if (hashed < pending_) hashNext();
   }
   used_ = write;
   pendingEnd_ = write;
   pending_ = 0;
-}
-
-void CNameIndex::InsertOrAssign(const char* name, size_t length, const IndexedEntry& value) {
-  Add(name, length, value);
-  Commit();
+  return Status::Ok();
 }
 
 }  // namespace korvo

@@ -7,9 +7,11 @@
 // - every record lies in one arena, in insertion order: the entry, then the folded key bytes
 //   right behind it, so the record and its key share cache lines;
 // - both live in large blocks from the platform (huge pages where the system has them).
-// A mount adds its records in batches: a batch's keys are folded and hashed in one sequential
-// pass over the index, then inserted with the slots of later keys prefetched, so that many
-// cache misses are in flight at once instead of one after another.
+// A mount adds its records as one batch: Add folds each key into the arena behind the
+// published records, where no lookup sees it, and Commit inserts the batch with the slots of
+// later keys prefetched, so that many cache misses are in flight at once instead of one after
+// another. Everything that can fail (room in the arena, room in the slots) happens before the
+// first key is published, so a batch goes in whole or not at all.
 //
 // Lookups need no lock. The one writer (the manager, under its own lock) brackets its changes
 // with BeginChange and EndChange, which step a version; a reader reads the version, looks up,
@@ -27,12 +29,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "archive/package_format.h"
+#include "common/status.h"
 #include "platform/memory.h"
 
 namespace korvo {
@@ -59,7 +60,10 @@ class FoldedName {
 
 class CNameIndex {
  public:
-  CNameIndex();
+  // The most bytes the slots and the arena may take together. Beyond the format's own bounds
+  // (a record's place is kept in 32 bits of 8-byte units), a host may hold the index smaller.
+  static constexpr size_t MostBytes = (size_t{1} << 32) * 8 * 2;
+  explicit CNameIndex(size_t mostBytes = MostBytes);
   CNameIndex(const CNameIndex&) = delete;
   CNameIndex& operator=(const CNameIndex&) = delete;
 
@@ -87,23 +91,17 @@ class CNameIndex {
    private:
     CNameIndex& index_;
   };
-  size_t count(std::string_view key) const {
-    IndexedEntry found;
-    return Find(key, found) ? 1 : 0;
-  }
-  // The entry of a key; throws std::out_of_range when there is none.
-  EntryInfo at(std::string_view key) const;
 
-  // Makes room for more keys and about keyBytes more key bytes without growing in between.
-  // Only a hint: false when the memory was not to be had, and the index grows as keys arrive.
-  bool Reserve(size_t more, size_t keyBytes = 0);
-  // Folds name and indexes it: a key already present takes the new value (and keeps its key
-  // bytes, which fold the same).
-  void InsertOrAssign(const char* name, size_t length, const IndexedEntry& value);
-  // The same, deferred: the key joins a batch that Commit (or the next full batch) inserts, in
-  // the order added. Nothing may look up the index between Add and Commit.
-  void Add(const char* name, size_t length, const IndexedEntry& value);
-  void Commit();
+  // Folds name and adds it to the batch that Commit inserts, in the order added. A key already
+  // present then takes the new value (and keeps its key bytes, which fold the same). Lookups
+  // do not see the batch before Commit. TooLarge or NoMemory when the arena cannot hold the
+  // record; a failure drops the whole batch, leaving the index as it was before it.
+  Status Add(const char* name, size_t length, const IndexedEntry& value);
+  // Inserts the batch. TooLarge or NoMemory when the slots cannot grow to hold it; then the
+  // batch is dropped and nothing of it was published.
+  Status Commit();
+  // Drops the batch.
+  void Drop();
 
   // Calls f(key, entry) for every key, in insertion order of the keys. Not beside a writer.
   template <class F>
@@ -126,7 +124,10 @@ class CNameIndex {
     uint32_t recordOffset;
     uint32_t keyLength;
   };
-  static constexpr size_t BatchSize = 1024;
+  // How many keys ahead Commit hashes, to prefetch the slots it will probe.
+  static constexpr size_t PrefetchDistance = 16;
+  // Every growth at least doubles a block, so neither can be replaced more often than this.
+  static constexpr size_t MostRetired = 128;
 
   static size_t RecordSize(size_t keyLength) { return (sizeof(Record) + keyLength + 7) & ~7u; }
   const Record* RecordAt(size_t at) const {
@@ -147,6 +148,8 @@ class CNameIndex {
   uint64_t* Slots() { return static_cast<uint64_t*>(slots_.Data()); }
   // Keeps a replaced block readable for readers that may still hold its address.
   void Retire(platform::MemoryBlock& block);
+  // Ok when a block of bytes may replace one of replacedBytes (TooLarge otherwise).
+  Status CheckGrowth(size_t bytes, size_t replacedBytes) const;
 
   uint64_t Hash(const char* key, size_t length) const;
   // The slots and the arena a probe reads: as the writer holds them, or as a reader loaded them.
@@ -170,10 +173,10 @@ class CNameIndex {
   // against the arena, each slot visited at most once (slot ProbedAll when all were, which a
   // table at most half full never needs).
   static Probed Probe(const Table& table, const char* key, size_t length, uint32_t tag);
-  void GrowSlots(size_t slotCount);
+  Status GrowSlots(size_t slotCount);
   // Grows the slots so that keys keys leave them at most half full.
-  void EnsureSlots(size_t keys);
-  void GrowArena(size_t bytes);
+  Status EnsureSlots(size_t keys);
+  Status GrowArena(size_t bytes);
 
   platform::MemoryBlock slots_;  // (hash >> 32) << 32 | (record offset / 8 + 1); 0 is empty
   size_t slotMask_ = 0;
@@ -185,15 +188,15 @@ class CNameIndex {
   std::atomic<const char*> sharedArena_{nullptr};
   std::atomic<size_t> sharedArenaBytes_{0};
   std::atomic<uint64_t> version_{0};  // odd while a change is under way
-  std::vector<platform::MemoryBlock> retired_;
+  platform::MemoryBlock retired_[MostRetired];
+  size_t retiredCount_ = 0;
+  size_t mostBytes_;
   size_t used_ = 0;  // arena bytes that hold inserted records
   size_t count_ = 0;
   uint64_t seed_ = 0;
   // The batch: records written to the arena after used_, waiting to be inserted.
   size_t pending_ = 0;
   size_t pendingEnd_ = 0;
-  uint64_t pendingHash_[BatchSize];
-  size_t pendingAt_[BatchSize];
 };
 
 }  // namespace korvo

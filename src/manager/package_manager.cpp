@@ -73,7 +73,8 @@ CPackageManager::CPackageManager(const char* rootDirectory, const char* listFile
   ready_ = true;
 }
 
-CPackageManager::CPackageManager(const char* packagePath, int32_t /*unused*/) {
+CPackageManager::CPackageManager(const char* packagePath, int32_t /*unused*/, size_t mostIndexBytes)
+    : entries(mostIndexBytes) {
   if (packagePath != nullptr) {
     if (platform::PathExists(packagePath)) MountPackage(packagePath);
     FillStreamPools();

@@ -108,8 +108,6 @@ class StreamLease {
   CResStream* get() const { return stream_; }
   CResStream* operator->() const { return stream_; }
   explicit operator bool() const { return stream_ != nullptr; }
-  // True when the stream is not one of the pool's.
-  bool Unpooled() const { return own_ != nullptr; }
   // Closes the stream (a pooled one goes back to its pool).
   void Reset();
 
@@ -158,8 +156,10 @@ class CPackageManager : public CSingleton {
   // The same set-up with a given root directory and list file name; null means the default.
   CPackageManager(const char* rootDirectory, const char* listFile);
   // Mounts at most one package (when packagePath exists) and fills the pools; a null path
-  // leaves the pools empty. The second argument carries no meaning.
-  CPackageManager(const char* packagePath, int32_t unused);
+  // leaves the pools empty. The second argument carries no meaning. mostIndexBytes bounds the
+  // memory of the name index: a mount that would need more fails and changes nothing.
+  CPackageManager(const char* packagePath, int32_t unused,
+                  size_t mostIndexBytes = CNameIndex::MostBytes);
   // The members clean themselves: the pooled streams go first, then the packages.
   ~CPackageManager();
   CPackageManager(const CPackageManager&) = delete;

@@ -85,6 +85,19 @@ inline std::string Key(const std::string& name) {
   return key;
 }
 
+// The entry the manager indexes under name (a zero entry, and a failed test, when none).
+inline EntryInfo IndexedAt(const CPackageManager& manager, const char* name) {
+  IndexedEntry found;
+  if (!manager.Lookup(name, found)) ADD_FAILURE() << "no entry named " << name;
+  return found.info;
+}
+
+// Whether the manager indexes an entry under name.
+inline bool Indexed(const CPackageManager& manager, const char* name) {
+  IndexedEntry found;
+  return manager.Lookup(name, found);
+}
+
 // The name with its ASCII letters in capitals.
 inline std::string Upper(std::string name) {
   for (char& c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);

@@ -103,6 +103,7 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
       {{"verify", "text.txt"}, "text.txt: not a package archive: header tag is 544501614, not 100"},
       {{"pack", "a.pak", "nodir"}, "nodir: no such directory"},
       {{"add", "game.pak", "missing.txt", "x"}, "missing.txt: no such file"},
+      {{"add", "game.pak", "folder", "x"}, "folder: not a regular file"},
       {{"add", "missing.pak", "text.txt", "x"}, "missing.pak: no such file"},
       {{"add", "picture.png", "text.txt", "x"},
        "picture.png: not a package archive: header tag is 1196314761, not 100"},

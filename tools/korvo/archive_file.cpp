@@ -1,12 +1,9 @@
 #include "archive_file.h"
 
-#include <zlib.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <filesystem>
 
 #include "archive/index_reader.h"
+#include "archive/inflate.h"
 #include "archive/journal_format.h"
 #include "archive/names.h"
 #include "archive/view_cursor.h"
@@ -23,22 +20,27 @@ std::string Number(uint64_t value) {
   return std::to_string(value);
 }
 
-// Why a file that the mapped reader refused cannot be opened.
-std::string OpenFailureCause(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::file_status status = fs::status(path, ec);
-  if (ec || !fs::exists(status)) return "no such file";
-  if (fs::is_directory(status)) return "is a directory";
-  if (!fs::is_regular_file(status)) return "not a regular file";
-  uintmax_t size = fs::file_size(path, ec);
-  if (!ec && size == 0) return "empty file, not a package archive";
-  if (!ec && size > UINT32_MAX) return "larger than 4 GiB, not a package archive";
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return "cannot open: " + ErrnoText();
-  std::fclose(file);
-  return "cannot map the file (is it being edited?)";
+// The cause to print for the mapped reader's refusal to open the file, in the tool's words.
+std::string OpenFailureCause(const Status& opened, const std::string& path) {
+  switch (opened.code()) {
+    case StatusCode::Locked: {
+      std::string cause = opened.detail().empty() ? StatusCodeText(opened.code()) : opened.detail();
+      if (opened.systemError() != 0) cause += ": " + platform::ErrorText(opened.systemError());
+      return cause;
+    }
+    case StatusCode::NotFound:
+      return "no such file";
+    case StatusCode::Corrupt:  // nothing in it
+      return "empty file, not a package archive";
+    case StatusCode::TooLarge:
+      return "larger than 4 GiB, not a package archive";
+    case StatusCode::InvalidArgument:  // not a file: only the word for what it is instead
+      return platform::IsDirectory(path.c_str()) ? "is a directory" : "not a regular file";
+    default:
+      if (opened.systemError() != 0)
+        return "cannot open: " + platform::ErrorText(opened.systemError());
+      return opened.detail().empty() ? StatusCodeText(opened.code()) : opened.detail();
+  }
 }
 
 }  // namespace
@@ -69,40 +71,32 @@ void ArchiveFile::Close() {
   open_ = false;
 }
 
-bool ArchiveFile::Open(const std::string& path, std::string& cause, bool keepDamagedIndex) {
+Status ArchiveFile::Open(const std::string& path, bool keepDamagedIndex) {
+  const auto refused = [&path](std::string cause) {
+    return Status(StatusCode::Corrupt, path, 0, std::move(cause));
+  };
   Close();
   entries_.clear();
   warnings_.clear();
   indexDamage_ = Status::Ok();
   if (HasHotJournal(path.c_str())) {
-    cause = "an edit of this archive was interrupted; run 'korvo verify --repair " + path +
-            "' (or any edit command) to roll it back";
-    return false;
+    return Status(StatusCode::Locked, path, 0,
+                  "an edit of this archive was interrupted; run 'korvo verify --repair " + path +
+                      "' (or any edit command) to roll it back");
   }
   Status opened = package_.OpenWithStatus(path.c_str());
   if (!opened.ok()) {
-    // The library knows when the file is in use; other refusals are looked into here.
-    if (opened.code() == StatusCode::Locked) {
-      cause = opened.detail().empty() ? StatusCodeText(opened.code()) : opened.detail();
-      if (opened.systemError() != 0) cause += ": " + platform::ErrorText(opened.systemError());
-    } else {
-      cause = OpenFailureCause(path);
-    }
-    return false;
+    return Status(opened.code(), path, opened.systemError(), OpenFailureCause(opened, path));
   }
   open_ = true;
   fileSize_ = package_.FileSize();
   header_ = package_.Header();
   if (fileSize_ >= PackageHeaderSize && header_.tag != PackageTag) {
-    cause = "not a package archive: header tag is " + Number(header_.tag) + ", not 100";
-    return false;
+    return refused("not a package archive: header tag is " + Number(header_.tag) + ", not 100");
   }
   // What a mount refuses, the tool refuses with the same cause.
   Status header = package_.CheckHeader();
-  if (!header.ok()) {
-    cause = header.detail();
-    return false;
-  }
+  if (!header.ok()) return Status(header.code(), path, header.systemError(), header.detail());
   // Every record takes at least 18 bytes, so no more than this can be in the file.
   const uint32_t count = header_.entryCount;
   const uint32_t room = (fileSize_ - header_.indexOffset) / IndexRecordFixedSize;
@@ -121,11 +115,8 @@ bool ArchiveFile::Open(const std::string& path, std::string& cause, bool keepDam
   }
   indexDamage_ = package_.WalkDamage();
   if (!indexDamage_.ok()) {
-    if (!keepDamagedIndex) {
-      cause = indexDamage_.detail();
-      return false;
-    }
-    return true;
+    if (!keepDamagedIndex) return refused(indexDamage_.detail());
+    return Status::Ok();
   }
   if (count > 0 && header_.indexSize != indexEnd - header_.indexOffset) {
     warnings_.push_back("header index size " + Number(header_.indexSize) + " differs from the " +
@@ -134,7 +125,7 @@ bool ArchiveFile::Open(const std::string& path, std::string& cause, bool keepDam
   if (indexEnd < fileSize_) {
     warnings_.push_back(Number(fileSize_ - indexEnd) + " bytes after the end of the index");
   }
-  return true;
+  return Status::Ok();
 }
 
 int ArchiveFile::FindExact(const std::string& name) const {
@@ -165,79 +156,43 @@ std::vector<int> ArchiveFile::FindAll(const std::string& name) const {
   return matches;
 }
 
-bool ArchiveFile::CheckPlacement(const PackageEntry& entry, std::string& cause) const {
+Status ArchiveFile::CheckPlacement(const PackageEntry& entry) const {
+  const auto refused = [](std::string cause) {
+    return Status(StatusCode::Corrupt, std::string(), 0, std::move(cause));
+  };
   uint64_t end = static_cast<uint64_t>(entry.offset) + entry.packedSize;
   if (entry.offset < PackageHeaderSize || end > header_.indexOffset) {
-    cause = "data at offset " + Number(entry.offset) + " (" + Number(entry.packedSize) +
-            " bytes) lies outside the data region 16.." + Number(header_.indexOffset);
-    return false;
+    return refused("data at offset " + Number(entry.offset) + " (" + Number(entry.packedSize) +
+                   " bytes) lies outside the data region 16.." + Number(header_.indexOffset));
   }
   if (static_cast<uint64_t>(entry.size) > MaxInflatedSize(entry.packedSize)) {
-    cause = "recorded size " + Number(entry.size) + " is impossible for " +
-            Number(entry.packedSize) + " packed bytes";
-    return false;
+    return refused("recorded size " + Number(entry.size) + " is impossible for " +
+                   Number(entry.packedSize) + " packed bytes");
   }
-  return true;
+  return Status::Ok();
 }
 
-bool ArchiveFile::ReadEntry(const PackageEntry& entry, std::vector<uint8_t>& out,
-                            std::string& cause) {
-  if (!open_) {
-    cause = "archive is closed";
-    return false;
-  }
-  if (!CheckPlacement(entry, cause)) return false;
+Status ArchiveFile::ReadEntry(const PackageEntry& entry, std::vector<uint8_t>& out) {
+  if (!open_) return Status(StatusCode::InvalidArgument, std::string(), 0, "archive is closed");
+  Status placed = CheckPlacement(entry);
+  if (!placed.ok()) return placed;
   out.assign(entry.size, 0);
   uint8_t none = 0;
   uint8_t* destination = out.empty() ? &none : out.data();
-  if (package_.Extract(destination, entry.size, entry.offset, entry.packedSize)) return true;
-  if (CheckEntry(entry, cause)) cause = "data does not inflate to its recorded size";
-  return false;
+  if (package_.Extract(destination, entry.size, entry.offset, entry.packedSize)) {
+    return Status::Ok();
+  }
+  Status checked = CheckEntry(entry);
+  if (!checked.ok()) return checked;
+  return Status(StatusCode::Corrupt, std::string(), 0,
+                "data does not inflate to its recorded size");
 }
 
-bool ArchiveFile::CheckEntry(const PackageEntry& entry, std::string& cause) const {
-  if (!open_) {
-    cause = "archive is closed";
-    return false;
-  }
-  if (!CheckPlacement(entry, cause)) return false;
-  z_stream stream{};
-  if (inflateInit(&stream) != Z_OK) {
-    cause = "cannot start zlib";
-    return false;
-  }
-  stream.next_in = const_cast<Bytef*>(package_.View() + entry.offset);
-  stream.avail_in = entry.packedSize;
-  static thread_local uint8_t scratch[65536];
-  int result = Z_OK;
-  uint64_t produced = 0;
-  while (result == Z_OK) {
-    stream.next_out = scratch;
-    stream.avail_out = sizeof(scratch);
-    result = inflate(&stream, Z_NO_FLUSH);
-    produced += sizeof(scratch) - stream.avail_out;
-    if (produced > entry.size) break;
-    if (result == Z_BUF_ERROR && stream.avail_in == 0) break;
-  }
-  std::string message = stream.msg != nullptr ? stream.msg : "";
-  inflateEnd(&stream);
-  if (produced > entry.size) {
-    cause = "inflates to more than its recorded size of " + Number(entry.size) + " bytes";
-    return false;
-  }
-  if (result == Z_DATA_ERROR || result == Z_NEED_DICT) {
-    cause = "zlib data is corrupt" + (message.empty() ? std::string() : " (" + message + ")");
-    return false;
-  }
-  if (result != Z_STREAM_END) {
-    cause = "zlib data is cut short after " + Number(produced) + " bytes";
-    return false;
-  }
-  if (produced != entry.size) {
-    cause = "inflates to " + Number(produced) + " bytes, index records " + Number(entry.size);
-    return false;
-  }
-  return true;
+Status ArchiveFile::CheckEntry(const PackageEntry& entry) const {
+  if (!open_) return Status(StatusCode::InvalidArgument, std::string(), 0, "archive is closed");
+  Status placed = CheckPlacement(entry);
+  if (!placed.ok()) return placed;
+  return CheckInflate(package_.View() + entry.offset, entry.packedSize, entry.size);
 }
 
 }  // namespace korvo::tool

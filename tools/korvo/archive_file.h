@@ -20,12 +20,12 @@ class ArchiveFile {
   ArchiveFile& operator=(const ArchiveFile&) = delete;
 
   // Maps path and reads the header and the index records through the library's reader, which
-  // decides what a mount takes (CMappedPackage::CheckHeader, FirstRecord/NextRecord). False,
-  // with a one-line cause, when the file cannot be mapped, is no package archive (too short,
-  // wrong tag, refused by CheckHeader), or, unless keepDamagedIndex, its index breaks before
-  // its last record; with keepDamagedIndex the records before the break are kept and
-  // IndexDamage says where it is.
-  bool Open(const std::string& path, std::string& cause, bool keepDamagedIndex = false);
+  // decides what a mount takes (CMappedPackage::CheckHeader, FirstRecord/NextRecord). A failure
+  // names path as its file and gives a one-line cause as its detail: the file cannot be mapped,
+  // is no package archive (too short, wrong tag, refused by CheckHeader), or, unless
+  // keepDamagedIndex, its index breaks before its last record; with keepDamagedIndex the
+  // records before the break are kept and IndexDamage says where it is.
+  Status Open(const std::string& path, bool keepDamagedIndex = false);
   // Unmaps the file; the entries stay readable.
   void Close();
 
@@ -47,14 +47,16 @@ class ArchiveFile {
   // Every record whose name matches name ignoring ASCII case and slash direction.
   std::vector<int> FindAll(const std::string& name) const;
 
+  // The statuses below have no file (the caller names the entry) and a one-line cause as
+  // their detail.
   // Checks the entry's placement: its data block must lie within the data region, from 16 to
   // indexOffset.
-  bool CheckPlacement(const PackageEntry& entry, std::string& cause) const;
+  Status CheckPlacement(const PackageEntry& entry) const;
   // Inflates the entry through the library's reader into out, exactly its recorded size.
-  bool ReadEntry(const PackageEntry& entry, std::vector<uint8_t>& out, std::string& cause);
-  // Inflates the entry without keeping its bytes and compares the result with the recorded
-  // size; the cause says what is wrong.
-  bool CheckEntry(const PackageEntry& entry, std::string& cause) const;
+  Status ReadEntry(const PackageEntry& entry, std::vector<uint8_t>& out);
+  // Inflates the entry through the library without keeping its bytes and compares the result
+  // with the recorded size; the detail says what is wrong.
+  Status CheckEntry(const PackageEntry& entry) const;
 
  private:
   CMappedPackage package_;

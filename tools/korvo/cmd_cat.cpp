@@ -38,11 +38,11 @@ int RunCat(const CatOptions& options, const GlobalOptions&) {
     selected.insert(selected.end(), matches.begin(), matches.end());
   }
   std::vector<uint8_t> data;
-  std::string cause;
   for (size_t index : selected) {
     const PackageEntry& entry = archive.Entries()[index];
-    if (!archive.ReadEntry(entry, data, cause)) {
-      ReportError(EntrySubject(options.archive, entry.name), cause);
+    const Status read = archive.ReadEntry(entry, data);
+    if (!read.ok()) {
+      ReportError(EntrySubject(options.archive, entry.name), read.detail());
       failed = true;
       continue;
     }

@@ -4,7 +4,6 @@
 // library journals the edit: a failed or interrupted one leaves the archive as it was. A signal
 // (SIGINT, SIGTERM, SIGHUP) during the edit rolls it back, says so and exits 128 + its number.
 #include <cstdio>
-#include <filesystem>
 
 #include "archive/journal_format.h"
 #include "archive/names.h"
@@ -19,8 +18,6 @@
 namespace korvo::tool {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string CheckEntryName(const std::string& name) {
   if (name.empty()) return "entry name must not be empty";
@@ -54,9 +51,9 @@ bool ReopenAfterEdit(const std::string& path, const Status& edited, ArchiveFile&
     ReportStatus(edited);
     return false;
   }
-  std::string cause;
-  if (result.Open(path, cause)) return true;
-  ReportError(path, "archive is unreadable after the edit: " + cause);
+  const Status opened = result.Open(path);
+  if (opened.ok()) return true;
+  ReportError(path, "archive is unreadable after the edit: " + opened.detail());
   return false;
 }
 
@@ -118,17 +115,6 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
     if (!OpenArchive(archive, options.archive)) return ExitFailure;
     if (!ChooseStoredName(archive, options, stored, replaced)) return ExitFailure;
   }
-  std::error_code ec;
-  fs::file_status status = fs::status(options.file, ec);
-  if (!fs::exists(status)) return Fail(options.file, "no such file");
-  if (!fs::is_regular_file(status)) return Fail(options.file, "not a regular file");
-  uintmax_t size = fs::file_size(options.file, ec);
-  if (ec) return Fail(options.file, "cannot read: " + ec.message());
-  if (size > UINT32_MAX) return Fail(options.file, "larger than 4 GiB; an entry cannot hold it");
-  std::FILE* probe = std::fopen(options.file.c_str(), "rb");
-  if (probe == nullptr) return Fail(options.file, "cannot open: " + ErrnoText());
-  std::fclose(probe);
-
   CPackageManager manager(nullptr, 0);
   ArchiveFile result;
   Status edited;
@@ -138,9 +124,15 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
                         nullptr, stop.Flag());
     if (edited.code() == StatusCode::Interrupted) return Interrupted(options.archive, stop);
   }
+  // The file to add could not be read: the library says why, and the archive is unchanged.
+  if (!edited.ok() && edited.file() == options.file) {
+    std::string cause = edited.detail();
+    if (edited.systemError() != 0) cause += ": " + platform::ErrorText(edited.systemError());
+    return Fail(options.file, cause);
+  }
   if (!ReopenAfterEdit(options.archive, edited, result)) return ExitFailure;
   const PackageEntry* added = FindExact(result, stored);
-  if (added == nullptr || added->size != size) {
+  if (added == nullptr) {
     return Fail(options.archive, "the edit did not store '" + Printable(stored) + "'");
   }
   if (!global.quiet) {
@@ -182,11 +174,11 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
       stored = entries[static_cast<size_t>(matches[0])].name;
     }
     // Deleting moves the data of the entries behind; their placement must be sound.
-    std::string cause;
     for (const PackageEntry& entry : entries) {
-      if (!archive.CheckPlacement(entry, cause)) {
+      const Status placed = archive.CheckPlacement(entry);
+      if (!placed.ok()) {
         return Fail(options.archive, "refusing to edit a damaged archive: entry '" +
-                                         Printable(entry.name) + "': " + cause);
+                                         Printable(entry.name) + "': " + placed.detail());
       }
     }
   }

@@ -68,8 +68,9 @@ int RunExtract(const ExtractOptions& options, const GlobalOptions& global) {
       failed = true;
       continue;
     }
-    if (!archive.ReadEntry(entry, data, cause)) {
-      ReportError(subject, cause);
+    const Status read = archive.ReadEntry(entry, data);
+    if (!read.ok()) {
+      ReportError(subject, read.detail());
       failed = true;
       continue;
     }

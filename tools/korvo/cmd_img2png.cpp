@@ -67,8 +67,9 @@ int RunImg2Png(const Img2PngOptions& options, const GlobalOptions& global) {
     // The entry must inflate before its bytes can be an image: say so when they do not.
     const PackageEntry& entry = archive.Entries()[static_cast<size_t>(matches.back())];
     std::vector<uint8_t> data;
-    if (!archive.ReadEntry(entry, data, cause)) {
-      return Fail(EntrySubject(options.package, entry.name), cause);
+    const Status read = archive.ReadEntry(entry, data);
+    if (!read.ok()) {
+      return Fail(EntrySubject(options.package, entry.name), read.detail());
     }
   } else {
     std::string data;

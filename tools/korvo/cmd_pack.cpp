@@ -188,8 +188,8 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
   }
 
   ArchiveFile written;
-  std::string cause;
-  if (!written.Open(archive, cause)) return Fail(archive, "archive was not written: " + cause);
+  const Status opened = written.Open(archive);
+  if (!opened.ok()) return Fail(archive, "archive was not written: " + opened.detail());
   if (written.Entries().size() != progress.entries) {
     return Fail(archive, "archive holds " + std::to_string(written.Entries().size()) +
                              " entries, expected " + std::to_string(progress.entries));

@@ -62,9 +62,11 @@ int RunPng2Img(const Png2ImgOptions& options, const GlobalOptions& global) {
   for (const RgbaImage& image : images) frames.push_back(image.rgba.data());
 
   std::vector<uint8_t> encoded;
-  std::string error;
-  if (!EncodeImage(frames, static_cast<int32_t>(images[0].width),
-                   static_cast<int32_t>(images[0].height), writeOptions, encoded, error)) {
+  const Status encodedStatus =
+      EncodeImage(frames, static_cast<int32_t>(images[0].width),
+                  static_cast<int32_t>(images[0].height), writeOptions, encoded);
+  if (!encodedStatus.ok()) {
+    std::string error = encodedStatus.detail();
     // A requested tile size that cannot cover the frames: name one that --tile accepts and
     // that can.
     int32_t width = 0;

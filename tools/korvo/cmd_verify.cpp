@@ -30,7 +30,6 @@ std::vector<std::string> EntryWarnings(const ArchiveFile& archive, bool damaged)
   std::vector<std::string> warnings;
   std::map<std::string, size_t> lastWithKey;
   std::string key;
-  std::string cause;
   for (size_t i = 0; i < entries.size(); ++i) {
     const PackageEntry& entry = entries[i];
     std::string label = "entry " + std::to_string(i + 1) + " '" + Printable(entry.name) + "'";
@@ -67,7 +66,7 @@ std::vector<std::string> EntryWarnings(const ArchiveFile& archive, bool damaged)
   if (damaged) return warnings;
   std::vector<std::pair<uint64_t, uint64_t>> blocks;
   for (const PackageEntry& entry : entries) {
-    if (archive.CheckPlacement(entry, cause)) {
+    if (archive.CheckPlacement(entry).ok()) {
       blocks.emplace_back(entry.offset, uint64_t{entry.offset} + entry.packedSize);
     }
   }
@@ -93,8 +92,8 @@ std::vector<std::string> EntryWarnings(const ArchiveFile& archive, bool damaged)
 int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
   if (options.repair && !RollBackInterruptedEdit(options.archive)) return ExitFailure;
   ArchiveFile archive;
-  std::string cause;
-  if (!archive.Open(options.archive, cause, true)) return Fail(options.archive, cause);
+  const Status opened = archive.Open(options.archive, true);
+  if (!opened.ok()) return Fail(options.archive, opened.detail());
 
   size_t problems = 0;
   std::vector<std::string> indexProblems = archive.Warnings();
@@ -124,8 +123,8 @@ int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
     if (!inserted.second) {
       faults.push_back("same name as entry " + std::to_string(inserted.first->second + 1));
     }
-    std::string cause;
-    if (!archive.CheckEntry(entry, cause)) faults.push_back(cause);
+    const Status checked = archive.CheckEntry(entry);
+    if (!checked.ok()) faults.push_back(checked.detail());
     if (faults.empty()) continue;
     ++badEntries;
     std::string line;

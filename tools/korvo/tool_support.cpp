@@ -27,9 +27,9 @@ int Fail(const std::string& subject, const std::string& cause) {
 }
 
 bool OpenArchive(ArchiveFile& archive, const std::string& path) {
-  std::string cause;
-  if (archive.Open(path, cause)) return true;
-  ReportError(path, cause);
+  const Status opened = archive.Open(path);
+  if (opened.ok()) return true;
+  ReportError(path, opened.detail());
   return false;
 }
 
