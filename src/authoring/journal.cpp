@@ -7,6 +7,7 @@
 #include <new>
 
 #include "archive/journal_format.h"
+#include "common/byte_order.h"
 #include "platform/directories.h"
 #include "platform/process.h"
 
@@ -18,10 +19,6 @@ constexpr uint32_t CopyBufferSize = 1u << 20;
 
 std::unique_ptr<uint8_t[]> CopyBuffer() {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[CopyBufferSize]);
-}
-
-Status SystemError(const std::string& path) {
-  return Status::System(StatusCode::IoError, path, platform::LastError());
 }
 
 bool WriteAt(platform::File& file, uint64_t offset, const void* data, uint32_t length) {
@@ -43,16 +40,16 @@ Status ApplyJournal(platform::File& journal, const std::string& journalPath,
       uint32_t chunk = left < CopyBufferSize ? static_cast<uint32_t>(left) : CopyBufferSize;
       int64_t from = static_cast<int64_t>(range.dataPosition + done);
       if (journal.Seek(from, 0) != from || journal.Read(buffer.get(), chunk) != chunk) {
-        return SystemError(journalPath);
+        return Status::FromLastError(journalPath);
       }
       if (!WriteAt(archive, range.offset + done, buffer.get(), chunk)) {
-        return SystemError(archivePath);
+        return Status::FromLastError(archivePath);
       }
       done += chunk;
     }
   }
   if (!archive.Truncate(static_cast<int64_t>(contents.originalLength)) || !archive.Sync()) {
-    return SystemError(archivePath);
+    return Status::FromLastError(archivePath);
   }
   return Status::Ok();
 }
@@ -60,7 +57,7 @@ Status ApplyJournal(platform::File& journal, const std::string& journalPath,
 // Deletes the journal and flushes its directory. A journal that is already gone is fine.
 Status RemoveJournal(const std::string& journalPath) {
   if (!platform::RemoveFile(journalPath.c_str()) && platform::PathExists(journalPath.c_str())) {
-    return SystemError(journalPath);
+    return Status::FromLastError(journalPath);
   }
   return platform::SyncDirectoryOf(journalPath.c_str());
 }
@@ -90,7 +87,8 @@ Status CEditJournal::Create() {
   if (!status.ok()) return status;
   uint8_t header[JournalHeaderSize];
   EncodeJournalHeader(originalLength_, header);
-  if (journal_.Write(header, sizeof(header)) != sizeof(header)) return SystemError(journalPath_);
+  if (journal_.Write(header, sizeof(header)) != sizeof(header))
+    return Status::FromLastError(journalPath_);
   journalEnd_ = JournalHeaderSize;
   return Status::Ok();
 }
@@ -102,7 +100,7 @@ Status CEditJournal::SaveRange(uint64_t offset, uint64_t length) {
   EncodeJournalRecordHead(offset, length, head);
   if (journal_.Seek(static_cast<int64_t>(journalEnd_), 0) != static_cast<int64_t>(journalEnd_) ||
       journal_.Write(head, sizeof(head)) != sizeof(head)) {
-    return SystemError(journalPath_);
+    return Status::FromLastError(journalPath_);
   }
   uint32_t crc = static_cast<uint32_t>(crc32(0, head, sizeof(head)));
   uint64_t done = 0;
@@ -111,15 +109,16 @@ Status CEditJournal::SaveRange(uint64_t offset, uint64_t length) {
     uint32_t chunk = left < CopyBufferSize ? static_cast<uint32_t>(left) : CopyBufferSize;
     int64_t from = static_cast<int64_t>(offset + done);
     if (archive_->Seek(from, 0) != from || archive_->Read(buffer.get(), chunk) != chunk) {
-      return SystemError(archivePath_);
+      return Status::FromLastError(archivePath_);
     }
-    if (journal_.Write(buffer.get(), chunk) != chunk) return SystemError(journalPath_);
+    if (journal_.Write(buffer.get(), chunk) != chunk) return Status::FromLastError(journalPath_);
     crc = static_cast<uint32_t>(crc32(crc, buffer.get(), chunk));
     done += chunk;
   }
-  uint8_t tail[4] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
-                     static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
-  if (journal_.Write(tail, sizeof(tail)) != sizeof(tail)) return SystemError(journalPath_);
+  uint8_t tail[4];
+  StoreLE32(tail, crc);
+  if (journal_.Write(tail, sizeof(tail)) != sizeof(tail))
+    return Status::FromLastError(journalPath_);
   journalEnd_ += JournalRecordFixedSize + length;
   saved_.emplace_back(offset, offset + length);
   std::sort(saved_.begin(), saved_.end());
@@ -161,7 +160,7 @@ Status CEditJournal::Protect(uint64_t offset, uint64_t length) {
     Status status = SaveRange(gap.first, gap.second - gap.first);
     if (!status.ok()) return status;
   }
-  if (!journal_.Sync()) return SystemError(journalPath_);
+  if (!journal_.Sync()) return Status::FromLastError(journalPath_);
   // The journal's name must survive a power loss as well as its bytes.
   if (created) return platform::SyncDirectoryOf(journalPath_.c_str());
   return Status::Ok();

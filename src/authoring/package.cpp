@@ -16,10 +16,6 @@ constexpr const char* OpenFailed = "CPackage::Open Failed!";
 // DelFile moves the bytes behind a removed entry through a buffer of this size.
 constexpr uint32_t MoveBufferSize = 1u << 20;
 
-Status SystemError(const std::string& path) {
-  return Status::System(StatusCode::IoError, path, platform::LastError());
-}
-
 bool WriteAll(platform::File& file, int64_t offset, const void* data, size_t length) {
   if (file.Seek(offset, 0) != offset) return false;
   if (length == 0) return true;
@@ -165,7 +161,8 @@ bool CPackage::AddFile(const char* name, const void* data, uint32_t size, uint32
 Status CPackage::WriteProtected(uint64_t offset, const void* data, size_t length) {
   Status saved = journal.Protect(offset, length);
   if (!saved.ok()) return saved;
-  if (!WriteAll(file, static_cast<int64_t>(offset), data, length)) return SystemError(path);
+  if (!WriteAll(file, static_cast<int64_t>(offset), data, length))
+    return Status::FromLastError(path);
   return Status::Ok();
 }
 
@@ -179,10 +176,10 @@ Status CPackage::MoveDown(uint64_t from, uint64_t to, const std::atomic<bool>* c
       return Status(StatusCode::Interrupted, path);
     }
     if (file.Seek(static_cast<int64_t>(readPosition), 0) != static_cast<int64_t>(readPosition)) {
-      return SystemError(path);
+      return Status::FromLastError(path);
     }
     int64_t got = file.Read(buffer.get(), MoveBufferSize);
-    if (got < 0) return SystemError(path);
+    if (got < 0) return Status::FromLastError(path);
     if (got == 0) return Status::Ok();
     Status written = WriteProtected(writePosition, buffer.get(), static_cast<size_t>(got));
     if (!written.ok()) return written;
@@ -223,11 +220,11 @@ bool CPackage::DelFile(const char* name, const std::atomic<bool>* cancel) {
   // then the file ends where the data region now ends. All of it is saved in one go first.
   const uint32_t newIndexOffset = header.indexOffset - removedSize;
   int64_t length = file.Length();
-  if (length < 0) return Fail(SystemError(path));
+  if (length < 0) return Fail(Status::FromLastError(path));
   Status moved = journal.Protect(removedOffset, static_cast<uint64_t>(length) - removedOffset);
   if (moved.ok()) moved = MoveDown(removedEnd, removedOffset, cancel);
   if (!moved.ok()) return Fail(moved);
-  if (!file.Truncate(newIndexOffset)) return Fail(SystemError(path));
+  if (!file.Truncate(newIndexOffset)) return Fail(Status::FromLastError(path));
 
   // Data offsets follow the data, whatever the index order: every block behind the removed
   // one moved down by its size.
@@ -250,7 +247,7 @@ bool CPackage::Close() {
                                          return WriteProtected(offset, data, length);
                                        });
   if (!written.ok()) return Fail(written);
-  if (!file.Sync()) return Fail(SystemError(path));
+  if (!file.Sync()) return Fail(Status::FromLastError(path));
   // The edited archive is on disk: deleting the journal makes it final.
   Status committed = journal.Commit();
   if (!committed.ok()) return Fail(committed);

@@ -12,10 +12,6 @@ namespace korvo {
 
 namespace {
 
-Status SystemError(const std::string& path) {
-  return Status::System(StatusCode::IoError, path, platform::LastError());
-}
-
 // A fresh name beside path for the new archive: "<path>.tmp-<8 hex digits>".
 std::string TemporaryName(const std::string& path, std::mt19937& random) {
   static const char Digits[] = "0123456789abcdef";
@@ -50,7 +46,7 @@ bool CPackageBuilder::WriteAt(uint64_t offset, const void* data, size_t length) 
 
 bool CPackageBuilder::FlushData() {
   if (!file.IsOpen()) return Fail(Status(StatusCode::InvalidArgument, target_));
-  if (!file.Sync()) return Fail(SystemError(WrittenPath()));
+  if (!file.Sync()) return Fail(Status::FromLastError(WrittenPath()));
   return true;
 }
 
@@ -69,7 +65,7 @@ void CPackageBuilder::Abandon() {
 
 Status CPackageBuilder::IdentifyOwnFile() {
   platform::FileIdentity identity;
-  if (!platform::IdentifyFile(file, identity)) return SystemError(WrittenPath());
+  if (!platform::IdentifyFile(file, identity)) return Status::FromLastError(WrittenPath());
   ownFiles_.push_back(identity);
   return Status::Ok();
 }
@@ -82,7 +78,7 @@ Status CPackageBuilder::WriteHeader() {
   uint8_t bytes[PackageHeaderSize];
   EncodeHeader(header, bytes);
   position_ = UnknownPosition;  // a new file
-  if (!WriteAt(0, bytes, sizeof(bytes))) return SystemError(WrittenPath());
+  if (!WriteAt(0, bytes, sizeof(bytes))) return Status::FromLastError(WrittenPath());
   return Status::Ok();
 }
 
@@ -159,7 +155,7 @@ bool CPackageBuilder::AddFile(const char* name, const void* data, uint32_t size,
   // The record changes only once its data is in the file, so a failed write leaves the index
   // as it was.
   if (!WriteAt(header.indexOffset, data, packedSize)) {
-    return Fail(SystemError(WrittenPath()));
+    return Fail(Status::FromLastError(WrittenPath()));
   }
   auto found = positions_.find(name);
   size_t before = index.size();
@@ -178,15 +174,15 @@ Status CPackageBuilder::FinishStatus() {
   const std::string& path = temporary_.empty() ? target_ : temporary_;
   Status status = WriteIndexAndHeader(
       index, header, target_, [&](uint64_t offset, const void* data, size_t length) {
-        return WriteAt(offset, data, length) ? Status::Ok() : SystemError(path);
+        return WriteAt(offset, data, length) ? Status::Ok() : Status::FromLastError(path);
       });
   if (temporary_.empty()) {
-    if (!file.Close() && status.ok()) status = SystemError(path);
+    if (!file.Close() && status.ok()) status = Status::FromLastError(path);
     return status_ = status;
   }
   // The new archive replaces the old one only once all of it is on the disk.
-  if (status.ok() && !file.Sync()) status = SystemError(path);
-  if (!file.Close() && status.ok()) status = SystemError(path);
+  if (status.ok() && !file.Sync()) status = Status::FromLastError(path);
+  if (!file.Close() && status.ok()) status = Status::FromLastError(path);
   if (status.ok()) status = platform::ReplaceFile(temporary_.c_str(), target_.c_str());
   if (!status.ok()) {
     Abandon();
