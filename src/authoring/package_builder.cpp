@@ -1,7 +1,6 @@
 #include "authoring/package_builder.h"
 
 #include <cerrno>
-#include <random>
 
 #include "archive/journal_format.h"
 #include "authoring/index_writer.h"
@@ -10,23 +9,10 @@
 
 namespace korvo {
 
-namespace {
-
-// A fresh name beside path for the new archive: "<path>.tmp-<8 hex digits>".
-std::string TemporaryName(const std::string& path, std::mt19937& random) {
-  static const char Digits[] = "0123456789abcdef";
-  std::string name = path + ".tmp-";
-  uint32_t value = random();
-  for (int i = 0; i < 8; ++i) name += Digits[(value >> (28 - 4 * i)) & 15];
-  return name;
-}
-
-}  // namespace
-
 CPackageBuilder::~CPackageBuilder() {
   // An archive that never reached Finish keeps the empty-archive header and the data appended
   // so far, unless it was to replace another one: then it is removed.
-  if (!temporary_.empty()) Abandon();
+  if (!replacement_.TemporaryPath().empty()) Abandon();
 }
 
 bool CPackageBuilder::WriteAt(uint64_t offset, const void* data, size_t length) {
@@ -54,8 +40,7 @@ void CPackageBuilder::Abandon() {
   file.Close();
   ownFiles_.clear();
   position_ = UnknownPosition;
-  if (!temporary_.empty()) (void)env_->RemoveFile(temporary_.c_str());
-  temporary_.clear();
+  replacement_.Abandon();
 }
 
 Status CPackageBuilder::IdentifyOwnFile() {
@@ -115,20 +100,10 @@ Status CPackageBuilder::CreateReplacing(const char* path) {
       if (!status.ok()) return status;
     }
   }
-  std::mt19937 random(std::random_device{}());
-  for (int attempt = 0;; ++attempt) {
-    std::string name = TemporaryName(target_, random);
-    status = env_->CreateNew(name.c_str(), file);
-    if (status.ok()) {
-      temporary_ = name;
-      break;
-    }
-    // Another file of that name: try a new one. Any other error is final.
-    if (status.systemError() != EEXIST || attempt >= 16) return status;
-  }
+  status = replacement_.Begin(env_, targetInfo_, ".tmp-", file);
+  if (!status.ok()) return status;
   if (targetInfo_.exists) ownFiles_.push_back(targetInfo_.identity);
-  status = platform::ApplyTargetMode(file, targetInfo_, temporary_.c_str());
-  if (status.ok()) status = IdentifyOwnFile();
+  status = IdentifyOwnFile();
   if (status.ok()) status = WriteHeader();
   if (!status.ok()) Abandon();
   return status;
@@ -155,25 +130,19 @@ Status CPackageBuilder::Append(const char* name, const void* data, uint32_t size
 
 Status CPackageBuilder::Commit() {
   if (!file.IsOpen()) return Status(StatusCode::InvalidArgument, target_);
-  const std::string& path = temporary_.empty() ? target_ : temporary_;
+  const std::string path = WrittenPath();
   Status status = WriteIndexAndHeader(
       index, header, target_, [&](uint64_t offset, const void* data, size_t length) {
         return WriteAt(offset, data, length) ? Status::Ok() : Status::FromLastError(path);
       });
-  if (temporary_.empty()) {
+  if (replacement_.TemporaryPath().empty()) {
     if (!file.Close() && status.ok()) status = Status::FromLastError(path);
     return status;
   }
   // The new archive replaces the old one only once all of it is on the disk.
-  if (status.ok() && !env_->Sync(file)) status = Status::FromLastError(path);
-  if (!file.Close() && status.ok()) status = Status::FromLastError(path);
-  if (status.ok()) status = env_->ReplaceFile(temporary_.c_str(), target_.c_str());
-  if (!status.ok()) {
-    Abandon();
-    return status;
-  }
-  temporary_.clear();
-  return env_->SyncDirectoryOf(target_.c_str());
+  if (status.ok()) status = replacement_.Commit(file);
+  if (!status.ok()) Abandon();
+  return status;
 }
 
 }  // namespace korvo

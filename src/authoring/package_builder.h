@@ -16,6 +16,7 @@
 #include "common/status.h"
 #include "platform/env.h"
 #include "platform/files.h"
+#include "platform/replace.h"
 
 namespace korvo {
 
@@ -65,11 +66,13 @@ class CPackageBuilder {
   Status IdentifyOwnFile();
   // Writes length bytes at offset, seeking only when the file is not there already.
   bool WriteAt(uint64_t offset, const void* data, size_t length);
-  const std::string& WrittenPath() const { return temporary_.empty() ? target_ : temporary_; }
+  const std::string& WrittenPath() const {
+    return replacement_.TemporaryPath().empty() ? target_ : replacement_.TemporaryPath();
+  }
 
   platform::Env* env_;
-  std::string target_;     // the archive's path
-  std::string temporary_;  // where it is written when it replaces the target at Finish
+  std::string target_;                 // the archive's path
+  platform::Replacement replacement_;  // for CreateReplacing: the file written, till Finish
   platform::ReplaceTarget targetInfo_;
   // The file position after the last write; UnknownPosition after a failure or a reopening.
   static constexpr uint64_t UnknownPosition = UINT64_MAX;
