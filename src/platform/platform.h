@@ -4,16 +4,23 @@
 //
 // A new port implements, in one file:
 //   files.h        File (a self-closing descriptor: read, write, seek, length, truncate, sync),
-//                  OpenForEdit, RemoveFile
+//                  IdentifyFile, OpenForEdit, OpenForRead, CreateNew, RemoveFile, ReplaceFile,
+//                  SyncDirectoryOf, StdioFileLength, ResolveReplaceTarget,
+//                  InspectReplaceTarget, OpenForWriteThrough, ApplyTargetMode
 //   mapping.h      Mapping (a self-unmapping read-only view of a whole file, with a read-ahead
 //                  hint), MapFileReadOnly
-//   memory.h       AllocateSystemBlock, FreeSystemBlock (large zero-filled blocks, huge pages
-//                  where available; MemoryBlock itself is shared, in memory.cpp)
-//   directories.h  PathExists, IsDirectory, ListDirectory
+//   memory.h       AllocateSystemBlock, FreeSystemBlock, DiscardSystemBlock (large zero-filled
+//                  blocks, huge pages where available; MemoryBlock itself is shared, in
+//                  memory.cpp)
+//   directories.h  PathExists, IsDirectory, IsRegularFile, ListDirectory
 //   process.h      ExecutablePath, DebugOutput, CharNext, CharPrev, LastError, ErrorText
 // and, for the korvo tool and the tests only (posix_extras.cpp, win32_extras.cpp):
 //   terminal.h         IsTerminal
 //   shared_library.h   OpenLibrary, LibrarySymbol, CloseLibrary
+//   links.h            IsLink
+// Shared by every port, written over the functions above: env.h (Env, the writers' way to the
+// disk and the debugger output, which callers may wrap) and replace.h (Replacement, the atomic
+// replacement of a file).
 #pragma once
 
 #include <cstddef>
