@@ -38,6 +38,11 @@ bool Add(Writer& writer, const RawEntry& entry) {
   return writer.AddFile(entry.name.c_str(), entry.stored.data(), entry.size, Stored(entry), 0);
 }
 
+template <class Writer>
+Status Append(Writer& writer, const RawEntry& entry) {
+  return writer.Append(entry.name.c_str(), entry.stored.data(), entry.size, Stored(entry), 0);
+}
+
 void Build(const std::string& path, const std::vector<RawEntry>& entries) {
   CPackageBuilder builder;
   ASSERT_TRUE(builder.Create(path.c_str()));
@@ -69,15 +74,17 @@ TEST(PackageBuilder, WritesTheExact16And84ByteArchivesAndOneRecordPerName) {
   ASSERT_TRUE(builder.Create(path.c_str()));
   EXPECT_EQ(ReadFileBytes(path), Layout({100, 0, 16, 0}, {}, {}));
   // Names are at most 259 bytes, the editor's field; a block needs its data.
-  EXPECT_FALSE(Add(builder, TextEntry(std::string(260, 'n'), "")));
-  EXPECT_EQ(builder.LastStatus().detail(), "entry name is longer than 259 bytes");
+  Status tooLong = Append(builder, TextEntry(std::string(260, 'n'), ""));
+  EXPECT_FALSE(tooLong.ok());
+  EXPECT_EQ(tooLong.detail(), "entry name is longer than 259 bytes");
   EXPECT_FALSE(builder.AddFile("a", nullptr, 1, 1, 0));
   EXPECT_FALSE(builder.AddFile(nullptr, "a", 1, 1, 0));
   ASSERT_TRUE(builder.Finish());
   Edit(path, [](CPackage& empty) {
     EXPECT_TRUE(empty.index.empty());
-    EXPECT_FALSE(Add(empty, TextEntry(std::string(260, 'n'), "")));  // the same limit
-    EXPECT_EQ(empty.LastStatus().detail(), "entry name is longer than 259 bytes");
+    Status tooLong = Append(empty, TextEntry(std::string(260, 'n'), ""));  // the same limit
+    EXPECT_FALSE(tooLong.ok());
+    EXPECT_EQ(tooLong.detail(), "entry name is longer than 259 bytes");
   });
   EXPECT_TRUE(ArchiveHolds(path, {}));
 
@@ -104,7 +111,7 @@ TEST(PackageEditor, OpenRefusesMissingAndDamagedArchivesAndLeavesThemAlone) {
   std::string path = dir / "x.pak";
   auto refused = [&](int attempts) {
     EditorWatch watch;
-    CPackage package;
+    CPackage package(&watch);
     EXPECT_FALSE(package.Open(path.c_str()));
     EXPECT_EQ(watch.attempts, attempts);
     EXPECT_EQ(watch.messages, "CPackage::Open Failed!\n");
@@ -139,12 +146,12 @@ TEST(PackageEditor, OpenRefusesMissingAndDamagedArchivesAndLeavesThemAlone) {
   }
   // The intact archive opens, and a second Open uses the open file again.
   WriteFileBytes(path, good);
-  CPackage package;
+  EditorWatch watch(1);
+  CPackage package(&watch);
   // Not open: every edit fails.
   EXPECT_FALSE(Add(package, Three[0]));
   EXPECT_FALSE(package.DelFile("a"));
   EXPECT_FALSE(package.Close());
-  EditorWatch watch(1);
   ASSERT_TRUE(package.Open(path.c_str()));
   ASSERT_TRUE(package.Open(path.c_str()));
   EXPECT_EQ(watch.attempts, 2);

@@ -22,9 +22,9 @@
 #include "authoring/pack_tree.h"
 #include "authoring/package.h"
 #include "manager/package_manager.h"
-#include "platform/fault_hook.h"
 #include "platform/process.h"
 #include "support/authoring_checks.h"
+#include "support/fault_env.h"
 
 using namespace korvo;
 
@@ -34,7 +34,7 @@ enum class FaultMode { Error, Crash };
 
 // Counts write-family calls and fails the k-th one (k = 0: none).
 struct FaultCounter {
-  static platform::FaultDecision Hook(platform::WriteCall) {
+  static FaultDecision Hook(WriteCall) {
     ++calls;
     if (mode == FaultMode::Crash && dead) return {EIO, false};
     if (calls != failAt) return {};
@@ -49,9 +49,8 @@ struct FaultCounter {
     failAt = k;
     calls = 0;
     dead = false;
-    platform::g_faultHook = &Hook;
   }
-  ~FaultCounter() { platform::g_faultHook = nullptr; }
+  FaultInjectionEnv env{&Hook};
   inline static FaultMode mode = FaultMode::Error;
   inline static int failAt = 0, calls = 0;
   inline static bool dead = false;
@@ -69,7 +68,7 @@ std::vector<std::string> FilesStartingWith(const std::string& dir, const std::st
 
 struct Edit {
   const char* name;
-  std::function<Status(const std::string& archive)> run;
+  std::function<Status(const std::string& archive, platform::Env* env)> run;
 };
 
 Bytes SampleData(size_t size, uint32_t seed) {
@@ -100,14 +99,14 @@ class JournalSweep : public ::testing::Test {
   // Sweeps every k over the edit in both modes; the archive after recovery is old or expected.
   void Sweep(const Edit& edit) {
     WriteFileBytes(archive, old);
-    ASSERT_TRUE(edit.run(archive).ok()) << edit.name;
+    ASSERT_TRUE(edit.run(archive, platform::Env::Default()).ok()) << edit.name;
     const Bytes expected = ReadFileBytes(archive);
     ASSERT_NE(expected, old) << edit.name;
     int total = 0;
     {
       WriteFileBytes(archive, old);
       FaultCounter count(FaultMode::Error, 0);
-      ASSERT_TRUE(edit.run(archive).ok());
+      ASSERT_TRUE(edit.run(archive, &count.env).ok());
       total = FaultCounter::calls;
     }
     for (FaultMode mode : {FaultMode::Error, FaultMode::Crash}) {
@@ -118,7 +117,7 @@ class JournalSweep : public ::testing::Test {
         Status result;
         {
           FaultCounter fault(mode, k);
-          result = edit.run(archive);
+          result = edit.run(archive, &fault.env);
         }
         if (mode == FaultMode::Error && result.ok()) {
           EXPECT_EQ(ReadFileBytes(archive), expected) << edit.name << " ok at k=" << k;
@@ -159,15 +158,30 @@ class JournalSweep : public ::testing::Test {
 TEST_F(JournalSweep, AddDeleteAndPackLeaveTheOldOrTheNewArchiveAtEveryFailedOrCrashedWrite) {
   const Edit edits[] = {
       {"add new name",
-       [&](const std::string& a) { return AddPkgFile(a.c_str(), source.c_str(), "new", nullptr); }},
+       [&](const std::string& a, platform::Env* env) {
+         return AddPkgFile(a.c_str(), source.c_str(), "new", nullptr, nullptr, nullptr, env);
+       }},
       {"add replacing",
-       [&](const std::string& a) { return AddPkgFile(a.c_str(), source.c_str(), "e1", nullptr); }},
-      {"delete first", [&](const std::string& a) { return DelPkgFile(a.c_str(), "e0", nullptr); }},
-      {"delete middle", [&](const std::string& a) { return DelPkgFile(a.c_str(), "e2", nullptr); }},
-      {"delete last", [&](const std::string& a) { return DelPkgFile(a.c_str(), "e3", nullptr); }},
+       [&](const std::string& a, platform::Env* env) {
+         return AddPkgFile(a.c_str(), source.c_str(), "e1", nullptr, nullptr, nullptr, env);
+       }},
+      {"delete first",
+       [&](const std::string& a, platform::Env* env) {
+         return DelPkgFile(a.c_str(), "e0", nullptr, nullptr, nullptr, env);
+       }},
+      {"delete middle",
+       [&](const std::string& a, platform::Env* env) {
+         return DelPkgFile(a.c_str(), "e2", nullptr, nullptr, nullptr, env);
+       }},
+      {"delete last",
+       [&](const std::string& a, platform::Env* env) {
+         return DelPkgFile(a.c_str(), "e3", nullptr, nullptr, nullptr, env);
+       }},
       {"pack over",
-       [&](const std::string& a) {
-         return PackTree(a.c_str(), (dir / "tree").c_str(), nullptr, nullptr);
+       [&](const std::string& a, platform::Env* env) {
+         PackSettings settings;
+         settings.env = env;
+         return PackTree(a.c_str(), (dir / "tree").c_str(), nullptr, nullptr, settings);
        }},
   };
   for (const Edit& edit : edits) Sweep(edit);
@@ -179,7 +193,7 @@ TEST_F(JournalSweep, OnlyACompleteJournalIsHotAndMountingRefusesAnArchiveWithOne
   {
     // Calls 1-11 make the journal; 12 tears the first write of the data move.
     FaultCounter crash(FaultMode::Crash, 12);
-    EXPECT_FALSE(DelPkgFile(archive.c_str(), "e0", nullptr).ok());
+    EXPECT_FALSE(DelPkgFile(archive.c_str(), "e0", nullptr, nullptr, nullptr, &crash.env).ok());
   }
   ASSERT_TRUE(FileExists(archive + "-journal"));
   EXPECT_TRUE(HasHotJournal(archive.c_str()));
@@ -232,7 +246,8 @@ TEST_F(JournalSweep, AFullDiskNamesTheFileWrittenAndTheSystemsCause) {
   for (const auto& [k, file] : cases) {
     WriteFileBytes(archive, old);
     FaultCounter full(FaultMode::Error, k);
-    Status status = AddPkgFile(archive.c_str(), source.c_str(), "new", nullptr);
+    Status status =
+        AddPkgFile(archive.c_str(), source.c_str(), "new", nullptr, nullptr, nullptr, &full.env);
     EXPECT_EQ(status.Message(), file + ": " + platform::ErrorText(ENOSPC));
     EXPECT_EQ(ReadFileBytes(archive), old) << k;
   }
@@ -318,16 +333,15 @@ TEST(PackThreads, MoreFilesThanWorkersRunAheadAndNoBudgetStillGiveTheBytesOfOneT
 
 // Fails the first flush, and counts flushes.
 struct SyncFault {
-  static platform::FaultDecision Hook(platform::WriteCall call) {
-    if (call != platform::WriteCall::Sync) return {};
-    return ++syncs == failAt ? platform::FaultDecision{EIO, false} : platform::FaultDecision{};
+  static FaultDecision Hook(WriteCall call) {
+    if (call != WriteCall::Sync) return {};
+    return ++syncs == failAt ? FaultDecision{EIO, false} : FaultDecision{};
   }
   explicit SyncFault(int k) {
     failAt = k;
     syncs = 0;
-    platform::g_faultHook = &Hook;
   }
-  ~SyncFault() { platform::g_faultHook = nullptr; }
+  FaultInjectionEnv env{&Hook};
   inline static int failAt = 0, syncs = 0;
 };
 
@@ -344,6 +358,7 @@ TEST(PackFlush, ALongPackFlushesAsItWritesAndAFailedFlushLeavesTheOldArchive) {
     {
       // The first two files make more than 8 MiB: one flush then, and one at the end.
       SyncFault count(0);
+      settings.env = &count.env;
       ASSERT_TRUE(
           PackTree(archive.c_str(), (dir / "tree").c_str(), nullptr, nullptr, settings).ok());
       EXPECT_EQ(SyncFault::syncs, 2) << threads;
@@ -352,6 +367,7 @@ TEST(PackFlush, ALongPackFlushesAsItWritesAndAFailedFlushLeavesTheOldArchive) {
     EXPECT_EQ(GetU32(packed, 4), 3u);
     WriteFileText(archive, "old");
     SyncFault fail(1);
+    settings.env = &fail.env;
     Status status = PackTree(archive.c_str(), (dir / "tree").c_str(), nullptr, nullptr, settings);
     EXPECT_EQ(status.code(), StatusCode::IoError) << threads;
     EXPECT_EQ(status.systemError(), EIO) << threads;
@@ -402,7 +418,7 @@ TEST(PackCancel, ACancelledPackStopsBetweenFilesAndLeavesTheOldArchive) {
 
 // Raises a cancel flag at the k-th write-family call (k = 0: never).
 struct CancelAt {
-  static platform::FaultDecision Hook(platform::WriteCall) {
+  static FaultDecision Hook(WriteCall) {
     if (++calls == at) flag->store(true);
     return {};
   }
@@ -410,9 +426,8 @@ struct CancelAt {
     flag = &cancel;
     at = k;
     calls = 0;
-    platform::g_faultHook = &Hook;
   }
-  ~CancelAt() { platform::g_faultHook = nullptr; }
+  FaultInjectionEnv env{&Hook};
   inline static std::atomic<bool>* flag = nullptr;
   inline static int at = 0, calls = 0;
 };
@@ -431,14 +446,14 @@ TEST(PackCancel, ACancelledAddOrDeleteLeavesTheOldArchiveOrTheNewOne) {
   const Bytes old = BuildArchive(entries);
   const std::string archive = dir / "out.pak", source = dir / "source.bin";
   WriteFileBytes(source, SampleData(2500, 99));
-  using Run = std::function<Status(const std::atomic<bool>*)>;
+  using Run = std::function<Status(const std::atomic<bool>*, platform::Env*)>;
   const std::pair<const char*, Run> edits[] = {
       {"add",
-       [&](const std::atomic<bool>* cancel) {
-         return AddPkgFile(archive.c_str(), source.c_str(), "new", nullptr, nullptr, cancel);
+       [&](const std::atomic<bool>* cancel, platform::Env* env) {
+         return AddPkgFile(archive.c_str(), source.c_str(), "new", nullptr, nullptr, cancel, env);
        }},
-      {"delete", [&](const std::atomic<bool>* cancel) {
-         return DelPkgFile(archive.c_str(), "e0", nullptr, nullptr, cancel);
+      {"delete", [&](const std::atomic<bool>* cancel, platform::Env* env) {
+         return DelPkgFile(archive.c_str(), "e0", nullptr, nullptr, cancel, env);
        }}};
   for (const auto& edit : edits) {
     WriteFileBytes(archive, old);
@@ -446,7 +461,7 @@ TEST(PackCancel, ACancelledAddOrDeleteLeavesTheOldArchiveOrTheNewOne) {
     int total = 0;
     {
       CancelAt count(never, 0);
-      ASSERT_TRUE(edit.second(&never).ok()) << edit.first;
+      ASSERT_TRUE(edit.second(&never, &count.env).ok()) << edit.first;
       total = CancelAt::calls;
     }
     const Bytes expected = ReadFileBytes(archive);
@@ -457,7 +472,7 @@ TEST(PackCancel, ACancelledAddOrDeleteLeavesTheOldArchiveOrTheNewOne) {
       Status status;
       {
         CancelAt at(cancel, k);
-        status = edit.second(&cancel);
+        status = edit.second(&cancel, &at.env);
       }
       if (status.code() == StatusCode::Interrupted) {
         ++interrupted;
@@ -475,8 +490,7 @@ TEST(PackCancel, ACancelledAddOrDeleteLeavesTheOldArchiveOrTheNewOne) {
   std::atomic<bool> cancel{true};
   CPackage package;
   ASSERT_TRUE(package.Open(archive.c_str()));
-  EXPECT_FALSE(package.DelFile("e0", &cancel));
-  EXPECT_EQ(package.LastStatus().code(), StatusCode::Interrupted);
+  EXPECT_EQ(package.Remove("e0", &cancel).code(), StatusCode::Interrupted);
   EXPECT_FALSE(package.file.IsOpen());
   EXPECT_EQ(ReadFileBytes(archive), old);
   EXPECT_FALSE(FileExists(archive + "-journal"));

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "common/byte_order.h"
 #include "platform/directories.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -17,25 +18,6 @@ const uint8_t JournalMagic[8] = {'K', 'V', 'J', 'R', 'N', 'L', '0', '1'};
 namespace {
 
 constexpr uint32_t CheckBufferSize = 1u << 20;
-
-void StoreLE64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-uint64_t LoadLE64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
-uint32_t LoadLE32At(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void StoreLE32At(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 uint32_t Crc(uint32_t crc, const uint8_t* data, size_t length) {
   return static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(length)));
@@ -50,7 +32,7 @@ std::string JournalPath(const std::string& archivePath) {
 void EncodeJournalHeader(uint64_t originalLength, uint8_t out[JournalHeaderSize]) {
   std::memcpy(out, JournalMagic, sizeof(JournalMagic));
   StoreLE64(out + 8, originalLength);
-  StoreLE32At(out + 16, Crc(0, out, 16));
+  StoreLE32(out + 16, Crc(0, out, 16));
 }
 
 void EncodeJournalRecordHead(uint64_t offset, uint64_t length, uint8_t out[16]) {
@@ -69,7 +51,7 @@ Status ReadJournal(platform::File& journal, const std::string& journalPath,
     return Status::System(StatusCode::IoError, journalPath, platform::LastError());
   }
   if (std::memcmp(header, JournalMagic, sizeof(JournalMagic)) != 0 ||
-      LoadLE32At(header + 16) != Crc(0, header, 16)) {
+      LoadLE32(header + 16) != Crc(0, header, 16)) {
     return Status::Ok();
   }
   const uint64_t originalLength = LoadLE64(header + 8);
@@ -107,7 +89,7 @@ Status ReadJournal(platform::File& journal, const std::string& journalPath,
     if (journal.Read(stored, sizeof(stored)) != sizeof(stored)) {
       return Status::System(StatusCode::IoError, journalPath, platform::LastError());
     }
-    if (LoadLE32At(stored) != crc) break;
+    if (LoadLE32(stored) != crc) break;
     ranges.push_back(range);
     position += JournalRecordFixedSize + range.length;
   }

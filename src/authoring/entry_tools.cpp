@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "authoring/debug_messages.h"
 #include "authoring/file_compress.h"
 #include "authoring/package.h"
 #include "manager/package_manager.h"
@@ -67,54 +66,51 @@ bool Cancelled(const std::atomic<bool>* cancel) {
 }  // namespace
 
 Status AddPkgFile(const char* packagePath, const char* sourcePath, const char* entryName,
-                  CPackageManager* manager, bool* rolledBack, const std::atomic<bool>* cancel) {
-  CPackage package;
-  bool opened = package.Open(packagePath);
+                  CPackageManager* manager, bool* rolledBack, const std::atomic<bool>* cancel,
+                  platform::Env* env) {
+  CPackage package(env);
+  Status opened = package.Load(packagePath);
   if (rolledBack != nullptr) *rolledBack = package.RecoveredJournal();
-  if (!opened) {
-    SendDebugMessage("AddPkgFile_Tool Failed");
-    return package.LastStatus();
+  if (!opened.ok()) {
+    env->DebugMessage("AddPkgFile_Tool Failed");
+    return opened;
   }
   CompressedFile compressed;
   if (entryName == nullptr) return Status(StatusCode::InvalidArgument, packagePath);
   Status compressedStatus = CompressFile(sourcePath, compressed);
   if (!compressedStatus.ok()) return compressedStatus;
   if (Cancelled(cancel)) return Status(StatusCode::Interrupted, packagePath);
-  bool added = package.AddFile(entryName, compressed.packed.get(), compressed.size,
-                               compressed.packedSize, 0);
-  Status addStatus = package.LastStatus();
+  Status added =
+      package.Append(entryName, compressed.packed.get(), compressed.size, compressed.packedSize, 0);
   compressed = CompressedFile();
-  if (added && Cancelled(cancel)) {
+  if (added.ok() && Cancelled(cancel)) {
     package.CloseUnchanged();
     return Status(StatusCode::Interrupted, packagePath);
   }
   if (manager != nullptr) AddEntryNode(manager->dirList, entryName);
-  bool closed = package.Close();
-  if (!added) return addStatus;
-  return closed ? Status::Ok() : package.LastStatus();
+  Status closed = package.Commit();
+  return added.ok() ? closed : added;
 }
 
 Status DelPkgFile(const char* packagePath, const char* entryName, CPackageManager* manager,
-                  bool* rolledBack, const std::atomic<bool>* cancel) {
-  CPackage package;
-  bool opened = package.Open(packagePath);
+                  bool* rolledBack, const std::atomic<bool>* cancel, platform::Env* env) {
+  CPackage package(env);
+  Status opened = package.Load(packagePath);
   if (rolledBack != nullptr) *rolledBack = package.RecoveredJournal();
-  if (!opened) {
-    SendDebugMessage("DelPkgFile_Tool Failed!");
-    return package.LastStatus();
+  if (!opened.ok()) {
+    env->DebugMessage("DelPkgFile_Tool Failed!");
+    return opened;
   }
   if (entryName == nullptr) return Status(StatusCode::InvalidArgument, packagePath);
-  bool deleted = package.DelFile(entryName, cancel);
-  Status deleteStatus = package.LastStatus();
-  if (deleteStatus.code() == StatusCode::Interrupted) return deleteStatus;
-  if (deleted && Cancelled(cancel)) {
+  Status deleted = package.Remove(entryName, cancel);
+  if (deleted.code() == StatusCode::Interrupted) return deleted;
+  if (deleted.ok() && Cancelled(cancel)) {
     package.CloseUnchanged();
     return Status(StatusCode::Interrupted, packagePath);
   }
   if (manager != nullptr) RemoveEntryNode(manager->dirList, entryName);
-  bool closed = package.Close();
-  if (!deleted) return deleteStatus;
-  return closed ? Status::Ok() : package.LastStatus();
+  Status closed = package.Commit();
+  return deleted.ok() ? closed : deleted;
 }
 
 bool AddPkgFile_Tool(const char* packagePath, const char* sourcePath, const char* entryName,

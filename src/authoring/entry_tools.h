@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "common/status.h"
+#include "platform/env.h"
 
 namespace korvo {
 
@@ -19,10 +20,14 @@ bool DelPkgFile_Tool(const char* packagePath, const char* entryName, CPackageMan
 // given, tells whether opening the archive first rolled back an interrupted edit. cancel, when
 // given, is watched until the edit is made final: once it is set the edit stops, the archive is
 // rolled back to what it was, the manager's list is left alone, and the result is Interrupted.
+// Every change on disk, and the message sent when the archive cannot be opened, goes through
+// env.
 Status AddPkgFile(const char* packagePath, const char* sourcePath, const char* entryName,
                   CPackageManager* manager, bool* rolledBack = nullptr,
-                  const std::atomic<bool>* cancel = nullptr);
+                  const std::atomic<bool>* cancel = nullptr,
+                  platform::Env* env = platform::Env::Default());
 Status DelPkgFile(const char* packagePath, const char* entryName, CPackageManager* manager,
-                  bool* rolledBack = nullptr, const std::atomic<bool>* cancel = nullptr);
+                  bool* rolledBack = nullptr, const std::atomic<bool>* cancel = nullptr,
+                  platform::Env* env = platform::Env::Default());
 
 }  // namespace korvo

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "archive/journal_format.h"
+#include "common/byte_order.h"
 #include "platform/directories.h"
 #include "platform/process.h"
 
@@ -20,18 +21,15 @@ std::unique_ptr<uint8_t[]> CopyBuffer() {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[CopyBufferSize]);
 }
 
-Status SystemError(const std::string& path) {
-  return Status::System(StatusCode::IoError, path, platform::LastError());
-}
-
-bool WriteAt(platform::File& file, uint64_t offset, const void* data, uint32_t length) {
+bool WriteAt(platform::Env* env, platform::File& file, uint64_t offset, const void* data,
+             uint32_t length) {
   if (file.Seek(static_cast<int64_t>(offset), 0) != static_cast<int64_t>(offset)) return false;
-  return file.Write(data, length) == static_cast<int64_t>(length);
+  return env->Write(file, data, length) == static_cast<int64_t>(length);
 }
 
 // Writes the journal's ranges back into the archive, cuts it to its original length and
 // flushes it.
-Status ApplyJournal(platform::File& journal, const std::string& journalPath,
+Status ApplyJournal(platform::Env* env, platform::File& journal, const std::string& journalPath,
                     const JournalContents& contents, platform::File& archive,
                     const std::string& archivePath) {
   std::unique_ptr<uint8_t[]> buffer = CopyBuffer();
@@ -43,33 +41,35 @@ Status ApplyJournal(platform::File& journal, const std::string& journalPath,
       uint32_t chunk = left < CopyBufferSize ? static_cast<uint32_t>(left) : CopyBufferSize;
       int64_t from = static_cast<int64_t>(range.dataPosition + done);
       if (journal.Seek(from, 0) != from || journal.Read(buffer.get(), chunk) != chunk) {
-        return SystemError(journalPath);
+        return Status::FromLastError(journalPath);
       }
-      if (!WriteAt(archive, range.offset + done, buffer.get(), chunk)) {
-        return SystemError(archivePath);
+      if (!WriteAt(env, archive, range.offset + done, buffer.get(), chunk)) {
+        return Status::FromLastError(archivePath);
       }
       done += chunk;
     }
   }
-  if (!archive.Truncate(static_cast<int64_t>(contents.originalLength)) || !archive.Sync()) {
-    return SystemError(archivePath);
+  if (!env->Truncate(archive, static_cast<int64_t>(contents.originalLength)) ||
+      !env->Sync(archive)) {
+    return Status::FromLastError(archivePath);
   }
   return Status::Ok();
 }
 
 // Deletes the journal and flushes its directory. A journal that is already gone is fine.
-Status RemoveJournal(const std::string& journalPath) {
-  if (!platform::RemoveFile(journalPath.c_str()) && platform::PathExists(journalPath.c_str())) {
-    return SystemError(journalPath);
+Status RemoveJournal(platform::Env* env, const std::string& journalPath) {
+  if (!env->RemoveFile(journalPath.c_str()) && platform::PathExists(journalPath.c_str())) {
+    return Status::FromLastError(journalPath);
   }
-  return platform::SyncDirectoryOf(journalPath.c_str());
+  return env->SyncDirectoryOf(journalPath.c_str());
 }
 
 }  // namespace
 
-void CEditJournal::Attach(const std::string& archivePath, platform::File* archive,
-                          uint64_t originalLength) {
+void CEditJournal::Attach(platform::Env* env, const std::string& archivePath,
+                          platform::File* archive, uint64_t originalLength) {
   Detach();
+  env_ = env;
   archivePath_ = archivePath;
   journalPath_ = JournalPath(archivePath);
   archive_ = archive;
@@ -85,12 +85,13 @@ void CEditJournal::Detach() {
 
 Status CEditJournal::Create() {
   // Whatever lies there was recovered or found cold when the archive was opened.
-  (void)platform::RemoveFile(journalPath_.c_str());
-  Status status = platform::CreateNew(journalPath_.c_str(), journal_);
+  (void)env_->RemoveFile(journalPath_.c_str());
+  Status status = env_->CreateNew(journalPath_.c_str(), journal_);
   if (!status.ok()) return status;
   uint8_t header[JournalHeaderSize];
   EncodeJournalHeader(originalLength_, header);
-  if (journal_.Write(header, sizeof(header)) != sizeof(header)) return SystemError(journalPath_);
+  if (env_->Write(journal_, header, sizeof(header)) != sizeof(header))
+    return Status::FromLastError(journalPath_);
   journalEnd_ = JournalHeaderSize;
   return Status::Ok();
 }
@@ -101,8 +102,8 @@ Status CEditJournal::SaveRange(uint64_t offset, uint64_t length) {
   uint8_t head[16];
   EncodeJournalRecordHead(offset, length, head);
   if (journal_.Seek(static_cast<int64_t>(journalEnd_), 0) != static_cast<int64_t>(journalEnd_) ||
-      journal_.Write(head, sizeof(head)) != sizeof(head)) {
-    return SystemError(journalPath_);
+      env_->Write(journal_, head, sizeof(head)) != sizeof(head)) {
+    return Status::FromLastError(journalPath_);
   }
   uint32_t crc = static_cast<uint32_t>(crc32(0, head, sizeof(head)));
   uint64_t done = 0;
@@ -111,15 +112,17 @@ Status CEditJournal::SaveRange(uint64_t offset, uint64_t length) {
     uint32_t chunk = left < CopyBufferSize ? static_cast<uint32_t>(left) : CopyBufferSize;
     int64_t from = static_cast<int64_t>(offset + done);
     if (archive_->Seek(from, 0) != from || archive_->Read(buffer.get(), chunk) != chunk) {
-      return SystemError(archivePath_);
+      return Status::FromLastError(archivePath_);
     }
-    if (journal_.Write(buffer.get(), chunk) != chunk) return SystemError(journalPath_);
+    if (env_->Write(journal_, buffer.get(), chunk) != chunk)
+      return Status::FromLastError(journalPath_);
     crc = static_cast<uint32_t>(crc32(crc, buffer.get(), chunk));
     done += chunk;
   }
-  uint8_t tail[4] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
-                     static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
-  if (journal_.Write(tail, sizeof(tail)) != sizeof(tail)) return SystemError(journalPath_);
+  uint8_t tail[4];
+  StoreLE32(tail, crc);
+  if (env_->Write(journal_, tail, sizeof(tail)) != sizeof(tail))
+    return Status::FromLastError(journalPath_);
   journalEnd_ += JournalRecordFixedSize + length;
   saved_.emplace_back(offset, offset + length);
   std::sort(saved_.begin(), saved_.end());
@@ -161,9 +164,9 @@ Status CEditJournal::Protect(uint64_t offset, uint64_t length) {
     Status status = SaveRange(gap.first, gap.second - gap.first);
     if (!status.ok()) return status;
   }
-  if (!journal_.Sync()) return SystemError(journalPath_);
+  if (!env_->Sync(journal_)) return Status::FromLastError(journalPath_);
   // The journal's name must survive a power loss as well as its bytes.
-  if (created) return platform::SyncDirectoryOf(journalPath_.c_str());
+  if (created) return env_->SyncDirectoryOf(journalPath_.c_str());
   return Status::Ok();
 }
 
@@ -171,7 +174,7 @@ Status CEditJournal::Commit() {
   if (!journal_.IsOpen()) return Status::Ok();
   journal_.Close();
   saved_.clear();
-  return RemoveJournal(journalPath_);
+  return RemoveJournal(env_, journalPath_);
 }
 
 Status CEditJournal::RollBack() {
@@ -180,15 +183,16 @@ Status CEditJournal::RollBack() {
   Status status = ReadJournal(journal_, journalPath_, contents);
   // A journal with no complete record saved nothing, and nothing was touched yet.
   if (status.ok() && contents.Hot()) {
-    status = ApplyJournal(journal_, journalPath_, contents, *archive_, archivePath_);
+    status = ApplyJournal(env_, journal_, journalPath_, contents, *archive_, archivePath_);
   }
   if (!status.ok()) return status;  // the journal stays for the next open to finish the work
   journal_.Close();
   saved_.clear();
-  return RemoveJournal(journalPath_);
+  return RemoveJournal(env_, journalPath_);
 }
 
-Status RecoverJournal(const std::string& archivePath, platform::File& archive, bool& rolledBack) {
+Status RecoverJournal(const std::string& archivePath, platform::File& archive, bool& rolledBack,
+                      platform::Env* env) {
   rolledBack = false;
   std::string journalPath = JournalPath(archivePath);
   platform::File journal;
@@ -199,20 +203,20 @@ Status RecoverJournal(const std::string& archivePath, platform::File& archive, b
   status = ReadJournal(journal, journalPath, contents);
   if (!status.ok()) return status;
   if (contents.Hot()) {
-    status = ApplyJournal(journal, journalPath, contents, archive, archivePath);
+    status = ApplyJournal(env, journal, journalPath, contents, archive, archivePath);
     if (!status.ok()) return status;
     rolledBack = true;
   }
   journal.Close();
-  return RemoveJournal(journalPath);
+  return RemoveJournal(env, journalPath);
 }
 
-Status RecoverArchive(const std::string& archivePath, bool& rolledBack) {
+Status RecoverArchive(const std::string& archivePath, bool& rolledBack, platform::Env* env) {
   rolledBack = false;
   platform::File archive;
-  Status status = platform::OpenForEdit(archivePath.c_str(), archive);
+  Status status = env->OpenForEdit(archivePath.c_str(), archive);
   if (!status.ok()) return status;
-  return RecoverJournal(archivePath, archive, rolledBack);
+  return RecoverJournal(archivePath, archive, rolledBack, env);
 }
 
 }  // namespace korvo

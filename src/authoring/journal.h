@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/status.h"
+#include "platform/env.h"
 #include "platform/files.h"
 
 namespace korvo {
@@ -25,8 +26,9 @@ class CEditJournal {
   CEditJournal& operator=(const CEditJournal&) = delete;
 
   // Starts watching the archive open as archive at archivePath, originalLength bytes long. No
-  // file is created until the first Protect.
-  void Attach(const std::string& archivePath, platform::File* archive, uint64_t originalLength);
+  // file is created until the first Protect. Every change on disk goes through env.
+  void Attach(platform::Env* env, const std::string& archivePath, platform::File* archive,
+              uint64_t originalLength);
   // True while a journal file exists for the current edit.
   bool Active() const { return journal_.IsOpen(); }
   // Saves the original bytes of [offset, offset + length) before they change. Bytes beyond the
@@ -44,6 +46,7 @@ class CEditJournal {
   Status Create();
   Status SaveRange(uint64_t offset, uint64_t length);
 
+  platform::Env* env_ = platform::Env::Default();
   std::string archivePath_;
   std::string journalPath_;
   platform::File* archive_ = nullptr;
@@ -55,10 +58,12 @@ class CEditJournal {
 
 // Rolls a journal beside the archive back into the archive, which the caller holds open for
 // editing; then deletes the journal. A journal that is not hot is only deleted. rolledBack tells
-// whether the archive was restored.
-Status RecoverJournal(const std::string& archivePath, platform::File& archive, bool& rolledBack);
+// whether the archive was restored. Every change on disk goes through env.
+Status RecoverJournal(const std::string& archivePath, platform::File& archive, bool& rolledBack,
+                      platform::Env* env);
 
 // Opens the archive for editing just to recover a journal beside it (see RecoverJournal).
-Status RecoverArchive(const std::string& archivePath, bool& rolledBack);
+Status RecoverArchive(const std::string& archivePath, bool& rolledBack,
+                      platform::Env* env = platform::Env::Default());
 
 }  // namespace korvo

@@ -329,22 +329,22 @@ class PackWriter {
         flushAsWritten_(flushAsWritten),
         skipUnreadable_(skipUnreadable) {}
 
-  // False after a failed write or flush of the archive (the builder has the cause).
-  bool Put(const PackItem& item, const CompressedFile& compressed, SourceResult result,
-           const Status& cause) {
-    if (result == SourceResult::Own) return true;
+  // The failure of a write or flush of the archive.
+  Status Put(const PackItem& item, const CompressedFile& compressed, SourceResult result,
+             const Status& cause) {
+    if (result == SourceResult::Own) return Status::Ok();
     bool packed = result == SourceResult::Packed;
     if (!packed) {
       ++unreadable_;
       if (observer_ != nullptr) observer_->OnProblem(cause);
     } else if (unreadable_ == 0 || skipUnreadable_) {
-      if (!builder_.AddFile(item.name.c_str(), compressed.packed.get(), compressed.size,
-                            compressed.packedSize, 0)) {
-        return false;
-      }
+      Status added = builder_.Append(item.name.c_str(), compressed.packed.get(), compressed.size,
+                                     compressed.packedSize, 0);
+      if (!added.ok()) return added;
       unflushed_ += compressed.packedSize;
       if (flushAsWritten_ && unflushed_ >= FlushInterval) {
-        if (!builder_.FlushData()) return false;
+        Status flushed = builder_.Flush();
+        if (!flushed.ok()) return flushed;
         unflushed_ = 0;
       }
     }
@@ -352,7 +352,7 @@ class PackWriter {
       observer_->OnFile(item.path.c_str(), packed ? compressed.size : 0,
                         packed ? compressed.packedSize : 0, packed);
     }
-    return true;
+    return Status::Ok();
   }
 
   // After the last file: whether the archive may be finished.
@@ -383,7 +383,8 @@ Status PackFiles(const std::vector<PackItem>& files, CPackageBuilder& builder,
     CompressedFile compressed;
     Status cause;
     SourceResult result = CompressSource(item, builder.OwnFiles(), compressed, deflater, cause);
-    if (!writer.Put(item, compressed, result, cause)) return builder.LastStatus();
+    Status put = writer.Put(item, compressed, result, cause);
+    if (!put.ok()) return put;
   }
   return writer.Outcome(packagePath);
 }
@@ -403,7 +404,8 @@ Status PackInParallel(std::vector<PackItem>& files, unsigned threads, CPackageBu
     SourceResult result = SourceResult::Failed;
     Status cause;
     if (!pool.Take(i, compressed, item, result, cause)) return writer.Outcome(packagePath);
-    if (!writer.Put(*item, compressed, result, cause)) return builder.LastStatus();
+    Status put = writer.Put(*item, compressed, result, cause);
+    if (!put.ok()) return put;
   }
 }
 
@@ -431,7 +433,7 @@ Status PackTree(const char* packagePath, const char* dir, CPackageManager* manag
     Status named = CheckNames(walk.files, packagePath, observer);
     if (!named.ok()) return named;
   }
-  CPackageBuilder builder;
+  CPackageBuilder builder(settings.env);
   Status status = builder.CreateReplacing(packagePath);
   if (!status.ok()) return status;
   if (listed && manager != nullptr) {
@@ -458,7 +460,7 @@ Status PackTree(const char* packagePath, const char* dir, CPackageManager* manag
     builder.Abandon();
     return Status(StatusCode::Interrupted);
   }
-  return builder.FinishStatus();
+  return builder.Commit();
 }
 
 void AddFileToPkg(const char* path, CPackageBuilder& builder, PackObserver* observer) {

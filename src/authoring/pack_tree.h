@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/status.h"
+#include "platform/env.h"
 
 namespace korvo {
 
@@ -43,6 +44,8 @@ struct PackSettings {
   // A file that cannot be read: false fails the whole pack (every file is still tried, so that
   // the observer hears of each), leaving the target as it was; true leaves the file out.
   bool skipUnreadable = false;
+  // Every change on disk goes through it.
+  platform::Env* env = platform::Env::Default();
 };
 
 // Packs dir into a new archive that replaces packagePath only once it is complete and flushed

@@ -5,7 +5,6 @@
 
 #include "archive/index_reader.h"
 #include "archive/view_cursor.h"
-#include "authoring/debug_messages.h"
 #include "authoring/index_writer.h"
 
 namespace korvo {
@@ -16,14 +15,11 @@ constexpr const char* OpenFailed = "CPackage::Open Failed!";
 // DelFile moves the bytes behind a removed entry through a buffer of this size.
 constexpr uint32_t MoveBufferSize = 1u << 20;
 
-Status SystemError(const std::string& path) {
-  return Status::System(StatusCode::IoError, path, platform::LastError());
-}
-
-bool WriteAll(platform::File& file, int64_t offset, const void* data, size_t length) {
+bool WriteAll(platform::Env* env, platform::File& file, int64_t offset, const void* data,
+              size_t length) {
   if (file.Seek(offset, 0) != offset) return false;
   if (length == 0) return true;
-  return file.Write(data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
+  return env->Write(file, data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
 }
 
 bool ReadAll(platform::File& file, int64_t offset, void* data, size_t length) {
@@ -33,8 +29,6 @@ bool ReadAll(platform::File& file, int64_t offset, void* data, size_t length) {
 }
 
 }  // namespace
-
-CPackage::OpenFunction CPackage::openFunction = &platform::OpenForEdit;
 
 CPackage::~CPackage() {
   CloseUnchanged();
@@ -51,8 +45,8 @@ void CPackage::CloseUnchanged() {
   indexBytes.shrink_to_fit();
 }
 
-bool CPackage::Fail(Status cause) {
-  status = std::move(cause);
+Status CPackage::Fail(Status cause) {
+  Status status = std::move(cause);
   if (journal.Active()) {
     Status rolledBack = journal.RollBack();
     // The archive could not be restored now: its journal stays for the next open.
@@ -60,22 +54,25 @@ bool CPackage::Fail(Status cause) {
   }
   journal.Detach();
   CloseUnchanged();
-  return false;
+  return status;
 }
 
-bool CPackage::Open(const char* path) {
+Status CPackage::Load(const char* path) {
   index.clear();
   recoveredJournal = false;
+  Status status;
   bool reuse = file.IsOpen() && file.Length() > 0;
   if (!reuse) {
     CloseUnchanged();
     // One more attempt with the same mode when the first fails.
-    status = openFunction(path, file);
-    if (!status.ok()) status = openFunction(path, file);
+    status = env_->OpenForEdit(path, file);
+    if (!status.ok()) status = env_->OpenForEdit(path, file);
     if (status.ok()) this->path = path;
   }
   // An edit that was interrupted is undone before anything is read.
-  if (status.ok() && file.IsOpen()) status = RecoverJournal(this->path, file, recoveredJournal);
+  if (status.ok() && file.IsOpen()) {
+    status = RecoverJournal(this->path, file, recoveredJournal, env_);
+  }
   if (status.ok() && file.IsOpen() && !LoadIndex()) {
     status = Status(StatusCode::Corrupt, this->path, 0, "not a sound package archive");
   }
@@ -83,12 +80,13 @@ bool CPackage::Open(const char* path) {
     if (status.ok()) status = Status(StatusCode::InvalidArgument, path != nullptr ? path : "");
     CloseUnchanged();
     index.clear();
-    SendDebugMessage(OpenFailed);
-    return false;
+    env_->DebugMessage(OpenFailed);
+    return status;
   }
-  journal.Attach(this->path, &file, static_cast<uint64_t>(file.Length()));
-  return true;
+  journal.Attach(env_, this->path, &file, static_cast<uint64_t>(file.Length()));
+  return Status::Ok();
 }
+
 bool CPackage::LoadIndex() {
   int64_t length = file.Length();
   if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX) return false;
@@ -143,29 +141,25 @@ bool CPackage::NextEntry(PackageEntry& entry) {
   return true;
 }
 
-bool CPackage::AddFile(const char* name, const void* data, uint32_t size, uint32_t packedSize,
-                       uint32_t flags) {
-  if (!file.IsOpen()) {
-    status = Status(StatusCode::InvalidArgument, path, 0, "archive is not open");
-    return false;
-  }
+Status CPackage::Append(const char* name, const void* data, uint32_t size, uint32_t packedSize,
+                        uint32_t flags) {
+  if (!file.IsOpen()) return Status(StatusCode::InvalidArgument, path, 0, "archive is not open");
   if (const char* problem = AppendEntryProblem(header, name, data, packedSize)) {
-    status = Status(StatusCode::TooLarge, path, 0, problem);
-    return false;
+    return Status(StatusCode::TooLarge, path, 0, problem);
   }
   // The record changes only once its data is in the file, so a failed write leaves the index
   // as it was (and the archive is rolled back).
   Status written = WriteProtected(header.indexOffset, data, packedSize);
   if (!written.ok()) return Fail(written);
   RecordAppendedEntry(index, header, name, size, packedSize, flags);
-  status = Status::Ok();
-  return true;
+  return Status::Ok();
 }
 
 Status CPackage::WriteProtected(uint64_t offset, const void* data, size_t length) {
   Status saved = journal.Protect(offset, length);
   if (!saved.ok()) return saved;
-  if (!WriteAll(file, static_cast<int64_t>(offset), data, length)) return SystemError(path);
+  if (!WriteAll(env_, file, static_cast<int64_t>(offset), data, length))
+    return Status::FromLastError(path);
   return Status::Ok();
 }
 
@@ -179,10 +173,10 @@ Status CPackage::MoveDown(uint64_t from, uint64_t to, const std::atomic<bool>* c
       return Status(StatusCode::Interrupted, path);
     }
     if (file.Seek(static_cast<int64_t>(readPosition), 0) != static_cast<int64_t>(readPosition)) {
-      return SystemError(path);
+      return Status::FromLastError(path);
     }
     int64_t got = file.Read(buffer.get(), MoveBufferSize);
-    if (got < 0) return SystemError(path);
+    if (got < 0) return Status::FromLastError(path);
     if (got == 0) return Status::Ok();
     Status written = WriteProtected(writePosition, buffer.get(), static_cast<size_t>(got));
     if (!written.ok()) return written;
@@ -191,43 +185,33 @@ Status CPackage::MoveDown(uint64_t from, uint64_t to, const std::atomic<bool>* c
   }
 }
 
-bool CPackage::DelFile(const char* name, const std::atomic<bool>* cancel) {
-  if (!file.IsOpen()) {
-    status = Status(StatusCode::InvalidArgument, path, 0, "archive is not open");
-    return false;
-  }
-  status = Status::Ok();
+Status CPackage::Remove(const char* name, const std::atomic<bool>* cancel) {
+  if (!file.IsOpen()) return Status(StatusCode::InvalidArgument, path, 0, "archive is not open");
   int32_t found = FindRecord(index, header, name);
-  if (found < 0) return true;
+  if (found < 0) return Status::Ok();
   const uint32_t removedOffset = index[static_cast<size_t>(found)].offset;
   const uint32_t removedSize = index[static_cast<size_t>(found)].packedSize;
   const uint64_t removedEnd = static_cast<uint64_t>(removedOffset) + removedSize;
   const Status overlapping(StatusCode::Corrupt, path, 0, "entry data overlaps another entry");
-  if (removedEnd > header.indexOffset) {
-    status = overlapping;
-    return false;
-  }
+  if (removedEnd > header.indexOffset) return overlapping;
 
   // Another entry whose data shares bytes with the removed block would lose them.
   for (size_t i = 0; i < index.size(); ++i) {
     if (i == static_cast<size_t>(found)) continue;
     uint64_t begin = index[i].offset;
     uint64_t end = begin + index[i].packedSize;
-    if (begin < removedEnd && end > removedOffset) {
-      status = overlapping;
-      return false;
-    }
+    if (begin < removedEnd && end > removedOffset) return overlapping;
   }
 
   // Everything behind the block, later entries' data and the old index alike, moves down;
   // then the file ends where the data region now ends. All of it is saved in one go first.
   const uint32_t newIndexOffset = header.indexOffset - removedSize;
   int64_t length = file.Length();
-  if (length < 0) return Fail(SystemError(path));
+  if (length < 0) return Fail(Status::FromLastError(path));
   Status moved = journal.Protect(removedOffset, static_cast<uint64_t>(length) - removedOffset);
   if (moved.ok()) moved = MoveDown(removedEnd, removedOffset, cancel);
   if (!moved.ok()) return Fail(moved);
-  if (!file.Truncate(newIndexOffset)) return Fail(SystemError(path));
+  if (!env_->Truncate(file, newIndexOffset)) return Fail(Status::FromLastError(path));
 
   // Data offsets follow the data, whatever the index order: every block behind the removed
   // one moved down by its size.
@@ -237,27 +221,23 @@ bool CPackage::DelFile(const char* name, const std::atomic<bool>* cancel) {
   index.erase(index.begin() + found);
   header.entryCount = static_cast<uint32_t>(index.size());
   header.indexOffset = newIndexOffset;
-  return true;
+  return Status::Ok();
 }
 
-bool CPackage::Close() {
-  if (!file.IsOpen()) {
-    if (status.ok()) status = Status(StatusCode::InvalidArgument, path, 0, "archive is not open");
-    return false;
-  }
+Status CPackage::Commit() {
+  if (!file.IsOpen()) return Status(StatusCode::InvalidArgument, path, 0, "archive is not open");
   Status written = WriteIndexAndHeader(index, header, path,
                                        [this](uint64_t offset, const void* data, size_t length) {
                                          return WriteProtected(offset, data, length);
                                        });
   if (!written.ok()) return Fail(written);
-  if (!file.Sync()) return Fail(SystemError(path));
+  if (!env_->Sync(file)) return Fail(Status::FromLastError(path));
   // The edited archive is on disk: deleting the journal makes it final.
   Status committed = journal.Commit();
   if (!committed.ok()) return Fail(committed);
   journal.Detach();
-  status = Status::Ok();
   CloseUnchanged();
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace korvo

@@ -14,16 +14,15 @@
 
 #include "archive/package_format.h"
 #include "authoring/journal.h"
+#include "platform/env.h"
 #include "platform/platform.h"
 
 namespace korvo {
 
 class CPackage {
  public:
-  // Opens an existing file for reading and writing without creating it.
-  using OpenFunction = Status (*)(const char* path, platform::File& file);
-
-  CPackage() = default;
+  // Every change on disk, and the open of the archive, goes through env.
+  explicit CPackage(platform::Env* env = platform::Env::Default()) : env_(env) {}
   // Closes a file that Close did not close, without writing anything.
   ~CPackage();
   CPackage(const CPackage&) = delete;
@@ -33,26 +32,31 @@ class CPackage {
   // "CPackage::Open Failed!", when the file cannot be opened (for instance while it is
   // mounted), is shorter than 16 bytes, or its index or a data block it names does not lie
   // wholly inside the file: a damaged archive is never rewritten.
-  bool Open(const char* path);
+  Status Load(const char* path);
+  bool Open(const char* path) { return Load(path).ok(); }
   // The walk over the index as Open read it from the file.
   bool FirstEntry(PackageEntry& entry);
   bool NextEntry(PackageEntry& entry);
   // Writes the packedSize bytes at the end of the data region and records them under name.
-  // False, with the index unchanged, when the write fails or the name is too long.
+  // Fails, with the index unchanged, when the write fails or the name is too long.
+  Status Append(const char* name, const void* data, uint32_t size, uint32_t packedSize,
+                uint32_t flags);
   bool AddFile(const char* name, const void* data, uint32_t size, uint32_t packedSize,
-               uint32_t flags);
-  // Removes the first entry called name and moves everything behind its data down. True also
+               uint32_t flags) {
+    return Append(name, data, size, packedSize, flags).ok();
+  }
+  // Removes the first entry called name and moves everything behind its data down. Ok also
   // when no entry has that name (nothing changes then). When cancel is given and set, the move
-  // stops before its next chunk and the archive is rolled back: false, LastStatus Interrupted.
-  bool DelFile(const char* name, const std::atomic<bool>* cancel = nullptr);
+  // stops before its next chunk and the archive is rolled back: Interrupted.
+  Status Remove(const char* name, const std::atomic<bool>* cancel = nullptr);
+  bool DelFile(const char* name) { return Remove(name).ok(); }
   // Writes the index and the header, commits and closes.
-  bool Close();
+  Status Commit();
+  bool Close() { return Commit().ok(); }
   // Closes the file without writing anything more. An edit that was started is rolled back, so
   // what is on disk is the archive as Open found it.
   void CloseUnchanged();
 
-  // The cause of the last failure of Open, AddFile, DelFile or Close; ok after a success.
-  const Status& LastStatus() const { return status; }
   // True when Open rolled back a journal that an interrupted edit had left.
   bool RecoveredJournal() const { return recoveredJournal; }
 
@@ -62,22 +66,20 @@ class CPackage {
   int32_t currentIndex = -1;
   uint32_t nextRecordOffset = 0;
 
-  // How Open opens a file; tests replace it to watch the attempts.
-  static OpenFunction openFunction;
-
  private:
   bool LoadIndex();
   Status MoveDown(uint64_t from, uint64_t to, const std::atomic<bool>* cancel);
   // Saves the original of a range in the journal, then writes data there.
   Status WriteProtected(uint64_t offset, const void* data, size_t length);
-  // Records a failure: rolls the archive back, closes it and keeps the cause. Returns false.
-  bool Fail(Status cause);
+  // Records a failure: rolls the archive back and closes it. Returns the cause, or the failure
+  // of the rollback.
+  Status Fail(Status cause);
 
+  platform::Env* env_;
   std::vector<uint8_t> indexBytes;  // the index as Open read it
   uint32_t indexBytesOffset = 0;    // file offset of indexBytes[0]
   std::string path;                 // the archive Open opened
   CEditJournal journal;
-  Status status;
   bool recoveredJournal = false;
 };
 

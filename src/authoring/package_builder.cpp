@@ -1,7 +1,6 @@
 #include "authoring/package_builder.h"
 
 #include <cerrno>
-#include <random>
 
 #include "archive/journal_format.h"
 #include "authoring/index_writer.h"
@@ -10,27 +9,10 @@
 
 namespace korvo {
 
-namespace {
-
-Status SystemError(const std::string& path) {
-  return Status::System(StatusCode::IoError, path, platform::LastError());
-}
-
-// A fresh name beside path for the new archive: "<path>.tmp-<8 hex digits>".
-std::string TemporaryName(const std::string& path, std::mt19937& random) {
-  static const char Digits[] = "0123456789abcdef";
-  std::string name = path + ".tmp-";
-  uint32_t value = random();
-  for (int i = 0; i < 8; ++i) name += Digits[(value >> (28 - 4 * i)) & 15];
-  return name;
-}
-
-}  // namespace
-
 CPackageBuilder::~CPackageBuilder() {
   // An archive that never reached Finish keeps the empty-archive header and the data appended
   // so far, unless it was to replace another one: then it is removed.
-  if (!temporary_.empty()) Abandon();
+  if (!replacement_.TemporaryPath().empty()) Abandon();
 }
 
 bool CPackageBuilder::WriteAt(uint64_t offset, const void* data, size_t length) {
@@ -40,7 +22,7 @@ bool CPackageBuilder::WriteAt(uint64_t offset, const void* data, size_t length) 
     position_ = offset;
   }
   if (length == 0) return true;
-  if (file.Write(data, static_cast<uint32_t>(length)) != static_cast<int64_t>(length)) {
+  if (env_->Write(file, data, static_cast<uint32_t>(length)) != static_cast<int64_t>(length)) {
     position_ = UnknownPosition;
     return false;
   }
@@ -48,28 +30,22 @@ bool CPackageBuilder::WriteAt(uint64_t offset, const void* data, size_t length) 
   return true;
 }
 
-bool CPackageBuilder::FlushData() {
-  if (!file.IsOpen()) return Fail(Status(StatusCode::InvalidArgument, target_));
-  if (!file.Sync()) return Fail(SystemError(WrittenPath()));
-  return true;
-}
-
-bool CPackageBuilder::Fail(Status cause) {
-  status_ = std::move(cause);
-  return false;
+Status CPackageBuilder::Flush() {
+  if (!file.IsOpen()) return Status(StatusCode::InvalidArgument, target_);
+  if (!env_->Sync(file)) return Status::FromLastError(WrittenPath());
+  return Status::Ok();
 }
 
 void CPackageBuilder::Abandon() {
   file.Close();
   ownFiles_.clear();
   position_ = UnknownPosition;
-  if (!temporary_.empty()) (void)platform::RemoveFile(temporary_.c_str());
-  temporary_.clear();
+  replacement_.Abandon();
 }
 
 Status CPackageBuilder::IdentifyOwnFile() {
   platform::FileIdentity identity;
-  if (!platform::IdentifyFile(file, identity)) return SystemError(WrittenPath());
+  if (!platform::IdentifyFile(file, identity)) return Status::FromLastError(WrittenPath());
   ownFiles_.push_back(identity);
   return Status::Ok();
 }
@@ -82,41 +58,37 @@ Status CPackageBuilder::WriteHeader() {
   uint8_t bytes[PackageHeaderSize];
   EncodeHeader(header, bytes);
   position_ = UnknownPosition;  // a new file
-  if (!WriteAt(0, bytes, sizeof(bytes))) return SystemError(WrittenPath());
+  if (!WriteAt(0, bytes, sizeof(bytes))) return Status::FromLastError(WrittenPath());
   return Status::Ok();
 }
 
-bool CPackageBuilder::Create(const char* path) {
+Status CPackageBuilder::Start(const char* path) {
   Abandon();
   file.Close();
   index.clear();
   positions_.clear();
-  if (path == nullptr) return Fail(Status(StatusCode::InvalidArgument));
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
   target_ = path;
   platform::File existing;
   if (platform::OpenForRead(path, existing).ok()) {
     existing.Close();
-    (void)platform::RemoveFile(path);
+    (void)env_->RemoveFile(path);
   }
-  Status created = platform::CreateNew(path, file);
+  Status created = env_->CreateNew(path, file);
   if (created.ok()) created = IdentifyOwnFile();
   if (created.ok()) created = WriteHeader();
-  if (!created.ok()) {
-    file.Close();
-    return Fail(created);
-  }
-  status_ = Status::Ok();
-  return true;
+  if (!created.ok()) file.Close();
+  return created;
 }
 
 Status CPackageBuilder::CreateReplacing(const char* path) {
   Abandon();
   index.clear();
   positions_.clear();
-  if (path == nullptr) return status_ = Status(StatusCode::InvalidArgument);
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
   target_ = path;
   Status status = platform::InspectReplaceTarget(path, targetInfo_);
-  if (!status.ok()) return status_ = status;
+  if (!status.ok()) return status;
   // Through a symbolic link, its target is replaced and the link stays.
   target_ = targetInfo_.path;
   if (targetInfo_.exists) {
@@ -124,76 +96,53 @@ Status CPackageBuilder::CreateReplacing(const char* path) {
     // applied to the new one.
     bool rolledBack = false;
     if (platform::PathExists(JournalPath(target_).c_str())) {
-      status = RecoverArchive(target_, rolledBack);
-      if (!status.ok()) return status_ = status;
+      status = RecoverArchive(target_, rolledBack, env_);
+      if (!status.ok()) return status;
     }
   }
-  std::mt19937 random(std::random_device{}());
-  for (int attempt = 0;; ++attempt) {
-    std::string name = TemporaryName(target_, random);
-    status = platform::CreateNew(name.c_str(), file);
-    if (status.ok()) {
-      temporary_ = name;
-      break;
-    }
-    // Another file of that name: try a new one. Any other error is final.
-    if (status.systemError() != EEXIST || attempt >= 16) return status_ = status;
-  }
+  status = replacement_.Begin(env_, targetInfo_, ".tmp-", file);
+  if (!status.ok()) return status;
   if (targetInfo_.exists) ownFiles_.push_back(targetInfo_.identity);
-  status = platform::ApplyTargetMode(file, targetInfo_, temporary_.c_str());
-  if (status.ok()) status = IdentifyOwnFile();
+  status = IdentifyOwnFile();
   if (status.ok()) status = WriteHeader();
-  if (!status.ok()) {
-    Abandon();
-    return status_ = status;
-  }
-  return status_ = Status::Ok();
+  if (!status.ok()) Abandon();
+  return status;
 }
 
-bool CPackageBuilder::AddFile(const char* name, const void* data, uint32_t size,
-                              uint32_t packedSize, uint32_t flags) {
-  if (!file.IsOpen()) return Fail(Status(StatusCode::InvalidArgument, target_));
+Status CPackageBuilder::Append(const char* name, const void* data, uint32_t size,
+                               uint32_t packedSize, uint32_t flags) {
+  if (!file.IsOpen()) return Status(StatusCode::InvalidArgument, target_);
   if (const char* problem = AppendEntryProblem(header, name, data, packedSize)) {
-    return Fail(Status(StatusCode::TooLarge, target_, 0, problem));
+    return Status(StatusCode::TooLarge, target_, 0, problem);
   }
   // The record changes only once its data is in the file, so a failed write leaves the index
   // as it was.
   if (!WriteAt(header.indexOffset, data, packedSize)) {
-    return Fail(SystemError(WrittenPath()));
+    return Status::FromLastError(WrittenPath());
   }
   auto found = positions_.find(name);
   size_t before = index.size();
   RecordAppendedEntry(index, header, name, size, packedSize, flags,
                       found != positions_.end() ? static_cast<int32_t>(found->second) : -1);
   if (index.size() > before) positions_.emplace(name, index.size() - 1);
-  return true;
+  return Status::Ok();
 }
 
-bool CPackageBuilder::Finish() {
-  return FinishStatus().ok();
-}
-
-Status CPackageBuilder::FinishStatus() {
-  if (!file.IsOpen()) return status_ = Status(StatusCode::InvalidArgument, target_);
-  const std::string& path = temporary_.empty() ? target_ : temporary_;
+Status CPackageBuilder::Commit() {
+  if (!file.IsOpen()) return Status(StatusCode::InvalidArgument, target_);
+  const std::string path = WrittenPath();
   Status status = WriteIndexAndHeader(
       index, header, target_, [&](uint64_t offset, const void* data, size_t length) {
-        return WriteAt(offset, data, length) ? Status::Ok() : SystemError(path);
+        return WriteAt(offset, data, length) ? Status::Ok() : Status::FromLastError(path);
       });
-  if (temporary_.empty()) {
-    if (!file.Close() && status.ok()) status = SystemError(path);
-    return status_ = status;
+  if (replacement_.TemporaryPath().empty()) {
+    if (!file.Close() && status.ok()) status = Status::FromLastError(path);
+    return status;
   }
   // The new archive replaces the old one only once all of it is on the disk.
-  if (status.ok() && !file.Sync()) status = SystemError(path);
-  if (!file.Close() && status.ok()) status = SystemError(path);
-  if (status.ok()) status = platform::ReplaceFile(temporary_.c_str(), target_.c_str());
-  if (!status.ok()) {
-    Abandon();
-    return status_ = status;
-  }
-  temporary_.clear();
-  return status_ = platform::SyncDirectoryOf(target_.c_str());
+  if (status.ok()) status = replacement_.Commit(file);
+  if (!status.ok()) Abandon();
+  return status;
 }
 
 }  // namespace korvo

@@ -14,35 +14,44 @@
 
 #include "archive/package_format.h"
 #include "common/status.h"
+#include "platform/env.h"
 #include "platform/files.h"
+#include "platform/replace.h"
 
 namespace korvo {
 
 class CPackageBuilder {
  public:
-  CPackageBuilder() = default;
+  // Every change on disk goes through env.
+  explicit CPackageBuilder(platform::Env* env = platform::Env::Default()) : env_(env) {}
   ~CPackageBuilder();
   CPackageBuilder(const CPackageBuilder&) = delete;
   CPackageBuilder& operator=(const CPackageBuilder&) = delete;
 
   // Deletes an existing file at path and starts the new archive there.
-  bool Create(const char* path);
+  Status Start(const char* path);
+  bool Create(const char* path) { return Start(path).ok(); }
   // Starts a new archive that replaces path only when Finish succeeds. Refuses a read-only
   // target; an interrupted edit of the target is rolled back first.
   Status CreateReplacing(const char* path);
+  // Appends one entry's stored bytes; fails, with the index unchanged, when the write fails or
+  // the name cannot be stored.
+  Status Append(const char* name, const void* data, uint32_t size, uint32_t packedSize,
+                uint32_t flags);
   bool AddFile(const char* name, const void* data, uint32_t size, uint32_t packedSize,
-               uint32_t flags);
-  bool Finish();
-  // Finish, with the cause of a failure.
-  Status FinishStatus();
+               uint32_t flags) {
+    return Append(name, data, size, packedSize, flags).ok();
+  }
+  // Writes the index and the header and closes; for CreateReplacing, then flushes the new
+  // archive and renames it over the target.
+  Status Commit();
+  bool Finish() { return Commit().ok(); }
   // Flushes the data written so far to the disk (a long pack does so as it goes, so that
-  // Finish has little left to flush). False, with the cause in LastStatus, when that fails.
-  bool FlushData();
+  // Finish has little left to flush).
+  Status Flush();
   // Stops without finishing: a temporary file is removed, the target stays as it was.
   void Abandon();
 
-  // The cause of the last failure; ok after a success.
-  const Status& LastStatus() const { return status_; }
   // The files this builder writes: the new archive's file and, for CreateReplacing, the target
   // it will replace when that exists. A tree packed into an archive within it leaves them out.
   const std::vector<platform::FileIdentity>& OwnFiles() const { return ownFiles_; }
@@ -52,17 +61,18 @@ class CPackageBuilder {
   PackageHeader header;
 
  private:
-  bool Fail(Status cause);
   Status WriteHeader();
   // Records the identity of the file just created.
   Status IdentifyOwnFile();
   // Writes length bytes at offset, seeking only when the file is not there already.
   bool WriteAt(uint64_t offset, const void* data, size_t length);
-  const std::string& WrittenPath() const { return temporary_.empty() ? target_ : temporary_; }
+  const std::string& WrittenPath() const {
+    return replacement_.TemporaryPath().empty() ? target_ : replacement_.TemporaryPath();
+  }
 
-  Status status_;
-  std::string target_;     // the archive's path
-  std::string temporary_;  // where it is written when it replaces the target at Finish
+  platform::Env* env_;
+  std::string target_;                 // the archive's path
+  platform::Replacement replacement_;  // for CreateReplacing: the file written, till Finish
   platform::ReplaceTarget targetInfo_;
   // The file position after the last write; UnknownPosition after a failure or a reopening.
   static constexpr uint64_t UnknownPosition = UINT64_MAX;

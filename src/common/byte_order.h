@@ -1,4 +1,4 @@
-// Little-endian encoding of the 16- and 32-bit integers stored in package and image files.
+// Little-endian encoding of the integers stored in package, image and journal files.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +24,15 @@ inline void StoreLE32(uint8_t* p, uint32_t v) {
   p[1] = static_cast<uint8_t>(v >> 8);
   p[2] = static_cast<uint8_t>(v >> 16);
   p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+inline uint64_t LoadLE64(const uint8_t* p) {
+  return static_cast<uint64_t>(LoadLE32(p)) | (static_cast<uint64_t>(LoadLE32(p + 4)) << 32);
+}
+
+inline void StoreLE64(uint8_t* p, uint64_t v) {
+  StoreLE32(p, static_cast<uint32_t>(v));
+  StoreLE32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
 }  // namespace korvo

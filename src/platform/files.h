@@ -1,8 +1,8 @@
 // Files opened by descriptor: the archive editor's in-place access, the journal beside it and
 // the temporary file that a new archive is written to before it replaces the old one.
 //
-// Every call that changes something on disk (create, write, truncate, sync, rename, remove,
-// directory sync) first asks the fault hook, which only tests set (see fault_hook.h).
+// The writers make every call that changes something on disk through an Env (env.h), so that
+// a caller can put another one in its place.
 #pragma once
 
 #include <cerrno>

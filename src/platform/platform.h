@@ -22,6 +22,9 @@
 //   shared_library.h   OpenLibrary, LibrarySymbol, CloseLibrary
 // and, where the shared library needs a module entry point (Windows: win32_module_entry.cpp),
 // that entry point.
+// Shared by every port, written over the functions above: env.h (Env, the writers' way to the
+// disk and the debugger output, which callers may wrap) and replace.h (Replacement, the atomic
+// replacement of a file).
 #pragma once
 
 #include <cstddef>

@@ -16,12 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/fault_hook.h"
 #include "platform/platform.h"
 
 namespace korvo::platform {
-
-FaultHook g_faultHook = nullptr;
 
 namespace {
 
@@ -179,7 +176,7 @@ void DebugOutput(const char* message) {
 }
 
 bool RemoveFile(const char* path) {
-  if (path == nullptr || Refused(WriteCall::Remove)) return false;
+  if (path == nullptr) return false;
   return unlink(path) == 0;
 }
 
@@ -195,7 +192,6 @@ Status OpenForRead(const char* path, File& file) {
 Status CreateNew(const char* path, File& file) {
   file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
-  if (Refused(WriteCall::Create)) return OpenStatus(path, errno);
   File created(open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (!created.IsOpen()) return OpenStatus(path, errno);
   file = std::move(created);
@@ -204,7 +200,7 @@ Status CreateNew(const char* path, File& file) {
 
 Status ReplaceFile(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) return Status(StatusCode::InvalidArgument);
-  if (Refused(WriteCall::Rename) || rename(from, to) != 0) {
+  if (rename(from, to) != 0) {
     return Status::System(StatusCode::IoError, to, errno);
   }
   return Status::Ok();
@@ -213,7 +209,6 @@ Status ReplaceFile(const char* from, const char* to) {
 Status SyncDirectoryOf(const char* path) {
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
   std::string dir = DirectoryOf(path);
-  if (Refused(WriteCall::SyncDirectory)) return Status::System(StatusCode::IoError, dir, errno);
   File handle(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!handle.IsOpen()) return Status::System(StatusCode::IoError, dir, errno);
   // Some file systems cannot flush a directory; they keep its entries safe by other means.
@@ -368,13 +363,6 @@ int64_t File::Read(void* buffer, uint32_t count) {
 }
 
 int64_t File::Write(const void* buffer, uint32_t count) {
-  bool tear = false;
-  if (Refused(WriteCall::Write, &tear)) {
-    int error = errno;
-    if (tear && count > 1) (void)WriteLoop(descriptor_, buffer, count / 2);
-    errno = error;
-    return -1;
-  }
   return WriteLoop(descriptor_, buffer, count);
 }
 
@@ -397,12 +385,10 @@ int64_t File::Length() {
 }
 
 bool File::Truncate(int64_t length) {
-  if (Refused(WriteCall::Truncate)) return false;
   return ftruncate(descriptor_, static_cast<off_t>(length)) == 0;
 }
 
 bool File::Sync() {
-  if (Refused(WriteCall::Sync)) return false;
   return fsync(descriptor_) == 0;
 }
 

@@ -22,7 +22,6 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/fault_hook.h"
 #include "platform/platform.h"
 
 namespace korvo::platform {
@@ -97,8 +96,6 @@ std::wstring Widen(const char* path) {
 }
 
 }  // namespace
-
-FaultHook g_faultHook = nullptr;
 
 Status MapFileReadOnly(const char* path, Mapping& mapping) {
   mapping.Reset();
@@ -261,7 +258,7 @@ void DebugOutput(const char* message) {
 }
 
 bool RemoveFile(const char* path) {
-  if (path == nullptr || Refused(WriteCall::Remove)) return false;
+  if (path == nullptr) return false;
   if (DeleteFileA(path) != 0) return true;
   errno = ErrnoFromWin32(GetLastError());
   return false;
@@ -279,7 +276,6 @@ Status OpenForRead(const char* path, File& file) {
 Status CreateNew(const char* path, File& file) {
   file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
-  if (Refused(WriteCall::Create)) return OpenStatus(path, errno);
   int fd = _sopen(path, _O_RDWR | _O_BINARY | _O_CREAT | _O_EXCL, _SH_DENYNO, _S_IREAD | _S_IWRITE);
   if (fd < 0) return OpenStatus(path, errno);
   file = File(fd);
@@ -288,7 +284,6 @@ Status CreateNew(const char* path, File& file) {
 
 Status ReplaceFile(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) return Status(StatusCode::InvalidArgument);
-  if (Refused(WriteCall::Rename)) return Status::System(StatusCode::IoError, to, errno);
   std::wstring source = Widen(from), target = Widen(to);
   if (source.empty() || target.empty()) return Status(StatusCode::InvalidArgument, to);
   // Write-through: the call returns once the rename is on the disk.
@@ -302,7 +297,6 @@ Status ReplaceFile(const char* from, const char* to) {
 Status SyncDirectoryOf(const char* path) {
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
   // Windows cannot flush a directory; a write-through rename and flushed files stand for it.
-  if (Refused(WriteCall::SyncDirectory)) return Status::System(StatusCode::IoError, path, errno);
   return Status::Ok();
 }
 
@@ -424,13 +418,6 @@ int64_t File::Read(void* buffer, uint32_t count) {
 }
 
 int64_t File::Write(const void* buffer, uint32_t count) {
-  bool tear = false;
-  if (Refused(WriteCall::Write, &tear)) {
-    int error = errno;
-    if (tear && count > 1) (void)WriteLoop(descriptor_, buffer, count / 2);
-    errno = error;
-    return -1;
-  }
   return WriteLoop(descriptor_, buffer, count);
 }
 
@@ -452,12 +439,10 @@ int64_t File::Length() {
 }
 
 bool File::Truncate(int64_t length) {
-  if (Refused(WriteCall::Truncate)) return false;
   return length >= 0 && _chsize_s(descriptor_, length) == 0;
 }
 
 bool File::Sync() {
-  if (Refused(WriteCall::Sync)) return false;
   return _commit(descriptor_) == 0;
 }
 

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "authoring/debug_messages.h"
 #include "authoring/pack_tree.h"
 #include "authoring/package.h"
 #include "manager/package_manager.h"
+#include "platform/env.h"
 #include "support/archive_bytes.h"
 
 using namespace korvo;  // NOLINT: test support
@@ -39,23 +39,15 @@ struct ExampleTree {
   RawEntry a = TextEntry(N("a.txt"), "a"), b = TextEntry(N("sub\\b.txt"), "b");
 };
 
-// While it lives, counts the archive editor's open attempts, failing the first failFirst, and
-// collects the authoring messages, one line each, instead of sending them to the debugger.
-struct EditorWatch {
-  explicit EditorWatch(int fail = 0) {
-    attempts = 0;
-    failFirst = fail;
-    messages.clear();
-    CPackage::openFunction = [](const char* path, platform::File& file) {
-      if (++attempts <= failFirst) return Status(StatusCode::IoError, path);
-      return platform::OpenForEdit(path, file);
-    };
-    g_debugMessageSink = [](const char* message) { messages = messages + message + "\n"; };
+// An Env that counts the archive editor's open attempts, failing the first `fail`, and collects
+// the authoring messages, one line each, instead of sending them to the debugger.
+struct EditorWatch : platform::EnvWrapper {
+  explicit EditorWatch(int fail = 0) : EnvWrapper(platform::Env::Default()), failFirst(fail) {}
+  Status OpenForEdit(const char* path, platform::File& file) override {
+    if (++attempts <= failFirst) return Status(StatusCode::IoError, path);
+    return EnvWrapper::OpenForEdit(path, file);
   }
-  ~EditorWatch() {
-    CPackage::openFunction = &platform::OpenForEdit;
-    g_debugMessageSink = &platform::DebugOutput;
-  }
-  inline static int attempts = 0, failFirst = 0;
-  inline static std::string messages;
+  void DebugMessage(const char* message) override { messages = messages + message + "\n"; }
+  int attempts = 0, failFirst = 0;
+  std::string messages;
 };

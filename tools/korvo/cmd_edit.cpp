@@ -8,11 +8,11 @@
 #include "archive/journal_format.h"
 #include "archive/names.h"
 #include "archive_file.h"
-#include "authoring/debug_messages.h"
 #include "authoring/entry_tools.h"
 #include "authoring/journal.h"
 #include "manager/package_manager.h"
 #include "platform/directories.h"
+#include "platform/env.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -100,13 +100,15 @@ int Interrupted(const std::string& archive, const StopOnSignal& stop) {
   return stop.ExitStatus();
 }
 
-// The library's debugger messages are for a debugger; the tool says what failed itself.
-void SilenceDebugMessages() {
-  g_debugMessageSink = [](const char*) {};
-}
+// The real system without the library's debugger messages: those are for a debugger, and the
+// tool says what failed itself.
+class QuietEnv : public platform::EnvWrapper {
+ public:
+  QuietEnv() : EnvWrapper(platform::Env::Default()) {}
+  void DebugMessage(const char*) override {}
+};
 
 int RunAdd(const AddOptions& options, const GlobalOptions& global) {
-  SilenceDebugMessages();
   if (!RollBackInterruptedEdit(options.archive)) return ExitFailure;
   std::string stored;
   std::string replaced;
@@ -120,8 +122,9 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
   Status edited;
   {
     StopOnSignal stop;
+    QuietEnv quiet;
     edited = AddPkgFile(options.archive.c_str(), options.file.c_str(), stored.c_str(), &manager,
-                        nullptr, stop.Flag());
+                        nullptr, stop.Flag(), &quiet);
     if (edited.code() == StatusCode::Interrupted) return Interrupted(options.archive, stop);
   }
   // The file to add could not be read: the library says why, and the archive is unchanged.
@@ -150,7 +153,6 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
 }
 
 int RunDel(const DelOptions& options, const GlobalOptions& global) {
-  SilenceDebugMessages();
   if (!RollBackInterruptedEdit(options.archive)) return ExitFailure;
   std::string stored;
   size_t countBefore = 0;
@@ -188,7 +190,9 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
   Status edited;
   {
     StopOnSignal stop;
-    edited = DelPkgFile(options.archive.c_str(), stored.c_str(), &manager, nullptr, stop.Flag());
+    QuietEnv quiet;
+    edited =
+        DelPkgFile(options.archive.c_str(), stored.c_str(), &manager, nullptr, stop.Flag(), &quiet);
     if (edited.code() == StatusCode::Interrupted) return Interrupted(options.archive, stop);
   }
   if (!ReopenAfterEdit(options.archive, edited, result)) return ExitFailure;

@@ -6,12 +6,13 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <sstream>
 
 #include "archive_file.h"
 #include "common/status.h"
+#include "platform/env.h"
 #include "platform/platform.h"
+#include "platform/replace.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -249,18 +250,6 @@ std::string StatusCause(const char* what, const Status& status) {
 
 namespace {
 
-// A name beside path that no one uses yet, for a new file that is to replace it: path, ".korvo-"
-// and eight random hex digits. Random per run, so a name taken by a user's file, an entry
-// extracted earlier or another run is only tried again with new digits.
-std::string TemporaryNameFor(const std::string& path) {
-  static std::mt19937 random(std::random_device{}());
-  static const char Digits[] = "0123456789abcdef";
-  std::string name = path + ".korvo-";
-  uint32_t value = random();
-  for (int i = 0; i < 8; ++i) name += Digits[(value >> (28 - 4 * i)) & 15];
-  return name;
-}
-
 bool Stopped(const std::atomic<bool>* stop) {
   return stop != nullptr && stop->load();
 }
@@ -308,43 +297,37 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size, std:
   }
   // Written beside the file it replaces, flushed, then renamed over it: a reader, or a crash,
   // sees the old file or the whole new one, never a part.
-  std::string temp;
-  for (int attempt = 0;; ++attempt) {
-    temp = TemporaryNameFor(target.path);
-    status = platform::CreateNew(temp.c_str(), file);
-    if (status.ok()) break;
-    // That name is taken: try another. Any other error is final.
-    if (status.systemError() != EEXIST || attempt >= 16) {
-      cause = StatusCause("cannot create a file beside it", status);
-      return false;
-    }
+  platform::Replacement replacement;
+  platform::Replacement::Step failed = platform::Replacement::Step::Write;
+  status = replacement.Begin(platform::Env::Default(), target, ".korvo-", file, &failed);
+  if (!status.ok()) {
+    cause = failed == platform::Replacement::Step::Create
+                ? StatusCause("cannot create a file beside it", status)
+                : StatusCause("cannot write", status);
+    return false;
   }
-  status = platform::ApplyTargetMode(file, target, temp.c_str());
-  if (!status.ok() || !WriteChunks(file, bytes, size, stop) || !file.Sync() || !file.Close()) {
-    cause = Stopped(stop)  ? "interrupted"
-            : !status.ok() ? StatusCause("cannot write", status)
-                           : "cannot write: " + platform::ErrorText(platform::LastError());
+  if (!WriteChunks(file, bytes, size, stop)) {
+    cause = Stopped(stop) ? "interrupted"
+                          : "cannot write: " + platform::ErrorText(platform::LastError());
     file.Close();
-    platform::RemoveFile(temp.c_str());
+    replacement.Abandon();
     return false;
   }
-  if (Stopped(stop)) {
-    cause = "interrupted";
-    platform::RemoveFile(temp.c_str());
-    return false;
+  status = replacement.Commit(file, stop, &failed);
+  if (status.ok()) return true;
+  switch (failed) {
+    case platform::Replacement::Step::Rename:
+      cause = StatusCause("cannot replace the file", status);
+      break;
+    case platform::Replacement::Step::SyncDirectory:
+      cause = StatusCause("cannot flush its directory", status);
+      break;
+    default:
+      cause = Stopped(stop) ? "interrupted"
+                            : "cannot write: " + platform::ErrorText(status.systemError());
+      break;
   }
-  status = platform::ReplaceFile(temp.c_str(), target.path.c_str());
-  if (!status.ok()) {
-    cause = StatusCause("cannot replace the file", status);
-    platform::RemoveFile(temp.c_str());
-    return false;
-  }
-  status = platform::SyncDirectoryOf(target.path.c_str());
-  if (!status.ok()) {
-    cause = StatusCause("cannot flush its directory", status);
-    return false;
-  }
-  return true;
+  return false;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& data, std::string& cause) {

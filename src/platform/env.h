@@ -1,0 +1,74 @@
+// Env: what the writers need from their surroundings, behind one interface. Every call that
+// changes something on disk (create, write, truncate, sync, rename, remove, directory sync, and
+// the opening of an archive for an edit) and the debugger output of the authoring side go
+// through it. Env::Default() is the real system; a caller may pass an EnvWrapper of its own
+// that changes some calls and forwards the rest (tests fail or stop a chosen call with one; the
+// korvo tool silences the debugger messages with one).
+//
+// The file calls keep the contract of the File methods and free functions they stand for
+// (files.h): -1 or false with LastError telling why, or a Status.
+#pragma once
+
+#include <cstdint>
+
+#include "common/status.h"
+#include "platform/files.h"
+#include "platform/process.h"
+
+namespace korvo::platform {
+
+class Env {
+ public:
+  virtual ~Env() = default;
+
+  // The real file system and the debugger output channel. Lives as long as the program.
+  static Env* Default() {
+    static Env real;
+    return &real;
+  }
+
+  virtual Status CreateNew(const char* path, File& file) { return platform::CreateNew(path, file); }
+  virtual Status OpenForEdit(const char* path, File& file) {
+    return platform::OpenForEdit(path, file);
+  }
+  virtual int64_t Write(File& file, const void* buffer, uint32_t count) {
+    return file.Write(buffer, count);
+  }
+  virtual bool Truncate(File& file, int64_t length) { return file.Truncate(length); }
+  virtual bool Sync(File& file) { return file.Sync(); }
+  virtual Status ReplaceFile(const char* from, const char* to) {
+    return platform::ReplaceFile(from, to);
+  }
+  virtual bool RemoveFile(const char* path) { return platform::RemoveFile(path); }
+  virtual Status SyncDirectoryOf(const char* path) { return platform::SyncDirectoryOf(path); }
+  // One of the authoring side's fixed failure messages.
+  virtual void DebugMessage(const char* message) { DebugOutput(message); }
+};
+
+// An Env that forwards every call to another one; a subclass overrides what it changes.
+class EnvWrapper : public Env {
+ public:
+  explicit EnvWrapper(Env* target) : target_(target) {}
+  Env* target() const { return target_; }
+
+  Status CreateNew(const char* path, File& file) override { return target_->CreateNew(path, file); }
+  Status OpenForEdit(const char* path, File& file) override {
+    return target_->OpenForEdit(path, file);
+  }
+  int64_t Write(File& file, const void* buffer, uint32_t count) override {
+    return target_->Write(file, buffer, count);
+  }
+  bool Truncate(File& file, int64_t length) override { return target_->Truncate(file, length); }
+  bool Sync(File& file) override { return target_->Sync(file); }
+  Status ReplaceFile(const char* from, const char* to) override {
+    return target_->ReplaceFile(from, to);
+  }
+  bool RemoveFile(const char* path) override { return target_->RemoveFile(path); }
+  Status SyncDirectoryOf(const char* path) override { return target_->SyncDirectoryOf(path); }
+  void DebugMessage(const char* message) override { target_->DebugMessage(message); }
+
+ private:
+  Env* target_;
+};
+
+}  // namespace korvo::platform
