@@ -36,6 +36,20 @@ class ToolCrash : public ToolTest {
     }
     return names;
   }
+  // What a command the signal stopped leaves: nothing stray, its exit status, the one line and
+  // the old archive. False, after saying so, when it finished before the signal.
+  bool LeftTheOldArchive(const ToolResult& result, const std::pair<std::string, int>& signal,
+                         const char* command) {
+    EXPECT_TRUE(Leftovers().empty()) << signal.first;
+    if (result.code == 0) {
+      std::printf("SIG%s: the %s finished before the signal\n", signal.first.c_str(), command);
+      return false;
+    }
+    EXPECT_EQ(result.code, signal.second) << signal.first;
+    EXPECT_EQ(result.err, "korvo: a.pak: interrupted; the archive was not changed\n");
+    EXPECT_EQ(ReadFileBytes(dir / "a.pak"), old) << signal.first;
+    return true;
+  }
   Bytes old;
 };
 
@@ -123,14 +137,7 @@ TEST_F(ToolCrash, AnInterruptedPackLeavesTheOldArchiveAndNoTemporaryFile) {
                      signal.first + " $pid; wait $pid");
       if (result.code != 0) break;
     }
-    EXPECT_TRUE(Leftovers().empty()) << signal.first;
-    if (result.code == 0) {
-      std::printf("SIG%s: the pack finished before the signal\n", signal.first.c_str());
-      continue;
-    }
-    EXPECT_EQ(result.code, signal.second) << signal.first;
-    EXPECT_EQ(result.err, "korvo: a.pak: interrupted; the archive was not changed\n");
-    EXPECT_EQ(ReadFileBytes(dir / "a.pak"), old) << signal.first;
+    LeftTheOldArchive(result, signal, "pack");
   }
 }
 
@@ -147,15 +154,9 @@ TEST_F(ToolCrash, AnInterruptedDeleteRollsBackSaysSoAndExitsWithTheSignal) {
                      "$pid 2>/dev/null; do :; done; kill -" +
                      signal.first + " $pid; wait $pid");
     }
-    EXPECT_TRUE(Leftovers().empty()) << signal.first;
-    if (result.code == 0) {
-      std::printf("SIG%s: the delete finished before the signal\n", signal.first.c_str());
-      continue;
+    if (LeftTheOldArchive(result, signal, "delete")) {
+      EXPECT_EQ(Run({"verify", "a.pak"}).code, 0) << signal.first;
     }
-    EXPECT_EQ(result.code, signal.second) << signal.first;
-    EXPECT_EQ(result.err, "korvo: a.pak: interrupted; the archive was not changed\n");
-    EXPECT_EQ(ReadFileBytes(dir / "a.pak"), old) << signal.first;
-    EXPECT_EQ(Run({"verify", "a.pak"}).code, 0) << signal.first;
   }
 }
 
