@@ -40,8 +40,8 @@ Status CPackageManager::Mount(const char* path, MountReport* report) {
   const uint64_t records =
       std::min<uint64_t>(static_cast<uint64_t>(std::max(SignedEntryCount(mapped->Header()), 0)),
                          mapped->FileSize() / IndexRecordFixedSize + 1);
-  // How much of the file the index likely takes, for the read hint: what the header says, or
-  // about 64 bytes a record; the walk itself is bounded by the file.
+  // How much of the file the index likely takes, for the read hint and the arena's first size:
+  // what the header says, or about 64 bytes a record; the walk itself is bounded by the file.
   const uint32_t indexOffset = mapped->Header().indexOffset;
   const uint64_t indexGuess =
       mapped->Header().indexSize != 0 ? mapped->Header().indexSize : records * LikelyRecordBytes;
@@ -53,6 +53,8 @@ Status CPackageManager::Mount(const char* path, MountReport* report) {
   // go in as one batch: when the index cannot take them all, it takes none, and the package is
   // not recorded.
   CNameIndex::Change change(entries);
+  // A hint: when the room cannot be had, Add and Commit say so.
+  (void)entries.Reserve(static_cast<size_t>(records), indexBytes);
   RecordView view;
   uint32_t indexed = 0;
   if (mapped->FirstRecord(view)) {

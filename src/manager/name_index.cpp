@@ -193,6 +193,13 @@ Status CNameIndex::EnsureSlots(size_t keys) {
   return GrowSlots(slotCount);
 }
 
+Status CNameIndex::Reserve(size_t more, size_t keyBytes) {
+  Status slots = EnsureSlots(count_ + pending_ + more);
+  if (!slots.ok()) return slots;
+  const size_t arenaBytes = pendingEnd_ + more * RecordSize(0) + keyBytes;
+  return arenaBytes > arena_.Size() ? GrowArena(arenaBytes) : Status::Ok();
+}
+
 void CNameIndex::Drop() {
   pending_ = 0;
   pendingEnd_ = used_;

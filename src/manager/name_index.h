@@ -92,6 +92,11 @@ class CNameIndex {
     CNameIndex& index_;
   };
 
+  // Makes room for more keys of keyBytes bytes in all before they are added, so that a large
+  // batch grows the slots and the arena once instead of doubling its way up. Only a hint: a
+  // failure (TooLarge, NoMemory) changes nothing that lookups see, and Add and Commit still
+  // report what does not fit.
+  Status Reserve(size_t more, size_t keyBytes);
   // Folds name and adds it to the batch that Commit inserts, in the order added. A key already
   // present then takes the new value (and keeps its key bytes, which fold the same). Lookups
   // do not see the batch before Commit. TooLarge or NoMemory when the arena cannot hold the
