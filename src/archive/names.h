@@ -13,6 +13,8 @@ namespace korvo {
 // An index record could hold up to 32767 bytes; longer names that an archive already holds are
 // read and rewritten whole, but no writer adds one.
 constexpr size_t MaxEntryNameLength = 259;
+// What a writer says of a longer name.
+constexpr const char* EntryNameTooLong = "entry name is longer than 259 bytes";
 
 // Folds length bytes of name into out (length bytes, no terminator): '/' becomes '\' and
 // ASCII capitals become lower case; every other byte is kept. out may equal name.

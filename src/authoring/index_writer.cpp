@@ -37,7 +37,7 @@ bool CanAppendEntry(const PackageHeader& header, const char* name, const void* d
 const char* AppendEntryProblem(const PackageHeader& header, const char* name, const void* data,
                                uint32_t packedSize) {
   if (name == nullptr) return "entry has no name";
-  if (std::strlen(name) > MaxEntryNameLength) return "entry name is longer than 259 bytes";
+  if (std::strlen(name) > MaxEntryNameLength) return EntryNameTooLong;
   if (data == nullptr && packedSize > 0) return "entry has no data";
   if (header.indexOffset < PackageHeaderSize ||
       static_cast<uint64_t>(header.indexOffset) + packedSize > UINT32_MAX) {

@@ -21,7 +21,7 @@ namespace {
 
 std::string CheckEntryName(const std::string& name) {
   if (name.empty()) return "entry name must not be empty";
-  if (name.size() > MaxEntryNameLength) return "entry name is longer than 259 bytes";
+  if (name.size() > MaxEntryNameLength) return EntryNameTooLong;
   return std::string();
 }
 
@@ -75,8 +75,8 @@ bool ChooseStoredName(const ArchiveFile& archive, const AddOptions& options, std
     return false;
   }
   if (stored.size() > MaxEntryNameLength) {
-    ReportError(options.archive, "cannot add '" + Printable(options.name) +
-                                     "': entry name is longer than 259 bytes");
+    ReportError(options.archive,
+                "cannot add '" + Printable(options.name) + "': " + EntryNameTooLong);
     return false;
   }
   std::vector<int> matches = archive.FindAll(stored);
