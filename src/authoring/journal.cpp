@@ -27,33 +27,113 @@ bool WriteAt(platform::Env* env, platform::File& file, uint64_t offset, const vo
   return env->Write(file, data, length) == static_cast<int64_t>(length);
 }
 
-// Writes the journal's ranges back into the archive, cuts it to its original length and
-// flushes it.
-Status ApplyJournal(platform::Env* env, platform::File& journal, const std::string& journalPath,
-                    const JournalContents& contents, platform::File& archive,
-                    const std::string& archivePath) {
-  std::unique_ptr<uint8_t[]> buffer = CopyBuffer();
-  if (buffer == nullptr) return Status(StatusCode::NoMemory, archivePath);
-  for (const JournalRange& range : contents.ranges) {
-    uint64_t done = 0;
-    while (done < range.length) {
-      uint64_t left = range.length - done;
-      uint32_t chunk = left < CopyBufferSize ? static_cast<uint32_t>(left) : CopyBufferSize;
-      int64_t from = static_cast<int64_t>(range.dataPosition + done);
-      if (journal.Seek(from, 0) != from || journal.Read(buffer.get(), chunk) != chunk) {
-        return Status::FromLastError(journalPath);
+bool ReadAt(platform::File& file, uint64_t offset, void* data, uint32_t length) {
+  if (file.Seek(static_cast<int64_t>(offset), 0) != static_cast<int64_t>(offset)) return false;
+  return file.Read(data, length) == static_cast<int64_t>(length);
+}
+
+uint32_t Chunk(uint64_t left) {
+  return left < CopyBufferSize ? static_cast<uint32_t>(left) : CopyBufferSize;
+}
+
+// Rolls an archive back from its journal's contents.
+class Rollback {
+ public:
+  Rollback(platform::Env* env, platform::File& journal, const std::string& journalPath,
+           platform::File& archive, const std::string& archivePath)
+      : env_(env),
+        journal_(journal),
+        journalPath_(journalPath),
+        archive_(archive),
+        archivePath_(archivePath) {}
+
+  Status Run(const JournalContents& contents) {
+    buffer_ = CopyBuffer();
+    if (buffer_ == nullptr) return Status(StatusCode::NoMemory, archivePath_);
+    const JournalMove& move = contents.move;
+    Status status;
+    if (move.present) {
+      // The bytes as they were after the move; a rollback that has begun moving the tail back
+      // has put them back already.
+      if (!move.rollingBack) status = Ranges(contents, true);
+      if (status.ok()) status = MoveBack(contents);
+      if (status.ok()) status = CopyFromJournal(move.dataPosition, move.to, move.shift);
+    }
+    if (status.ok()) status = Ranges(contents, false);
+    if (!status.ok()) return status;
+    if (!env_->Truncate(archive_, static_cast<int64_t>(contents.originalLength)) ||
+        !env_->Sync(archive_)) {
+      return Status::FromLastError(archivePath_);
+    }
+    return Status::Ok();
+  }
+
+ private:
+  Status Ranges(const JournalContents& contents, bool afterMove) {
+    for (const JournalRange& range : contents.ranges) {
+      if (range.afterMove != afterMove) continue;
+      Status status = CopyFromJournal(range.dataPosition, range.offset, range.length);
+      if (!status.ok()) return status;
+    }
+    return Status::Ok();
+  }
+
+  Status CopyFromJournal(uint64_t from, uint64_t to, uint64_t length) {
+    for (uint64_t done = 0; done < length;) {
+      uint32_t chunk = Chunk(length - done);
+      if (!ReadAt(journal_, from + done, buffer_.get(), chunk)) {
+        return Status::FromLastError(journalPath_);
       }
-      if (!WriteAt(env, archive, range.offset + done, buffer.get(), chunk)) {
-        return Status::FromLastError(archivePath);
+      if (!WriteAt(env_, archive_, to + done, buffer_.get(), chunk)) {
+        return Status::FromLastError(archivePath_);
       }
       done += chunk;
     }
+    return Status::Ok();
   }
-  if (!env->Truncate(archive, static_cast<int64_t>(contents.originalLength)) ||
-      !env->Sync(archive)) {
-    return Status::FromLastError(archivePath);
+
+  // Moves the moved part of the tail back up, from its end, in steps of at most the shift (so
+  // a step never overwrites its own source), recording each step once it is flushed: a step
+  // overwrites the source of the step below it, so a rollback that stops must not redo it.
+  Status MoveBack(const JournalContents& contents) {
+    const JournalMove& move = contents.move;
+    uint64_t back = move.rollingBack ? move.unmovedFrom : move.moved;
+    uint64_t journalEnd = contents.validEnd;
+    while (back > 0) {
+      uint64_t start = back > move.shift ? back - move.shift : 0;
+      for (uint64_t at = start; at < back;) {
+        uint32_t chunk = Chunk(back - at);
+        if (!ReadAt(archive_, move.to + at, buffer_.get(), chunk) ||
+            !WriteAt(env_, archive_, move.to + move.shift + at, buffer_.get(), chunk)) {
+          return Status::FromLastError(archivePath_);
+        }
+        at += chunk;
+      }
+      if (!env_->Sync(archive_)) return Status::FromLastError(archivePath_);
+      uint8_t record[JournalProgressSize];
+      EncodeJournalProgress(JournalRecordKind::Unmoved, start, record);
+      if (!WriteAt(env_, journal_, journalEnd, record, sizeof(record)) || !env_->Sync(journal_)) {
+        return Status::FromLastError(journalPath_);
+      }
+      journalEnd += sizeof(record);
+      back = start;
+    }
+    return Status::Ok();
   }
-  return Status::Ok();
+
+  platform::Env* env_;
+  platform::File& journal_;
+  const std::string& journalPath_;
+  platform::File& archive_;
+  const std::string& archivePath_;
+  std::unique_ptr<uint8_t[]> buffer_;
+};
+
+// Writes the journal back into the archive, cuts it to its original length and flushes it.
+Status ApplyJournal(platform::Env* env, platform::File& journal, const std::string& journalPath,
+                    const JournalContents& contents, platform::File& archive,
+                    const std::string& archivePath) {
+  return Rollback(env, journal, journalPath, archive, archivePath).Run(contents);
 }
 
 // Deletes the journal and flushes its directory. A journal that is already gone is fine.
@@ -74,6 +154,7 @@ void CEditJournal::Attach(platform::Env* env, const std::string& archivePath,
   journalPath_ = JournalPath(archivePath);
   archive_ = archive;
   originalLength_ = originalLength;
+  limit_ = originalLength;
 }
 
 void CEditJournal::Detach() {
@@ -81,6 +162,7 @@ void CEditJournal::Detach() {
   archive_ = nullptr;
   saved_.clear();
   journalEnd_ = 0;
+  moveBegun_ = false;
 }
 
 Status CEditJournal::Create() {
@@ -99,19 +181,16 @@ Status CEditJournal::Create() {
 Status CEditJournal::SaveRange(uint64_t offset, uint64_t length) {
   std::unique_ptr<uint8_t[]> buffer = CopyBuffer();
   if (buffer == nullptr) return Status(StatusCode::NoMemory, journalPath_);
-  uint8_t head[16];
-  EncodeJournalRecordHead(offset, length, head);
+  uint8_t head[20];
+  EncodeJournalRangeHead(offset, length, head);
   if (journal_.Seek(static_cast<int64_t>(journalEnd_), 0) != static_cast<int64_t>(journalEnd_) ||
       env_->Write(journal_, head, sizeof(head)) != sizeof(head)) {
     return Status::FromLastError(journalPath_);
   }
   uint32_t crc = static_cast<uint32_t>(crc32(0, head, sizeof(head)));
-  uint64_t done = 0;
-  while (done < length) {
-    uint64_t left = length - done;
-    uint32_t chunk = left < CopyBufferSize ? static_cast<uint32_t>(left) : CopyBufferSize;
-    int64_t from = static_cast<int64_t>(offset + done);
-    if (archive_->Seek(from, 0) != from || archive_->Read(buffer.get(), chunk) != chunk) {
+  for (uint64_t done = 0; done < length;) {
+    uint32_t chunk = Chunk(length - done);
+    if (!ReadAt(*archive_, offset + done, buffer.get(), chunk)) {
       return Status::FromLastError(archivePath_);
     }
     if (env_->Write(journal_, buffer.get(), chunk) != chunk)
@@ -123,16 +202,35 @@ Status CEditJournal::SaveRange(uint64_t offset, uint64_t length) {
   StoreLE32(tail, crc);
   if (env_->Write(journal_, tail, sizeof(tail)) != sizeof(tail))
     return Status::FromLastError(journalPath_);
-  journalEnd_ += JournalRecordFixedSize + length;
+  journalEnd_ += sizeof(head) + length + sizeof(tail);
   saved_.emplace_back(offset, offset + length);
   std::sort(saved_.begin(), saved_.end());
   return Status::Ok();
 }
 
+Status CEditJournal::Open(uint64_t firstOffset, bool& created) {
+  created = false;
+  if (journal_.IsOpen()) return Status::Ok();
+  Status status = Create();
+  if (!status.ok()) return status;
+  created = true;
+  // Every edit rewrites the header when it closes.
+  uint64_t headerEnd = std::min<uint64_t>(16, originalLength_);
+  if (headerEnd > 0 && firstOffset > 0) return SaveRange(0, std::min(headerEnd, firstOffset));
+  return Status::Ok();
+}
+
+Status CEditJournal::Flushed(bool created) {
+  if (!env_->Sync(journal_)) return Status::FromLastError(journalPath_);
+  // The journal's name must survive a power loss as well as its bytes.
+  if (created) return env_->SyncDirectoryOf(journalPath_.c_str());
+  return Status::Ok();
+}
+
 Status CEditJournal::Protect(uint64_t offset, uint64_t length) {
   if (archive_ == nullptr) return Status(StatusCode::InvalidArgument, archivePath_);
-  uint64_t begin = std::min(offset, originalLength_);
-  uint64_t end = std::min(offset + length, originalLength_);
+  uint64_t begin = std::min(offset, limit_);
+  uint64_t end = std::min(offset + length, limit_);
   if (begin >= end) return Status::Ok();
 
   // The gaps of [begin, end) that no saved range covers yet.
@@ -149,25 +247,76 @@ Status CEditJournal::Protect(uint64_t offset, uint64_t length) {
   if (gaps.empty()) return Status::Ok();
 
   bool created = false;
-  if (!journal_.IsOpen()) {
-    Status status = Create();
-    if (!status.ok()) return status;
-    created = true;
-    // Every edit rewrites the header when it closes.
-    uint64_t headerEnd = std::min<uint64_t>(16, originalLength_);
-    if (headerEnd > 0 && gaps.front().first > 0) {
-      status = SaveRange(0, std::min(headerEnd, gaps.front().first));
-      if (!status.ok()) return status;
-    }
-  }
+  Status status = Open(gaps.front().first, created);
+  if (!status.ok()) return status;
   for (const auto& gap : gaps) {
-    Status status = SaveRange(gap.first, gap.second - gap.first);
+    status = SaveRange(gap.first, gap.second - gap.first);
     if (!status.ok()) return status;
   }
+  return Flushed(created);
+}
+
+Status CEditJournal::BeginMove(uint64_t to, uint64_t shift, uint64_t tail) {
+  if (archive_ == nullptr || moveBegun_ || shift == 0 || to + shift + tail > limit_) {
+    return Status(StatusCode::InvalidArgument, archivePath_);
+  }
+  bool created = false;
+  Status status = Open(to, created);
+  if (!status.ok()) return status;
+  std::unique_ptr<uint8_t[]> buffer = CopyBuffer();
+  if (buffer == nullptr) return Status(StatusCode::NoMemory, journalPath_);
+  uint8_t head[28];
+  EncodeJournalMoveHead(to, shift, tail, head);
+  if (!WriteAt(env_, journal_, journalEnd_, head, sizeof(head))) {
+    return Status::FromLastError(journalPath_);
+  }
+  uint32_t crc = static_cast<uint32_t>(crc32(0, head, sizeof(head)));
+  for (uint64_t done = 0; done < shift;) {
+    uint32_t chunk = Chunk(shift - done);
+    if (!ReadAt(*archive_, to + done, buffer.get(), chunk)) {
+      return Status::FromLastError(archivePath_);
+    }
+    if (env_->Write(journal_, buffer.get(), chunk) != chunk) {
+      return Status::FromLastError(journalPath_);
+    }
+    crc = static_cast<uint32_t>(crc32(crc, buffer.get(), chunk));
+    done += chunk;
+  }
+  uint8_t check[4];
+  StoreLE32(check, crc);
+  if (env_->Write(journal_, check, sizeof(check)) != sizeof(check)) {
+    return Status::FromLastError(journalPath_);
+  }
+  journalEnd_ += sizeof(head) + shift + sizeof(check);
+  moveBegun_ = true;
+  moveTo_ = to;
+  moveEnd_ = to + tail;
+  return Flushed(created);
+}
+
+Status CEditJournal::Moved(uint64_t done) {
+  if (!moveBegun_) return Status(StatusCode::InvalidArgument, archivePath_);
+  if (!env_->Sync(*archive_)) return Status::FromLastError(archivePath_);
+  uint8_t record[JournalProgressSize];
+  EncodeJournalProgress(JournalRecordKind::Moved, done, record);
+  if (!WriteAt(env_, journal_, journalEnd_, record, sizeof(record))) {
+    return Status::FromLastError(journalPath_);
+  }
+  journalEnd_ += sizeof(record);
   if (!env_->Sync(journal_)) return Status::FromLastError(journalPath_);
-  // The journal's name must survive a power loss as well as its bytes.
-  if (created) return env_->SyncDirectoryOf(journalPath_.c_str());
   return Status::Ok();
+}
+
+void CEditJournal::EndMove() {
+  // Below the move nothing changed: what was saved there is still the original. From the move
+  // on, the rollback moves the tail back from where it lies now, so what is written there must
+  // be saved as it is now, up to where the moved tail ends.
+  std::vector<std::pair<uint64_t, uint64_t>> kept;
+  for (const auto& range : saved_) {
+    if (range.first < moveTo_) kept.emplace_back(range.first, std::min(range.second, moveTo_));
+  }
+  saved_ = std::move(kept);
+  limit_ = moveEnd_;
 }
 
 Status CEditJournal::Commit() {
@@ -188,6 +337,7 @@ Status CEditJournal::RollBack() {
   if (!status.ok()) return status;  // the journal stays for the next open to finish the work
   journal_.Close();
   saved_.clear();
+  moveBegun_ = false;
   return RemoveJournal(env_, journalPath_);
 }
 
@@ -196,7 +346,10 @@ Status RecoverJournal(const std::string& archivePath, platform::File& archive, b
   rolledBack = false;
   std::string journalPath = JournalPath(archivePath);
   platform::File journal;
-  Status status = platform::OpenForRead(journalPath.c_str(), journal);
+  // Moving a tail back records its progress in the journal.
+  Status status = platform::OpenForEdit(journalPath.c_str(), journal);
+  if (status.code() == StatusCode::NotFound) return Status::Ok();
+  if (!status.ok()) status = platform::OpenForRead(journalPath.c_str(), journal);
   if (status.code() == StatusCode::NotFound) return Status::Ok();
   if (!status.ok()) return status;
   JournalContents contents;

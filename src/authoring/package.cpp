@@ -1,5 +1,6 @@
 #include "authoring/package.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -14,6 +15,8 @@ namespace {
 constexpr const char* OpenFailed = "CPackage::Open Failed!";
 // DelFile moves the bytes behind a removed entry through a buffer of this size.
 constexpr uint32_t MoveBufferSize = 1u << 20;
+// A journalled move takes at most about this many steps of the removed block's size.
+constexpr uint64_t MaxMoveSteps = 1024;
 
 bool WriteAll(platform::Env* env, platform::File& file, int64_t offset, const void* data,
               size_t length) {
@@ -163,26 +166,50 @@ Status CPackage::WriteProtected(uint64_t offset, const void* data, size_t length
   return Status::Ok();
 }
 
-Status CPackage::MoveDown(uint64_t from, uint64_t to, const std::atomic<bool>* cancel) {
+Status CPackage::MoveDown(uint64_t from, uint64_t to, uint64_t length, bool protect,
+                          const std::atomic<bool>* cancel) {
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[MoveBufferSize]);
   if (buffer == nullptr) return Status(StatusCode::NoMemory, path);
-  uint64_t readPosition = from;
-  uint64_t writePosition = to;
-  for (;;) {
+  for (uint64_t done = 0; done < length;) {
     if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
       return Status(StatusCode::Interrupted, path);
     }
-    if (file.Seek(static_cast<int64_t>(readPosition), 0) != static_cast<int64_t>(readPosition)) {
+    uint64_t left = length - done;
+    uint32_t chunk = left < MoveBufferSize ? static_cast<uint32_t>(left) : MoveBufferSize;
+    if (!ReadAll(file, static_cast<int64_t>(from + done), buffer.get(), chunk)) {
       return Status::FromLastError(path);
     }
-    int64_t got = file.Read(buffer.get(), MoveBufferSize);
-    if (got < 0) return Status::FromLastError(path);
-    if (got == 0) return Status::Ok();
-    Status written = WriteProtected(writePosition, buffer.get(), static_cast<size_t>(got));
-    if (!written.ok()) return written;
-    readPosition += static_cast<uint64_t>(got);
-    writePosition += static_cast<uint64_t>(got);
+    if (protect) {
+      Status written = WriteProtected(to + done, buffer.get(), chunk);
+      if (!written.ok()) return written;
+    } else if (!WriteAll(env_, file, static_cast<int64_t>(to + done), buffer.get(), chunk)) {
+      return Status::FromLastError(path);
+    }
+    done += chunk;
   }
+  return Status::Ok();
+}
+
+Status CPackage::MoveTail(uint64_t to, uint64_t shift, uint64_t tail,
+                          const std::atomic<bool>* cancel) {
+  // Journalling the move itself saves only the removed block and the progress, one step of
+  // the block's size at a time; each step costs two flushes. A small block before a long tail
+  // would take too many steps: then everything the move overwrites is saved first instead.
+  if (shift == 0) return Status::Ok();
+  if (!journal.CanJournalMove() || tail / shift > MaxMoveSteps) {
+    Status saved = journal.Protect(to, shift + tail);
+    if (!saved.ok()) return saved;
+    return MoveDown(to + shift, to, tail, true, cancel);
+  }
+  Status status = journal.BeginMove(to, shift, tail);
+  for (uint64_t done = 0; status.ok() && done < tail;) {
+    uint64_t step = std::min(shift, tail - done);
+    status = MoveDown(to + shift + done, to + done, step, false, cancel);
+    done += step;
+    if (status.ok()) status = journal.Moved(done);
+  }
+  if (status.ok()) journal.EndMove();
+  return status;
 }
 
 Status CPackage::Remove(const char* name, const std::atomic<bool>* cancel) {
@@ -208,8 +235,11 @@ Status CPackage::Remove(const char* name, const std::atomic<bool>* cancel) {
   const uint32_t newIndexOffset = header.indexOffset - removedSize;
   int64_t length = file.Length();
   if (length < 0) return Fail(Status::FromLastError(path));
-  Status moved = journal.Protect(removedOffset, static_cast<uint64_t>(length) - removedOffset);
-  if (moved.ok()) moved = MoveDown(removedEnd, removedOffset, cancel);
+  if (static_cast<uint64_t>(length) < removedEnd) return Fail(Status(StatusCode::Corrupt, path));
+  const uint64_t tail = static_cast<uint64_t>(length) - removedEnd;
+  Status moved = MoveTail(removedOffset, removedSize, tail, cancel);
+  // What the cut drops (the moved old index) is saved first.
+  if (moved.ok()) moved = journal.Protect(newIndexOffset, removedOffset + tail - newIndexOffset);
   if (!moved.ok()) return Fail(moved);
   if (!env_->Truncate(file, newIndexOffset)) return Fail(Status::FromLastError(path));
 
