@@ -14,6 +14,9 @@ struct CompressedFile {
   std::unique_ptr<uint8_t[]> packed;  // the zlib stream
   uint32_t packedSize = 0;
   uint32_t size = 0;  // the source's length
+  uint32_t crc = 0;   // CRC-32 of the source's bytes
+  // Given an expected CRC: the source's bytes had it, and nothing was compressed.
+  bool unchanged = false;
 };
 
 // A zlib deflate state kept for many files: compressing with it gives exactly the bytes that
@@ -47,7 +50,10 @@ Status CompressFile(const char* path, CompressedFile& out);
 // failure ("cannot be read" with the system's error, too large for an entry, out of memory,
 // compression failed). The file is too large when its compressed bound does not stay below
 // 4 GiB.
+// With expectedCrc, a source whose bytes have that CRC-32 and expectedSize bytes is not
+// compressed: out.unchanged is set instead.
 Status CompressOpenFile(platform::File& file, const char* path, CompressedFile& out,
-                        Deflater& deflater);
+                        Deflater& deflater, const uint32_t* expectedCrc = nullptr,
+                        uint32_t expectedSize = 0);
 
 }  // namespace korvo

@@ -10,9 +10,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "archive/index_reader.h"
+#include "archive/journal_format.h"
 #include "archive/names.h"
+#include "archive/view_cursor.h"
 #include "authoring/file_compress.h"
 #include "authoring/index_writer.h"
+#include "authoring/pack_cache.h"
 #include "authoring/package_builder.h"
 #include "manager/package_manager.h"
 #include "platform/platform.h"
@@ -27,6 +31,11 @@ namespace {
 struct PackItem {
   std::string path;
   std::string name;
+  platform::FileStamp stamp;  // taken before the file is read, when a cache is kept
+  int32_t old = -1;           // its entry in the archive being replaced, when it may be reused
+  bool trusted = false;       // the cache vouches for it: reused without reading it
+  uint32_t crc = 0;           // with old: the CRC-32 the cache has for it
+  uint32_t oldSize = 0;       // with old: the entry's unpacked size
 };
 
 struct Walk {
@@ -45,7 +54,7 @@ bool Cancelled(const PackSettings& settings) {
 }
 
 // What became of one source file.
-enum class SourceResult { Packed, Own, Failed };
+enum class SourceResult { Packed, Reused, Own, Failed };
 
 // Opens and compresses one source file, unless it is one of the archive's own files (own: the
 // target it replaces, the file being written), which is never packed, whatever path leads to
@@ -53,6 +62,7 @@ enum class SourceResult { Packed, Own, Failed };
 SourceResult CompressSource(const PackItem& item, const std::vector<platform::FileIdentity>& own,
                             CompressedFile& out, Deflater& deflater, Status& cause) {
   out = CompressedFile();
+  if (item.trusted) return SourceResult::Reused;
   platform::File file;
   Status opened = platform::OpenForRead(item.path.c_str(), file);
   if (!opened.ok()) {
@@ -68,8 +78,10 @@ SourceResult CompressSource(const PackItem& item, const std::vector<platform::Fi
     }
     if (std::find(own.begin(), own.end(), identity) != own.end()) return SourceResult::Own;
   }
-  cause = CompressOpenFile(file, item.path.c_str(), out, deflater);
-  return cause.ok() ? SourceResult::Packed : SourceResult::Failed;
+  cause = CompressOpenFile(file, item.path.c_str(), out, deflater,
+                           item.old >= 0 ? &item.crc : nullptr, item.oldSize);
+  if (!cause.ok()) return SourceResult::Failed;
+  return out.unchanged ? SourceResult::Reused : SourceResult::Packed;
 }
 
 std::string JoinPath(const std::string& dir, const std::string& item) {
@@ -257,7 +269,10 @@ void WalkItems(const std::vector<platform::DirItem>& items, const std::string& p
     if (item.isDirectory) {
       WalkDirectory(itemPath, itemName, walk, nodeIndex);
     } else {
-      walk.files.push_back({std::move(itemPath), std::move(itemName)});
+      PackItem file;
+      file.path = std::move(itemPath);
+      file.name = std::move(itemName);
+      walk.files.push_back(std::move(file));
     }
   }
 }
@@ -311,6 +326,130 @@ Status CheckNames(const std::vector<PackItem>& files, const char* packagePath,
                     " that cannot be stored");
 }
 
+// The archive being replaced, as far as a pack may reuse its blocks: its index, and the cache
+// beside it when that matches it.
+struct ReusePlan {
+  std::string target;  // the archive's path, links followed
+  platform::File archive;
+  std::vector<uint8_t> start;  // the header's bytes
+  std::vector<uint8_t> indexBytes;
+  std::vector<PackageEntry> index;
+  PackCache cache;
+  bool usable = false;
+
+  // Reads the block of index entry i into buffer.
+  bool ReadBlock(size_t i, std::vector<uint8_t>& buffer) {
+    const PackageEntry& entry = index[i];
+    buffer.resize(entry.packedSize > 0 ? entry.packedSize : 1);
+    if (archive.Seek(entry.offset, 0) != static_cast<int64_t>(entry.offset)) return false;
+    return entry.packedSize == 0 ||
+           archive.Read(buffer.data(), entry.packedSize) == static_cast<int64_t>(entry.packedSize);
+  }
+};
+
+// Loads the archive at target and its cache; plan.usable tells whether both are sound and
+// belong together. Anything amiss means nothing is reused.
+void LoadReusePlan(const std::string& target, ReusePlan& plan) {
+  plan.target = target;
+  if (HasHotJournal(target.c_str())) return;
+  if (!ReadPackCache(PackCachePath(target), plan.cache)) return;
+  if (plan.cache.settings != PackBlockSettings()) return;
+  if (!platform::OpenForRead(target.c_str(), plan.archive).ok()) return;
+  platform::FileIdentity identity;
+  platform::FileStamp stamp;
+  if (!platform::IdentifyFile(plan.archive, identity) || identity != plan.cache.archiveIdentity ||
+      !platform::StampPath(target.c_str(), stamp) || stamp != plan.cache.archive) {
+    return;
+  }
+  int64_t length = plan.archive.Length();
+  if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX ||
+      static_cast<uint64_t>(length) != stamp.size) {
+    return;
+  }
+  plan.start.resize(PackageHeaderSize);
+  if (plan.archive.Read(plan.start.data(), PackageHeaderSize) != PackageHeaderSize) return;
+  PackageHeader header = DecodeHeader(plan.start.data());
+  if (header.indexOffset < PackageHeaderSize || header.indexOffset > length) return;
+  plan.indexBytes.resize(static_cast<size_t>(length - header.indexOffset));
+  if (plan.archive.Seek(header.indexOffset, 0) != header.indexOffset ||
+      plan.archive.Read(plan.indexBytes.data(), static_cast<uint32_t>(plan.indexBytes.size())) !=
+          static_cast<int64_t>(plan.indexBytes.size())) {
+    return;
+  }
+  ViewCursor cursor;
+  cursor.base = plan.indexBytes.data();
+  cursor.limit = static_cast<uint32_t>(plan.indexBytes.size());
+  const int32_t count = SignedEntryCount(header);
+  if (count < 0 || static_cast<uint64_t>(count) * IndexRecordFixedSize > cursor.limit) return;
+  for (int32_t i = 0; i < count; ++i) {
+    PackageEntry entry;
+    if (!ReadIndexRecord(cursor, entry)) return;
+    if (entry.offset < PackageHeaderSize ||
+        uint64_t{entry.offset} + entry.packedSize > header.indexOffset) {
+      return;
+    }
+    plan.index.push_back(std::move(entry));
+  }
+  plan.usable = true;
+}
+
+// Stamps every file (when a cache is to be written or read) and marks those whose blocks the
+// plan lets the pack reuse.
+void MarkReusable(std::vector<PackItem>& files, ReusePlan& plan, PackReuse reuse, bool stamp) {
+  std::unordered_map<std::string, size_t> entries, cached;
+  if (plan.usable && reuse != PackReuse::None) {
+    for (size_t i = 0; i < plan.index.size(); ++i) {
+      if (plan.index[i].flags == 0) entries.emplace(plan.index[i].name, i);
+    }
+    for (size_t i = 0; i < plan.cache.entries.size(); ++i) {
+      cached.emplace(plan.cache.entries[i].name, i);
+    }
+  }
+  for (PackItem& item : files) {
+    if (!stamp && entries.empty()) return;
+    if (!platform::StampPath(item.path.c_str(), item.stamp)) continue;
+    auto entry = entries.find(item.name);
+    auto known = cached.find(item.name);
+    if (entry == entries.end() || known == cached.end()) continue;
+    const PackCacheEntry& was = plan.cache.entries[known->second];
+    const PackageEntry& old = plan.index[entry->second];
+    if (was.source.size != old.size) continue;
+    item.old = static_cast<int32_t>(entry->second);
+    item.crc = was.crc;
+    item.oldSize = old.size;
+    // A file changed in the same tick as the last pack began may keep its stamp: its content
+    // decides.
+    item.trusted = reuse == PackReuse::Stamp && item.stamp == was.source &&
+                   item.stamp.modified < plan.cache.started;
+  }
+}
+
+// True when the archive being replaced already is, byte for byte, what packing these files
+// would write: every file reused by its stamp, the same entries in the same order, blocks back
+// to back, and the header and index as the writer makes them.
+bool AlreadyPacked(const std::vector<PackItem>& files, const ReusePlan& plan) {
+  if (!plan.usable || files.size() != plan.index.size()) return false;
+  PackageHeader header;
+  header.tag = PackageTag;
+  header.entryCount = static_cast<uint32_t>(files.size());
+  header.indexOffset = PackageHeaderSize;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const PackageEntry& entry = plan.index[i];
+    if (!files[i].trusted || files[i].old != static_cast<int32_t>(i) ||
+        entry.offset != header.indexOffset || entry.flags != 0) {
+      return false;
+    }
+    header.indexOffset += entry.packedSize;
+  }
+  std::vector<uint8_t> index;
+  SerializeIndex(plan.index, header, index);
+  header.indexSize = files.empty() ? 0 : static_cast<uint32_t>(index.size());
+  uint8_t start[PackageHeaderSize];
+  EncodeHeader(header, start);
+  return index == plan.indexBytes &&
+         std::equal(start, start + PackageHeaderSize, plan.start.begin());
+}
+
 // While a pack runs, the data written is flushed to the disk after about this many bytes, so
 // that the flush at the end has only the tail left. The writer flushes while the workers keep
 // compressing, and the disk's work overlaps theirs.
@@ -323,25 +462,41 @@ constexpr uint64_t FlushInterval = uint64_t{8} << 20;
 class PackWriter {
  public:
   PackWriter(CPackageBuilder& builder, PackObserver* observer, bool flushAsWritten,
-             bool skipUnreadable)
+             bool skipUnreadable, ReusePlan* plan = nullptr, PackCache* cache = nullptr)
       : builder_(builder),
         observer_(observer),
         flushAsWritten_(flushAsWritten),
-        skipUnreadable_(skipUnreadable) {}
+        skipUnreadable_(skipUnreadable),
+        plan_(plan),
+        cache_(cache) {}
 
   // The failure of a write or flush of the archive.
   Status Put(const PackItem& item, const CompressedFile& compressed, SourceResult result,
              const Status& cause) {
     if (result == SourceResult::Own) return Status::Ok();
-    bool packed = result == SourceResult::Packed;
+    bool reused = result == SourceResult::Reused && plan_ != nullptr && item.old >= 0;
+    bool packed = result == SourceResult::Packed || reused;
+    uint32_t size = compressed.size, packedSize = compressed.packedSize, crc = compressed.crc;
+    const void* data = compressed.packed.get();
+    if (reused) {
+      const PackageEntry& old = plan_->index[static_cast<size_t>(item.old)];
+      size = old.size;
+      packedSize = old.packedSize;
+      crc = item.crc;
+      if (!plan_->ReadBlock(static_cast<size_t>(item.old), block_)) {
+        return Status::System(StatusCode::IoError, plan_->target, platform::LastError(),
+                              "cannot be read");
+      }
+      data = block_.data();
+    }
     if (!packed) {
       ++unreadable_;
       if (observer_ != nullptr) observer_->OnProblem(cause);
     } else if (unreadable_ == 0 || skipUnreadable_) {
-      Status added = builder_.Append(item.name.c_str(), compressed.packed.get(), compressed.size,
-                                     compressed.packedSize, 0);
+      Status added = builder_.Append(item.name.c_str(), data, size, packedSize, 0);
       if (!added.ok()) return added;
-      unflushed_ += compressed.packedSize;
+      if (cache_ != nullptr) cache_->entries.push_back({item.name, item.stamp, crc});
+      unflushed_ += packedSize;
       if (flushAsWritten_ && unflushed_ >= FlushInterval) {
         Status flushed = builder_.Flush();
         if (!flushed.ok()) return flushed;
@@ -349,8 +504,8 @@ class PackWriter {
       }
     }
     if (observer_ != nullptr) {
-      observer_->OnFile(item.path.c_str(), packed ? compressed.size : 0,
-                        packed ? compressed.packedSize : 0, packed);
+      if (reused) observer_->OnReused(item.path.c_str());
+      observer_->OnFile(item.path.c_str(), packed ? size : 0, packed ? packedSize : 0, packed);
     }
     return Status::Ok();
   }
@@ -367,6 +522,9 @@ class PackWriter {
   PackObserver* observer_;
   bool flushAsWritten_;
   bool skipUnreadable_;
+  ReusePlan* plan_;
+  PackCache* cache_;  // the entries written, for the cache
+  std::vector<uint8_t> block_;
   uint64_t unflushed_ = 0;
   size_t unreadable_ = 0;
 };
@@ -375,8 +533,8 @@ class PackWriter {
 // first failed write or flush of the archive.
 Status PackFiles(const std::vector<PackItem>& files, CPackageBuilder& builder,
                  const char* packagePath, PackObserver* observer, const PackSettings& settings,
-                 bool flushAsWritten) {
-  PackWriter writer(builder, observer, flushAsWritten, settings.skipUnreadable);
+                 bool flushAsWritten, ReusePlan* plan = nullptr, PackCache* cache = nullptr) {
+  PackWriter writer(builder, observer, flushAsWritten, settings.skipUnreadable, plan, cache);
   Deflater deflater;
   for (const PackItem& item : files) {
     if (Cancelled(settings)) return Status(StatusCode::Interrupted);
@@ -391,12 +549,12 @@ Status PackFiles(const std::vector<PackItem>& files, CPackageBuilder& builder,
 
 // Compresses the files on worker threads while this thread appends them in walk order.
 Status PackInParallel(std::vector<PackItem>& files, unsigned threads, CPackageBuilder& builder,
-                      const char* packagePath, PackObserver* observer,
-                      const PackSettings& settings) {
+                      const char* packagePath, PackObserver* observer, const PackSettings& settings,
+                      ReusePlan* plan, PackCache* cache) {
   CompressPool pool(threads, settings.memoryBudget, builder.OwnFiles());
   for (PackItem& item : files) (void)pool.Add(std::move(item));
   pool.EndOfFiles();
-  PackWriter writer(builder, observer, true, settings.skipUnreadable);
+  PackWriter writer(builder, observer, true, settings.skipUnreadable, plan, cache);
   for (size_t i = 0;; ++i) {
     if (Cancelled(settings)) return Status(StatusCode::Interrupted);
     CompressedFile compressed;
@@ -407,6 +565,39 @@ Status PackInParallel(std::vector<PackItem>& files, unsigned threads, CPackageBu
     Status put = writer.Put(*item, compressed, result, cause);
     if (!put.ok()) return put;
   }
+}
+
+// Caches beside archives inside the tree belong to those archives (a cache left behind by an
+// archive since removed included): a pack that keeps caches never packs one.
+void LeaveOutCaches(std::vector<PackItem>& files) {
+  const std::string suffix = PackCachePath("");
+  auto isCache = [&](const PackItem& item) {
+    return item.path.size() >= suffix.size() &&
+           item.path.compare(item.path.size() - suffix.size(), suffix.size(), suffix) == 0;
+  };
+  files.erase(std::remove_if(files.begin(), files.end(), isCache), files.end());
+}
+
+// The tree replaces the whole list, so that every node's index is its place in nodes.
+void SetNodeList(CPackageManager& manager, DirNodeList& nodes) {
+  DirNodeList& list = manager.dirList;
+  list.nodes = std::move(nodes.nodes);
+  list.count = nodes.count;
+  list.first = 0;
+}
+
+// Writes the cache of the archive just put in place at target. A cache that cannot be written
+// costs the next pack its reuse, nothing more.
+void WriteCacheFor(const std::string& target, PackCache& cache, platform::Env* env) {
+  platform::File archive;
+  if (!platform::OpenForRead(target.c_str(), archive).ok() ||
+      !platform::IdentifyFile(archive, cache.archiveIdentity) ||
+      !platform::StampPath(target.c_str(), cache.archive)) {
+    return;
+  }
+  archive.Close();
+  cache.settings = PackBlockSettings();
+  (void)WritePackCache(env, PackCachePath(target), cache);
 }
 
 }  // namespace
@@ -433,34 +624,65 @@ Status PackTree(const char* packagePath, const char* dir, CPackageManager* manag
     Status named = CheckNames(walk.files, packagePath, observer);
     if (!named.ok()) return named;
   }
+  // Which blocks of the archive being replaced can be taken over.
+  ReusePlan plan;
+  const bool stamped = listed && (settings.reuse != PackReuse::None || settings.writeCache);
+  if (stamped) {
+    LeaveOutCaches(walk.files);
+    platform::ReplaceTarget target;
+    if (settings.reuse != PackReuse::None &&
+        platform::ResolveReplaceTarget(packagePath, target).ok() && target.exists) {
+      LoadReusePlan(target.path, plan);
+    }
+    MarkReusable(walk.files, plan, settings.reuse, settings.writeCache);
+    if (Cancelled(settings)) return Status(StatusCode::Interrupted);
+    if (AlreadyPacked(walk.files, plan)) {
+      // Nothing to write: the archive is what the pack would make.
+      if (manager != nullptr) SetNodeList(*manager, nodes);
+      for (const PackItem& item : walk.files) {
+        const PackageEntry& entry = plan.index[static_cast<size_t>(item.old)];
+        if (observer == nullptr) break;
+        observer->OnReused(item.path.c_str());
+        observer->OnFile(item.path.c_str(), entry.size, entry.packedSize, true);
+      }
+      return Status::Ok();
+    }
+  }
   CPackageBuilder builder(settings.env);
   Status status = builder.CreateReplacing(packagePath);
   if (!status.ok()) return status;
-  if (listed && manager != nullptr) {
-    // The tree replaces the whole list, so that every node's index is its place in nodes.
-    DirNodeList& list = manager->dirList;
-    list.nodes = std::move(nodes.nodes);
-    list.count = nodes.count;
-    list.first = 0;
-  }
+  // The cache records when this pack began, on the file system's own clock.
+  PackCache cache;
+  platform::FileStamp begun;
+  bool keepCache = settings.writeCache && platform::StampPath(builder.WritingPath().c_str(), begun);
+  cache.started = begun.modified;
+  if (listed && manager != nullptr) SetNodeList(*manager, nodes);
   if (listed) {
     unsigned threads =
         settings.threads != 0 ? settings.threads : std::thread::hardware_concurrency();
+    ReusePlan* reuse = plan.usable ? &plan : nullptr;
+    PackCache* record = keepCache ? &cache : nullptr;
     if (threads > 1) {
-      status = PackInParallel(walk.files, threads, builder, packagePath, observer, settings);
+      status = PackInParallel(walk.files, threads, builder, packagePath, observer, settings, reuse,
+                              record);
     } else {
-      status = PackFiles(walk.files, builder, packagePath, observer, settings, true);
+      status = PackFiles(walk.files, builder, packagePath, observer, settings, true, reuse, record);
     }
     if (!status.ok()) {
       builder.Abandon();
       return status;
     }
   }
+  // The old archive is closed before the new one is renamed over it.
+  plan.archive.Close();
   if (Cancelled(settings)) {
     builder.Abandon();
     return Status(StatusCode::Interrupted);
   }
-  return builder.Commit();
+  const std::string target = builder.TargetPath();
+  status = builder.Commit();
+  if (status.ok() && keepCache) WriteCacheFor(target, cache, settings.env);
+  return status;
 }
 
 void AddFileToPkg(const char* path, CPackageBuilder& builder, PackObserver* observer) {

@@ -27,7 +27,17 @@ class PackObserver {
   // a name that cannot be stored (longer than MaxEntryNameLength, or one the loader cannot
   // tell from another file's name: both are named), or a file that cannot be read.
   virtual void OnProblem(const Status& problem) { (void)problem; }
+  // Told, just before OnFile, about a file whose packed block was copied from the archive being
+  // replaced instead of being compressed again.
+  virtual void OnReused(const char* path) { (void)path; }
 };
+
+// Which files of the archive being replaced a pack takes over. A file is reused when the
+// archive has an entry of its name, and the cache beside the archive (authoring/pack_cache.h)
+// matches that archive, was made with the same settings, and says the file is unchanged: its
+// size and modification time (Stamp) or also its content's CRC-32 (Content) are what they were.
+// The archive written is the same, byte for byte, as a pack that compresses everything.
+enum class PackReuse { None, Stamp, Content };
 
 // How a tree is packed. The archive's bytes do not depend on these.
 struct PackSettings {
@@ -46,6 +56,11 @@ struct PackSettings {
   bool skipUnreadable = false;
   // Every change on disk goes through it.
   platform::Env* env = platform::Env::Default();
+  PackReuse reuse = PackReuse::None;
+  // Writes "<archive>.korvo-cache" beside the new archive once it is in place, so that a later
+  // pack can reuse its blocks. A cache that cannot be written does not fail the pack. With this
+  // or reuse, files named "*.korvo-cache" in the tree are caches and are not packed.
+  bool writeCache = false;
 };
 
 // Packs dir into a new archive that replaces packagePath only once it is complete and flushed

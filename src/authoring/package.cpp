@@ -16,7 +16,7 @@ constexpr const char* OpenFailed = "CPackage::Open Failed!";
 // DelFile moves the bytes behind a removed entry through a buffer of this size.
 constexpr uint32_t MoveBufferSize = 1u << 20;
 // A journalled move takes at most about this many steps of the removed block's size.
-constexpr uint64_t MaxMoveSteps = 1024;
+constexpr uint64_t MaxMoveSteps = 64;
 
 bool WriteAll(platform::Env* env, platform::File& file, int64_t offset, const void* data,
               size_t length) {

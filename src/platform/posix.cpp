@@ -156,6 +156,18 @@ bool IsRegularFile(const char* path) {
   return path != nullptr && stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool StampPath(const char* path, FileStamp& stamp) {
+  struct stat st {};
+  if (path == nullptr || stat(path, &st) != 0) return false;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return false;
+  }
+  stamp.size = static_cast<uint64_t>(st.st_size);
+  stamp.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return true;
+}
+
 std::string ExecutablePath() {
 #if defined(__linux__)
   std::string buffer(PATH_MAX, '\0');
