@@ -309,6 +309,59 @@ TEST_F(JournalSweep, ARollbackOfAMoveStoppedAtAnyWriteIsFinishedByTheNextOne) {
   }
 }
 
+// An incremental pack that fails or stops at any write leaves the old archive or the new one,
+// and never a cache that a later pack would trust for the wrong archive.
+TEST_F(JournalSweep, AnIncrementalPackLeavesTheOldOrTheNewArchiveAtEveryFailedOrCrashedWrite) {
+  const std::string tree = dir / "tree", full = dir / "full.pak";
+  PackSettings settings;
+  settings.reuse = PackReuse::Stamp;
+  settings.writeCache = true;
+  settings.threads = 1;
+  auto start = [&] {
+    WriteFileBytes(dir / "tree/a.bin", SampleData(4000, 5));
+    std::filesystem::remove(archive);
+    std::filesystem::remove(archive + ".korvo-cache");
+    PackSettings first = settings;
+    ASSERT_TRUE(PackTree(archive.c_str(), tree.c_str(), nullptr, nullptr, first).ok());
+    WriteFileBytes(dir / "tree/a.bin", SampleData(4100, 7));  // changed; sub/b.bin is reused
+  };
+  start();
+  const Bytes before = ReadFileBytes(archive);
+  ASSERT_TRUE(PackTree(full.c_str(), tree.c_str(), nullptr, nullptr).ok());
+  const Bytes expected = ReadFileBytes(full);
+  int total = 0;
+  {
+    FaultCounter count(FaultMode::Error, 0);
+    PackSettings counted = settings;
+    counted.env = &count.env;
+    ASSERT_TRUE(PackTree(archive.c_str(), tree.c_str(), nullptr, nullptr, counted).ok());
+    total = FaultCounter::calls;
+    EXPECT_EQ(ReadFileBytes(archive), expected);
+  }
+  for (FaultMode mode : {FaultMode::Error, FaultMode::Crash}) {
+    int oldStates = 0;
+    for (int k = 1; k <= total; ++k) {
+      start();
+      {
+        FaultCounter fault(mode, k);
+        PackSettings faulty = settings;
+        faulty.env = &fault.env;
+        (void)PackTree(archive.c_str(), tree.c_str(), nullptr, nullptr, faulty);
+      }
+      Bytes after = ReadFileBytes(archive);
+      if (after == before) ++oldStates;
+      EXPECT_TRUE(after == before || after == expected) << "write call " << k << " of " << total;
+      for (const std::string& leftover : FilesStartingWith(dir.Path(), "out.pak.")) {
+        if (leftover != "out.pak.korvo-cache") std::filesystem::remove(dir / leftover);
+      }
+      // Whatever cache is left, the next pack writes the bytes of a full pack.
+      ASSERT_TRUE(PackTree(archive.c_str(), tree.c_str(), nullptr, nullptr, settings).ok()) << k;
+      EXPECT_EQ(ReadFileBytes(archive), expected) << "after write call " << k;
+    }
+    EXPECT_GT(oldStates, 0);
+  }
+}
+
 TEST_F(JournalSweep, AFullDiskNamesTheFileWrittenAndTheSystemsCause) {
   // Write call 2 creates the journal; call 12 writes the new entry's data into the archive.
   const std::pair<int, std::string> cases[] = {{2, archive + "-journal"}, {12, archive}};
