@@ -16,6 +16,7 @@
 #include "archive/view_cursor.h"
 #include "authoring/file_compress.h"
 #include "authoring/index_writer.h"
+#include "authoring/journal.h"
 #include "authoring/pack_cache.h"
 #include "authoring/package_builder.h"
 #include "manager/package_manager.h"
@@ -349,6 +350,8 @@ struct ReusePlan {
 
 // Loads the archive at target and its cache; plan.usable tells whether both are sound and
 // belong together. Anything amiss means nothing is reused.
+bool LoadArchiveIndex(ReusePlan& plan);
+
 void LoadReusePlan(const std::string& target, ReusePlan& plan) {
   plan.target = target;
   if (HasHotJournal(target.c_str())) return;
@@ -358,39 +361,44 @@ void LoadReusePlan(const std::string& target, ReusePlan& plan) {
   platform::FileIdentity identity;
   platform::FileStamp stamp;
   if (!platform::IdentifyFile(plan.archive, identity) || identity != plan.cache.archiveIdentity ||
-      !platform::StampPath(target.c_str(), stamp) || stamp != plan.cache.archive) {
+      !platform::StampPath(target.c_str(), stamp) || stamp != plan.cache.archive ||
+      plan.archive.Length() != static_cast<int64_t>(stamp.size)) {
     return;
   }
+  plan.usable = LoadArchiveIndex(plan);
+}
+
+// Reads the header and the index of the archive open in plan; false when they are not sound
+// (every block must lie in the data region).
+bool LoadArchiveIndex(ReusePlan& plan) {
   int64_t length = plan.archive.Length();
-  if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX ||
-      static_cast<uint64_t>(length) != stamp.size) {
-    return;
-  }
+  if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX) return false;
+  if (plan.archive.Seek(0, 0) != 0) return false;
   plan.start.resize(PackageHeaderSize);
-  if (plan.archive.Read(plan.start.data(), PackageHeaderSize) != PackageHeaderSize) return;
+  if (plan.archive.Read(plan.start.data(), PackageHeaderSize) != PackageHeaderSize) return false;
   PackageHeader header = DecodeHeader(plan.start.data());
-  if (header.indexOffset < PackageHeaderSize || header.indexOffset > length) return;
+  if (header.indexOffset < PackageHeaderSize || header.indexOffset > length) return false;
   plan.indexBytes.resize(static_cast<size_t>(length - header.indexOffset));
   if (plan.archive.Seek(header.indexOffset, 0) != header.indexOffset ||
       plan.archive.Read(plan.indexBytes.data(), static_cast<uint32_t>(plan.indexBytes.size())) !=
           static_cast<int64_t>(plan.indexBytes.size())) {
-    return;
+    return false;
   }
   ViewCursor cursor;
   cursor.base = plan.indexBytes.data();
   cursor.limit = static_cast<uint32_t>(plan.indexBytes.size());
   const int32_t count = SignedEntryCount(header);
-  if (count < 0 || static_cast<uint64_t>(count) * IndexRecordFixedSize > cursor.limit) return;
+  if (count < 0 || static_cast<uint64_t>(count) * IndexRecordFixedSize > cursor.limit) return false;
   for (int32_t i = 0; i < count; ++i) {
     PackageEntry entry;
-    if (!ReadIndexRecord(cursor, entry)) return;
+    if (!ReadIndexRecord(cursor, entry)) return false;
     if (entry.offset < PackageHeaderSize ||
         uint64_t{entry.offset} + entry.packedSize > header.indexOffset) {
-      return;
+      return false;
     }
     plan.index.push_back(std::move(entry));
   }
-  plan.usable = true;
+  return true;
 }
 
 // Stamps every file (when a cache is to be written or read) and marks those whose blocks the
@@ -493,7 +501,8 @@ class PackWriter {
       ++unreadable_;
       if (observer_ != nullptr) observer_->OnProblem(cause);
     } else if (unreadable_ == 0 || skipUnreadable_) {
-      Status added = builder_.Append(item.name.c_str(), data, size, packedSize, 0);
+      uint32_t flags = reused ? plan_->index[static_cast<size_t>(item.old)].flags : 0;
+      Status added = builder_.Append(item.name.c_str(), data, size, packedSize, flags);
       if (!added.ok()) return added;
       if (cache_ != nullptr) cache_->entries.push_back({item.name, item.stamp, crc});
       unflushed_ += packedSize;
@@ -683,6 +692,123 @@ Status PackTree(const char* packagePath, const char* dir, CPackageManager* manag
   status = builder.Commit();
   if (status.ok() && keepCache) WriteCacheFor(target, cache, settings.env);
   return status;
+}
+
+namespace {
+
+// Runs the writer over files into a new archive that replaces packagePath: on worker threads,
+// or on this one.
+Status WriteFiles(std::vector<PackItem>& files, CPackageBuilder& builder, const char* packagePath,
+                  PackObserver* observer, const PackSettings& settings, ReusePlan* plan) {
+  unsigned threads = settings.threads != 0 ? settings.threads : std::thread::hardware_concurrency();
+  if (threads > 1) {
+    return PackInParallel(files, threads, builder, packagePath, observer, settings, plan, nullptr);
+  }
+  return PackFiles(files, builder, packagePath, observer, settings, true, plan, nullptr);
+}
+
+}  // namespace
+
+Status AddToArchive(const char* packagePath, const std::vector<std::string>& sources,
+                    PackObserver* observer, const PackSettings& settings) {
+  if (packagePath == nullptr) return Status(StatusCode::InvalidArgument);
+  // The files to add, each named as a pack names it.
+  Walk walk;
+  walk.cancel = settings.cancel;
+  for (const std::string& source : sources) {
+    std::string name;
+    if (!PackEntryName(source, name) || name.empty()) {
+      return Status(StatusCode::InvalidArgument, source, 0,
+                    "absolute, leads out with '..' or names no file; give a relative path");
+    }
+    if (platform::IsDirectory(source.c_str())) {
+      WalkDirectory(source, name, walk, -1);
+    } else if (platform::IsRegularFile(source.c_str())) {
+      PackItem item;
+      item.path = source;
+      item.name = name;
+      walk.files.push_back(std::move(item));
+    } else {
+      return Status(StatusCode::NotFound, source, 0,
+                    platform::PathExists(source.c_str()) ? "not a regular file or directory"
+                                                         : "no such file or directory");
+    }
+    if (walk.stopped) return Status(StatusCode::Interrupted);
+  }
+  Status status = CheckNames(walk.files, packagePath, observer);
+  if (!status.ok()) return status;
+
+  // The archive as it is, an interrupted edit rolled back first.
+  ReusePlan plan;
+  platform::ReplaceTarget target;
+  status = platform::InspectReplaceTarget(packagePath, target);
+  if (!status.ok()) return status;
+  plan.target = target.path;
+  if (HasHotJournal(plan.target.c_str())) {
+    bool rolledBack = false;
+    status = RecoverArchive(plan.target, rolledBack, settings.env);
+    if (!status.ok()) return status;
+  }
+  status = platform::OpenForRead(plan.target.c_str(), plan.archive);
+  if (!status.ok()) return status;
+  if (!LoadArchiveIndex(plan)) {
+    return Status(StatusCode::Corrupt, plan.target, 0, "not a sound package archive");
+  }
+  plan.usable = true;
+
+  // Every entry keeps its place and its block, unless a file replaces it: the file takes the
+  // entry's place and stored name (an exact name, else the one entry the loader finds for it).
+  // New names follow, in the order given.
+  std::vector<PackItem> files(plan.index.size());
+  std::unordered_map<std::string, size_t> exact, folded;
+  std::unordered_map<std::string, size_t> foldedCount;
+  std::string key;
+  for (size_t i = 0; i < plan.index.size(); ++i) {
+    files[i].path = plan.target;
+    files[i].name = plan.index[i].name;
+    files[i].old = static_cast<int32_t>(i);
+    files[i].trusted = true;
+    exact.emplace(plan.index[i].name, i);
+    NormalizeName(key, plan.index[i].name.c_str());
+    folded.emplace(key, i);
+    ++foldedCount[key];
+  }
+  for (PackItem& item : walk.files) {
+    size_t slot = files.size();
+    auto same = exact.find(item.name);
+    if (same != exact.end()) {
+      slot = same->second;
+    } else {
+      NormalizeName(key, item.name.c_str());
+      auto like = folded.find(key);
+      if (like != folded.end()) {
+        if (foldedCount[key] > 1) {
+          return Status(StatusCode::InvalidArgument, item.path, 0,
+                        "its entry name '" + item.name +
+                            "' matches several entries of the archive; add it by its exact name");
+        }
+        slot = like->second;
+      }
+    }
+    if (slot == files.size()) {
+      files.push_back(std::move(item));
+      continue;
+    }
+    item.name = files[slot].name;
+    files[slot] = std::move(item);
+  }
+
+  CPackageBuilder builder(settings.env);
+  status = builder.CreateReplacing(packagePath);
+  if (!status.ok()) return status;
+  status = WriteFiles(files, builder, packagePath, observer, settings, &plan);
+  plan.archive.Close();
+  if (status.ok() && Cancelled(settings)) status = Status(StatusCode::Interrupted);
+  if (!status.ok()) {
+    builder.Abandon();
+    return status;
+  }
+  return builder.Commit();
 }
 
 void AddFileToPkg(const char* path, CPackageBuilder& builder, PackObserver* observer) {

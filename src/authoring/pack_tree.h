@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/status.h"
 #include "platform/env.h"
@@ -72,6 +73,16 @@ struct PackSettings {
 // archive, when cancelled, and (unless settings.skipUnreadable) when a file cannot be read.
 Status PackTree(const char* packagePath, const char* dir, CPackageManager* manager,
                 PackObserver* observer, const PackSettings& settings = PackSettings());
+
+// Adds files and whole trees (sources: paths of files or directories, named as PackTree names
+// them) to the archive at packagePath by writing a new archive that replaces it once complete.
+// Every entry keeps its place and its packed block, copied verbatim, unless a file replaces it;
+// a file replaces the entry of its exact name, else the one entry the loader finds for it (and
+// takes that entry's stored name); new names follow in the order given. Only the files given
+// are compressed. An interrupted edit of the archive is rolled back first. Fails, leaving the
+// archive as it was, as PackTree does, and when a name matches several entries.
+Status AddToArchive(const char* packagePath, const std::vector<std::string>& sources,
+                    PackObserver* observer, const PackSettings& settings = PackSettings());
 
 // These pass over files that cannot be read, as PackTree does with skipUnreadable.
 void CreatePkg_Tool(const char* packagePath, const char* dir, PackObserver* observer = nullptr);
