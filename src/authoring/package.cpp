@@ -15,8 +15,11 @@ namespace {
 constexpr const char* OpenFailed = "CPackage::Open Failed!";
 // DelFile moves the bytes behind a removed entry through a buffer of this size.
 constexpr uint32_t MoveBufferSize = 1u << 20;
-// A journalled move takes at most about this many steps of the removed block's size.
+// A journalled move of the tail takes steps of the removed block's size, each costing two
+// flushes (about as much as saving a MiB of tail). It is used when it takes at most this many
+// steps, or when the block is at least MinMoveStep bytes.
 constexpr uint64_t MaxMoveSteps = 64;
+constexpr uint64_t MinMoveStep = uint64_t{1} << 20;
 
 bool WriteAll(platform::Env* env, platform::File& file, int64_t offset, const void* data,
               size_t length) {
@@ -193,10 +196,10 @@ Status CPackage::MoveDown(uint64_t from, uint64_t to, uint64_t length, bool prot
 Status CPackage::MoveTail(uint64_t to, uint64_t shift, uint64_t tail,
                           const std::atomic<bool>* cancel) {
   // Journalling the move itself saves only the removed block and the progress, one step of
-  // the block's size at a time; each step costs two flushes. A small block before a long tail
-  // would take too many steps: then everything the move overwrites is saved first instead.
+  // the block's size at a time. A small block before a long tail would take too many steps:
+  // then everything the move overwrites is saved first instead.
   if (shift == 0) return Status::Ok();
-  if (!journal.CanJournalMove() || tail / shift > MaxMoveSteps) {
+  if (!journal.CanJournalMove() || (tail / shift > MaxMoveSteps && shift < MinMoveStep)) {
     Status saved = journal.Protect(to, shift + tail);
     if (!saved.ok()) return saved;
     return MoveDown(to + shift, to, tail, true, cancel);
