@@ -178,16 +178,14 @@ Status CEditJournal::Create() {
   return Status::Ok();
 }
 
-Status CEditJournal::SaveRange(uint64_t offset, uint64_t length) {
+Status CEditJournal::AppendRecord(const uint8_t* head, uint32_t headLength, uint64_t offset,
+                                  uint64_t length) {
   std::unique_ptr<uint8_t[]> buffer = CopyBuffer();
   if (buffer == nullptr) return Status(StatusCode::NoMemory, journalPath_);
-  uint8_t head[20];
-  EncodeJournalRangeHead(offset, length, head);
-  if (journal_.Seek(static_cast<int64_t>(journalEnd_), 0) != static_cast<int64_t>(journalEnd_) ||
-      env_->Write(journal_, head, sizeof(head)) != sizeof(head)) {
+  if (!WriteAt(env_, journal_, journalEnd_, head, headLength)) {
     return Status::FromLastError(journalPath_);
   }
-  uint32_t crc = static_cast<uint32_t>(crc32(0, head, sizeof(head)));
+  uint32_t crc = static_cast<uint32_t>(crc32(0, head, headLength));
   for (uint64_t done = 0; done < length;) {
     uint32_t chunk = Chunk(length - done);
     if (!ReadAt(*archive_, offset + done, buffer.get(), chunk)) {
@@ -202,7 +200,15 @@ Status CEditJournal::SaveRange(uint64_t offset, uint64_t length) {
   StoreLE32(tail, crc);
   if (env_->Write(journal_, tail, sizeof(tail)) != sizeof(tail))
     return Status::FromLastError(journalPath_);
-  journalEnd_ += sizeof(head) + length + sizeof(tail);
+  journalEnd_ += headLength + length + sizeof(tail);
+  return Status::Ok();
+}
+
+Status CEditJournal::SaveRange(uint64_t offset, uint64_t length) {
+  uint8_t head[20];
+  EncodeJournalRangeHead(offset, length, head);
+  Status status = AppendRecord(head, sizeof(head), offset, length);
+  if (!status.ok()) return status;
   saved_.emplace_back(offset, offset + length);
   std::sort(saved_.begin(), saved_.end());
   return Status::Ok();
@@ -263,31 +269,10 @@ Status CEditJournal::BeginMove(uint64_t to, uint64_t shift, uint64_t tail) {
   bool created = false;
   Status status = Open(to, created);
   if (!status.ok()) return status;
-  std::unique_ptr<uint8_t[]> buffer = CopyBuffer();
-  if (buffer == nullptr) return Status(StatusCode::NoMemory, journalPath_);
   uint8_t head[28];
   EncodeJournalMoveHead(to, shift, tail, head);
-  if (!WriteAt(env_, journal_, journalEnd_, head, sizeof(head))) {
-    return Status::FromLastError(journalPath_);
-  }
-  uint32_t crc = static_cast<uint32_t>(crc32(0, head, sizeof(head)));
-  for (uint64_t done = 0; done < shift;) {
-    uint32_t chunk = Chunk(shift - done);
-    if (!ReadAt(*archive_, to + done, buffer.get(), chunk)) {
-      return Status::FromLastError(archivePath_);
-    }
-    if (env_->Write(journal_, buffer.get(), chunk) != chunk) {
-      return Status::FromLastError(journalPath_);
-    }
-    crc = static_cast<uint32_t>(crc32(crc, buffer.get(), chunk));
-    done += chunk;
-  }
-  uint8_t check[4];
-  StoreLE32(check, crc);
-  if (env_->Write(journal_, check, sizeof(check)) != sizeof(check)) {
-    return Status::FromLastError(journalPath_);
-  }
-  journalEnd_ += sizeof(head) + shift + sizeof(check);
+  status = AppendRecord(head, sizeof(head), to, shift);
+  if (!status.ok()) return status;
   moveBegun_ = true;
   moveTo_ = to;
   moveEnd_ = to + tail;

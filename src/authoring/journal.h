@@ -57,6 +57,8 @@ class CEditJournal {
  private:
   Status Create();
   Status SaveRange(uint64_t offset, uint64_t length);
+  // Appends a record: its head, the archive's bytes [offset, offset + length), the CRC.
+  Status AppendRecord(const uint8_t* head, uint32_t headLength, uint64_t offset, uint64_t length);
   // Creates the journal when there is none yet, saving the header first.
   Status Open(uint64_t firstOffset, bool& created);
   Status Flushed(bool created);

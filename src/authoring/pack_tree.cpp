@@ -576,6 +576,18 @@ Status PackInParallel(std::vector<PackItem>& files, unsigned threads, CPackageBu
   }
 }
 
+// Runs the writer over files into a new archive that replaces packagePath: on worker threads,
+// or on this one.
+Status WriteFiles(std::vector<PackItem>& files, CPackageBuilder& builder, const char* packagePath,
+                  PackObserver* observer, const PackSettings& settings, ReusePlan* plan,
+                  PackCache* cache) {
+  unsigned threads = settings.threads != 0 ? settings.threads : std::thread::hardware_concurrency();
+  if (threads > 1) {
+    return PackInParallel(files, threads, builder, packagePath, observer, settings, plan, cache);
+  }
+  return PackFiles(files, builder, packagePath, observer, settings, true, plan, cache);
+}
+
 // Caches beside archives inside the tree belong to those archives (a cache left behind by an
 // archive since removed included): a pack that keeps caches never packs one.
 void LeaveOutCaches(std::vector<PackItem>& files) {
@@ -667,16 +679,8 @@ Status PackTree(const char* packagePath, const char* dir, CPackageManager* manag
   cache.started = begun.modified;
   if (listed && manager != nullptr) SetNodeList(*manager, nodes);
   if (listed) {
-    unsigned threads =
-        settings.threads != 0 ? settings.threads : std::thread::hardware_concurrency();
-    ReusePlan* reuse = plan.usable ? &plan : nullptr;
-    PackCache* record = keepCache ? &cache : nullptr;
-    if (threads > 1) {
-      status = PackInParallel(walk.files, threads, builder, packagePath, observer, settings, reuse,
-                              record);
-    } else {
-      status = PackFiles(walk.files, builder, packagePath, observer, settings, true, reuse, record);
-    }
+    status = WriteFiles(walk.files, builder, packagePath, observer, settings,
+                        plan.usable ? &plan : nullptr, keepCache ? &cache : nullptr);
     if (!status.ok()) {
       builder.Abandon();
       return status;
@@ -693,21 +697,6 @@ Status PackTree(const char* packagePath, const char* dir, CPackageManager* manag
   if (status.ok() && keepCache) WriteCacheFor(target, cache, settings.env);
   return status;
 }
-
-namespace {
-
-// Runs the writer over files into a new archive that replaces packagePath: on worker threads,
-// or on this one.
-Status WriteFiles(std::vector<PackItem>& files, CPackageBuilder& builder, const char* packagePath,
-                  PackObserver* observer, const PackSettings& settings, ReusePlan* plan) {
-  unsigned threads = settings.threads != 0 ? settings.threads : std::thread::hardware_concurrency();
-  if (threads > 1) {
-    return PackInParallel(files, threads, builder, packagePath, observer, settings, plan, nullptr);
-  }
-  return PackFiles(files, builder, packagePath, observer, settings, true, plan, nullptr);
-}
-
-}  // namespace
 
 Status AddToArchive(const char* packagePath, const std::vector<std::string>& sources,
                     PackObserver* observer, const PackSettings& settings) {
@@ -801,7 +790,7 @@ Status AddToArchive(const char* packagePath, const std::vector<std::string>& sou
   CPackageBuilder builder(settings.env);
   status = builder.CreateReplacing(packagePath);
   if (!status.ok()) return status;
-  status = WriteFiles(files, builder, packagePath, observer, settings, &plan);
+  status = WriteFiles(files, builder, packagePath, observer, settings, &plan, nullptr);
   plan.archive.Close();
   if (status.ok() && Cancelled(settings)) status = Status(StatusCode::Interrupted);
   if (!status.ok()) {
