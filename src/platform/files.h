@@ -69,7 +69,8 @@ struct FileIdentity {
 // The identity of an open file; false when the system cannot tell (LastError tells why).
 bool IdentifyFile(File& file, FileIdentity& identity);
 
-// The size and the last modification time of a file, a symbolic link followed. The time is in
+// The size and the last modification time of a file (POSIX follows a symbolic link; Windows
+// reports what the path names). The time is in
 // the system's own units (nanoseconds on POSIX, 100 ns since 1601 on Windows): only compared.
 struct FileStamp {
   uint64_t size = 0;

@@ -207,7 +207,7 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::string reused;
     if (progress.reused > 0) {
-      reused = "; " + std::to_string(progress.reused) + " unchanged, copied from the old archive";
+      reused = "; " + std::to_string(progress.reused) + " unchanged (packed data reused)";
     }
     std::printf("packed %s: %llu %s, %s in, %s out (%s), %.2f s%s\n", archive.c_str(),
                 static_cast<unsigned long long>(progress.entries),
