@@ -1,5 +1,5 @@
 // Image type sniffing and the path and multi-byte string helpers.
-#include "util/image_utils.h"
+#include "compat/image_utils.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "authoring/entry_tools.h"
+#include "compat/entry_tools.h"
 
 #include <cstring>
 
@@ -87,7 +87,7 @@ Status AddPkgFile(const char* packagePath, const char* sourcePath, const char* e
     package.CloseUnchanged();
     return Status(StatusCode::Interrupted, packagePath);
   }
-  if (manager != nullptr) AddEntryNode(manager->dirList, entryName);
+  if (manager != nullptr) AddEntryNode(manager->DirNodes(), entryName);
   Status closed = package.Commit();
   return added.ok() ? closed : added;
 }
@@ -108,7 +108,7 @@ Status DelPkgFile(const char* packagePath, const char* entryName, CPackageManage
     package.CloseUnchanged();
     return Status(StatusCode::Interrupted, packagePath);
   }
-  if (manager != nullptr) RemoveEntryNode(manager->dirList, entryName);
+  if (manager != nullptr) RemoveEntryNode(manager->DirNodes(), entryName);
   Status closed = package.Commit();
   return deleted.ok() ? closed : deleted;
 }
