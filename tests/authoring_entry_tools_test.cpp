@@ -1,7 +1,8 @@
 // Adding and deleting single entries, with the directory-node list kept in step.
 #include <gtest/gtest.h>
 
-#include "compat/entry_tools.h"
+#include "authoring/entry_tools.h"
+#include "compat/pkg_file_tools.h"
 #include "support/authoring_checks.h"
 
 using namespace korvo;

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "archive/journal_format.h"
+#include "authoring/entry_tools.h"
 #include "authoring/file_compress.h"
 #include "authoring/pack_tree.h"
 #include "authoring/package.h"
-#include "compat/entry_tools.h"
 #include "manager/package_manager.h"
 #include "platform/process.h"
 #include "support/authoring_checks.h"

@@ -34,4 +34,12 @@ void SetDirNodeName(DirNode& node, const char* text);
 // no memory while the list still has the room reserved at its construction.
 void ResetDirNodes(DirNodeList& list);
 
+// The node step of adding one entry: appends a node for entryName whose parent is the first
+// node, from node 0 on, whose name lies within entryName (node 0 when none does).
+void AddEntryNode(DirNodeList& list, const char* entryName);
+// The node step of deleting one entry: removes the first node, searched from node `first` on,
+// whose name contains entryName. The nodes behind it move up one place, and parent numbers
+// above the removed index drop by one.
+void RemoveEntryNode(DirNodeList& list, const char* entryName);
+
 }  // namespace korvo

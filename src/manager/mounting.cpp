@@ -21,7 +21,7 @@ namespace {
 constexpr uint64_t LikelyRecordBytes = 64;
 
 // Room for one more record, so that recording a package cannot fail once its entries are
-// indexed. The vector's allocation is the one on this path that reports failure by throwing.
+// indexed. The vector's allocation is the one on this path that fails with an exception.
 Status ReserveRecord(std::vector<PackageRecord>& packages, const char* path) {
   try {
     packages.reserve(packages.size() + 1);

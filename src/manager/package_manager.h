@@ -121,7 +121,9 @@ class CPackageManager : public CSingleton {
   // The entry indexed under the folded name; false when there is none. Takes no lock unless a
   // mount is under way.
   bool Lookup(const char* name, IndexedEntry& found) const;
-  bool Lookup(const FoldedName& key, IndexedEntry& found) const;
+  bool Lookup(const FoldedName& key, IndexedEntry& found) const {
+    return mounts_.Lookup(key, found);
+  }
   // Where name would be read from: the indexed entry, otherwise the disk file. Nothing is
   // inflated, so an indexed entry is reported even when its data turns out not to inflate (a
   // read of it then falls back to the disk file, FromEitherSource).

@@ -16,10 +16,6 @@ bool CPackageManager::Lookup(const char* name, IndexedEntry& found) const {
   return Lookup(FoldedName(name), found);
 }
 
-bool CPackageManager::Lookup(const FoldedName& key, IndexedEntry& found) const {
-  return mounts_.Lookup(key, found);
-}
-
 ResourceStat CPackageManager::Stat(const char* name) const {
   ResourceStat stat;
   if (name == nullptr) {
