@@ -222,6 +222,14 @@ TEST_F(ManagerWithPackageTest, PoolsLendTenStreamsEachAndReuseTheLowestFreeSlot)
   EXPECT_EQ(stream, holed.MemPool()[1]);
   EXPECT_EQ(holed.FindFreeStream(true), holed.MemPool()[2]);
   stream->Close();
+  // No room for the disk pool's slot table: that pool stays empty, the other one is filled.
+  CPackageManager bare(nullptr, 0);
+  FailAllocationOfSize(StreamPoolSize * sizeof(CDiskStream*));
+  bare.FillStreamPools();
+  ASSERT_FALSE(DisarmAllocationFailure());
+  EXPECT_TRUE(bare.DiskPool().empty());
+  EXPECT_EQ(bare.MemPool().size(), StreamPoolSize);
+  EXPECT_EQ(bare.OpenStream(diskOnly.c_str(), ModeRead, false), nullptr);
 }
 
 // A failed mount changes nothing. A successful one indexes what the walk yields and resets the

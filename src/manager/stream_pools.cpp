@@ -27,12 +27,26 @@ CResStream* FirstFree(const StreamPool<Stream>& pool) {
 
 }  // namespace
 
+namespace {
+
+// Gives the pool its slots and a new stream in each; a slot whose stream cannot be allocated
+// stays null, and a pool whose slot table cannot be allocated stays empty.
+template <class Stream>
+void FillPool(StreamPool<Stream>& pool) {
+  try {
+    pool.assign(StreamPoolSize, nullptr);
+  } catch (const std::exception&) {
+    return;
+  }
+  for (Stream*& slot : pool) slot = new (std::nothrow) Stream();
+}
+
+}  // namespace
+
 void StreamPools::Fill() {
   if (!diskPool.empty() || !memPool.empty()) return;
-  diskPool.assign(StreamPoolSize, nullptr);
-  for (CDiskStream*& slot : diskPool) slot = new (std::nothrow) CDiskStream();
-  memPool.assign(StreamPoolSize, nullptr);
-  for (CMemStream*& slot : memPool) slot = new (std::nothrow) CMemStream();
+  FillPool(diskPool);
+  FillPool(memPool);
 }
 
 CDiskStream* StreamPools::ClaimDisk() {

@@ -35,7 +35,9 @@ class StreamPool : public std::vector<Stream*> {
 class StreamPools {
  public:
   // Creates the 10 streams of each pool, disk streams first; a stream that cannot be allocated
-  // leaves its slot null. Only the first call fills: a later one would lose the streams made.
+  // leaves its slot null, and a pool whose 10 slots cannot be allocated stays empty (every
+  // open from it then finds no free stream). Only the first call on empty pools fills: a later
+  // one would lose the streams made.
   void Fill();
   // The first stream of the pool that this call claims (its mode word set), or null when
   // every one is lent or the pools are not filled.
