@@ -1,12 +1,3 @@
-// CPackageManager: the one resource manager of the process. It owns the mounted packages, the
-// name index over their entries, the two pools of lendable streams, the root directory and
-// the package list name, and the directory-node list that the authoring operations keep.
-//
-// Threads: mounting, opening, reading, stat and enumeration may run on any number of threads
-// at once. The name index is read under a shared lock and changed by a mount under an
-// exclusive one (mounts run one at a time); no lock is held while an entry is inflated. A
-// pooled stream is lent by an atomic claim of its mode word. The directory-node list belongs
-// to mounting and to the single-threaded authoring operations.
 // CPackageManager: the one resource manager of the process. It composes the directory-node
 // list that the authoring operations keep (compat/dir_nodes.h), the mounted packages with the
 // name index over their entries (Mounts), the two pools of lendable streams (StreamPools), the
