@@ -5,8 +5,9 @@
 // - lookups take no lock: the index publishes a mount's entries as one batch, which a lookup
 //   sees whole or not at all, and a lookup that meets a mount under way waits for it on the
 //   index lock (see CNameIndex);
-// - a mount changes the set under the index lock; mounts must not run at the same time (the
-//   manager runs them one at a time);
+// - a mount inserts its entries under the index lock and then appends its package record;
+//   mounts must not run at the same time (the manager runs them one at a time), and the
+//   package records are read without a lock, so not beside a mount;
 // - enumeration copies what it needs under the index lock.
 #pragma once
 
