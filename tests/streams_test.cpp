@@ -265,7 +265,7 @@ TEST(EntryMemory, ALyingRecordCostsNoMoreThanItsBlockCanFill) {
   EXPECT_EQ(claim.size, 0xA8000000u);
   EXPECT_EQ(claim.packedSize, 0x01000000u);
   EXPECT_EQ(manager.OpenPackageStream("", ModeRead), nullptr);
-  EXPECT_EQ(manager.memPool[0]->buffer, nullptr);  // nothing was allocated
+  EXPECT_EQ(manager.MemPool()[0]->buffer, nullptr);  // nothing was allocated
   unsigned char* data = nullptr;
   uint32_t size = 0;
   EXPECT_EQ(manager.ReadResource("", data, size).code(), StatusCode::Corrupt);

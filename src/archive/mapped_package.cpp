@@ -85,7 +85,7 @@ bool CMappedPackage::NextRecord(RecordView& record) {
   return false;
 }
 
-Status CMappedPackage::CheckHeader() const {
+Status CMappedPackage::CheckHeaderFields() const {
   const std::string size = std::to_string(fileSize);
   if (fileSize < PackageHeaderSize) {
     return Status(StatusCode::Corrupt, path_, 0,
@@ -107,16 +107,26 @@ Status CMappedPackage::CheckHeader() const {
                   damaged + "index offset " + std::to_string(header.indexOffset) +
                       " lies inside the 16-byte header");
   }
-  if (header.entryCount == 0) return Status::Ok();
+  return Status::Ok();
+}
+
+Status CMappedPackage::FirstRecordRefusal() const {
+  return Status(StatusCode::Corrupt, path_, 0,
+                "not a package archive or damaged: index record 1 of " +
+                    std::to_string(header.entryCount) + " at offset " +
+                    std::to_string(header.indexOffset) + " " +
+                    RecordFault(mapping.View(), fileSize, header.indexOffset));
+}
+
+Status CMappedPackage::CheckHeader() const {
+  Status fields = CheckHeaderFields();
+  if (!fields.ok() || header.entryCount == 0) return fields;
   ViewCursor reader;
   reader.base = mapping.View();
   reader.limit = fileSize;
   RecordView first;
   if (!reader.SeekTo(header.indexOffset) || !ReadIndexRecord(reader, first)) {
-    return Status(StatusCode::Corrupt, path_, 0,
-                  damaged + "index record 1 of " + std::to_string(header.entryCount) +
-                      " at offset " + std::to_string(header.indexOffset) + " " +
-                      RecordFault(mapping.View(), fileSize, header.indexOffset));
+    return FirstRecordRefusal();
   }
   return Status::Ok();
 }

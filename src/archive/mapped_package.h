@@ -53,6 +53,10 @@ class CMappedPackage {
   // entries, the first record lies wholly inside the file. The tag is not looked at. Records
   // after the first are judged by the walk.
   Status CheckHeader() const;
+  // The same without the first record: a caller that walks the index anyway reads that record
+  // once, and refuses the package with FirstRecordRefusal when FirstRecord meets damage.
+  Status CheckHeaderFields() const;
+  Status FirstRecordRefusal() const;
 
   // Inflates the packedSize bytes at offset into destination. True only when the block lies
   // wholly inside the file and inflates to exactly destinationSize bytes.

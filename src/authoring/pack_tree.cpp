@@ -438,7 +438,7 @@ Status PackTree(const char* packagePath, const char* dir, CPackageManager* manag
   if (!status.ok()) return status;
   if (listed && manager != nullptr) {
     // The tree replaces the whole list, so that every node's index is its place in nodes.
-    DirNodeList& list = manager->dirList;
+    DirNodeList& list = manager->DirNodes();
     list.nodes = std::move(nodes.nodes);
     list.count = nodes.count;
     list.first = 0;
@@ -498,7 +498,7 @@ void AddDirToPkgTree(const char* dir, CPackageBuilder& builder, CPackageManager*
                      int32_t parentIndex, PackObserver* observer) {
   if (dir == nullptr) return;
   Walk walk;
-  if (manager != nullptr) walk.nodes = &manager->dirList;
+  if (manager != nullptr) walk.nodes = &manager->DirNodes();
   WalkDirectory(dir, TopName(dir), walk, parentIndex);
   PackCollected(walk, builder, observer);
 }

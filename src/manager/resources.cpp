@@ -16,20 +16,6 @@ bool CPackageManager::Lookup(const char* name, IndexedEntry& found) const {
   return Lookup(FoldedName(name), found);
 }
 
-bool CPackageManager::Lookup(const FoldedName& key, IndexedEntry& found) const {
-  // Without the lock first: the answer stands when no mount changed the index meanwhile.
-  // Otherwise the lock waits for the mount under way.
-  const uint64_t version = entries.Version();
-  IndexedEntry candidate;
-  const bool hit = entries.Find(key.View(), candidate);
-  if (entries.Unchanged(version)) {
-    if (hit) found = candidate;
-    return hit;
-  }
-  std::shared_lock<std::shared_mutex> reading(indexLock_);
-  return entries.Find(key.View(), found);
-}
-
 ResourceStat CPackageManager::Stat(const char* name) const {
   ResourceStat stat;
   if (name == nullptr) {
@@ -129,8 +115,7 @@ size_t CPackageManager::EnumerateNames(
   std::vector<std::pair<std::string, EntryInfo>> names;
   {
     // Copied: a later mount may move the keys once the lock is released.
-    std::shared_lock<std::shared_mutex> reading(indexLock_);
-    entries.ForEach([&](std::string_view key, const IndexedEntry& entry) {
+    mounts_.ForEachLocked([&](std::string_view key, const IndexedEntry& entry) {
       if (key.substr(0, start.size()) == start) names.emplace_back(key, entry.info);
     });
   }
