@@ -35,6 +35,9 @@ Status CPackageChain::Open(const std::string& path) {
   std::unique_ptr<CMappedPackage> package(new (std::nothrow) CMappedPackage());
   if (package == nullptr) return Status(StatusCode::NoMemory, path);
   Status status = package->OpenWithStatus(path.c_str());
+  if (status.code() == StatusCode::NotFound) {
+    return Status(StatusCode::NotFound, path, 0, "no such file");
+  }
   if (!status.ok()) {
     if (status.file().empty()) return Status(status.code(), path, status.systemError());
     return status;

@@ -156,7 +156,7 @@ int PrintMerged(const std::string& verb, const std::string& out, const MergeRepo
 int RunMerge(const MergeOptions& options, const GlobalOptions& global) {
   if (options.sources.empty() == options.gameDir.empty()) {
     std::fprintf(stderr,
-                 "korvo merge: usage error: give the archives to merge or --game, not both\n"
+                 "korvo merge: usage error: give the archives to merge, or --game, but not both\n"
                  "Run 'korvo merge --help' for usage.\n");
     return ExitUsage;
   }
