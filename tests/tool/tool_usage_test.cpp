@@ -404,15 +404,15 @@ TEST_F(Tool, ConflictsWhichAllDiffMergeAndCompactFollowTheMountChain) {
 
   // The patch holds the changed and added entries, their blocks as they were.
   Expect({"diff", "game/data.pak", "game/mods/hd.pak", "-o", "patch.pak"}, 0,
-         "changed  Data/B.txt (4 -> 7 bytes)\nadded    new.txt (1 bytes)\n"
-         "removed  data\\gone.txt (1 bytes)\n1 added, 1 changed, 1 removed, 1 unchanged\n"
+         "changed  Data/B.txt (4 -> 7 bytes)\nadded    new.txt (1 byte)\n"
+         "removed  data\\gone.txt (1 byte)\n1 added, 1 changed, 1 removed, 1 unchanged\n"
          "wrote patch.pak: 2 entries, 93 B\n",
          "korvo: warning: patch.pak: 1 removed name is still read from game/data.pak: a patch "
          "cannot remove a name\n");
   EXPECT_EQ(ReadFileBytes(dir / "patch.pak"), BuildArchive({mod[0], mod[2]}));
   Expect({"diff", "-q", "game/data.pak", "game/mods/hd.pak", "--strict"}, 1,
-         "changed  Data/B.txt (4 -> 7 bytes)\nadded    new.txt (1 bytes)\n"
-         "removed  data\\gone.txt (1 bytes)\n",
+         "changed  Data/B.txt (4 -> 7 bytes)\nadded    new.txt (1 byte)\n"
+         "removed  data\\gone.txt (1 byte)\n",
          "korvo: game/mods/hd.pak: 1 name of game/data.pak removed; a patch cannot remove a "
          "name\n");
 

@@ -101,8 +101,9 @@ int RunDiff(const DiffOptions& options, const GlobalOptions& global) {
           : item.change == DiffChange::Removed
               ? std::to_string(item.oldSize)
               : std::to_string(item.oldSize) + " -> " + std::to_string(item.newSize);
-      std::printf("%-8s %s (%s bytes)\n", ChangeWord(item.change), Printable(item.name).c_str(),
-                  sizes.c_str());
+      const uint32_t last = item.change == DiffChange::Removed ? item.oldSize : item.newSize;
+      std::printf("%-8s %s (%s %s)\n", ChangeWord(item.change), Printable(item.name).c_str(),
+                  sizes.c_str(), last == 1 ? "byte" : "bytes");
     }
     if (!global.quiet) {
       std::printf("%llu added, %llu changed, %llu removed, %llu unchanged\n",

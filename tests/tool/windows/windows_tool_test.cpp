@@ -51,7 +51,7 @@ TEST_F(WindowsTool, EverySubcommandTakesDriveLetterPathsWithBackslashes) {
                                      TextEntry("new.txt", "n")};
   WriteFileBytes(dir / "mod.pak", BuildArchive(mod));
   Expect({"diff", "-q", pak, root + "\\mod.pak", "-o", root + "\\patch.pak"}, 0,
-         "changed  DATA/RAW.BIN (20 -> 6 bytes)\nadded    new.txt (1 bytes)\n"
+         "changed  DATA/RAW.BIN (20 -> 6 bytes)\nadded    new.txt (1 byte)\n"
          "removed  data\\extra.txt (6 bytes)\n");
   EXPECT_EQ(ReadFileBytes(dir / "patch.pak"), BuildArchive(mod));
   // Each source is unmapped before the new archive is renamed over it.
