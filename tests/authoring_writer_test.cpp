@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <map>
@@ -430,6 +431,13 @@ TEST(ChainWriters, BadSourcesNameTheFileAndWriteNothing) {
   const Bytes before = ReadFileBytes(dir / "outside.pak");
   EXPECT_EQ(CompactArchive(dir / "outside.pak").file(), dir / "outside.pak");
   EXPECT_EQ(ReadFileBytes(dir / "outside.pak"), before);
+  // A stop request leaves the target as it was and no temporary file.
+  std::atomic<bool> stop{true};
+  MergeSettings stopped;
+  stopped.cancel = &stop;
+  EXPECT_EQ(MergeArchives({good}, dir / "kept.pak", stopped).code(), StatusCode::Interrupted);
+  EXPECT_EQ(CompactArchive(good, stopped).code(), StatusCode::Interrupted);
+  EXPECT_EQ(ReadFileBytes(dir / "kept.pak"), ToBytes("old output"));
   // Nothing but the sources and the file kept is left in the directory (no temporary file).
   size_t files = 0;
   for (const auto& item : std::filesystem::directory_iterator(dir.Path())) {
