@@ -155,7 +155,8 @@ typedef bool (*KorvoSourceCallback)(const char* packagePath, const char* storedN
  * Calls callback for every mounted package that holds name (compared as a lookup compares it,
  * ignoring ASCII case and slash direction), in mount order, so a mod menu can show which package
  * wins and which ones it shadows. Each package comes once, with its last record of the name.
- * Files on disk are not reported. Allocates nothing; the callback must not call AddPackage.
+ * Files on disk are not reported. Allocates nothing. The callback may call into the library,
+ * AddPackage included (a package it mounts may or may not be reported).
  * Returns the number of calls made.
  */
 KORVO_API uint32_t EnumResSources(const char* name, KorvoSourceCallback callback, void* context);

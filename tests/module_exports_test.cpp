@@ -120,6 +120,19 @@ TEST_F(ModuleExports, EnumResSourcesListsEveryHolderInMountOrderAndMarksTheWinne
           [](const char*, const char*, uint32_t, uint32_t, uint32_t, bool, void*) { return false; },
           nullptr),
       1u);
+  // The callback may mount: the enumeration holds no lock while it runs.
+  struct Mounting {
+    decltype(&AddPackage) add;
+    std::string path;
+    bool mounted = false;
+  } mounting{addPackage, other};
+  auto mount = [](const char*, const char*, uint32_t, uint32_t, uint32_t, bool, void* context) {
+    auto* state = static_cast<Mounting*>(context);
+    state->mounted = state->add(state->path.c_str());
+    return true;
+  };
+  EXPECT_EQ(sources("data/hero.img", mount, &mounting), 2u);
+  EXPECT_TRUE(mounting.mounted);
   EXPECT_EQ(sources(nullptr, record, &seen), 0u);
   EXPECT_EQ(sources("data/hero.img", nullptr, nullptr), 0u);
   EXPECT_TRUE(seen.empty());
