@@ -129,6 +129,17 @@ class CPackageManager : public CSingleton {
   size_t EnumerateNames(const char* prefix,
                         const std::function<bool(std::string_view, const EntryInfo&)>& visit) const;
 
+  // Calls visit(packagePath, storedName, storedNameLength, size, packedSize, winner, context)
+  // for every mounted package that holds the folded name, in mount order, with that package's
+  // last record of it; winner marks the one a lookup found when the call began. Stops when
+  // visit returns false. Nothing is allocated: the path and the name point into memory the
+  // mount owns. visit may call into the manager, a mount included. Returns the number of
+  // calls. In sources.cpp.
+  size_t EnumerateSources(const char* name,
+                          bool (*visit)(const char*, const char*, uint32_t, uint32_t, uint32_t,
+                                        bool, void*),
+                          void* context);
+
   // The package list set-up: root directory, list file, mounts, then the pools.
   void LoadPackageList(const char* rootDirectory, const char* listFile);
 

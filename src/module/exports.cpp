@@ -107,6 +107,17 @@ KORVO_API uint32_t EnumResFiles(const char* prefix, KorvoEnumCallback callback, 
   }
 }
 
+KORVO_API uint32_t EnumResSources(const char* name, KorvoSourceCallback callback, void* context) {
+  if (name == nullptr || callback == nullptr) return 0;
+  try {
+    CPackageManager* manager = GetPackageManager();
+    if (manager == nullptr) return 0;
+    return static_cast<uint32_t>(manager->EnumerateSources(name, callback, context));
+  } catch (...) {
+    return 0;
+  }
+}
+
 KORVO_API const char* GetKorvoLoaderVersion(void) {
   return KORVO_VERSION_STRING;
 }

@@ -193,6 +193,12 @@ void SetExample(CLI::App& app, const std::string& example) {
   app.footer(text);
 }
 
+std::string GroupThousands(uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
 std::string FormatBytes(uint64_t bytes) {
   char text[32];
   if (bytes < 1024) {
