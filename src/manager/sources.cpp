@@ -38,8 +38,8 @@ size_t CPackageManager::EnumerateSources(const char* name,
     {
       std::lock_guard<std::mutex> mounting(mountLock_);
       if (next == 0) indexed = Lookup(key, found);
-      for (; count < Batch && next < packages.size(); ++count, ++next) {
-        batch[count] = packages[next].package;
+      for (; count < Batch && next < PackageCount(); ++count, ++next) {
+        batch[count] = PackageAt(next)->package;
       }
     }
     if (count == 0) return calls;

@@ -203,7 +203,7 @@ int RunConflicts(const ConflictsOptions& options, const GlobalOptions&) {
   CPackageManager manager(nullptr, 0);
   MountTally tally = LoadAndReport(manager, root, options.json);
   CPackageChain chain;
-  for (PackageRecord& mounted : manager.packages) chain.Adopt(*mounted.package);
+  for (size_t i = 0; i < manager.PackageCount(); ++i) chain.Adopt(*manager.PackageAt(i)->package);
   StopOnSignal stop;
   Status built = chain.Build(stop.Flag());
   if (built.code() == StatusCode::Interrupted) {
@@ -215,7 +215,7 @@ int RunConflicts(const ConflictsOptions& options, const GlobalOptions&) {
     return ExitFailure;
   }
   const ChainConflicts conflicts = FindConflicts(chain);
-  auto pathOf = [&](uint32_t at) { return ShownPath(root, manager.packages[at].path); };
+  auto pathOf = [&](uint32_t at) { return ShownPath(root, manager.PackageAt(at)->path); };
   if (options.json) {
     nlohmann::json names = nlohmann::json::array();
     for (uint32_t at : conflicts.names) {
@@ -239,7 +239,7 @@ int RunConflicts(const ConflictsOptions& options, const GlobalOptions&) {
     }
     nlohmann::json document;
     document["gameDir"] = root;
-    document["packages"] = manager.packages.size();
+    document["packages"] = manager.PackageCount();
     document["names"] = chain.Names().size();
     document["conflicts"] = names;
     document["overrides"] = pairs;
