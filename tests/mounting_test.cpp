@@ -43,7 +43,7 @@ TEST(MountLock, MountedArchiveIsLockedAgainstEditingUntilTeardown) {
   ASSERT_NE(manager->OpenStream((dir / "disk.txt").c_str(), ModeRead, false), nullptr);
   manager.reset();
   EXPECT_TRUE(Editable(path));
-  EXPECT_TRUE(platform::RemoveFile((dir / "disk.txt").c_str()));
+  EXPECT_TRUE(platform::RemoveFile((dir / "disk.txt").c_str()).ok());
 }
 
 // Only a file can be a journal: a directory of the journal's name is no interrupted edit and

@@ -133,10 +133,11 @@ TEST(PlatformFiles, ExistenceDirectoriesAndRemoval) {
   }
   EXPECT_FALSE(platform::PathExists(nullptr));
   EXPECT_FALSE(platform::IsDirectory(nullptr));
-  EXPECT_TRUE(platform::RemoveFile((dir / "file.txt").c_str()));
+  EXPECT_TRUE(platform::RemoveFile((dir / "file.txt").c_str()).ok());
   EXPECT_FALSE(FileExists(dir / "file.txt"));
-  EXPECT_FALSE(platform::RemoveFile((dir / "file.txt").c_str()));  // already gone
-  EXPECT_FALSE(platform::RemoveFile(nullptr));
+  // Already gone.
+  EXPECT_EQ(platform::RemoveFile((dir / "file.txt").c_str()).code(), StatusCode::NotFound);
+  EXPECT_EQ(platform::RemoveFile(nullptr).code(), StatusCode::InvalidArgument);
   EXPECT_FALSE(platform::IsTerminal(nullptr));
 }
 

@@ -55,6 +55,8 @@ class [[nodiscard]] Status {
   // "<file>: <detail or code text>[: <system error text>]", or "ok". Without a detail, a system
   // error stands alone: "<file>: <system error text>".
   std::string Message() const;
+  // The message without its file: "<detail or code text>[: <system error text>]".
+  std::string Cause() const;
 
  private:
   StatusCode code_ = StatusCode::Ok;

@@ -254,19 +254,24 @@ bool Stopped(const std::atomic<bool>* stop) {
   return stop != nullptr && stop->load();
 }
 
-// Writes all of data to file in chunks, stopping early when stop is set. False on a write error
-// (LastError tells why) or a stop.
-bool WriteChunks(platform::File& file, const uint8_t* data, size_t size,
-                 const std::atomic<bool>* stop) {
+// Writes all of data to file in chunks, stopping early (Interrupted) when stop is set.
+Status WriteChunks(platform::File& file, const uint8_t* data, size_t size,
+                   const std::atomic<bool>* stop) {
   constexpr size_t Chunk = size_t{1} << 20;
   for (size_t done = 0; done < size;) {
-    if (Stopped(stop)) return false;
+    if (Stopped(stop)) return Status(StatusCode::Interrupted);
     uint32_t count = static_cast<uint32_t>(std::min(size - done, Chunk));
-    int64_t written = file.Write(data + done, count);
-    if (written <= 0) return false;
-    done += static_cast<size_t>(written);
+    Status written = file.Write(data + done, count);
+    if (!written.ok()) return written;
+    done += count;
   }
-  return true;
+  return Status::Ok();
+}
+
+// The cause of a failed write of the file's bytes.
+std::string WriteCause(const Status& status) {
+  if (status.code() == StatusCode::Interrupted) return "interrupted";
+  return "cannot write: " + platform::ErrorText(status.systemError());
 }
 
 }  // namespace
@@ -288,9 +293,11 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size, std:
       cause = StatusCause("cannot open", status);
       return false;
     }
-    if (!WriteChunks(file, bytes, size, stop) || !file.Close()) {
-      cause = Stopped(stop) ? "interrupted"
-                            : "cannot write: " + platform::ErrorText(platform::LastError());
+    status = WriteChunks(file, bytes, size, stop);
+    Status closed = file.Close();
+    if (status.ok()) status = closed;
+    if (!status.ok()) {
+      cause = WriteCause(status);
       return false;
     }
     return true;
@@ -306,10 +313,10 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size, std:
                 : StatusCause("cannot write", status);
     return false;
   }
-  if (!WriteChunks(file, bytes, size, stop)) {
-    cause = Stopped(stop) ? "interrupted"
-                          : "cannot write: " + platform::ErrorText(platform::LastError());
-    file.Close();
+  status = WriteChunks(file, bytes, size, stop);
+  if (!status.ok()) {
+    cause = WriteCause(status);
+    (void)file.Close();
     replacement.Abandon();
     return false;
   }
