@@ -52,7 +52,7 @@ TEST(MountLock, ADirectoryNamedLikeTheJournalDoesNotBlockTheMount) {
   TempDir dir;
   std::string path = WriteArchive(dir / "game.pak", {TextEntry("a", "abc")});
   MakeDirectories(path + "-journal");
-  EXPECT_EQ(JournalAt(path.c_str()), JournalKind::NotAFile);
+  EXPECT_EQ(JournalAt(path.c_str()), JournalKind::Directory);
   EXPECT_FALSE(HasHotJournal(path.c_str()));
   CPackageManager manager(nullptr, 0);
   EXPECT_TRUE(manager.MountPackage(path.c_str()));

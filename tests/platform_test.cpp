@@ -174,6 +174,9 @@ TEST(PlatformFiles, AFailureNamesTheFileAndAShortReadIsCorrupt) {
   EXPECT_TRUE(file.Close().ok());
   EXPECT_TRUE(file.Close().ok());  // a closed file stays closed
   EXPECT_EQ(ReadFileBytes(path), ToBytes("abc"));
+  // A directory is no file to read.
+  EXPECT_EQ(platform::OpenForRead(dir.Path().c_str(), file).Message(),
+            dir.Path() + ": is a directory");
 }
 
 // A link to a directory may lead back up the tree: it is left out; a link to a file is a file.

@@ -99,6 +99,7 @@ JournalKind JournalAt(const char* archivePath) {
   if (archivePath == nullptr) return JournalKind::None;
   const std::string path = JournalPath(archivePath);
   if (platform::IsRegularFile(path.c_str())) return JournalKind::File;
+  if (platform::IsDirectory(path.c_str())) return JournalKind::Directory;
   return platform::PathExists(path.c_str()) ? JournalKind::NotAFile : JournalKind::None;
 }
 

@@ -30,10 +30,6 @@ const char* StatusCodeText(StatusCode code) {
   return "unknown error";
 }
 
-Status Status::FromLastError(std::string file) {
-  return System(StatusCode::IoError, std::move(file), platform::LastError());
-}
-
 std::string Status::Message() const {
   if (ok()) return "ok";
   return file_.empty() ? Cause() : file_ + ": " + Cause();

@@ -43,9 +43,6 @@ class [[nodiscard]] Status {
     return Status(code, std::move(file), systemError, std::move(detail));
   }
 
-  // An IoError for file with the error number of the calling thread's last failed system call.
-  static Status FromLastError(std::string file);
-
   bool ok() const { return code_ == StatusCode::Ok; }
   StatusCode code() const { return code_; }
   int systemError() const { return systemError_; }

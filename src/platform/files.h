@@ -115,7 +115,8 @@ inline Status MissingFile(const char* path) {
 // platform.
 Status StdioFileLength(std::FILE* file, const char* path, int64_t& length);
 
-// Opens an existing file for reading only, without any lock.
+// Opens an existing file for reading only, without any lock. A directory is refused
+// (InvalidArgument, "is a directory").
 Status OpenForRead(const char* path, File& file);
 
 // Creates a new file for reading and writing; fails (with EEXIST) when path exists already.

@@ -191,6 +191,9 @@ Status OpenForRead(const char* path, File& file) {
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
   File opened(open(path, O_RDONLY | O_CLOEXEC), path);
   if (!opened.IsOpen()) return OpenStatus(path, errno);
+  struct stat st {};
+  if (fstat(opened.Descriptor(), &st) != 0) return Status::System(StatusCode::IoError, path, errno);
+  if (S_ISDIR(st.st_mode)) return Status(StatusCode::InvalidArgument, path, 0, "is a directory");
   file = std::move(opened);
   return Status::Ok();
 }

@@ -264,7 +264,14 @@ Status OpenForRead(const char* path, File& file) {
   (void)file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
   int fd = _sopen(path, _O_RDONLY | _O_BINARY, _SH_DENYNO);
-  if (fd < 0) return OpenStatus(path, errno);
+  if (fd < 0) {
+    int error = errno;
+    // A directory does not open here; the runtime calls that a denied access.
+    if (error == EACCES && IsDirectory(path)) {
+      return Status(StatusCode::InvalidArgument, path, 0, "is a directory");
+    }
+    return OpenStatus(path, error);
+  }
   file = File(fd, path);
   return Status::Ok();
 }

@@ -4,8 +4,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <memory>
 #include <sstream>
 
 #include "archive_file.h"
@@ -221,24 +219,6 @@ std::string ErrnoText() {
 }
 
 namespace {
-struct FileCloser {
-  void operator()(std::FILE* file) const {
-    if (file != nullptr) std::fclose(file);
-  }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens path in mode; null, with the cause "<failure>: <system message>", when it cannot.
-FilePtr OpenFile(const std::string& path, const char* mode, const char* failure,
-                 std::string& cause) {
-  errno = 0;
-  FilePtr file(std::fopen(path.c_str(), mode));
-  if (!file) cause = failure + (": " + ErrnoText());
-  return file;
-}
-}  // namespace
-
-namespace {
 
 // "<what>: <the system's text>" for a failed status, or its message when it has no system error.
 std::string StatusCause(const char* what, const Status& status) {
@@ -338,23 +318,20 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size, std:
 }
 
 bool ReadWholeFile(const std::string& path, std::string& data, std::string& cause) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    cause = "no such file";
-    return false;
-  }
-  if (std::filesystem::is_directory(path, ec)) {
-    cause = "is a directory";
-    return false;
-  }
-  FilePtr file = OpenFile(path, "rb", "cannot open", cause);
-  if (!file) return false;
+  // Read to its end in chunks rather than by the length it claims: it may change meanwhile.
   data.clear();
+  platform::File file;
+  Status status = platform::OpenForRead(path.c_str(), file);
+  if (!status.ok()) {
+    cause = status.detail().empty() ? "cannot open: " + status.Cause() : status.Cause();
+    return false;
+  }
   char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0) data.append(buffer, n);
-  if (std::ferror(file.get())) {
-    cause = "cannot read: " + ErrnoText();
+  uint32_t got = 0;
+  while ((status = file.Read(buffer, sizeof(buffer), got)).ok() && got > 0)
+    data.append(buffer, got);
+  if (!status.ok()) {
+    cause = "cannot read: " + status.Cause();
     return false;
   }
   return true;
