@@ -108,7 +108,7 @@ TEST_F(StreamTest, DiskStreamOpensReadsAndWritesThroughStdio) {
   EXPECT_EQ(stream->Seek(0, SeekCurrent), 5);
   // Destroying an open stream closes its file: only then can it be removed on every platform.
   stream.reset();
-  EXPECT_TRUE(platform::RemoveFile(path.c_str()));
+  EXPECT_TRUE(platform::RemoveFile(path.c_str()).ok());
 }
 
 // The disk stream adds the offset to the size from the end, the entry stream subtracts it;

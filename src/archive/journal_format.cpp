@@ -9,7 +9,6 @@
 #include "common/byte_order.h"
 #include "platform/directories.h"
 #include "platform/files.h"
-#include "platform/process.h"
 
 namespace korvo {
 
@@ -43,13 +42,14 @@ void EncodeJournalRecordHead(uint64_t offset, uint64_t length, uint8_t out[16]) 
 Status ReadJournal(platform::File& journal, const std::string& journalPath,
                    JournalContents& contents) {
   contents = JournalContents();
-  int64_t size = journal.Length();
-  if (size < 0) return Status::System(StatusCode::IoError, journalPath, platform::LastError());
+  int64_t size = 0;
+  Status status = journal.Length(size);
+  if (!status.ok()) return status;
   uint8_t header[JournalHeaderSize];
   if (size < JournalHeaderSize) return Status::Ok();
-  if (journal.Seek(0, 0) != 0 || journal.Read(header, sizeof(header)) != sizeof(header)) {
-    return Status::System(StatusCode::IoError, journalPath, platform::LastError());
-  }
+  status = journal.Seek(0);
+  if (status.ok()) status = journal.ReadExactly(header, sizeof(header));
+  if (!status.ok()) return status;
   if (std::memcmp(header, JournalMagic, sizeof(JournalMagic)) != 0 ||
       LoadLE32(header + 16) != Crc(0, header, 16)) {
     return Status::Ok();
@@ -63,9 +63,8 @@ Status ReadJournal(platform::File& journal, const std::string& journalPath,
   const uint64_t end = static_cast<uint64_t>(size);
   while (end - position >= JournalRecordFixedSize) {
     uint8_t head[16];
-    if (journal.Read(head, sizeof(head)) != sizeof(head)) {
-      return Status::System(StatusCode::IoError, journalPath, platform::LastError());
-    }
+    status = journal.ReadExactly(head, sizeof(head));
+    if (!status.ok()) return status;
     JournalRange range;
     range.offset = LoadLE64(head);
     range.length = LoadLE64(head + 8);
@@ -79,16 +78,14 @@ Status ReadJournal(platform::File& journal, const std::string& journalPath,
     uint64_t left = range.length;
     while (left > 0) {
       uint32_t chunk = left < CheckBufferSize ? static_cast<uint32_t>(left) : CheckBufferSize;
-      if (journal.Read(buffer.get(), chunk) != chunk) {
-        return Status::System(StatusCode::IoError, journalPath, platform::LastError());
-      }
+      status = journal.ReadExactly(buffer.get(), chunk);
+      if (!status.ok()) return status;
       crc = Crc(crc, buffer.get(), chunk);
       left -= chunk;
     }
     uint8_t stored[4];
-    if (journal.Read(stored, sizeof(stored)) != sizeof(stored)) {
-      return Status::System(StatusCode::IoError, journalPath, platform::LastError());
-    }
+    status = journal.ReadExactly(stored, sizeof(stored));
+    if (!status.ok()) return status;
     if (LoadLE32(stored) != crc) break;
     ranges.push_back(range);
     position += JournalRecordFixedSize + range.length;
@@ -102,6 +99,7 @@ JournalKind JournalAt(const char* archivePath) {
   if (archivePath == nullptr) return JournalKind::None;
   const std::string path = JournalPath(archivePath);
   if (platform::IsRegularFile(path.c_str())) return JournalKind::File;
+  if (platform::IsDirectory(path.c_str())) return JournalKind::Directory;
   return platform::PathExists(path.c_str()) ? JournalKind::NotAFile : JournalKind::None;
 }
 

@@ -27,6 +27,10 @@ bool CMappedPackage::Open(const char* path) {
 
 Status CMappedPackage::OpenWithStatus(const char* path) {
   Status status = platform::MapFileReadOnly(path, mapping);
+  // An empty file, or one of 4 GiB or more, cannot be an archive at all.
+  if (status.code() == StatusCode::Corrupt || status.code() == StatusCode::TooLarge) {
+    return Status(status.code(), status.file(), 0, status.detail() + ", not a package archive");
+  }
   if (!status.ok()) return status;
   path_ = path;
   fileSize = mapping.Size();

@@ -27,7 +27,8 @@ class CMappedPackage {
   // Maps the file read-only and reads the header. Fails for a missing, empty or unmappable
   // file and for a directory. A file shorter than 16 bytes opens but has no entries.
   bool Open(const char* path);
-  // The same, with the cause of a failure.
+  // The same, with the cause of a failure: the mapping's (files.h, MapFileReadOnly), where an
+  // empty file or one of 4 GiB or more is "..., not a package archive".
   Status OpenWithStatus(const char* path);
   // Unmaps the view and closes the file (the destructor does the same).
   void Close();

@@ -8,8 +8,6 @@
 
 #include "archive/journal_format.h"
 #include "common/byte_order.h"
-#include "platform/directories.h"
-#include "platform/process.h"
 
 namespace korvo {
 
@@ -21,17 +19,16 @@ std::unique_ptr<uint8_t[]> CopyBuffer() {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[CopyBufferSize]);
 }
 
-bool WriteAt(platform::Env* env, platform::File& file, uint64_t offset, const void* data,
-             uint32_t length) {
-  if (file.Seek(static_cast<int64_t>(offset), 0) != static_cast<int64_t>(offset)) return false;
-  return env->Write(file, data, length) == static_cast<int64_t>(length);
+Status WriteAt(platform::Env* env, platform::File& file, uint64_t offset, const void* data,
+               uint32_t length) {
+  Status status = file.Seek(static_cast<int64_t>(offset));
+  return status.ok() ? env->Write(file, data, length) : status;
 }
 
 // Writes the journal's ranges back into the archive, cuts it to its original length and
 // flushes it.
-Status ApplyJournal(platform::Env* env, platform::File& journal, const std::string& journalPath,
-                    const JournalContents& contents, platform::File& archive,
-                    const std::string& archivePath) {
+Status ApplyJournal(platform::Env* env, platform::File& journal, const JournalContents& contents,
+                    platform::File& archive, const std::string& archivePath) {
   std::unique_ptr<uint8_t[]> buffer = CopyBuffer();
   if (buffer == nullptr) return Status(StatusCode::NoMemory, archivePath);
   for (const JournalRange& range : contents.ranges) {
@@ -39,28 +36,21 @@ Status ApplyJournal(platform::Env* env, platform::File& journal, const std::stri
     while (done < range.length) {
       uint64_t left = range.length - done;
       uint32_t chunk = left < CopyBufferSize ? static_cast<uint32_t>(left) : CopyBufferSize;
-      int64_t from = static_cast<int64_t>(range.dataPosition + done);
-      if (journal.Seek(from, 0) != from || journal.Read(buffer.get(), chunk) != chunk) {
-        return Status::FromLastError(journalPath);
-      }
-      if (!WriteAt(env, archive, range.offset + done, buffer.get(), chunk)) {
-        return Status::FromLastError(archivePath);
-      }
+      Status status = journal.Seek(static_cast<int64_t>(range.dataPosition + done));
+      if (status.ok()) status = journal.ReadExactly(buffer.get(), chunk);
+      if (status.ok()) status = WriteAt(env, archive, range.offset + done, buffer.get(), chunk);
+      if (!status.ok()) return status;
       done += chunk;
     }
   }
-  if (!env->Truncate(archive, static_cast<int64_t>(contents.originalLength)) ||
-      !env->Sync(archive)) {
-    return Status::FromLastError(archivePath);
-  }
-  return Status::Ok();
+  Status status = env->Truncate(archive, static_cast<int64_t>(contents.originalLength));
+  return status.ok() ? env->Sync(archive) : status;
 }
 
 // Deletes the journal and flushes its directory. A journal that is already gone is fine.
 Status RemoveJournal(platform::Env* env, const std::string& journalPath) {
-  if (!env->RemoveFile(journalPath.c_str()) && platform::PathExists(journalPath.c_str())) {
-    return Status::FromLastError(journalPath);
-  }
+  Status removed = env->RemoveFile(journalPath.c_str());
+  if (!removed.ok() && removed.code() != StatusCode::NotFound) return removed;
   return env->SyncDirectoryOf(journalPath.c_str());
 }
 
@@ -77,7 +67,7 @@ void CEditJournal::Attach(platform::Env* env, const std::string& archivePath,
 }
 
 void CEditJournal::Detach() {
-  journal_.Close();
+  (void)journal_.Close();
   archive_ = nullptr;
   saved_.clear();
   journalEnd_ = 0;
@@ -90,8 +80,8 @@ Status CEditJournal::Create() {
   if (!status.ok()) return status;
   uint8_t header[JournalHeaderSize];
   EncodeJournalHeader(originalLength_, header);
-  if (env_->Write(journal_, header, sizeof(header)) != sizeof(header))
-    return Status::FromLastError(journalPath_);
+  status = env_->Write(journal_, header, sizeof(header));
+  if (!status.ok()) return status;
   journalEnd_ = JournalHeaderSize;
   return Status::Ok();
 }
@@ -101,28 +91,25 @@ Status CEditJournal::SaveRange(uint64_t offset, uint64_t length) {
   if (buffer == nullptr) return Status(StatusCode::NoMemory, journalPath_);
   uint8_t head[16];
   EncodeJournalRecordHead(offset, length, head);
-  if (journal_.Seek(static_cast<int64_t>(journalEnd_), 0) != static_cast<int64_t>(journalEnd_) ||
-      env_->Write(journal_, head, sizeof(head)) != sizeof(head)) {
-    return Status::FromLastError(journalPath_);
-  }
+  Status status = journal_.Seek(static_cast<int64_t>(journalEnd_));
+  if (status.ok()) status = env_->Write(journal_, head, sizeof(head));
+  if (!status.ok()) return status;
   uint32_t crc = static_cast<uint32_t>(crc32(0, head, sizeof(head)));
   uint64_t done = 0;
   while (done < length) {
     uint64_t left = length - done;
     uint32_t chunk = left < CopyBufferSize ? static_cast<uint32_t>(left) : CopyBufferSize;
-    int64_t from = static_cast<int64_t>(offset + done);
-    if (archive_->Seek(from, 0) != from || archive_->Read(buffer.get(), chunk) != chunk) {
-      return Status::FromLastError(archivePath_);
-    }
-    if (env_->Write(journal_, buffer.get(), chunk) != chunk)
-      return Status::FromLastError(journalPath_);
+    status = archive_->Seek(static_cast<int64_t>(offset + done));
+    if (status.ok()) status = archive_->ReadExactly(buffer.get(), chunk);
+    if (status.ok()) status = env_->Write(journal_, buffer.get(), chunk);
+    if (!status.ok()) return status;
     crc = static_cast<uint32_t>(crc32(crc, buffer.get(), chunk));
     done += chunk;
   }
   uint8_t tail[4];
   StoreLE32(tail, crc);
-  if (env_->Write(journal_, tail, sizeof(tail)) != sizeof(tail))
-    return Status::FromLastError(journalPath_);
+  status = env_->Write(journal_, tail, sizeof(tail));
+  if (!status.ok()) return status;
   journalEnd_ += JournalRecordFixedSize + length;
   saved_.emplace_back(offset, offset + length);
   std::sort(saved_.begin(), saved_.end());
@@ -164,7 +151,8 @@ Status CEditJournal::Protect(uint64_t offset, uint64_t length) {
     Status status = SaveRange(gap.first, gap.second - gap.first);
     if (!status.ok()) return status;
   }
-  if (!env_->Sync(journal_)) return Status::FromLastError(journalPath_);
+  Status synced = env_->Sync(journal_);
+  if (!synced.ok()) return synced;
   // The journal's name must survive a power loss as well as its bytes.
   if (created) return env_->SyncDirectoryOf(journalPath_.c_str());
   return Status::Ok();
@@ -172,7 +160,7 @@ Status CEditJournal::Protect(uint64_t offset, uint64_t length) {
 
 Status CEditJournal::Commit() {
   if (!journal_.IsOpen()) return Status::Ok();
-  journal_.Close();
+  (void)journal_.Close();
   saved_.clear();
   return RemoveJournal(env_, journalPath_);
 }
@@ -183,10 +171,10 @@ Status CEditJournal::RollBack() {
   Status status = ReadJournal(journal_, journalPath_, contents);
   // A journal with no complete record saved nothing, and nothing was touched yet.
   if (status.ok() && contents.Hot()) {
-    status = ApplyJournal(env_, journal_, journalPath_, contents, *archive_, archivePath_);
+    status = ApplyJournal(env_, journal_, contents, *archive_, archivePath_);
   }
   if (!status.ok()) return status;  // the journal stays for the next open to finish the work
-  journal_.Close();
+  (void)journal_.Close();
   saved_.clear();
   return RemoveJournal(env_, journalPath_);
 }
@@ -203,11 +191,11 @@ Status RecoverJournal(const std::string& archivePath, platform::File& archive, b
   status = ReadJournal(journal, journalPath, contents);
   if (!status.ok()) return status;
   if (contents.Hot()) {
-    status = ApplyJournal(env, journal, journalPath, contents, archive, archivePath);
+    status = ApplyJournal(env, journal, contents, archive, archivePath);
     if (!status.ok()) return status;
     rolledBack = true;
   }
-  journal.Close();
+  (void)journal.Close();
   return RemoveJournal(env, journalPath);
 }
 

@@ -56,14 +56,14 @@ SourceResult CompressSource(const PackItem& item, const std::vector<platform::Fi
   platform::File file;
   Status opened = platform::OpenForRead(item.path.c_str(), file);
   if (!opened.ok()) {
-    cause = Status::System(opened.code(), item.path, opened.systemError(), "cannot be read");
+    cause = CannotRead(item.path, opened);
     return SourceResult::Failed;
   }
   if (!own.empty()) {
     platform::FileIdentity identity;
-    if (!platform::IdentifyFile(file, identity)) {
-      cause =
-          Status::System(StatusCode::IoError, item.path, platform::LastError(), "cannot be read");
+    Status identified = platform::IdentifyFile(file, identity);
+    if (!identified.ok()) {
+      cause = CannotRead(item.path, identified);
       return SourceResult::Failed;
     }
     if (std::find(own.begin(), own.end(), identity) != own.end()) return SourceResult::Own;

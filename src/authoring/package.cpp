@@ -15,17 +15,16 @@ constexpr const char* OpenFailed = "CPackage::Open Failed!";
 // DelFile moves the bytes behind a removed entry through a buffer of this size.
 constexpr uint32_t MoveBufferSize = 1u << 20;
 
-bool WriteAll(platform::Env* env, platform::File& file, int64_t offset, const void* data,
-              size_t length) {
-  if (file.Seek(offset, 0) != offset) return false;
-  if (length == 0) return true;
-  return env->Write(file, data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
+Status WriteAll(platform::Env* env, platform::File& file, int64_t offset, const void* data,
+                size_t length) {
+  Status status = file.Seek(offset);
+  if (!status.ok() || length == 0) return status;
+  return env->Write(file, data, static_cast<uint32_t>(length));
 }
 
 bool ReadAll(platform::File& file, int64_t offset, void* data, size_t length) {
-  if (file.Seek(offset, 0) != offset) return false;
-  if (length == 0) return true;
-  return file.Read(data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
+  if (!file.Seek(offset).ok()) return false;
+  return length == 0 || file.ReadExactly(data, static_cast<uint32_t>(length)).ok();
 }
 
 }  // namespace
@@ -40,7 +39,7 @@ void CPackage::CloseUnchanged() {
     (void)journal.RollBack();
   }
   journal.Detach();
-  file.Close();
+  (void)file.Close();
   indexBytes.clear();
   indexBytes.shrink_to_fit();
 }
@@ -61,7 +60,8 @@ Status CPackage::Load(const char* path) {
   index.clear();
   recoveredJournal = false;
   Status status;
-  bool reuse = file.IsOpen() && file.Length() > 0;
+  int64_t length = 0;
+  bool reuse = file.IsOpen() && file.Length(length).ok() && length > 0;
   if (!reuse) {
     CloseUnchanged();
     // One more attempt with the same mode when the first fails.
@@ -76,6 +76,7 @@ Status CPackage::Load(const char* path) {
   if (status.ok() && file.IsOpen() && !LoadIndex()) {
     status = Status(StatusCode::Corrupt, this->path, 0, "not a sound package archive");
   }
+  if (status.ok() && file.IsOpen()) status = file.Length(length);
   if (!status.ok() || !file.IsOpen()) {
     if (status.ok()) status = Status(StatusCode::InvalidArgument, path != nullptr ? path : "");
     CloseUnchanged();
@@ -83,12 +84,13 @@ Status CPackage::Load(const char* path) {
     env_->DebugMessage(OpenFailed);
     return status;
   }
-  journal.Attach(env_, this->path, &file, static_cast<uint64_t>(file.Length()));
+  journal.Attach(env_, this->path, &file, static_cast<uint64_t>(length));
   return Status::Ok();
 }
 
 bool CPackage::LoadIndex() {
-  int64_t length = file.Length();
+  int64_t length = 0;
+  if (!file.Length(length).ok()) return false;
   if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX) return false;
   uint8_t bytes[PackageHeaderSize];
   if (!ReadAll(file, 0, bytes, sizeof(bytes))) return false;
@@ -158,9 +160,7 @@ Status CPackage::Append(const char* name, const void* data, uint32_t size, uint3
 Status CPackage::WriteProtected(uint64_t offset, const void* data, size_t length) {
   Status saved = journal.Protect(offset, length);
   if (!saved.ok()) return saved;
-  if (!WriteAll(env_, file, static_cast<int64_t>(offset), data, length))
-    return Status::FromLastError(path);
-  return Status::Ok();
+  return WriteAll(env_, file, static_cast<int64_t>(offset), data, length);
 }
 
 Status CPackage::MoveDown(uint64_t from, uint64_t to, const std::atomic<bool>* cancel) {
@@ -172,11 +172,10 @@ Status CPackage::MoveDown(uint64_t from, uint64_t to, const std::atomic<bool>* c
     if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
       return Status(StatusCode::Interrupted, path);
     }
-    if (file.Seek(static_cast<int64_t>(readPosition), 0) != static_cast<int64_t>(readPosition)) {
-      return Status::FromLastError(path);
-    }
-    int64_t got = file.Read(buffer.get(), MoveBufferSize);
-    if (got < 0) return Status::FromLastError(path);
+    Status status = file.Seek(static_cast<int64_t>(readPosition));
+    uint32_t got = 0;
+    if (status.ok()) status = file.Read(buffer.get(), MoveBufferSize, got);
+    if (!status.ok()) return status;
     if (got == 0) return Status::Ok();
     Status written = WriteProtected(writePosition, buffer.get(), static_cast<size_t>(got));
     if (!written.ok()) return written;
@@ -206,12 +205,14 @@ Status CPackage::Remove(const char* name, const std::atomic<bool>* cancel) {
   // Everything behind the block, later entries' data and the old index alike, moves down;
   // then the file ends where the data region now ends. All of it is saved in one go first.
   const uint32_t newIndexOffset = header.indexOffset - removedSize;
-  int64_t length = file.Length();
-  if (length < 0) return Fail(Status::FromLastError(path));
+  int64_t length = 0;
+  Status measured = file.Length(length);
+  if (!measured.ok()) return Fail(measured);
   Status moved = journal.Protect(removedOffset, static_cast<uint64_t>(length) - removedOffset);
   if (moved.ok()) moved = MoveDown(removedEnd, removedOffset, cancel);
   if (!moved.ok()) return Fail(moved);
-  if (!env_->Truncate(file, newIndexOffset)) return Fail(Status::FromLastError(path));
+  Status truncated = env_->Truncate(file, newIndexOffset);
+  if (!truncated.ok()) return Fail(truncated);
 
   // Data offsets follow the data, whatever the index order: every block behind the removed
   // one moved down by its size.
@@ -231,7 +232,8 @@ Status CPackage::Commit() {
                                          return WriteProtected(offset, data, length);
                                        });
   if (!written.ok()) return Fail(written);
-  if (!env_->Sync(file)) return Fail(Status::FromLastError(path));
+  Status synced = env_->Sync(file);
+  if (!synced.ok()) return Fail(synced);
   // The edited archive is on disk: deleting the journal makes it final.
   Status committed = journal.Commit();
   if (!committed.ok()) return Fail(committed);

@@ -65,10 +65,7 @@ class CPackageBuilder {
   // Records the identity of the file just created.
   Status IdentifyOwnFile();
   // Writes length bytes at offset, seeking only when the file is not there already.
-  bool WriteAt(uint64_t offset, const void* data, size_t length);
-  const std::string& WrittenPath() const {
-    return replacement_.TemporaryPath().empty() ? target_ : replacement_.TemporaryPath();
-  }
+  Status WriteAt(uint64_t offset, const void* data, size_t length);
 
   platform::Env* env_;
   std::string target_;                 // the archive's path
