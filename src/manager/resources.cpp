@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "archive/mapped_package.h"
 #include "manager/package_manager.h"
@@ -121,25 +123,47 @@ Status CPackageManager::ReadResource(const char* name, unsigned char*& data, uin
   });
 }
 
-size_t CPackageManager::EnumerateNames(
-    const char* prefix,
-    const std::function<bool(std::string_view, const EntryInfo&)>& visit) const {
+size_t CPackageManager::EnumerateNames(const char* prefix, NameVisitor visit) const {
   FoldedName folded(prefix != nullptr ? prefix : "");
   const std::string_view start = folded.View();
-  std::vector<std::pair<std::string, EntryInfo>> names;
+  const auto matches = [&](std::string_view key) { return key.substr(0, start.size()) == start; };
+  struct Listed {
+    size_t at;  // where the key lies in text
+    size_t length;
+    EntryInfo info;
+  };
+  std::vector<char> text;
+  std::vector<Listed> listed;
   {
-    // Copied: a later mount may move the keys once the lock is released.
+    // Copied, each key with a terminator, into two blocks sized by a first pass: a later mount
+    // may move the keys once the lock is released.
     std::shared_lock<std::shared_mutex> reading(indexLock_);
+    size_t bytes = 0, count = 0;
+    entries.ForEach([&](std::string_view key, const IndexedEntry&) {
+      if (!matches(key)) return;
+      bytes += key.size() + 1;
+      ++count;
+    });
+    text.resize(bytes);
+    listed.reserve(count);
+    size_t at = 0;
     entries.ForEach([&](std::string_view key, const IndexedEntry& entry) {
-      if (key.substr(0, start.size()) == start) names.emplace_back(key, entry.info);
+      if (!matches(key)) return;
+      std::memcpy(&text[at], key.data(), key.size());
+      text[at + key.size()] = '\0';
+      listed.push_back(Listed{at, key.size(), entry.info});
+      at += key.size() + 1;
     });
   }
-  std::sort(names.begin(), names.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
+  const auto keyOf = [&](const Listed& item) {
+    return std::string_view(text.data() + item.at, item.length);
+  };
+  std::sort(listed.begin(), listed.end(),
+            [&](const Listed& a, const Listed& b) { return keyOf(a) < keyOf(b); });
   size_t calls = 0;
-  for (const auto& [key, info] : names) {
+  for (const Listed& item : listed) {
     ++calls;
-    if (!visit(key, info)) break;
+    if (!visit(keyOf(item), item.info)) break;
   }
   return calls;
 }

@@ -1,6 +1,7 @@
 // The exported functions and the module's static holder. Built into the shared library only.
 // Each export reaches the manager through GetPackageManager and reduces the core's causes to
 // the bool and null results of the C interface; nothing is thrown across it.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -81,8 +82,8 @@ KORVO_API bool StatResFile(const char* name, KorvoResourceInfo* info) {
       info->size = stat.size;
       info->packedSize = stat.packedSize;
       info->source = stat.inPackage ? KORVO_FROM_PACKAGE : KORVO_FROM_DISK;
-      const std::string& where = stat.inPackage ? stat.packagePath : stat.diskPath;
-      std::strncpy(info->path, where.c_str(), sizeof(info->path) - 1);
+      const std::string_view where = stat.inPackage ? stat.packagePath : stat.diskPath;
+      std::memcpy(info->path, where.data(), std::min(where.size(), sizeof(info->path) - 1));
     }
     return true;
   } catch (...) {
@@ -95,11 +96,10 @@ KORVO_API uint32_t EnumResFiles(const char* prefix, KorvoEnumCallback callback, 
   try {
     CPackageManager* manager = GetPackageManager();
     if (manager == nullptr) return 0;
-    std::string name;
+    // Each key comes with a terminator after it.
     size_t calls =
         manager->EnumerateNames(prefix, [&](std::string_view key, const EntryInfo& entry) {
-          name.assign(key);
-          return callback(name.c_str(), entry.size, context);
+          return callback(key.data(), entry.size, context);
         });
     return static_cast<uint32_t>(calls);
   } catch (...) {
