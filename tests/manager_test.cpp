@@ -185,9 +185,9 @@ TEST_F(ManagerWithPackageTest, StatPointsIntoWhatTheMountKeepsAndCopiesNoText) {
   EXPECT_EQ(stat.packagePath.data(), package.Path().data());
   IndexedEntry found;
   ASSERT_TRUE(manager->Lookup(asked.c_str(), found));
-  EXPECT_EQ(stat.storedName, "Data\\Img\\a.bmp");
+  EXPECT_EQ(stat.StoredName(), "Data\\Img\\a.bmp");
   // The record: the name's 16-bit length, then the name.
-  EXPECT_EQ(stat.storedName.data(),
+  EXPECT_EQ(stat.StoredName().data(),
             reinterpret_cast<const char*>(package.View()) + found.recordOffset + 2);
   stat = manager->Stat(diskOnly.c_str());
   ASSERT_TRUE(stat.found);

@@ -126,10 +126,14 @@ struct ResourceStat {
   uint32_t size = 0;             // bytes the resource reads as
   uint32_t packedSize = 0;       // bytes it takes in its package; the size for a disk file
   std::string_view packagePath;  // the mount path of the package that holds it
-  std::string_view storedName;   // the entry's name as its package stores it (in the mapped file)
   std::string_view diskPath;     // the path a disk file is opened with (the name unchanged)
   EntryInfo entry;               // the located entry
+  uint32_t recordOffset = 0;     // where its index record lies in its package
   Status status;  // when not found: NotFound, or why a file of that name cannot be read
+
+  // The entry's name as its package stores it, read from the mapped index only when asked
+  // (the record is one more place in memory to reach); empty for a disk file.
+  std::string_view StoredName() const;
 };
 
 // What EnumerateNames calls for each name: visit(key, entry), true to go on. It refers to the
@@ -223,8 +227,8 @@ class CPackageManager : public CSingleton {
   // Calls visit(key, entry) for every indexed name that starts with the folded prefix, in
   // byte order of the keys, until visit returns false. Each key once, as the last mount left
   // it; key.data() is followed by a 0 byte. No lock is held while visit runs. Returns the
-  // number of calls. Allocates two blocks a call (the matching keys and their entries), none
-  // per name.
+  // number of calls. The matching keys and their entries are copied into two growing blocks:
+  // nothing is allocated per name.
   size_t EnumerateNames(const char* prefix, NameVisitor visit) const;
 
   // The package list set-up: root directory, list file, mounts, then the pools.

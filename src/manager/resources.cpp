@@ -32,6 +32,11 @@ bool CPackageManager::Lookup(const FoldedName& key, IndexedEntry& found) const {
   return entries.Find(key.View(), found);
 }
 
+std::string_view ResourceStat::StoredName() const {
+  if (!inPackage || entry.package == nullptr) return std::string_view();
+  return entry.package->StoredName(recordOffset);
+}
+
 ResourceStat CPackageManager::Stat(const char* name) const {
   ResourceStat stat;
   if (name == nullptr) {
@@ -45,8 +50,8 @@ ResourceStat CPackageManager::Stat(const char* name) const {
     stat.size = found.info.size;
     stat.packedSize = found.info.packedSize;
     stat.packagePath = found.info.package->Path();
-    stat.storedName = found.info.package->StoredName(found.recordOffset);
     stat.entry = found.info;
+    stat.recordOffset = found.recordOffset;
     return stat;
   }
   CDiskStream probe;
@@ -135,24 +140,14 @@ size_t CPackageManager::EnumerateNames(const char* prefix, NameVisitor visit) co
   std::vector<char> text;
   std::vector<Listed> listed;
   {
-    // Copied, each key with a terminator, into two blocks sized by a first pass: a later mount
-    // may move the keys once the lock is released.
+    // Copied, each key with a terminator, into two growing blocks (one walk over the index): a
+    // later mount may move the keys once the lock is released.
     std::shared_lock<std::shared_mutex> reading(indexLock_);
-    size_t bytes = 0, count = 0;
-    entries.ForEach([&](std::string_view key, const IndexedEntry&) {
-      if (!matches(key)) return;
-      bytes += key.size() + 1;
-      ++count;
-    });
-    text.resize(bytes);
-    listed.reserve(count);
-    size_t at = 0;
     entries.ForEach([&](std::string_view key, const IndexedEntry& entry) {
       if (!matches(key)) return;
-      std::memcpy(&text[at], key.data(), key.size());
-      text[at + key.size()] = '\0';
-      listed.push_back(Listed{at, key.size(), entry.info});
-      at += key.size() + 1;
+      listed.push_back(Listed{text.size(), key.size(), entry.info});
+      text.insert(text.end(), key.begin(), key.end());
+      text.push_back('\0');
     });
   }
   const auto keyOf = [&](const Listed& item) {
