@@ -39,9 +39,11 @@
 #include <string>
 #include <vector>
 
+#include "KorvoLoader.h"
 #include "manager/package_manager.h"
 #include "peer/archive_writers.h"
 #include "peer/corpus.h"
+#include "platform/shared_library.h"
 #include "stream/res_stream.h"
 
 namespace {
@@ -393,6 +395,99 @@ double MeasureReadAll(Reader& reader, const ArchiveSet& set,
   return seconds < 0 ? -1 : set.unpackedBytes / seconds / 1e6;
 }
 
+// The exports on the lookup path as a host calls them, through the shared library, beside the
+// library's internal lookup of the same names: time and operator new calls per call.
+struct ExportFigures {
+  double lookupNs = -1;
+  double lookupAllocs = -1;
+  double statNs = -1;
+  double statAllocs = -1;
+  double enumUs = -1;  // per EnumResFiles call
+  double enumAllocs = -1;
+  double enumNames = -1;  // names per call
+};
+
+template <class F>
+F Export(void* library, const char* name) {
+  return reinterpret_cast<F>(platform::LibrarySymbol(library, name));
+}
+
+// Times op(name) over names (each must answer true): seconds per call and allocations per call
+// of the fastest run, or -1.
+template <class Op>
+void PerCall(const std::vector<const EntryRef*>& names, double budget, Op op, double& ns,
+             double& allocs) {
+  uint64_t allocations = 0;
+  double seconds = Fastest(
+      [&] {
+        uint64_t before = g_allocations.load(std::memory_order_relaxed);
+        double start = CpuNow();
+        uint32_t found = 0;
+        for (const EntryRef* entry : names) found += op(entry->name.c_str());
+        double elapsed = CpuSince(start);
+        allocations = g_allocations.load(std::memory_order_relaxed) - before;
+        return found == names.size() ? elapsed : -1;
+      },
+      budget);
+  ns = seconds < 0 ? -1 : seconds * 1e9 / names.size();
+  allocs = seconds < 0 ? -1 : double(allocations) / names.size();
+}
+
+ExportFigures MeasureExports(const ArchiveSet& set, double budget) {
+  ExportFigures result;
+  void* library = platform::OpenLibrary(KORVO_LIBRARY_PATH);
+  if (library == nullptr) return result;
+  auto addPackage = Export<decltype(&AddPackage)>(library, "AddPackage");
+  auto stat = Export<decltype(&StatResFile)>(library, "StatResFile");
+  auto enumerate = Export<decltype(&EnumResFiles)>(library, "EnumResFiles");
+  CPackageManager manager(nullptr, 0);
+  if (addPackage != nullptr && stat != nullptr && enumerate != nullptr &&
+      addPackage(set.package.c_str()) && manager.MountPackage(set.package.c_str())) {
+    std::vector<const EntryRef*> names = Sample(set, LookupsPerRun);
+    IndexedEntry found;
+    KorvoResourceInfo info;
+    // The two alternate, a few runs each, so that both meet the same load on a busy machine.
+    const auto keepFaster = [](double ns, double allocs, double& bestNs, double& bestAllocs) {
+      if (ns >= 0 && (bestNs < 0 || ns < bestNs)) {
+        bestNs = ns;
+        bestAllocs = allocs;
+      }
+    };
+    for (int round = 0; round < 4; ++round) {
+      double ns = -1, allocs = -1;
+      PerCall(
+          names, budget / 4, [&](const char* name) { return manager.Lookup(name, found); }, ns,
+          allocs);
+      keepFaster(ns, allocs, result.lookupNs, result.lookupAllocs);
+      PerCall(
+          names, budget / 4, [&](const char* name) { return stat(name, &info); }, ns, allocs);
+      keepFaster(ns, allocs, result.statNs, result.statAllocs);
+    }
+    // The names of one directory of the tiny archive (up to 1000 of them) per call.
+    names.resize(std::min<size_t>(names.size(), 200));
+    std::vector<std::string> prefixes;
+    for (const EntryRef* entry : names) prefixes.push_back(entry->name.substr(0, 14));
+    uint64_t listed = 0;
+    auto count = [](const char*, uint32_t, void* context) {
+      ++*static_cast<uint64_t*>(context);
+      return true;
+    };
+    size_t next = 0;
+    PerCall(
+        names, budget,
+        [&](const char*) {
+          return enumerate(prefixes[next++ % prefixes.size()].c_str(), count, &listed) > 0;
+        },
+        result.enumUs, result.enumAllocs);
+    if (result.enumUs > 0) {
+      result.enumUs /= 1e3;
+      result.enumNames = double(listed) / next;
+    }
+  }
+  platform::CloseLibrary(library);
+  return result;
+}
+
 struct References {
   double zlibMBps = -1;
   double libdeflateMBps = -1;
@@ -673,15 +768,22 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The exports on the lookup path at the largest count.
+  const TinyCase& largest = tinies[options.entryCounts.size() - 1];
+  Progress("StatResFile and EnumResFiles through the library, " + TinyLabel(largest));
+  ExportFigures exports = MeasureExports(largest.set, options.budget);
+  check(exports.statNs, "StatResFile through the library");
+  check(exports.enumUs, "EnumResFiles through the library");
+
   // Reading the whole game-like archive, and the references over the same blocks.
   std::vector<uint8_t> package;
   if (!ReadWholeFile(game.package, package)) {
     std::fprintf(stderr, "peer bench: cannot read %s\n", game.package.c_str());
     return 1;
   }
-  uint32_t largest = 0;
-  for (const EntryRef& entry : game.entries) largest = std::max(largest, entry.size);
-  std::vector<uint8_t> buffer(largest);
+  uint32_t largestEntry = 0;
+  for (const EntryRef& entry : game.entries) largestEntry = std::max(largestEntry, entry.size);
+  std::vector<uint8_t> buffer(largestEntry);
   std::vector<uint8_t> unpacked(game.unpackedBytes);
   std::vector<uint32_t> crcs;
   crcs.reserve(game.entries.size());
@@ -802,6 +904,18 @@ int main(int argc, char** argv) {
   reference("libdeflate `libdeflate_zlib_decompress` loop", references.libdeflateMBps);
   reference("`memcpy` of the unpacked bytes", references.memcpyMBps);
   line("");
+  line("Through the exports, as a host calls them, " + TinyLabel(largest) +
+       ": time and operator new calls per call.");
+  line("");
+  line("| call | time | allocations per call | time vs the internal lookup |");
+  line("|---|---:|---:|---:|");
+  line("| internal lookup (`CPackageManager::Lookup`) | " + Number(exports.lookupNs) + " ns | " +
+       Number(exports.lookupAllocs) + " | 1× |");
+  line("| `StatResFile` | " + Number(exports.statNs) + " ns | " + Number(exports.statAllocs) +
+       " | " + Ratio(Speedup(exports.statNs, exports.lookupNs, true)) + " |");
+  line("| `EnumResFiles` of one directory (" + Number(exports.enumNames) + " names) | " +
+       Number(exports.enumUs) + " µs | " + Number(exports.enumAllocs) + " | — |");
+  line("");
   line(
       "Read-all by kind of entry. Stream: OpenStream, Read into the caller's buffer, Close. "
       "Whole: ReadResource, the block that LoadResFile hands over, freed. Ratios are against "
@@ -846,6 +960,11 @@ int main(int argc, char** argv) {
       {"read-all ≥ 2× the zlib loop", Ratio(vsZlib), vsZlib >= 2},
       {"read-all ≥ 0.85× libdeflate", Ratio(vsDeflate), vsDeflate >= 0.85},
   };
+  double statVsLookup = Speedup(exports.statNs, exports.lookupNs, true);
+  goals.push_back({"`StatResFile` at " + at1M + ": zero allocations",
+                   Number(exports.statAllocs) + " per call", exports.statAllocs == 0});
+  goals.push_back({"`StatResFile` at " + at1M + " ≤ 1.2× the internal lookup's time",
+                   Ratio(statVsLookup), statVsLookup > 0 && statVsLookup <= 1.2});
   // The slower of the two read paths counts, over every entry and in each kind.
   auto slowerVsDeflate = [](const ClassFigures& kind) {
     return std::min(Speedup(kind.streamMBps, kind.libdeflateMBps, true),
