@@ -136,6 +136,12 @@ struct ResourceStat {
   std::string_view StoredName() const;
 };
 
+// Copies text into a field of fieldSize (> 0) bytes: cut at fieldSize - 1 bytes, zeros after
+// it to the end of the field. For a caller's record such as a stat's path. Out of line on
+// purpose: inlined with a field of known size, the compiler turns the copy into string
+// instructions that, in a caller's loop of stats, stall longer than the lookup itself takes.
+void CopyIntoField(std::string_view text, char* field, size_t fieldSize);
+
 // What EnumerateNames calls for each name: visit(key, entry), true to go on. It refers to the
 // caller's function object for the length of the call, so nothing is allocated for it.
 class NameVisitor {

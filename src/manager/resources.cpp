@@ -32,6 +32,12 @@ bool CPackageManager::Lookup(const FoldedName& key, IndexedEntry& found) const {
   return entries.Find(key.View(), found);
 }
 
+void CopyIntoField(std::string_view text, char* field, size_t fieldSize) {
+  const size_t length = std::min(text.size(), fieldSize - 1);
+  std::memcpy(field, text.data(), length);
+  std::memset(field + length, 0, fieldSize - length);
+}
+
 std::string_view ResourceStat::StoredName() const {
   if (!inPackage || entry.package == nullptr) return std::string_view();
   return entry.package->StoredName(recordOffset);

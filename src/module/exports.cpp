@@ -1,7 +1,6 @@
 // The exported functions and the module's static holder. Built into the shared library only.
 // Each export reaches the manager through GetPackageManager and reduces the core's causes to
 // the bool and null results of the C interface; nothing is thrown across it.
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -78,12 +77,12 @@ KORVO_API bool StatResFile(const char* name, KorvoResourceInfo* info) {
     ResourceStat stat = manager->Stat(name);
     if (!stat.found) return false;
     if (info != nullptr) {
-      std::memset(info, 0, sizeof(*info));
+      // Every byte of the record is written: three words and the whole path field.
       info->size = stat.size;
       info->packedSize = stat.packedSize;
       info->source = stat.inPackage ? KORVO_FROM_PACKAGE : KORVO_FROM_DISK;
-      const std::string_view where = stat.inPackage ? stat.packagePath : stat.diskPath;
-      std::memcpy(info->path, where.data(), std::min(where.size(), sizeof(info->path) - 1));
+      CopyIntoField(stat.inPackage ? stat.packagePath : stat.diskPath, info->path,
+                    sizeof(info->path));
     }
     return true;
   } catch (...) {
