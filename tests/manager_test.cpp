@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/mapped_package.h"
 #include "stream/disk_stream.h"
 #include "stream/mem_stream.h"
 #include "support/allocation_faults.h"
@@ -171,6 +172,28 @@ TEST_F(ManagerWithPackageTest, ExistsAsksTheSourcesItIsTold) {
           << c.first << where;
   EXPECT_FALSE(manager->Exists(nullptr, 3));
   EXPECT_FALSE(manager->Exists((dir / "missing").c_str(), 3));
+}
+
+// A stat copies no text: the package path is the mount's own, the stored name lies in the
+// mapped index record, and a disk path is the name asked for.
+TEST_F(ManagerWithPackageTest, StatPointsIntoWhatTheMountKeepsAndCopiesNoText) {
+  const std::string asked = "DATA/img/A.bmp";
+  ResourceStat stat = manager->Stat(asked.c_str());
+  ASSERT_TRUE(stat.found);
+  ASSERT_TRUE(stat.inPackage);
+  const CMappedPackage& package = *manager->PackageAt(0)->package;
+  EXPECT_EQ(stat.packagePath, dir / "pack.pak");
+  EXPECT_EQ(stat.packagePath.data(), package.Path().data());
+  IndexedEntry found;
+  ASSERT_TRUE(manager->Lookup(asked.c_str(), found));
+  EXPECT_EQ(stat.StoredName(), "Data\\Img\\a.bmp");
+  // The record: the name's 16-bit length, then the name.
+  EXPECT_EQ(stat.StoredName().data(),
+            reinterpret_cast<const char*>(package.View()) + found.recordOffset + 2);
+  stat = manager->Stat(diskOnly.c_str());
+  ASSERT_TRUE(stat.found);
+  EXPECT_FALSE(stat.inPackage);
+  EXPECT_EQ(stat.diskPath.data(), diskOnly.c_str());
 }
 
 // Ten opens take every stream of a pool in slot order; then that side gives null and touches

@@ -164,14 +164,15 @@ Status CMappedPackage::ExtractBounded(const EntryInfo& info, InflateBuffer buffe
   return status;
 }
 
-std::string CMappedPackage::StoredName(uint32_t recordOffset) const {
+std::string_view CMappedPackage::StoredName(uint32_t recordOffset) const {
   ViewCursor reader;
   reader.base = mapping.View();
   reader.limit = fileSize;
-  if (!reader.SeekTo(recordOffset)) return std::string();
+  if (!reader.SeekTo(recordOffset)) return std::string_view();
   RecordView record;
   ReadIndexRecord(reader, record);
-  return std::string(record.name != nullptr ? record.name : "", record.nameLength);
+  if (record.name == nullptr) return std::string_view();
+  return std::string_view(record.name, record.nameLength);
 }
 
 }  // namespace korvo

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "archive/index_reader.h"
 #include "archive/inflate.h"
@@ -69,8 +70,9 @@ class CMappedPackage {
   // unless the block lies inside the file, and the memory follows what inflating produces.
   Status ExtractBounded(const EntryInfo& info, InflateBuffer buffer) const;
 
-  // The name of the record at recordOffset (a RecordView's recordOffset) as the file stores it.
-  std::string StoredName(uint32_t recordOffset) const;
+  // The name of the record at recordOffset (a RecordView's recordOffset) as the file stores it,
+  // in place in the view; empty when no record lies there.
+  std::string_view StoredName(uint32_t recordOffset) const;
 
   // A hint that bytes [offset, offset + length) of the file are about to be read.
   void WillRead(uint32_t offset, uint32_t length) const { mapping.WillRead(offset, length); }

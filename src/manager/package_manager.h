@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "archive/package_format.h"
@@ -52,17 +53,47 @@ class CSingleton {
 constexpr uint32_t LookInPackages = 1;
 constexpr uint32_t LookOnDisk = 2;
 
-// Where a name would be read from.
+// Where a name would be read from. The texts are views, nothing is copied: into what the mount
+// keeps (valid while the package stays mounted) and into the name asked for.
 struct ResourceStat {
   bool found = false;
-  bool inPackage = false;   // false: a disk file
-  uint32_t size = 0;        // bytes the resource reads as
-  uint32_t packedSize = 0;  // bytes it takes in its package; the size for a disk file
-  std::string packagePath;  // the mount path of the package that holds it
-  std::string storedName;   // the entry's name as its package stores it
-  std::string diskPath;     // the path a disk file is opened with (the name unchanged)
-  EntryInfo entry;          // the located entry
-  Status status;            // when not found: NotFound, or why a file of that name cannot be read
+  bool inPackage = false;        // false: a disk file
+  uint32_t size = 0;             // bytes the resource reads as
+  uint32_t packedSize = 0;       // bytes it takes in its package; the size for a disk file
+  std::string_view packagePath;  // the mount path of the package that holds it
+  std::string_view diskPath;     // the path a disk file is opened with (the name unchanged)
+  EntryInfo entry;               // the located entry
+  uint32_t recordOffset = 0;     // where its index record lies in its package
+  Status status;  // when not found: NotFound, or why a file of that name cannot be read
+
+  // The entry's name as its package stores it, read from the mapped index only when asked
+  // (the record is one more place in memory to reach); empty for a disk file.
+  std::string_view StoredName() const;
+};
+
+// Copies text into a field of fieldSize (> 0) bytes: cut at fieldSize - 1 bytes, zeros after
+// it to the end of the field. For a caller's record such as a stat's path. Out of line on
+// purpose: inlined with a field of known size, the compiler turns the copy into string
+// instructions that, in a caller's loop of stats, stall longer than the lookup itself takes.
+void CopyIntoField(std::string_view text, char* field, size_t fieldSize);
+
+// What EnumerateNames calls for each name: visit(key, entry), true to go on. It refers to the
+// caller's function object for the length of the call, so nothing is allocated for it.
+class NameVisitor {
+ public:
+  template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, NameVisitor>>>
+  NameVisitor(F&& visit)  // implicit: a lambda is passed as it stands
+      : object_(const_cast<void*>(static_cast<const void*>(std::addressof(visit)))),
+        call_([](void* object, std::string_view key, const EntryInfo& entry) {
+          return static_cast<bool>((*static_cast<std::remove_reference_t<F>*>(object))(key, entry));
+        }) {}
+  bool operator()(std::string_view key, const EntryInfo& entry) const {
+    return call_(object_, key, entry);
+  }
+
+ private:
+  void* object_;
+  bool (*call_)(void*, std::string_view, const EntryInfo&);
 };
 
 // The lookup rule of every read by name: the preferred source first, then the other one when
@@ -125,9 +156,10 @@ class CPackageManager : public CSingleton {
   Status ReadResource(const char* name, unsigned char*& data, uint32_t& size) const;
   // Calls visit(key, entry) for every indexed name that starts with the folded prefix, in
   // byte order of the keys, until visit returns false. Each key once, as the last mount left
-  // it. No lock is held while visit runs. Returns the number of calls.
-  size_t EnumerateNames(const char* prefix,
-                        const std::function<bool(std::string_view, const EntryInfo&)>& visit) const;
+  // it; key.data() is followed by a 0 byte. No lock is held while visit runs. Returns the
+  // number of calls. The matching keys and their entries are copied into two growing blocks:
+  // nothing is allocated per name.
+  size_t EnumerateNames(const char* prefix, NameVisitor visit) const;
 
   // Calls visit(packagePath, storedName, storedNameLength, size, packedSize, winner, context)
   // for every mounted package that holds the folded name, in mount order, with that package's

@@ -180,8 +180,8 @@ int RunWhich(const WhichOptions& options, const GlobalOptions&) {
       }
     } else if (stat.inPackage) {
       std::printf("%s: package %s, entry '%s' (%u bytes)\n", Printable(name).c_str(),
-                  Printable(stat.packagePath).c_str(), Printable(stat.storedName).c_str(),
-                  stat.size);
+                  Printable(std::string(stat.packagePath)).c_str(),
+                  Printable(std::string(stat.StoredName())).c_str(), stat.size);
     } else {
       std::printf("%s: disk file %s (%u bytes; in no mounted package)\n", Printable(name).c_str(),
                   Printable((fs::path(root) / stat.diskPath).string()).c_str(), stat.size);
