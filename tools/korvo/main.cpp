@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
       AddPackCommand(app, global),   AddAddCommand(app, global),     AddDelCommand(app, global),
       AddListCommand(app, global),   AddExtractCommand(app, global), AddCatCommand(app, global),
       AddVerifyCommand(app, global), AddImg2PngCommand(app, global), AddPng2ImgCommand(app, global),
-      AddWhichCommand(app, global),  AddMountsCommand(app, global),
+      AddWhichCommand(app, global),  AddMountsCommand(app, global),  AddViewCommand(app, global),
   };
 
   // A first word that names no subcommand is reported as such, not as a missing subcommand.

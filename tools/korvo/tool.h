@@ -41,6 +41,7 @@ Command AddImg2PngCommand(CLI::App& parent, const GlobalOptions& global);
 Command AddPng2ImgCommand(CLI::App& parent, const GlobalOptions& global);
 Command AddWhichCommand(CLI::App& parent, const GlobalOptions& global);
 Command AddMountsCommand(CLI::App& parent, const GlobalOptions& global);
+Command AddViewCommand(CLI::App& parent, const GlobalOptions& global);
 
 // A subcommand under construction: its parser and the options it fills, which the action reads
 // once parsing is done.
