@@ -13,7 +13,8 @@ set(KORVO_TOOL_TESTS
   ${CMAKE_CURRENT_SOURCE_DIR}/tool/names_test.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tool/text_test.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tool/tool_test.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/tool/tool_usage_test.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/tool/tool_usage_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tool/view_test.cpp)
 set(KORVO_TOOL_ON_WINDOWS 0)
 if(KORVO_TOOL_UNDER_TEST MATCHES "[.][eE][xX][eE]$")
   # korvo.exe through a wrapper that starts it under Wine, plus the Windows-only cases.
