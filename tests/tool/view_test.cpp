@@ -1,6 +1,7 @@
 // korvo view as a browser and a script meet it: the JSON API, the frame PNGs, and the refusals
 // of a server that must only answer its own page. The server runs as a child on a free port;
 // requests go through curl, which sends exactly the path and headers a test gives it.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <nlohmann/json.hpp>
@@ -265,5 +266,18 @@ TEST_F(View, AGameDirectoryShowsItsMountChainAndWhichPackageWinsEachName) {
   EXPECT_EQ(Get("api/entry/2/raw").body, "patched a");
   EXPECT_EQ(Get("api/entry/0/raw").body, "base a");
 }
+
+#if KORVO_TOOL_ON_WINDOWS
+// korvo.exe under Wine: a drive-letter path to the archive, the API answering.
+TEST_F(View, KorvoExeServesAnArchiveNamedByADriveLetterPath) {
+  MakeSample();
+  std::string windowsPath = "Z:" + (dir / "game.pak");
+  std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
+  Start({windowsPath});
+  nlohmann::json info = GetJson("api/info");
+  EXPECT_EQ(info["entryCount"], 3);
+  EXPECT_EQ(Get("api/entry/2/raw").body, "Hello, view.\n");
+}
+#endif
 
 }  // namespace

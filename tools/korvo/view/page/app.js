@@ -35,7 +35,7 @@ function ratio(entry) {
 
 function packageName(index) {
   const p = state.packages[index];
-  return p ? p.token : "#" + index;
+  return p ? p.token.split(/[\\/]/).pop() : "#" + index;
 }
 
 function mountText(entry) {
@@ -241,7 +241,7 @@ async function showImage(detail, id, image) {
     if (player !== mine || !mine.playing) return;
     mine.frame = (mine.frame + 1) % image.count;
     try { await show(mine.frame); } catch (error) { info.textContent = error.message; return; }
-    schedule();
+    if (player === mine && mine.playing) schedule();
   };
   const schedule = () => {
     const value = image.values[mine.frame] || 100;
