@@ -8,7 +8,11 @@ for group in "$@"; do
   case "$group" in
     linux) want+=(libdeflate-dev) ;;
     tool) want+=(libcli11-dev libspng-dev nlohmann-json3-dev libcpp-httplib-dev) ;;
-    view) want+=(chromium nodejs npm) ;;
+    view)
+      want+=(chromium nodejs)
+      # Node.js builds that bundle npm conflict with Debian's npm package: only when missing.
+      command -v npm >/dev/null 2>&1 || want+=(npm)
+      ;;
     bench) want+=(libphysfs-dev libzip-dev libdeflate-dev libbenchmark-dev) ;;
     fuzz) want+=(clang-14 libclang-rt-14-dev) ;;
     windows) want+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine dpkg-dev) ;;

@@ -1,7 +1,6 @@
 // korvo view <archive>... | <game-dir> [--port N] [--open]: a read-only page of the entries in
 // the browser, served on 127.0.0.1 until Ctrl-C.
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -62,10 +61,6 @@ int RunView(const ViewOptions& options, const GlobalOptions&) {
   if (!server.Bind(options.port)) {
     return Fail("view", "cannot listen on 127.0.0.1:" + std::to_string(options.port));
   }
-#if defined(SIGPIPE)
-  // A browser that leaves mid-reply must not end the server.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
   std::printf("korvo view: %zu entries in %zu %s at %s\n", catalog.Entries().size(),
               catalog.Packages().size(), catalog.Packages().size() == 1 ? "package" : "packages",
               server.Url().c_str());
