@@ -23,6 +23,11 @@ ApiReply JsonReply(const json& document) {
   return reply;
 }
 
+// What a failed read or decode says: its detail, else its code's text.
+std::string Cause(const Status& status) {
+  return status.detail().empty() ? StatusCodeText(status.code()) : status.detail();
+}
+
 // A whole decimal number of at most 9 digits, or -1.
 long long ParseNumber(const std::string& text) {
   if (text.empty() || text.size() > 9) return -1;
@@ -216,7 +221,7 @@ ApiReply EntryDetail(const Catalog& catalog, uint32_t id) {
   Status read = catalog.Read(id, bytes);
   if (!read.ok()) {
     document["kind"] = "unreadable";
-    document["error"] = read.detail().empty() ? StatusCodeText(read.code()) : read.detail();
+    document["error"] = Cause(read);
     return JsonReply(document);
   }
   const char* kind = Kind(bytes.data);
@@ -225,8 +230,7 @@ ApiReply EntryDetail(const Catalog& catalog, uint32_t id) {
     std::shared_ptr<const DecodedImage> image;
     Status decoded = catalog.Decode(id, image);
     if (!decoded.ok()) {
-      document["error"] =
-          decoded.detail().empty() ? StatusCodeText(decoded.code()) : decoded.detail();
+      document["error"] = Cause(decoded);
     } else {
       json frames;
       frames["count"] = image->count;
@@ -247,7 +251,7 @@ ApiReply BytesReply(const Catalog& catalog, uint32_t id, size_t most, bool downl
   auto bytes = std::make_shared<EntryBytes>();
   Status read = catalog.Read(id, *bytes);
   if (!read.ok()) {
-    return ErrorReply(422, read.detail().empty() ? StatusCodeText(read.code()) : read.detail());
+    return ErrorReply(422, Cause(read));
   }
   ApiReply reply;
   reply.type = "application/octet-stream";
@@ -266,8 +270,7 @@ ApiReply PngReply(const Catalog& catalog, uint32_t id, long long frame, bool she
   std::shared_ptr<const DecodedImage> image;
   Status decoded = catalog.Decode(id, image);
   if (!decoded.ok()) {
-    return ErrorReply(422,
-                      decoded.detail().empty() ? StatusCodeText(decoded.code()) : decoded.detail());
+    return ErrorReply(422, Cause(decoded));
   }
   if (image->count == 0) return ErrorReply(422, "image has no frames");
   if (!sheet && (frame < 0 || static_cast<uint64_t>(frame) >= image->count)) {
