@@ -18,6 +18,7 @@
 //                  layers report C runtime errno values)
 // and, for the korvo tool and the tests only (posix_extras.cpp, win32_extras.cpp):
 //   terminal.h         IsTerminal, TerminalWidth, OutputIsUtf8, UseBinaryStandardStreams
+//   random.h           FillRandom (the system's random source), OpenUrl
 //   links.h            IsLink
 //   shared_library.h   OpenLibrary, LibrarySymbol, CloseLibrary
 // and, where the shared library needs a module entry point (Windows: win32_module_entry.cpp),

@@ -36,8 +36,9 @@ Bytes HugeHeaderPng(uint32_t width = 0x4000, uint32_t height = 0x4000) {
 }
 
 TEST_F(Tool, HelpOnEverySubcommandAndUsageErrorsExitTwoWithTheCauseAndAHint) {
-  for (std::string name : {"pack", "add", "del", "list", "extract", "cat", "verify", "img2png",
-                           "png2img", "which", "mounts", "conflicts", "diff", "merge", "compact"}) {
+  for (std::string name :
+       {"pack", "add", "del", "list", "extract", "cat", "verify", "img2png", "png2img", "which",
+        "mounts", "conflicts", "diff", "merge", "compact", "view"}) {
     ToolResult help = Run({name, "--help"});
     EXPECT_NE(help.out.find("\nUsage: korvo " + name + " "), std::string::npos) << name;
     EXPECT_NE(help.out.find("\nExample:\n  korvo " + name + " "), std::string::npos) << name;

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
       AddPng2ImgCommand(app, global), AddWhichCommand(app, global),
       AddMountsCommand(app, global),  AddConflictsCommand(app, global),
       AddDiffCommand(app, global),    AddMergeCommand(app, global),
-      AddCompactCommand(app, global),
+      AddCompactCommand(app, global), AddViewCommand(app, global),
   };
 
   // A first word that names no subcommand is reported as such, not as a missing subcommand.

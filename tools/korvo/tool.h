@@ -46,6 +46,7 @@ Command AddConflictsCommand(CLI::App& parent, const GlobalOptions& global);
 Command AddDiffCommand(CLI::App& parent, const GlobalOptions& global);
 Command AddMergeCommand(CLI::App& parent, const GlobalOptions& global);
 Command AddCompactCommand(CLI::App& parent, const GlobalOptions& global);
+Command AddViewCommand(CLI::App& parent, const GlobalOptions& global);
 
 // The packages the game in gameDir mounts, in mount order, as paths that open from the game
 // directory, which becomes the working directory. False after one line naming the file and
