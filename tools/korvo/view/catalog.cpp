@@ -60,14 +60,14 @@ void Catalog::OpenGameDirectory(const std::string& root) {
 }
 
 void Catalog::IndexEntries() {
-  // The mounted packages are in manager_.packages in mount order; the listed ones that did
+  // The mounted packages are the manager's, in mount order; the listed ones that did
   // not mount have no record there.
   std::vector<uint32_t> mountedIndex;
   for (uint32_t i = 0; i < packages_.size(); ++i) {
     if (packages_[i].mounted) mountedIndex.push_back(i);
   }
-  for (size_t m = 0; m < manager_.packages.size() && m < mountedIndex.size(); ++m) {
-    CMappedPackage* package = manager_.packages[m].package;
+  for (size_t m = 0; m < manager_.PackageCount() && m < mountedIndex.size(); ++m) {
+    CMappedPackage* package = manager_.PackageAt(m)->package;
     if (package == nullptr) continue;
     RecordView record;
     uint32_t taken = 0;
@@ -120,7 +120,12 @@ Status Catalog::Read(uint32_t id, EntryBytes& bytes) const {
   CMemStream stream;
   Status status = stream.OpenEntryWithStatus(entries_[id].info, ModeRead);
   if (!status.ok()) return status;
-  bytes.data.assign(stream.buffer, stream.buffer + stream.size);
+  // Through Read: a large entry of stored blocks is read in place, not from the buffer.
+  bytes.data.resize(stream.size);
+  if (stream.size != 0 && stream.Read(bytes.data.data(), stream.size) != stream.size) {
+    stream.Close();
+    return Status(StatusCode::IoError, "", 0, "the entry could not be read whole");
+  }
   stream.Close();
   return Status::Ok();
 }
