@@ -69,18 +69,23 @@ bool WriteArchive(const std::string& path, long entries, long megabytes, uint64_
 // the file is cut and flushed. The index is moved with everything else.
 bool MoveTailDown(const std::string& path, uint64_t from, uint64_t to) {
   platform::File file;
-  if (!platform::OpenForEdit(path.c_str(), file).ok()) return false;
-  const int64_t length = file.Length();
+  int64_t length = 0;
+  if (!platform::OpenForEdit(path.c_str(), file).ok() || !file.Length(length).ok()) return false;
   std::vector<uint8_t> buffer(1u << 20);
   for (uint64_t at = from; at < static_cast<uint64_t>(length);) {
-    if (file.Seek(static_cast<int64_t>(at), SEEK_SET) < 0) return false;
-    int64_t got = file.Read(buffer.data(), static_cast<uint32_t>(buffer.size()));
-    if (got <= 0) return false;
-    if (file.Seek(static_cast<int64_t>(at - (from - to)), SEEK_SET) < 0) return false;
-    if (file.Write(buffer.data(), static_cast<uint32_t>(got)) != got) return false;
-    at += static_cast<uint64_t>(got);
+    uint32_t got = 0;
+    if (!file.Seek(static_cast<int64_t>(at)).ok() ||
+        !file.Read(buffer.data(), static_cast<uint32_t>(buffer.size()), got).ok() || got == 0) {
+      return false;
+    }
+    if (!file.Seek(static_cast<int64_t>(at - (from - to))).ok() ||
+        !file.Write(buffer.data(), got).ok()) {
+      return false;
+    }
+    at += got;
   }
-  return file.Truncate(length - static_cast<int64_t>(from - to)) && file.Sync() && file.Close();
+  return file.Truncate(length - static_cast<int64_t>(from - to)).ok() && file.Sync().ok() &&
+         file.Close().ok();
 }
 
 // The bare add: the entry's bytes are appended where the index began, the index follows them,
@@ -89,25 +94,16 @@ bool AppendBlock(const std::string& path, const std::vector<uint8_t>& block) {
   platform::File file;
   if (!platform::OpenForEdit(path.c_str(), file).ok()) return false;
   uint8_t header[16];
-  if (file.Read(header, sizeof(header)) != 16) return false;
+  int64_t length = 0;
+  if (!file.ReadExactly(header, sizeof(header)).ok() || !file.Length(length).ok()) return false;
   const uint32_t indexOffset = DecodeHeader(header).indexOffset;
-  const int64_t length = file.Length();
   std::vector<uint8_t> index(static_cast<size_t>(length - indexOffset));
-  if (file.Seek(indexOffset, SEEK_SET) < 0 ||
-      file.Read(index.data(), static_cast<uint32_t>(index.size())) !=
-          static_cast<int64_t>(index.size())) {
-    return false;
-  }
-  if (file.Seek(indexOffset, SEEK_SET) < 0) return false;
-  if (file.Write(block.data(), static_cast<uint32_t>(block.size())) !=
-      static_cast<int64_t>(block.size())) {
-    return false;
-  }
-  if (file.Write(index.data(), static_cast<uint32_t>(index.size())) !=
-      static_cast<int64_t>(index.size())) {
-    return false;
-  }
-  return file.Sync() && file.Close();
+  return file.Seek(indexOffset).ok() &&
+         file.ReadExactly(index.data(), static_cast<uint32_t>(index.size())).ok() &&
+         file.Seek(indexOffset).ok() &&
+         file.Write(block.data(), static_cast<uint32_t>(block.size())).ok() &&
+         file.Write(index.data(), static_cast<uint32_t>(index.size())).ok() && file.Sync().ok() &&
+         file.Close().ok();
 }
 
 }  // namespace

@@ -161,7 +161,7 @@ bool SetUp(BenchData& data) {
   std::fclose(out);
   if (!written) return false;
   data.manager = new CPackageManager(data.packagePath.c_str(), 0);
-  return data.manager->packages.size() == 1;
+  return data.manager->PackageCount() == 1;
 }
 
 void SetCounters(benchmark::State& state, size_t bytes) {

@@ -140,6 +140,27 @@ typedef bool (*KorvoEnumCallback)(const char* name, uint32_t size, void* context
  */
 KORVO_API uint32_t EnumResFiles(const char* prefix, KorvoEnumCallback callback, void* context);
 
+/*
+ * Called once per package by EnumResSources: the package's mount path (as given to AddPackage
+ * or the package list), the entry's name as that package stores it (storedNameLength bytes, NOT
+ * terminated), the entry's size and packed size, and whether this is the package a load takes
+ * the name from. The pointers are valid during the call only. Return true to go on, false to
+ * stop.
+ */
+typedef bool (*KorvoSourceCallback)(const char* packagePath, const char* storedName,
+                                    uint32_t storedNameLength, uint32_t size, uint32_t packedSize,
+                                    bool winner, void* context);
+
+/*
+ * Calls callback for every mounted package that holds name (compared as a lookup compares it,
+ * ignoring ASCII case and slash direction), in mount order, so a mod menu can show which package
+ * wins and which ones it shadows. Each package comes once, with its last record of the name.
+ * Files on disk are not reported. Allocates nothing. The callback may call into the library,
+ * AddPackage included (a package it mounts may or may not be reported).
+ * Returns the number of calls made.
+ */
+KORVO_API uint32_t EnumResSources(const char* name, KorvoSourceCallback callback, void* context);
+
 /* The library's version, "major.minor.patch". */
 KORVO_API const char* GetKorvoLoaderVersion(void);
 

@@ -8,8 +8,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/deps.sh linux windows tool
-# libdeflate and libspng have no MinGW build in Debian: the build compiles their source packages.
-bash scripts/fetch-sources.sh libdeflate libspng
+# libdeflate, libspng and cpp-httplib have no MinGW build in Debian: the build compiles their
+# source packages.
+bash scripts/fetch-sources.sh libdeflate libspng cpp-httplib
 dir=${1:-build/win}
 jobs=$(nproc)
 
@@ -49,7 +50,7 @@ system_imports_only() {
   local file=$1 name
   for name in $("$objdump" -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
     case "${name,,}" in
-      kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll | ntdll.dll | api-ms-win-*) ;;
+      kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll | ntdll.dll | ws2_32.dll | api-ms-win-*) ;;
       *) echo "$(basename "$file") imports a non-system DLL: $name" >&2; exit 1 ;;
     esac
   done
@@ -59,7 +60,7 @@ system_imports_only "$dll"
 system_imports_only "$exe"
 exports=$("$objdump" -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
   sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p')
-for name in AddPackage LoadImgFile SaveImgFile FreeImgFile LoadResFile FreeResFile StatResFile EnumResFiles GetKorvoLoaderVersion; do
+for name in AddPackage LoadImgFile SaveImgFile FreeImgFile LoadResFile FreeResFile StatResFile EnumResFiles EnumResSources GetKorvoLoaderVersion; do
   grep -qx "$name" <<<"$exports" || { echo "KorvoLoader.dll does not export $name" >&2; exit 1; }
 done
 echo "KorvoLoader.dll exports: $(echo $exports)"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it:
 #   1. the formatting check (clang-format, .clang-format);
-#   2. a plain Linux build, warnings as errors, and its tests;
+#   2. a plain Linux build, warnings as errors, and its tests, with the browser test of korvo
+#      view in headless Chromium (tests/browser: the pinned npm packages by `npm ci`);
 #   3. a Linux build with AddressSanitizer and UBSan, and its tests;
 #   4. a Linux build with ThreadSanitizer (library and tests only), running the read-path
 #      thread suites;
@@ -19,7 +20,8 @@ for arg in "$@"; do
     *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
   esac
 done
-bash scripts/deps.sh linux tool fuzz
+bash scripts/deps.sh linux tool view fuzz
+(cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 jobs=$(nproc)
 launcher=()
 if command -v ccache >/dev/null 2>&1; then

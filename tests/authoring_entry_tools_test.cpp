@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "authoring/entry_tools.h"
+#include "compat/pkg_file_tools.h"
 #include "support/authoring_checks.h"
 
 using namespace korvo;
@@ -49,7 +50,7 @@ TEST(EntryTools, AddingTakesTheFirstNodeInsideTheNameAsParentAndDeletingRenumber
   EXPECT_TRUE(Del(y, y.N("sub"), &watch));
   EXPECT_TRUE(Del(z, z.N("not\\there"), &watch));
   EXPECT_EQ(x.Nodes(), "*.*:-1 sub:0 sub\\b.txt:1");
-  EXPECT_EQ(x.manager.dirList.nodes.size(), 4u);  // the vector keeps a stale element
+  EXPECT_EQ(x.manager.DirNodes().nodes.size(), 4u);  // the vector keeps a stale element
   EXPECT_EQ(y.Nodes(), "*.*:-1 a.txt:0 sub\\b.txt:2");
   EXPECT_EQ(z.Nodes(), "*.*:-1 a.txt:0 sub:0 sub\\b.txt:2");
   EXPECT_TRUE(ArchiveHolds(x.archive, {x.b}));

@@ -190,7 +190,7 @@ TEST(PackTree, AnIncrementalPackReusesUnchangedFilesAndWritesTheBytesOfAFullPack
   {
     platform::File file;
     ASSERT_TRUE(platform::OpenForRead(archive.c_str(), file).ok());
-    ASSERT_TRUE(platform::IdentifyFile(file, before));
+    ASSERT_TRUE(platform::IdentifyFile(file, before).ok());
   }
   Reuses again;
   ASSERT_TRUE(
@@ -199,7 +199,7 @@ TEST(PackTree, AnIncrementalPackReusesUnchangedFilesAndWritesTheBytesOfAFullPack
   {
     platform::File file;
     ASSERT_TRUE(platform::OpenForRead(archive.c_str(), file).ok());
-    ASSERT_TRUE(platform::IdentifyFile(file, after));
+    ASSERT_TRUE(platform::IdentifyFile(file, after).ok());
   }
   EXPECT_EQ(after, before);
   EXPECT_EQ(ReadFileBytes(archive), packFull());

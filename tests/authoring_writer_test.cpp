@@ -1,10 +1,23 @@
 // The two archive writers: CPackageBuilder writes new archives, CPackage edits them in place.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "archive/journal_format.h"
+#include "authoring/entry_tools.h"
 #include "authoring/package.h"
 #include "authoring/package_builder.h"
+#include "authoring/package_diff.h"
+#include "authoring/package_merge.h"
 #include "manager/package_manager.h"
 #include "support/authoring_checks.h"
+#include "support/fault_env.h"
+#include "support/read_path.h"
 
 using namespace korvo;
 
@@ -217,4 +230,243 @@ TEST(PackageEditor, DeleteLeavesTheArchiveOfTheRest) {
               c.rest.empty() ? Layout({100, 0, 16, 23}, {}, {}) : BuildArchive(c.rest));
     EXPECT_TRUE(ReadsBack(path, c.rest));
   }
+}
+
+// Merging, compacting and patching: archives written from the blocks of others.
+namespace {
+
+// What a manager reads for each name after mounting paths in order: the bytes, or "-" when the
+// name does not load.
+std::map<std::string, std::string> ReadThrough(const std::vector<std::string>& paths,
+                                               const std::vector<std::string>& names) {
+  CPackageManager manager(nullptr, 0);
+  for (const std::string& path : paths) EXPECT_TRUE(manager.MountPackage(path.c_str())) << path;
+  std::map<std::string, std::string> read;
+  for (const std::string& name : names) {
+    unsigned char* data = nullptr;
+    uint32_t size = 0;
+    if (manager.ReadResource(name.c_str(), data, size).ok()) {
+      read[name].assign(reinterpret_cast<char*>(data), size);
+      std::free(data);
+    } else {
+      read[name] = "-";
+    }
+  }
+  return read;
+}
+
+// An entry stored at a given zlib level: the same text at two levels gives different blocks.
+RawEntry LevelEntry(const std::string& name, const std::string& text, int level) {
+  uLongf bound = compressBound(static_cast<uLong>(text.size()));
+  Bytes stored(bound);
+  EXPECT_EQ(compress2(stored.data(), &bound, reinterpret_cast<const Bytef*>(text.data()),
+                      static_cast<uLong>(text.size()), level),
+            Z_OK);
+  stored.resize(bound);
+  return RawEntry{name, stored, static_cast<uint32_t>(text.size())};
+}
+
+// The spellings of a name that a lookup takes for one: case and slash direction varied.
+std::string Variant(const std::string& name, std::mt19937& random) {
+  std::string out = name;
+  for (char& c : out) {
+    if (c == '\\' && random() % 2) c = '/';
+    if (c >= 'a' && c <= 'z' && random() % 3 == 0) c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+}  // namespace
+
+// Random chains of archives whose names come in case and slash variants: the merged archive
+// reads every name exactly as the chain does, and the old archive with the patch reads every
+// name of the new one exactly as the new one does.
+TEST(ChainWriters, MergedArchiveAndOldPlusPatchReadAsTheChainAndTheNewArchive) {
+  TempDir dir;
+  const std::vector<std::string> pool = {"data\\ui\\button.img", "data\\hero.txt", "a",
+                                         "music\\theme.ogg",     "data\\ui\\x",    "z\\y\\w"};
+  const std::vector<std::string> texts = {"", "one", "two", std::string(300, 'q'), Pattern(900, 3)};
+  std::vector<std::string> lookups;
+  for (const std::string& name : pool) {
+    lookups.push_back(name);
+    std::string other = name;
+    for (char& c : other) c = c == '\\' ? '/' : static_cast<char>(std::toupper(c));
+    lookups.push_back(other);
+  }
+  lookups.push_back("absent");
+  for (int seed = 0; seed < 40; ++seed) {
+    SCOPED_TRACE(seed);
+    std::mt19937 random(static_cast<unsigned>(seed));
+    std::vector<std::string> chain;
+    const int count = 1 + static_cast<int>(random() % 4);
+    for (int p = 0; p < count; ++p) {
+      std::vector<RawEntry> entries;
+      const int records = static_cast<int>(random() % 7);
+      for (int r = 0; r < records; ++r) {
+        const std::string& text = texts[random() % texts.size()];
+        const int level = random() % 2 ? 9 : 1;
+        entries.push_back(LevelEntry(Variant(pool[random() % pool.size()], random), text, level));
+      }
+      chain.push_back(WriteArchive(dir / ("p" + std::to_string(p) + ".pak"), entries));
+    }
+    const std::string merged = dir / "merged.pak";
+    MergeReport report;
+    ASSERT_TRUE(MergeArchives(chain, merged, MergeSettings(), &report).ok());
+    EXPECT_EQ(ReadThrough({merged}, lookups), ReadThrough(chain, lookups));
+    // One record per name, none shadowed.
+    CMappedPackage written;
+    ASSERT_TRUE(written.Open(merged.c_str()));
+    EXPECT_EQ(written.Header().entryCount, report.entries);
+    written.Close();
+
+    const std::string patch = dir / "patch.pak";
+    DiffReport diff;
+    ASSERT_TRUE(DiffArchives(chain.front(), chain.back(), patch, MergeSettings(), diff).ok());
+    const auto viaPatch = ReadThrough({chain.front(), patch}, lookups);
+    const auto fresh = ReadThrough({chain.back()}, lookups);
+    for (const std::string& name : lookups) {
+      if (fresh.at(name) != "-") {
+        EXPECT_EQ(viaPatch.at(name), fresh.at(name)) << name;
+      }
+    }
+    // Only what was removed still reads from the old archive.
+    std::vector<std::string> removed;
+    for (const DiffItem& item : diff.items) {
+      if (item.change == DiffChange::Removed) removed.push_back(item.name);
+    }
+    EXPECT_EQ(removed.size(), diff.removed);
+    const auto gone = ReadThrough({chain.back()}, removed);
+    const auto kept = ReadThrough({chain.front(), patch}, removed);
+    const auto was = ReadThrough({chain.front()}, removed);
+    for (const std::string& name : removed) {
+      EXPECT_EQ(gone.at(name), "-") << name;
+      EXPECT_EQ(kept.at(name), was.at(name)) << name;
+      EXPECT_NE(was.at(name), "-") << name;
+    }
+  }
+}
+
+// A diff inflates only blocks that differ in their stored bytes, and the patch holds exactly the
+// added and changed entries, blocks copied as they are.
+TEST(ChainWriters, DiffInflatesOnlyDifferingBlocksAndThePatchCopiesThemVerbatim) {
+  TempDir dir;
+  const RawEntry same = TextEntry("Data\\Same", "unchanged text");
+  const RawEntry releveled = LevelEntry("data\\level", std::string(200, 'r'), 1);
+  const RawEntry changed = TextEntry("data\\changed", "version two");
+  const RawEntry added = TextEntry("data\\new", "brand new");
+  const std::string oldPath = WriteArchive(
+      dir / "old.pak", {same, LevelEntry("DATA/LEVEL", std::string(200, 'r'), 9),
+                        TextEntry("data/Changed", "version 1"), TextEntry("gone", "x")});
+  const std::string newPath = WriteArchive(dir / "new.pak", {same, releveled, changed, added});
+  DiffReport report;
+  ASSERT_TRUE(DiffArchives(oldPath, newPath, dir / "patch.pak", MergeSettings(), report).ok());
+  EXPECT_EQ(report.added, 1u);
+  EXPECT_EQ(report.changed, 1u);
+  EXPECT_EQ(report.removed, 1u);
+  EXPECT_EQ(report.unchanged, 2u);
+  EXPECT_EQ(report.inflated, 1u);  // the re-levelled block; "changed" differs in size
+  EXPECT_EQ(ReadFileBytes(dir / "patch.pak"), BuildArchive({changed, added}));
+  EXPECT_EQ(report.patchBytes, BuildArchive({changed, added}).size());
+  ASSERT_EQ(report.items.size(), 3u);
+  EXPECT_EQ(report.items[2].name, "gone");
+  EXPECT_EQ(report.items[2].change, DiffChange::Removed);
+}
+
+// Compacting keeps what a lookup reaches, in first-appearance order, with the winning block:
+// the exact bytes of an archive written fresh.
+TEST(ChainWriters, CompactDropsReplacedRecordsAndTheirBlocks) {
+  TempDir dir;
+  const RawEntry first = TextEntry("data\\a", "first version of a");
+  const RawEntry b = TextEntry("data\\b", "bee");
+  const RawEntry second = TextEntry("DATA/A", "second");
+  const std::string path = WriteArchive(dir / "game.pak", {first, b, second});
+  MergeReport report;
+  ASSERT_TRUE(CompactArchive(path, MergeSettings(), &report).ok());
+  EXPECT_EQ(ReadFileBytes(path), BuildArchive({second, b}));
+  EXPECT_EQ(report.entries, 2u);
+  EXPECT_EQ(report.shadowed, 1u);
+}
+
+// A damaged archive, one with an interrupted edit, or a missing one in the chain fails the
+// merge and the diff with a status naming that file; nothing is written.
+TEST(ChainWriters, BadSourcesNameTheFileAndWriteNothing) {
+  TempDir dir;
+  const std::string good = WriteArchive(dir / "good.pak", {TextEntry("a", "abc")});
+  Bytes cut = BuildArchive({TextEntry("a", "abc"), TextEntry("b", "def")});
+  cut.resize(cut.size() - 5);  // the last index record runs past the end
+  WriteFileBytes(dir / "damaged.pak", cut);
+  Bytes outside = BuildArchive({TextEntry("a", "abc")});
+  outside[outside.size() - 12] = 0xF0;  // the block's offset lies in the index
+  WriteFileBytes(dir / "outside.pak", outside);
+  // An edit that stops half-way leaves a hot journal beside the archive.
+  std::vector<RawEntry> big;
+  for (int i = 0; i < 4; ++i) big.push_back(TextEntry("e" + std::to_string(i), Pattern(3000, i)));
+  const std::string hot = WriteArchive(dir / "hot.pak", big);
+  for (int k = 1; k < 60 && !HasHotJournal(hot.c_str()); ++k) {
+    WriteArchive(hot, big);
+    int calls = 0;
+    FaultInjectionEnv crash([&](WriteCall) {
+      return ++calls >= k ? FaultDecision{EIO, calls == k} : FaultDecision{};
+    });
+    (void)DelPkgFile(hot.c_str(), "e0", nullptr, nullptr, nullptr, &crash);
+  }
+  ASSERT_TRUE(HasHotJournal(hot.c_str()));
+  const std::string out = dir / "out.pak";
+  WriteFileText(dir / "kept.pak", "old output");
+  for (const std::string& bad :
+       {dir / "damaged.pak", dir / "outside.pak", hot, dir / "missing.pak"}) {
+    SCOPED_TRACE(bad);
+    Status merged = MergeArchives({good, bad}, out);
+    EXPECT_FALSE(merged.ok());
+    EXPECT_EQ(merged.file(), bad);
+    EXPECT_FALSE(FileExists(out));
+    DiffReport report;
+    Status diffed = DiffArchives(bad, good, dir / "kept.pak", MergeSettings(), report);
+    EXPECT_EQ(diffed.file(), bad);
+    EXPECT_EQ(ReadFileBytes(dir / "kept.pak"), ToBytes("old output"));
+  }
+  EXPECT_EQ(MergeArchives({good, hot}, out).code(), StatusCode::Locked);
+  EXPECT_EQ(MergeArchives({good, dir / "missing.pak"}, out).code(), StatusCode::NotFound);
+  EXPECT_EQ(MergeArchives({good, dir / "damaged.pak"}, out).code(), StatusCode::Corrupt);
+  const Bytes before = ReadFileBytes(dir / "outside.pak");
+  EXPECT_EQ(CompactArchive(dir / "outside.pak").file(), dir / "outside.pak");
+  EXPECT_EQ(ReadFileBytes(dir / "outside.pak"), before);
+  // A stop request leaves the target as it was and no temporary file.
+  std::atomic<bool> stop{true};
+  MergeSettings stopped;
+  stopped.cancel = &stop;
+  EXPECT_EQ(MergeArchives({good}, dir / "kept.pak", stopped).code(), StatusCode::Interrupted);
+  EXPECT_EQ(CompactArchive(good, stopped).code(), StatusCode::Interrupted);
+  EXPECT_EQ(ReadFileBytes(dir / "kept.pak"), ToBytes("old output"));
+  // Nothing but the sources and the file kept is left in the directory (no temporary file).
+  size_t files = 0;
+  for (const auto& item : std::filesystem::directory_iterator(dir.Path())) {
+    (void)item;
+    ++files;
+  }
+  EXPECT_EQ(files, 6u);  // good, damaged, outside, hot, its journal, kept
+}
+
+// The chain's conflicts: names held by more than one package, folded, and the count per pair.
+TEST(ChainWriters, ConflictsCountNamesPerPairOfPackages) {
+  TempDir dir;
+  const std::string base = WriteArchive(
+      dir / "base.pak", {TextEntry("a", "1"), TextEntry("B", "2"), TextEntry("c", "3")});
+  const std::string patch =
+      WriteArchive(dir / "patch.pak", {TextEntry("A", "1"), TextEntry("d", "4")});
+  const std::string mod = WriteArchive(
+      dir / "mod.pak", {TextEntry("b", "5"), TextEntry("a", "6"), TextEntry("a", "7")});
+  CPackageChain chain;
+  for (const std::string& path : {base, patch, mod}) ASSERT_TRUE(chain.Open(path).ok());
+  ASSERT_TRUE(chain.Build().ok());
+  const ChainConflicts conflicts = FindConflicts(chain);
+  ASSERT_EQ(conflicts.names.size(), 2u);  // a (three packages), b (two)
+  EXPECT_EQ(chain.Names()[conflicts.names[0]].holders, 3u);
+  EXPECT_EQ(chain.Winner(chain.Names()[conflicts.names[0]]).size, 1u);
+  ASSERT_EQ(conflicts.overrides.size(), 2u);
+  EXPECT_EQ(conflicts.overrides[0].winner, 2u);
+  EXPECT_EQ(conflicts.overrides[0].shadowed, 0u);
+  EXPECT_EQ(conflicts.overrides[0].names, 2u);
+  EXPECT_EQ(conflicts.overrides[1].shadowed, 1u);
+  EXPECT_EQ(conflicts.overrides[1].names, 1u);
 }

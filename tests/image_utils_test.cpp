@@ -1,11 +1,15 @@
-// Image type sniffing and the path and multi-byte string helpers.
-#include "util/image_utils.h"
+// Image type sniffing, the path and multi-byte string helpers, and the tile grid record.
+#include "compat/image_utils.h"
 
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <string>
 #include <tuple>
+#include <vector>
+
+#include "compat/tile_grid_record.h"
 
 using namespace korvo;
 
@@ -85,4 +89,23 @@ TEST(ImageUtils, CharOffsetsStepByTheCharactersOfTheLocale) {
   EXPECT_EQ(CharPrevOffset(text, 3), 1);  // back over both bytes
   std::setlocale(LC_CTYPE, saved.c_str());
 #endif
+}
+
+TEST(ImageUtils, TileGridRecordsHoldTheCountsAndOneNullSlotPerTileRecord) {
+  ImgTileGrid* grid = CreateTileGrid(4, 3, 10, 7, 2);
+  ASSERT_NE(grid, nullptr);
+  EXPECT_EQ(
+      std::vector<int32_t>({grid->tileWidth, grid->tileHeight, grid->imageWidth, grid->imageHeight,
+                            grid->tilesAcross, grid->tilesDown, grid->frameCount}),
+      std::vector<int32_t>({4, 3, 10, 7, 3, 3, 2}));
+  EXPECT_EQ(reinterpret_cast<char*>(grid->tiles) - reinterpret_cast<char*>(grid),
+            ptrdiff_t(TileGridRecordBytes));
+  for (int i = 0; i < 3 * 3 * 2; ++i) EXPECT_EQ(grid->tiles[i], nullptr) << i;
+  grid->tiles[17] = std::malloc(5);  // a filled slot is freed with the record
+  ReleaseTileGrid(&grid);
+  EXPECT_EQ(grid, nullptr);
+  ReleaseTileGrid(&grid);                                     // a null grid stays null
+  ReleaseTileGrid(nullptr);                                   // a null address does nothing
+  EXPECT_EQ(CreateTileGrid(0, 3, 10, 7, 2), nullptr);         // a cell below one pixel
+  EXPECT_EQ(CreateTileGrid(1, 1, 65536, 65536, 1), nullptr);  // beyond 32 bits
 }

@@ -241,7 +241,7 @@ TEST_F(JournalSweep, OnlyACompleteJournalIsHotAndMountingRefusesAnArchiveWithOne
     ASSERT_TRUE(platform::OpenForRead((archive + "-journal").c_str(), file).ok()) << what;
     JournalContents contents;
     ASSERT_TRUE(ReadJournal(file, archive + "-journal", contents).ok()) << what;
-    file.Close();
+    ASSERT_TRUE(file.Close().ok()) << what;
     EXPECT_EQ(contents.ranges.size() + (contents.move.present ? 1 : 0), records) << what;
     EXPECT_EQ(HasHotJournal(archive.c_str()), records > 0) << what;
   }

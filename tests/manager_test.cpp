@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "archive/mapped_package.h"
 #include "stream/disk_stream.h"
 #include "stream/mem_stream.h"
+#include "support/allocation_faults.h"
 #include "support/read_path.h"
 
 using namespace korvo;
@@ -42,13 +44,13 @@ class ManagerWithPackageTest : public NoManagerTest {
                   RawEntry{badBoth, Compress(ToBytes("too short")), 100},
                   RawEntry{brokenOnly, Compress(ToBytes("too short")), 100}});
     manager = std::make_unique<CPackageManager>((dir / "pack.pak").c_str(), 0);
-    ASSERT_EQ(manager->entries.size(), 6u);
+    ASSERT_EQ(manager->EntryCount(), 6u);
   }
   void TearDown() override {
     manager.reset();
     NoManagerTest::TearDown();
   }
-  size_t LentCount() const { return Lent(manager->memPool) + Lent(manager->diskPool); }
+  size_t LentCount() const { return Lent(manager->MemPool()) + Lent(manager->DiskPool()); }
   std::string Read(const std::string& name) {
     CResStream* stream = manager->OpenPackageStream(name.c_str(), ModeRead);
     std::string content = stream ? ReadAll(*stream) : "<null>";
@@ -71,14 +73,14 @@ class ManagerWithPackageTest : public NoManagerTest {
     }
   };
   DirListState DirList() const {
-    const DirNodeList& list = manager->dirList;
+    const DirNodeList& list = manager->DirNodes();
     return DirListState{list.nodes.size(), list.count, list.first, list.nodes[0].name,
                         list.nodes[0].parent};
   }
   void FillDirList() {  // as the authoring operations do
-    manager->dirList.nodes.assign(3, DirNode{"node", 5});
-    manager->dirList.count = 3;
-    manager->dirList.first = 2;
+    manager->DirNodes().nodes.assign(3, DirNode{"node", 5});
+    manager->DirNodes().count = 3;
+    manager->DirNodes().first = 2;
   }
 
   const std::string both = dir / "both.txt", diskOnly = dir / "disk-only.txt",
@@ -95,22 +97,22 @@ TEST_F(ManagerTest, AccessorBuildsOneDefaultManagerAndEachNewOneBecomesCurrent) 
   CPackageManager* first = GetPackageManager();
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(GetPackageManager(), first);
-  EXPECT_STREQ(first->listFileName, "package.cfg");
-  EXPECT_EQ(first->diskPool.size() + first->memPool.size(), 20u);
+  EXPECT_STREQ(first->ListFileName(), "package.cfg");
+  EXPECT_EQ(first->DiskPool().size() + first->MemPool().size(), 20u);
   ASSERT_TRUE(first->MountPackage(WriteArchive(dir / "a.pak", {TextEntry("a", "x")}).c_str()));
   std::unique_ptr<CPackageManager> firstOwner(first);
   auto probe = std::make_unique<ProbingManager>();  // current from its construction on
   EXPECT_EQ(probe->seen, probe.get());
-  EXPECT_TRUE(probe->diskPool.empty());  // a null path: no pools
-  EXPECT_TRUE(probe->memPool.empty());
+  EXPECT_TRUE(probe->DiskPool().empty());  // a null path: no pools
+  EXPECT_TRUE(probe->MemPool().empty());
   EXPECT_EQ(GetPackageManager(), probe.get());
-  EXPECT_EQ(first->entries.size(), 1u);  // still alive, no longer current
+  EXPECT_EQ(first->EntryCount(), 1u);  // still alive, no longer current
   probe.reset();
   EXPECT_EQ(g_packageManager, nullptr);
   firstOwner.reset();
   std::unique_ptr<CPackageManager> second(GetPackageManager());  // nothing of the first mount
   ASSERT_NE(second, nullptr);
-  EXPECT_TRUE(second->entries.empty());
+  EXPECT_TRUE(second->EntryCount() == 0);
 }
 
 TEST_F(ManagerWithPackageTest, PreferenceFoldingAndFallback) {
@@ -130,8 +132,8 @@ TEST_F(ManagerWithPackageTest, PreferenceFoldingAndFallback) {
     SCOPED_TRACE(name + (preferPackage ? " package first" : " disk first"));
     CResStream* stream = manager->OpenStream(name.c_str(), mode, preferPackage);
     ASSERT_NE(stream, nullptr);
-    CResStream* first = manager->memPool[0];  // the first stream of its pool
-    EXPECT_EQ(stream, fromPackage ? first : manager->diskPool[0]);
+    CResStream* first = manager->MemPool()[0];  // the first stream of its pool
+    EXPECT_EQ(stream, fromPackage ? first : manager->DiskPool()[0]);
     EXPECT_EQ(stream->name, fromPackage ? Key(name) : name);  // the disk name unchanged
     EXPECT_EQ(stream->mode, mode);
     EXPECT_EQ(stream->size, content.size());
@@ -172,6 +174,28 @@ TEST_F(ManagerWithPackageTest, ExistsAsksTheSourcesItIsTold) {
   EXPECT_FALSE(manager->Exists((dir / "missing").c_str(), 3));
 }
 
+// A stat copies no text: the package path is the mount's own, the stored name lies in the
+// mapped index record, and a disk path is the name asked for.
+TEST_F(ManagerWithPackageTest, StatPointsIntoWhatTheMountKeepsAndCopiesNoText) {
+  const std::string asked = "DATA/img/A.bmp";
+  ResourceStat stat = manager->Stat(asked.c_str());
+  ASSERT_TRUE(stat.found);
+  ASSERT_TRUE(stat.inPackage);
+  const CMappedPackage& package = *manager->PackageAt(0)->package;
+  EXPECT_EQ(stat.packagePath, dir / "pack.pak");
+  EXPECT_EQ(stat.packagePath.data(), package.Path().data());
+  IndexedEntry found;
+  ASSERT_TRUE(manager->Lookup(asked.c_str(), found));
+  EXPECT_EQ(stat.StoredName(), "Data\\Img\\a.bmp");
+  // The record: the name's 16-bit length, then the name.
+  EXPECT_EQ(stat.StoredName().data(),
+            reinterpret_cast<const char*>(package.View()) + found.recordOffset + 2);
+  stat = manager->Stat(diskOnly.c_str());
+  ASSERT_TRUE(stat.found);
+  EXPECT_FALSE(stat.inPackage);
+  EXPECT_EQ(stat.diskPath.data(), diskOnly.c_str());
+}
+
 // Ten opens take every stream of a pool in slot order; then that side gives null and touches
 // no lent stream, and a name found on the other side falls back to it. A closed stream is
 // lent again, the lowest free slot first; an empty slot is passed over.
@@ -180,8 +204,8 @@ TEST_F(ManagerWithPackageTest, PoolsLendTenStreamsEachAndReuseTheLowestFreeSlot)
     SCOPED_TRACE(package ? "package pool" : "disk pool");
     const std::string& name = package ? pkgOnly : diskOnly;
     const std::string content = package ? "only in the package" : "only on disk";
-    std::vector<CResStream*> lent, pool(manager->diskPool.begin(), manager->diskPool.end());
-    if (package) pool.assign(manager->memPool.begin(), manager->memPool.end());
+    std::vector<CResStream*> lent, pool(manager->DiskPool().begin(), manager->DiskPool().end());
+    if (package) pool.assign(manager->MemPool().begin(), manager->MemPool().end());
     for (size_t i = 0; i < 10; ++i) {
       lent.push_back(manager->OpenStream(name.c_str(), ModeRead, package));
       char head[3];
@@ -205,14 +229,30 @@ TEST_F(ManagerWithPackageTest, PoolsLendTenStreamsEachAndReuseTheLowestFreeSlot)
     EXPECT_EQ(ReadAll(*lent[6]), content);
     for (CResStream* stream : lent) stream->Close();
   }
-  std::vector<CDiskStream*> disk = manager->diskPool;
+  std::vector<CDiskStream*> disk = manager->DiskPool();
   manager->FillStreamPools();  // a second fill keeps the streams that exist
-  EXPECT_EQ(manager->diskPool, disk);
-  delete manager->memPool[0];  // as when its allocation failed
-  manager->memPool[0] = nullptr;
-  CResStream* stream = manager->OpenStream(pkgOnly.c_str(), ModeRead, true);
-  EXPECT_EQ(stream, manager->memPool[1]);
+  EXPECT_EQ(manager->DiskPool(), disk);
+  // The first package stream cannot be allocated: its slot stays empty and is passed over.
+  CPackageManager holed(nullptr, 0);
+  ASSERT_TRUE(holed.MountPackage((dir / "pack.pak").c_str()));
+  FailAllocationOfSize(sizeof(CMemStream),
+                       sizeof(CDiskStream) == sizeof(CMemStream) ? int(StreamPoolSize) : 0);
+  holed.FillStreamPools();
+  ASSERT_FALSE(DisarmAllocationFailure());
+  ASSERT_EQ(holed.MemPool().size(), StreamPoolSize);
+  EXPECT_EQ(holed.MemPool()[0], nullptr);
+  CResStream* stream = holed.OpenStream(pkgOnly.c_str(), ModeRead, true);
+  EXPECT_EQ(stream, holed.MemPool()[1]);
+  EXPECT_EQ(holed.FindFreeStream(true), holed.MemPool()[2]);
   stream->Close();
+  // No room for the disk pool's slot table: that pool stays empty, the other one is filled.
+  CPackageManager bare(nullptr, 0);
+  FailAllocationOfSize(StreamPoolSize * sizeof(CDiskStream*));
+  bare.FillStreamPools();
+  ASSERT_FALSE(DisarmAllocationFailure());
+  EXPECT_TRUE(bare.DiskPool().empty());
+  EXPECT_EQ(bare.MemPool().size(), StreamPoolSize);
+  EXPECT_EQ(bare.OpenStream(diskOnly.c_str(), ModeRead, false), nullptr);
 }
 
 // A failed mount changes nothing. A successful one indexes what the walk yields and resets the
@@ -248,22 +288,22 @@ TEST_F(ManagerWithPackageTest, MountsIndexWhatTheWalkYieldsAndFailuresChangeNoth
                                  dir / "short.pak", dir / "past.pak", dir / "first-cut.pak"})
     EXPECT_FALSE(manager->MountPackage(bad.c_str())) << bad;
   EXPECT_FALSE(manager->MountPackage(nullptr));
-  EXPECT_EQ(manager->packages.size(), 1u);
-  EXPECT_EQ(manager->entries.size(), 6u);
+  EXPECT_EQ(manager->PackageCount(), 1u);
+  EXPECT_EQ(manager->EntryCount(), 6u);
   EXPECT_EQ(DirList(), (DirListState{3, 3, 2, "node", 5}));
   for (const std::string& path :
        {dir / "Sub/../fields.pak", dir / "cut.pak", WriteArchive(dir / "empty.pak", {})}) {
     FillDirList();
     ASSERT_TRUE(manager->MountPackage(path.c_str())) << path;
-    EXPECT_STREQ(manager->packages.back().path, path.c_str());  // as given
+    EXPECT_STREQ(manager->PackageAt(manager->PackageCount() - 1)->path, path.c_str());  // as given
     EXPECT_EQ(DirList(), (DirListState{1, 1, 0, "Root", 0}));
   }
-  ASSERT_EQ(manager->packages.size(), 4u);
-  ASSERT_EQ(manager->entries.size(), 9u);
+  ASSERT_EQ(manager->PackageCount(), 4u);
+  ASSERT_EQ(manager->EntryCount(), 9u);
   const EntryInfo one = IndexedAt(*manager, "maps\\one.bin");
   const EntryInfo two = IndexedAt(*manager, "two");
   const EntryInfo kept = IndexedAt(*manager, "kept");
-  EXPECT_EQ(one.package, manager->packages[1].package);
+  EXPECT_EQ(one.package, manager->PackageAt(1)->package);
   // Flags, offset, size and packed size of each record, as the index holds them.
   EXPECT_EQ(std::vector<uint32_t>({one.flags, one.offset, one.size, one.packedSize}),
             std::vector<uint32_t>({7, 100, 200, 300}));
@@ -300,26 +340,35 @@ TEST_F(ManagerWithPackageTest, MountsIndexWhatTheWalkYieldsAndFailuresChangeNoth
   }
 }
 
-// A package the name index has no room for is not mounted, and the mount changes nothing: not
-// the package list, not a lookup (even of a name the package would take over), not the nodes.
+// A package that the name index or the package list has no room for is not mounted, and the
+// mount changes nothing: not the package list, not a lookup (even of a name the package would
+// take over), not the nodes.
 TEST_F(ManagerWithPackageTest, AMountTheIndexHasNoRoomForChangesNothing) {
   manager.reset();
   manager = std::make_unique<CPackageManager>((dir / "pack.pak").c_str(), 0, 128 * 1024);
-  ASSERT_EQ(manager->entries.size(), 6u);
+  ASSERT_EQ(manager->EntryCount(), 6u);
   std::vector<RawEntry> many = {TextEntry("DATA/IMG/A.BMP", "taken over")};
   for (int n = 0; n < 2000; ++n) many.push_back(TextEntry("new" + std::to_string(n), "x"));
   const std::string big = WriteArchive(dir / "big.pak", many);
   FillDirList();
+  // No room to record one more package: refused, nothing changed, nothing thrown.
+  const std::string small = WriteArchive(dir / "small.pak", {TextEntry("s", "S")});
+  FailAllocationOfSize(sizeof(PackageRecord) * (manager->PackageCount() + 1));
+  const Status unrecorded = manager->Mount(small.c_str());
+  ASSERT_FALSE(DisarmAllocationFailure());
+  EXPECT_EQ(unrecorded.code(), StatusCode::NoMemory);
+  EXPECT_EQ(manager->PackageCount(), 1u);
+  EXPECT_EQ(manager->EntryCount(), 6u);
+  EXPECT_FALSE(Indexed(*manager, "s"));
   const Status status = manager->Mount(big.c_str());
   EXPECT_EQ(status.code(), StatusCode::TooLarge);
   EXPECT_EQ(status.Message(), big + ": the name index is full");
-  EXPECT_EQ(manager->packages.size(), 1u);
-  EXPECT_EQ(manager->entries.size(), 6u);
+  EXPECT_EQ(manager->PackageCount(), 1u);
+  EXPECT_EQ(manager->EntryCount(), 6u);
   EXPECT_EQ(Read("Data/Img/a.bmp"), "bitmap");
   EXPECT_FALSE(Indexed(*manager, "new0"));
   EXPECT_EQ(DirList(), (DirListState{3, 3, 2, "node", 5}));
-  EXPECT_TRUE(
-      manager->MountPackage(WriteArchive(dir / "small.pak", {TextEntry("s", "S")}).c_str()));
+  EXPECT_TRUE(manager->MountPackage(small.c_str()));
   EXPECT_EQ(Read("s"), "S");
 }
 
@@ -332,10 +381,10 @@ TEST_F(ManagerWithPackageTest, TheLastMountAndTheLastRecordOfAnIndexWinWholeName
   WriteArchive(dir / "dup.pak", {TextEntry("Map/A.bin", "first"), TextEntry("MAP\\a.bin", "2nd")});
   for (const char* name : {"a.pak", "b.pak", "dup.pak", "dup.pak"})
     ASSERT_TRUE(manager->MountPackage((dir / name).c_str()));
-  ASSERT_EQ(manager->packages.size(), 5u);
-  EXPECT_EQ(manager->entries.size(), 6u + 6u);
-  EXPECT_EQ(IndexedAt(*manager, "data\\hero.img").package, manager->packages[2].package);
-  EXPECT_EQ(IndexedAt(*manager, "map\\a.bin").package, manager->packages[4].package);
+  ASSERT_EQ(manager->PackageCount(), 5u);
+  EXPECT_EQ(manager->EntryCount(), 6u + 6u);
+  EXPECT_EQ(IndexedAt(*manager, "data\\hero.img").package, manager->PackageAt(2)->package);
+  EXPECT_EQ(IndexedAt(*manager, "map\\a.bin").package, manager->PackageAt(4)->package);
   EXPECT_EQ(Read("DATA/HERO.IMG"), "B");
   EXPECT_EQ(Read("a"), "A");
   EXPECT_EQ(Read("map/A.BIN"), "2nd");

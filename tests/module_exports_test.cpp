@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "KorvoLoader.h"
 #include "platform/shared_library.h"
@@ -88,4 +89,51 @@ TEST_F(ModuleExports, UnloadingReleasesThePackagesAndReloadingStartsAfresh) {
   EXPECT_TRUE(Editable(path));
   ASSERT_TRUE(addPackage(path.c_str()));
   EXPECT_FALSE(Editable(path));
+}
+
+// EnumResSources names every mounted package that holds a name, in mount order, with that
+// package's stored name and sizes, and marks the one a load takes it from.
+TEST_F(ModuleExports, EnumResSourcesListsEveryHolderInMountOrderAndMarksTheWinner) {
+  auto sources = reinterpret_cast<decltype(&EnumResSources)>(Symbol("EnumResSources"));
+  ASSERT_NE(sources, nullptr);
+  const std::string base = WriteArchive(
+      dir / "base.pak", {TextEntry("Data/Hero.img", "one"), TextEntry("data/hero.IMG", "two!")});
+  const std::string other = WriteArchive(dir / "other.pak", {TextEntry("ui/x", "x")});
+  const std::string mod = WriteArchive(dir / "mod.pak", {TextEntry("DATA\\HERO.img", "three")});
+  for (const std::string& path : {base, other, mod}) ASSERT_TRUE(addPackage(path.c_str()));
+  std::vector<std::string> seen;
+  auto record = [](const char* path, const char* name, uint32_t length, uint32_t size, uint32_t,
+                   bool winner, void* context) {
+    static_cast<std::vector<std::string>*>(context)->push_back(
+        std::string(path) + "|" + std::string(name, length) + "|" + std::to_string(size) +
+        (winner ? "|wins" : ""));
+    return true;
+  };
+  EXPECT_EQ(sources("data/HERO.img", record, &seen), 2u);
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{base + "|data/hero.IMG|4", mod + "|DATA\\HERO.img|5|wins"}));
+  seen.clear();
+  EXPECT_EQ(sources("data/none", record, &seen), 0u);
+  EXPECT_EQ(
+      sources(
+          "data/hero.img",
+          [](const char*, const char*, uint32_t, uint32_t, uint32_t, bool, void*) { return false; },
+          nullptr),
+      1u);
+  // The callback may mount: the enumeration holds no lock while it runs.
+  struct Mounting {
+    decltype(&AddPackage) add;
+    std::string path;
+    bool mounted = false;
+  } mounting{addPackage, other};
+  auto mount = [](const char*, const char*, uint32_t, uint32_t, uint32_t, bool, void* context) {
+    auto* state = static_cast<Mounting*>(context);
+    state->mounted = state->add(state->path.c_str());
+    return true;
+  };
+  EXPECT_EQ(sources("data/hero.img", mount, &mounting), 2u);
+  EXPECT_TRUE(mounting.mounted);
+  EXPECT_EQ(sources(nullptr, record, &seen), 0u);
+  EXPECT_EQ(sources("data/hero.img", nullptr, nullptr), 0u);
+  EXPECT_TRUE(seen.empty());
 }

@@ -43,7 +43,7 @@ TEST(MountLock, MountedArchiveIsLockedAgainstEditingUntilTeardown) {
   ASSERT_NE(manager->OpenStream((dir / "disk.txt").c_str(), ModeRead, false), nullptr);
   manager.reset();
   EXPECT_TRUE(Editable(path));
-  EXPECT_TRUE(platform::RemoveFile((dir / "disk.txt").c_str()));
+  EXPECT_TRUE(platform::RemoveFile((dir / "disk.txt").c_str()).ok());
 }
 
 // Only a file can be a journal: a directory of the journal's name is no interrupted edit and
@@ -52,7 +52,7 @@ TEST(MountLock, ADirectoryNamedLikeTheJournalDoesNotBlockTheMount) {
   TempDir dir;
   std::string path = WriteArchive(dir / "game.pak", {TextEntry("a", "abc")});
   MakeDirectories(path + "-journal");
-  EXPECT_EQ(JournalAt(path.c_str()), JournalKind::NotAFile);
+  EXPECT_EQ(JournalAt(path.c_str()), JournalKind::Directory);
   EXPECT_FALSE(HasHotJournal(path.c_str()));
   CPackageManager manager(nullptr, 0);
   EXPECT_TRUE(manager.MountPackage(path.c_str()));

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
+#include "compat/image_utils.h"
 #include "support/image_bytes.h"
-#include "util/image_utils.h"
 
 using namespace korvo;
 
@@ -24,8 +24,8 @@ class PackageList : public ::testing::Test {
     if (list != nullptr) WriteFileText(dir / "package.cfg", list);
     CPackageManager manager(root.c_str(), nullptr);
     EXPECT_TRUE(StreamPoolsFree(manager));
-    Paths paths = {manager.rootDir};
-    for (const PackageRecord& record : manager.packages) paths.push_back(record.path);
+    Paths paths = {manager.RootDir()};
+    for (size_t i = 0; i < manager.PackageCount(); ++i) paths.push_back(manager.PackageAt(i)->path);
     return paths;
   }
   TempDir dir;
@@ -63,12 +63,12 @@ TEST_F(PackageList, GivenRootsListNamesAndTheExecutablesDirectory) {
   EXPECT_EQ(Mount("a.pak", root + std::string(300, 'r')), Paths{""});  // too long: no list read
   WriteFileText(dir / "sub/list.cfg", "cc.pak");  // a given list name is joined unchanged
   CPackageManager given(dir.Path().c_str(), "sub/list.cfg");
-  EXPECT_STREQ(given.listFileName, "sub/list.cfg");
-  ASSERT_EQ(given.packages.size(), 1u);
-  EXPECT_EQ(given.packages[0].path, c);
+  EXPECT_STREQ(given.ListFileName(), "sub/list.cfg");
+  ASSERT_EQ(given.PackageCount(), 1u);
+  EXPECT_EQ(given.PackageAt(0)->path, c);
   // Without a root, the executable's directory, which is cached.
   CPackageManager manager(nullptr, "no-such-list.cfg");
-  const std::string self = platform::ExecutablePath(), home = manager.rootDir;
+  const std::string self = platform::ExecutablePath(), home = manager.RootDir();
   char exeDirectory[platform::MaxPath], *cached = GetExeDirectoryCached();
   GetExeDirectory(exeDirectory);
   EXPECT_EQ(home, self.substr(0, self.find_last_of(platform::PathSeparator) + 1));

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/terminal.h"
@@ -51,15 +52,17 @@ TEST(PlatformMapping, MapsWholeFilesReadOnlyAndLocksThemAgainstEditing) {
   EXPECT_TRUE(Editable(path));
 
   WriteFileBytes(dir / "empty.pak", Bytes());
-  // Path, then the cause of the refusal.
-  const std::pair<std::string, StatusCode> refused[] = {{dir / "missing.pak", StatusCode::NotFound},
-                                                        {dir / "empty.pak", StatusCode::Corrupt},
-                                                        {dir / "one", StatusCode::InvalidArgument},
-                                                        {dir.Path(), StatusCode::InvalidArgument}};
-  for (const auto& [bad, code] : refused) {
+  // Path, then the cause of the refusal in a code and in words.
+  const std::tuple<std::string, StatusCode, std::string> refused[] = {
+      {dir / "missing.pak", StatusCode::NotFound, "no such file"},
+      {dir / "empty.pak", StatusCode::Corrupt, "empty file"},
+      {dir / "one", StatusCode::InvalidArgument, "is a directory"},
+      {dir.Path(), StatusCode::InvalidArgument, "is a directory"}};
+  for (const auto& [bad, code, cause] : refused) {
     Status status = platform::MapFileReadOnly(bad.c_str(), first);
     EXPECT_EQ(status.code(), code) << bad;
     EXPECT_EQ(status.file(), bad);
+    EXPECT_EQ(status.Cause(), cause) << bad;
   }
   EXPECT_EQ(platform::MapFileReadOnly(nullptr, first).code(), StatusCode::InvalidArgument);
   EXPECT_EQ(first.View(), nullptr);
@@ -133,11 +136,47 @@ TEST(PlatformFiles, ExistenceDirectoriesAndRemoval) {
   }
   EXPECT_FALSE(platform::PathExists(nullptr));
   EXPECT_FALSE(platform::IsDirectory(nullptr));
-  EXPECT_TRUE(platform::RemoveFile((dir / "file.txt").c_str()));
+  EXPECT_TRUE(platform::RemoveFile((dir / "file.txt").c_str()).ok());
   EXPECT_FALSE(FileExists(dir / "file.txt"));
-  EXPECT_FALSE(platform::RemoveFile((dir / "file.txt").c_str()));  // already gone
-  EXPECT_FALSE(platform::RemoveFile(nullptr));
+  // Already gone.
+  EXPECT_EQ(platform::RemoveFile((dir / "file.txt").c_str()).code(), StatusCode::NotFound);
+  EXPECT_EQ(platform::RemoveFile(nullptr).code(), StatusCode::InvalidArgument);
   EXPECT_FALSE(platform::IsTerminal(nullptr));
+}
+
+// A file's failures name the path it was opened by, with the system's error; reading past its
+// end is no failure, but a read that must fill its buffer fails there.
+TEST(PlatformFiles, AFailureNamesTheFileAndAShortReadIsCorrupt) {
+  TempDir dir;
+  const std::string path = dir / "abc.txt";
+  WriteFileText(path, "abc");
+  platform::File file;
+  ASSERT_TRUE(platform::OpenForRead(path.c_str(), file).ok());
+  EXPECT_EQ(file.Path(), path);
+  char buffer[8] = {};
+  uint32_t got = 0;
+  EXPECT_TRUE(file.Read(buffer, 5, got).ok());
+  EXPECT_EQ(got, 3u);
+  EXPECT_EQ(std::string(buffer, got), "abc");
+  ASSERT_TRUE(file.Seek(1).ok());
+  const Status cut = file.ReadExactly(buffer, 5);
+  EXPECT_EQ(cut.code(), StatusCode::Corrupt);
+  EXPECT_EQ(cut.Message(), path + ": unexpected end of file");
+  ASSERT_TRUE(file.Seek(0).ok());
+  EXPECT_TRUE(file.ReadExactly(buffer, 3).ok());
+  const Status refused = file.Write("x", 1);  // opened for reading only
+  EXPECT_EQ(refused.code(), StatusCode::IoError);
+  EXPECT_EQ(refused.file(), path);
+  EXPECT_NE(refused.systemError(), 0);
+  int64_t length = 0;
+  ASSERT_TRUE(file.Length(length).ok());
+  EXPECT_EQ(length, 3);
+  EXPECT_TRUE(file.Close().ok());
+  EXPECT_TRUE(file.Close().ok());  // a closed file stays closed
+  EXPECT_EQ(ReadFileBytes(path), ToBytes("abc"));
+  // A directory is no file to read.
+  EXPECT_EQ(platform::OpenForRead(dir.Path().c_str(), file).Message(),
+            dir.Path() + ": is a directory");
 }
 
 // A link to a directory may lead back up the tree: it is left out; a link to a file is a file.

@@ -156,7 +156,7 @@ TEST_F(ReadPathThreads, LoadsMatchASingleThreadWhileAnotherThreadMounts) {
   for (std::thread& reader : readers) reader.join();
   EXPECT_EQ(failed, 0);
   EXPECT_EQ(wrong, 0);
-  EXPECT_EQ(manager.packages.size(), size_t(Packages));
+  EXPECT_EQ(manager.PackageCount(), size_t(Packages));
   EXPECT_TRUE(StreamPoolsFree(manager));  // every lease went back
 }
 
@@ -169,6 +169,6 @@ TEST_F(ReadPathThreads, TheAccessorBuildsOneManagerForConcurrentFirstCalls) {
   for (std::thread& thread : threads) thread.join();
   ASSERT_NE(seen[0], nullptr);
   for (CPackageManager* manager : seen) EXPECT_EQ(manager, seen[0]);
-  EXPECT_EQ(seen[0]->memPool.size(), StreamPoolSize);
+  EXPECT_EQ(seen[0]->MemPool().size(), StreamPoolSize);
   delete seen[0];
 }

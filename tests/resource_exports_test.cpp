@@ -2,6 +2,7 @@
 // and FreeImgFile given a value array it never wrote.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -147,11 +148,13 @@ TEST_F(ResourceExports, StatResFileTellsSizeAndWhereANameComesFrom) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     KorvoResourceInfo info;
+    std::memset(&info, 0xAB, sizeof(info));  // every byte is written
     ASSERT_TRUE(stat(c.name.c_str(), &info));
     EXPECT_EQ(info.size, c.size);
     EXPECT_EQ(info.packedSize, c.packedSize);
     EXPECT_EQ(info.source, c.source);
-    EXPECT_EQ(std::string(info.path), c.path);
+    EXPECT_EQ(std::string(info.path, sizeof(info.path)),
+              c.path + std::string(sizeof(info.path) - c.path.size(), '\0'));
   }
   EXPECT_TRUE(stat("empty", nullptr));
   EXPECT_FALSE(stat((dir / "missing").c_str(), nullptr));

@@ -1,6 +1,7 @@
 // The two streams: the disk-file stream over stdio and the package-entry stream over an
 // inflated buffer, and their opposite from-end seek signs.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <memory>
@@ -30,6 +31,46 @@ MemState State(const CMemStream& s) {
   return MemState{s.mode, s.size, s.position, s.capacity};
 }
 
+// The entry of that name in package.
+EntryInfo InfoIn(CMappedPackage& package, const std::string& name) {
+  PackageEntry e;
+  for (bool more = package.FirstEntry(e); more; more = package.NextEntry(e))
+    if (e.name == name) return EntryInfo{&package, e.flags, e.offset, e.size, e.packedSize};
+  ADD_FAILURE() << name;
+  return EntryInfo{};
+}
+
+// A zlib stream of stored blocks only: the data cut at the given lengths, one block each (0
+// makes an empty block), the last block marked last unless lastBlock is false.
+Bytes StoredZlib(const Bytes& data, const std::vector<uint16_t>& blocks, bool lastBlock = true) {
+  Bytes out = {0x78, 0x01};
+  size_t at = 0;
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    out.push_back(lastBlock && i + 1 == blocks.size() ? 1 : 0);
+    PutU16(out, blocks[i]);
+    PutU16(out, static_cast<uint16_t>(~blocks[i]));
+    out.insert(out.end(), data.begin() + at, data.begin() + at + blocks[i]);
+    at += blocks[i];
+  }
+  const uint32_t check = static_cast<uint32_t>(adler32(1, data.data(), uInt(data.size())));
+  for (int shift : {24, 16, 8, 0}) out.push_back(static_cast<uint8_t>(check >> shift));
+  return out;
+}
+
+// The same stream with the byte at offset changed by flip.
+Bytes Flipped(Bytes bytes, size_t offset, uint8_t flip) {
+  bytes.at(offset) ^= flip;
+  return bytes;
+}
+
+// Large enough to be read in place (InPlaceMinimum).
+const std::string storedText = Pattern(100000, 77);
+const Bytes storedBytes = ToBytes(storedText);
+// Blocks of 30000, 0, 45000 and 25000 bytes: the data of each non-empty block begins at these
+// stream offsets (after the 2-byte zlib header and a 5-byte header per block).
+const std::vector<uint16_t> storedBlocks = {30000, 0, 45000, 25000};
+const size_t storedAt[] = {7, 30017, 75022};
+
 // A package whose entries cover the stream cases, mapped for the whole test; its directory
 // takes the disk files.
 class StreamTest : public ::testing::Test {
@@ -40,14 +81,17 @@ class StreamTest : public ::testing::Test {
                           RawEntry{"ends-early", Compress(ToBytes(Pattern(50, 44))), 60},
                           RawEntry{"has-more", Compress(ToBytes(Pattern(50, 55))), 40},
                           RawEntry{"corrupt", ToBytes(Pattern(30, 66)), 30},
-                          RawEntry{"empty-no-block", {}, 0}})) {}
-  EntryInfo Info(const std::string& name) {
-    PackageEntry e;
-    for (bool more = pak.package.FirstEntry(e); more; more = pak.package.NextEntry(e))
-      if (e.name == name) return EntryInfo{&pak.package, e.flags, e.offset, e.size, e.packedSize};
-    ADD_FAILURE() << name;
-    return EntryInfo{};
+                          RawEntry{"empty-no-block", {}, 0},
+                          RawEntry{"stored", StoredZlib(storedBytes, storedBlocks), 100000},
+                          // Stored blocks, then an empty block of fixed codes, the last one.
+                          RawEntry{"stored-then-coded", StoredCoded(), 100000}})) {}
+  static Bytes StoredCoded() {
+    Bytes stream = StoredZlib(storedBytes, storedBlocks, false);
+    const Bytes coded = {0x03, 0x00};  // last block, fixed codes, end of block at once
+    stream.insert(stream.end() - 4, coded.begin(), coded.end());
+    return stream;
   }
+  EntryInfo Info(const std::string& name) { return InfoIn(pak.package, name); }
 
   const std::string hundred = Pattern(100, 11), fifty = Pattern(50, 22),
                     twentyFive = Pattern(25, 33);
@@ -108,7 +152,7 @@ TEST_F(StreamTest, DiskStreamOpensReadsAndWritesThroughStdio) {
   EXPECT_EQ(stream->Seek(0, SeekCurrent), 5);
   // Destroying an open stream closes its file: only then can it be removed on every platform.
   stream.reset();
-  EXPECT_TRUE(platform::RemoveFile(path.c_str()));
+  EXPECT_TRUE(platform::RemoveFile(path.c_str()).ok());
 }
 
 // The disk stream adds the offset to the size from the end, the entry stream subtracts it;
@@ -197,6 +241,43 @@ TEST_F(StreamTest, EntryLendsItsBytesInPlaceAndADiskFileLendsNothing) {
   EXPECT_EQ(std::string(buffer, 5), twentyFive.substr(0, 5));
 }
 
+// Stored blocks hold the data as it is: such an entry is checked at open and then read from the
+// mapped file without a copy. Its bytes are lent block by block.
+TEST_F(StreamTest, EntryOfStoredBlocksIsReadInPlaceFromTheMappedFile) {
+  const EntryInfo info = Info("stored");
+  const uint8_t* block = pak.package.View() + info.offset;
+  CMemStream stream;
+  ASSERT_TRUE(stream.OpenEntry(info, ModeRead));
+  EXPECT_EQ(stream.capacity, 0u);  // nothing inflated
+  EXPECT_EQ(stream.Borrow(30000), block + storedAt[0]);
+  EXPECT_EQ(stream.Borrow(10), block + storedAt[1]);  // past the empty block
+  EXPECT_EQ(stream.Borrow(44991), nullptr);           // runs into the next block
+  EXPECT_EQ(stream.position, 30010u);
+  EXPECT_EQ(stream.Borrow(44990), block + storedAt[1] + 10);
+  EXPECT_EQ(stream.Borrow(25000), block + storedAt[2]);
+  EXPECT_EQ(stream.Borrow(0), block + storedAt[2] + 25000);  // nothing, at the end
+  EXPECT_EQ(stream.Borrow(1), nullptr);
+  // Reads from every place, across the blocks, in any order.
+  for (uint32_t at : {99999u, 0u, 29999u, 30000u, 30001u, 74999u, 75000u, 40u, 100000u}) {
+    for (uint32_t count : {1u, 2u, 45001u, 200000u}) {
+      std::string got(count, '#');
+      stream.Seek(static_cast<int32_t>(at), SeekBegin);
+      const uint32_t n = stream.Read(&got[0], count);
+      EXPECT_EQ(got.substr(0, n), storedText.substr(at, count)) << at << "+" << count;
+      EXPECT_EQ(stream.position, at + n) << at << "+" << count;
+    }
+  }
+  stream.Close();
+  // A stream whose blocks are not all stored is inflated as usual.
+  ASSERT_TRUE(stream.OpenEntry(Info("stored-then-coded"), ModeRead));
+  EXPECT_EQ(stream.capacity, 100000u);
+  EXPECT_EQ(stream.Borrow(100000), stream.buffer);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(stream.buffer), 100000), storedText);
+  // And a stored entry after it is read in place again.
+  ASSERT_TRUE(stream.OpenEntry(info, ModeRead));
+  EXPECT_EQ(stream.Borrow(30000), block + storedAt[0]);
+}
+
 TEST_F(StreamTest, EntryOpensInflatedAtZeroInABufferThatOnlyGrowsAndOutlivesClose) {
   auto stream = std::make_unique<CMemStream>();
   for (uint32_t n : {100u, 50u, 100u}) ASSERT_TRUE(stream->Reserve(n));
@@ -231,10 +312,31 @@ TEST_F(StreamTest, EntryThatDoesNotInflateToItsSizeFailsAndLeavesTheStreamFree) 
   outside.offset = pak.package.FileSize() + 100;
   overlong.packedSize = pak.package.FileSize();
   orphan.package = nullptr;
+  const Bytes stored = StoredZlib(storedBytes, storedBlocks);
+  ScratchPackage broken(
+      BuildArchive({RawEntry{"check", Flipped(stored, stored.size() - 1, 1), 100000},
+                    RawEntry{"data", Flipped(stored, storedAt[1] + 60, 0x20), 100000},
+                    RawEntry{"complement", Flipped(stored, 5, 1), 100000},  // the first block's
+                    RawEntry{"type", Flipped(stored, 2, 6), 100000},
+                    RawEntry{"no-last", StoredZlib(storedBytes, storedBlocks, false), 100000},
+                    RawEntry{"cut", Bytes(stored.begin(), stored.end() - 5), 100000},
+                    RawEntry{"larger", stored, 100001}, RawEntry{"smaller", stored, 99999}}));
+  ASSERT_TRUE(broken.opened);
   const std::pair<const char*, EntryInfo> cases[] = {
-      {"ends early", Info("ends-early")}, {"has more", Info("has-more")},
-      {"corrupt", Info("corrupt")},       {"outside the file", outside},
-      {"runs past the end", overlong},    {"no package", orphan}};
+      {"ends early", Info("ends-early")},
+      {"has more", Info("has-more")},
+      {"corrupt", Info("corrupt")},
+      {"outside the file", outside},
+      {"runs past the end", overlong},
+      {"no package", orphan},
+      {"stored, check value wrong", InfoIn(broken.package, "check")},
+      {"stored, data changed", InfoIn(broken.package, "data")},
+      {"stored, length and complement disagree", InfoIn(broken.package, "complement")},
+      {"stored, block type 3", InfoIn(broken.package, "type")},
+      {"stored, no last block", InfoIn(broken.package, "no-last")},
+      {"stored, cut short", InfoIn(broken.package, "cut")},
+      {"stored, recorded larger", InfoIn(broken.package, "larger")},
+      {"stored, recorded smaller", InfoIn(broken.package, "smaller")}};
   CMemStream stream;
   for (const auto& [what, info] : cases) {
     ASSERT_TRUE(stream.OpenEntry(Info("hundred"), ModeRead));  // no stale bytes may be lent
@@ -265,7 +367,7 @@ TEST(EntryMemory, ALyingRecordCostsNoMoreThanItsBlockCanFill) {
   EXPECT_EQ(claim.size, 0xA8000000u);
   EXPECT_EQ(claim.packedSize, 0x01000000u);
   EXPECT_EQ(manager.OpenPackageStream("", ModeRead), nullptr);
-  EXPECT_EQ(manager.memPool[0]->buffer, nullptr);  // nothing was allocated
+  EXPECT_EQ(manager.MemPool()[0]->buffer, nullptr);  // nothing was allocated
   unsigned char* data = nullptr;
   uint32_t size = 0;
   EXPECT_EQ(manager.ReadResource("", data, size).code(), StatusCode::Corrupt);

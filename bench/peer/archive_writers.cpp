@@ -2,8 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 
 namespace korvo::peer {
@@ -64,51 +64,64 @@ bool PackBlob(const uint8_t* data, size_t size, PackedBlob& out) {
   return out.zlib.size() >= ZlibHeaderBytes + ZlibTrailerBytes;
 }
 
-StagedFile::~StagedFile() {
-  if (file_ == nullptr) return;
-  std::fclose(file_);
-  std::error_code error;
-  std::filesystem::remove(path_ + ".part", error);
-}
+namespace {
+
+// Writes are gathered up to this many bytes before they go to the file.
+constexpr size_t StagedBufferBytes = size_t{1} << 20;
+
+}  // namespace
 
 bool StagedFile::Create(const std::string& path) {
-  path_ = path;
-  file_ = std::fopen((path + ".part").c_str(), "wb");
+  (void)file_.Close();
+  buffer_.clear();
   position_ = 0;
-  failed_ = file_ == nullptr;
+  platform::ReplaceTarget target;
+  failed_ = !platform::ResolveReplaceTarget(path.c_str(), target).ok() || target.writeThrough ||
+            !replacement_.Begin(platform::Env::Default(), target, ".part-", file_).ok();
+  return !failed_;
+}
+
+bool StagedFile::Drain() {
+  if (!failed_ && !buffer_.empty()) {
+    failed_ = !file_.Write(buffer_.data(), static_cast<uint32_t>(buffer_.size())).ok();
+  }
+  buffer_.clear();
   return !failed_;
 }
 
 bool StagedFile::Write(const void* data, size_t length) {
   if (failed_) return false;
-  if (length != 0 && std::fwrite(data, length, 1, file_) != 1) failed_ = true;
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  if (buffer_.size() + length > StagedBufferBytes && !Drain()) return false;
+  if (length >= StagedBufferBytes) {
+    for (size_t done = 0; done < length && !failed_;) {
+      const size_t chunk = std::min(length - done, StagedBufferBytes);
+      failed_ = !file_.Write(bytes + done, static_cast<uint32_t>(chunk)).ok();
+      done += chunk;
+    }
+  } else {
+    buffer_.insert(buffer_.end(), bytes, bytes + length);
+  }
   position_ += length;
   return !failed_;
 }
 
 bool StagedFile::WriteAt(uint64_t offset, const void* data, size_t length) {
-  if (failed_) return false;
-  uint64_t end = position_;
-  // Archives stay below 4 GiB, so every offset fits a long on the 64-bit hosts this runs on.
-  if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0 ||
-      (length != 0 && std::fwrite(data, length, 1, file_) != 1) ||
-      std::fseek(file_, static_cast<long>(end), SEEK_SET) != 0) {
-    failed_ = true;
-  }
+  if (!Drain()) return false;
+  failed_ = !file_.Seek(static_cast<int64_t>(offset)).ok() ||
+            (length != 0 && !file_.Write(data, static_cast<uint32_t>(length)).ok()) ||
+            !file_.Seek(static_cast<int64_t>(position_)).ok();
   return !failed_;
 }
 
 bool StagedFile::Commit() {
-  if (file_ == nullptr) return false;
-  bool ok = !failed_ && std::fflush(file_) == 0;
-  ok = std::fclose(file_) == 0 && ok;
-  file_ = nullptr;
-  std::error_code error;
-  if (ok) std::filesystem::rename(path_ + ".part", path_, error);
-  if (!ok || error) {
-    std::filesystem::remove(path_ + ".part", error);
+  if (!Drain() || !replacement_.Commit(file_).ok()) {
+    failed_ = true;
+    (void)file_.Close();
+    replacement_.Abandon();
     return false;
   }
+  failed_ = true;  // a committed file takes no more writes
   return true;
 }
 

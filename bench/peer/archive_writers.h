@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "platform/files.h"
+#include "platform/replace.h"
 
 namespace korvo::peer {
 
@@ -20,12 +22,12 @@ struct PackedBlob {
 // Compresses size bytes; false when zlib fails or the result is too large for 32-bit fields.
 bool PackBlob(const uint8_t* data, size_t size, PackedBlob& out);
 
-// A file written under a temporary name and renamed over its final name by Commit, so that
-// an interrupted run never leaves a half-written archive that a later run would trust.
+// A file written beside its final name and renamed over it by Commit (the library's atomic
+// replacement), so that an interrupted run never leaves a half-written archive that a later
+// run would trust. Without Commit, nothing is left behind. Writes are gathered in a buffer.
 class StagedFile {
  public:
   StagedFile() = default;
-  ~StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
 
@@ -37,10 +39,15 @@ class StagedFile {
   uint64_t Position() const { return position_; }
 
  private:
-  FILE* file_ = nullptr;
-  std::string path_;
+  // Writes out the buffered bytes; false (and failed from then on) on an error.
+  bool Drain();
+
+  // Declared before the file, so that the file is closed before its temporary name is removed.
+  platform::Replacement replacement_;
+  platform::File file_;
+  std::vector<uint8_t> buffer_;
   uint64_t position_ = 0;
-  bool failed_ = false;
+  bool failed_ = true;
 };
 
 // Package archive: 16-byte header {tag 100, entry count, index offset, index size}, the zlib

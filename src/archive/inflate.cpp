@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #ifdef KORVO_HAVE_LIBDEFLATE
 #include <libdeflate.h>
@@ -180,6 +182,141 @@ Status CheckInflate(const uint8_t* source, uint32_t sourceSize, uint32_t size) {
                    std::to_string(size));
   }
   return Status::Ok();
+}
+
+namespace {
+
+uint32_t Adler32(uint32_t adler, const uint8_t* data, uint32_t length) {
+#ifdef KORVO_HAVE_LIBDEFLATE
+  return libdeflate_adler32(adler, data, length);
+#else
+  return static_cast<uint32_t>(adler32(adler, data, length));
+#endif
+}
+
+}  // namespace
+
+StoredView::StoredView(StoredView&& other) noexcept {
+  *this = std::move(other);
+}
+
+StoredView& StoredView::operator=(StoredView&& other) noexcept {
+  if (this != &other) {
+    Release();
+    std::swap(pieces_, other.pieces_);
+    std::swap(count_, other.count_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(size_, other.size_);
+    std::swap(hint_, other.hint_);
+  }
+  return *this;
+}
+
+void StoredView::Clear() {
+  count_ = 0;
+  size_ = 0;
+  hint_ = 0;
+}
+
+void StoredView::Release() {
+  Clear();
+  std::free(pieces_);
+  pieces_ = nullptr;
+  capacity_ = 0;
+}
+
+bool StoredView::Append(uint32_t output, const uint8_t* data) {
+  if (count_ == capacity_) {
+    const uint32_t grown = capacity_ == 0 ? 16 : capacity_ * 2;
+    void* larger = std::realloc(pieces_, static_cast<size_t>(grown) * sizeof(Piece));
+    if (larger == nullptr) return false;
+    pieces_ = static_cast<Piece*>(larger);
+    capacity_ = grown;
+  }
+  pieces_[count_++] = Piece{output, data};
+  return true;
+}
+
+bool StoredView::Open(const uint8_t* source, uint32_t sourceSize, uint32_t size) {
+  Clear();
+  if (Scan(source, sourceSize, size)) return true;
+  Clear();
+  return false;
+}
+
+bool StoredView::Scan(const uint8_t* source, uint32_t sourceSize, uint32_t size) {
+  // The two-byte zlib header: deflate, a window of at most 32 KiB, no preset dictionary.
+  if (source == nullptr || size == 0 || sourceSize < 2) return false;
+  const uint32_t method = source[0], flags = source[1];
+  if ((method & 0x0F) != 8 || (method >> 4) > 7 || (method << 8 | flags) % 31 != 0 ||
+      (flags & 0x20) != 0) {
+    return false;
+  }
+  // Each stored block begins on a byte: its first three bits (the last-block bit and type 0),
+  // padding, then its length and the length's complement, both 16-bit little-endian. The check
+  // value is summed block by block while the block is at hand; a compressed block ends the
+  // walk (after at most one pass over the stored blocks before it).
+  uint32_t at = 2;
+  uint64_t produced = 0;
+  uint32_t check = 1;
+  for (bool last = false; !last;) {
+    if (sourceSize - at < 5 || (source[at] & 0x06) != 0) return false;
+    last = (source[at] & 1) != 0;
+    const uint32_t length = source[at + 1] | uint32_t{source[at + 2]} << 8;
+    const uint32_t complement = source[at + 3] | uint32_t{source[at + 4]} << 8;
+    at += 5;
+    if ((length ^ complement) != 0xFFFF || sourceSize - at < length || produced + length > size) {
+      return false;
+    }
+    if (length > 0) {
+      if (!Append(static_cast<uint32_t>(produced), source + at)) return false;
+      check = Adler32(check, source + at, length);
+    }
+    produced += length;
+    at += length;
+  }
+  // The check value, big-endian after the last block: the Adler-32 of the output.
+  if (produced != size || sourceSize - at < 4) return false;
+  const uint32_t stored = uint32_t{source[at]} << 24 | uint32_t{source[at + 1]} << 16 |
+                          uint32_t{source[at + 2]} << 8 | source[at + 3];
+  size_ = size;
+  return check == stored;
+}
+
+uint32_t StoredView::Find(uint32_t at) {
+  const auto holds = [&](uint32_t i) {
+    return pieces_[i].output <= at && (i + 1 == count_ || at < pieces_[i + 1].output);
+  };
+  if (hint_ < count_ && holds(hint_)) return hint_;
+  if (hint_ + 1 < count_ && holds(hint_ + 1)) return ++hint_;
+  const Piece* after =
+      std::upper_bound(pieces_, pieces_ + count_, at,
+                       [](uint32_t value, const Piece& piece) { return value < piece.output; });
+  hint_ = static_cast<uint32_t>(after - pieces_) - 1;
+  return hint_;
+}
+
+void StoredView::Copy(uint32_t at, void* destination, uint32_t n) {
+  uint8_t* out = static_cast<uint8_t*>(destination);
+  for (uint32_t i = n > 0 ? Find(at) : 0; n > 0; hint_ = i++) {
+    const uint32_t end = i + 1 < count_ ? pieces_[i + 1].output : size_;
+    const uint32_t chunk = std::min(n, end - at);
+    std::memcpy(out, pieces_[i].data + (at - pieces_[i].output), chunk);
+    out += chunk;
+    at += chunk;
+    n -= chunk;
+  }
+}
+
+const uint8_t* StoredView::Span(uint32_t at, uint32_t n) {
+  if (count_ == 0 || at > size_ || n > size_ - at) return nullptr;
+  if (at == size_) {
+    return n == 0 ? pieces_[count_ - 1].data + (size_ - pieces_[count_ - 1].output) : nullptr;
+  }
+  const uint32_t i = Find(at);
+  const uint32_t end = i + 1 < count_ ? pieces_[i + 1].output : size_;
+  if (n > end - at) return nullptr;
+  return pieces_[i].data + (at - pieces_[i].output);
 }
 
 const char* InflateBackend() {

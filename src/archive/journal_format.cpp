@@ -9,7 +9,6 @@
 #include "common/byte_order.h"
 #include "platform/directories.h"
 #include "platform/files.h"
-#include "platform/process.h"
 
 namespace korvo {
 
@@ -38,7 +37,8 @@ class RecordReader {
   uint64_t Left(uint64_t position) const { return size_ - position; }
   // Reads length bytes at the current position into out, adding them to crc.
   Status Head(uint8_t* out, uint32_t length, uint32_t& crc) {
-    if (journal_.Read(out, length) != length) return ReadError();
+    Status status = journal_.ReadExactly(out, length);
+    if (!status.ok()) return status;
     crc = Crc(crc, out, length);
     return Status::Ok();
   }
@@ -46,20 +46,19 @@ class RecordReader {
   Status Rest(uint64_t length, uint32_t crc, bool& matches) {
     while (length > 0) {
       uint32_t chunk = length < CheckBufferSize ? static_cast<uint32_t>(length) : CheckBufferSize;
-      if (journal_.Read(buffer_.get(), chunk) != chunk) return ReadError();
+      Status status = journal_.ReadExactly(buffer_.get(), chunk);
+      if (!status.ok()) return status;
       crc = Crc(crc, buffer_.get(), chunk);
       length -= chunk;
     }
     uint8_t stored[4];
-    if (journal_.Read(stored, sizeof(stored)) != sizeof(stored)) return ReadError();
+    Status status = journal_.ReadExactly(stored, sizeof(stored));
+    if (!status.ok()) return status;
     matches = LoadLE32(stored) == crc;
     return Status::Ok();
   }
 
  private:
-  Status ReadError() const {
-    return Status::System(StatusCode::IoError, path_, platform::LastError());
-  }
   platform::File& journal_;
   const std::string& path_;
   uint64_t size_;
@@ -206,20 +205,21 @@ void EncodeJournalProgress(JournalRecordKind kind, uint64_t value,
 Status ReadJournal(platform::File& journal, const std::string& journalPath,
                    JournalContents& contents) {
   contents = JournalContents();
-  int64_t size = journal.Length();
-  if (size < 0) return Status::System(StatusCode::IoError, journalPath, platform::LastError());
+  int64_t size = 0;
+  Status status = journal.Length(size);
+  if (!status.ok()) return status;
   uint8_t header[JournalHeaderSize];
   if (size < JournalHeaderSize) return Status::Ok();
-  if (journal.Seek(0, 0) != 0 || journal.Read(header, sizeof(header)) != sizeof(header)) {
-    return Status::System(StatusCode::IoError, journalPath, platform::LastError());
-  }
+  status = journal.Seek(0);
+  if (status.ok()) status = journal.ReadExactly(header, sizeof(header));
+  if (!status.ok()) return status;
   const bool second = std::memcmp(header, JournalMagic, sizeof(JournalMagic)) == 0;
   const bool first = std::memcmp(header, JournalMagicFirst, sizeof(JournalMagicFirst)) == 0;
   if ((!first && !second) || LoadLE32(header + 16) != Crc(0, header, 16)) return Status::Ok();
   contents.originalLength = LoadLE64(header + 8);
   contents.validEnd = JournalHeaderSize;
   RecordReader reader(journal, journalPath, static_cast<uint64_t>(size));
-  Status status = reader.Prepare();
+  status = reader.Prepare();
   if (!status.ok()) return status;
   return second ? ReadSecondFormat(reader, contents) : ReadFirstFormat(reader, contents);
 }
@@ -228,6 +228,7 @@ JournalKind JournalAt(const char* archivePath) {
   if (archivePath == nullptr) return JournalKind::None;
   const std::string path = JournalPath(archivePath);
   if (platform::IsRegularFile(path.c_str())) return JournalKind::File;
+  if (platform::IsDirectory(path.c_str())) return JournalKind::Directory;
   return platform::PathExists(path.c_str()) ? JournalKind::NotAFile : JournalKind::None;
 }
 

@@ -101,8 +101,9 @@ Status ReadJournal(platform::File& journal, const std::string& journalPath,
                    JournalContents& contents);
 
 // What lies at an archive's journal path. Only a regular file can be a journal: anything else
-// there (a directory, a device) is a stray name that neither blocks a mount nor is rolled back.
-enum class JournalKind { None, File, NotAFile };
+// there (a directory, or a device or other non-file) is a stray name that neither blocks a mount
+// nor is rolled back.
+enum class JournalKind { None, File, Directory, NotAFile };
 JournalKind JournalAt(const char* archivePath);
 
 // True when a hot journal lies beside the archive: an edit of it was interrupted, and until the

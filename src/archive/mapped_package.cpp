@@ -27,6 +27,10 @@ bool CMappedPackage::Open(const char* path) {
 
 Status CMappedPackage::OpenWithStatus(const char* path) {
   Status status = platform::MapFileReadOnly(path, mapping);
+  // An empty file, or one of 4 GiB or more, cannot be an archive at all.
+  if (status.code() == StatusCode::Corrupt || status.code() == StatusCode::TooLarge) {
+    return Status(status.code(), status.file(), 0, status.detail() + ", not a package archive");
+  }
   if (!status.ok()) return status;
   path_ = path;
   fileSize = mapping.Size();
@@ -85,7 +89,7 @@ bool CMappedPackage::NextRecord(RecordView& record) {
   return false;
 }
 
-Status CMappedPackage::CheckHeader() const {
+Status CMappedPackage::CheckHeaderFields() const {
   const std::string size = std::to_string(fileSize);
   if (fileSize < PackageHeaderSize) {
     return Status(StatusCode::Corrupt, path_, 0,
@@ -107,16 +111,26 @@ Status CMappedPackage::CheckHeader() const {
                   damaged + "index offset " + std::to_string(header.indexOffset) +
                       " lies inside the 16-byte header");
   }
-  if (header.entryCount == 0) return Status::Ok();
+  return Status::Ok();
+}
+
+Status CMappedPackage::FirstRecordRefusal() const {
+  return Status(StatusCode::Corrupt, path_, 0,
+                "not a package archive or damaged: index record 1 of " +
+                    std::to_string(header.entryCount) + " at offset " +
+                    std::to_string(header.indexOffset) + " " +
+                    RecordFault(mapping.View(), fileSize, header.indexOffset));
+}
+
+Status CMappedPackage::CheckHeader() const {
+  Status fields = CheckHeaderFields();
+  if (!fields.ok() || header.entryCount == 0) return fields;
   ViewCursor reader;
   reader.base = mapping.View();
   reader.limit = fileSize;
   RecordView first;
   if (!reader.SeekTo(header.indexOffset) || !ReadIndexRecord(reader, first)) {
-    return Status(StatusCode::Corrupt, path_, 0,
-                  damaged + "index record 1 of " + std::to_string(header.entryCount) +
-                      " at offset " + std::to_string(header.indexOffset) + " " +
-                      RecordFault(mapping.View(), fileSize, header.indexOffset));
+    return FirstRecordRefusal();
   }
   return Status::Ok();
 }
@@ -150,14 +164,15 @@ Status CMappedPackage::ExtractBounded(const EntryInfo& info, InflateBuffer buffe
   return status;
 }
 
-std::string CMappedPackage::StoredName(uint32_t recordOffset) const {
+std::string_view CMappedPackage::StoredName(uint32_t recordOffset) const {
   ViewCursor reader;
   reader.base = mapping.View();
   reader.limit = fileSize;
-  if (!reader.SeekTo(recordOffset)) return std::string();
+  if (!reader.SeekTo(recordOffset)) return std::string_view();
   RecordView record;
   ReadIndexRecord(reader, record);
-  return std::string(record.name != nullptr ? record.name : "", record.nameLength);
+  if (record.name == nullptr) return std::string_view();
+  return std::string_view(record.name, record.nameLength);
 }
 
 }  // namespace korvo

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "archive/index_reader.h"
 #include "archive/inflate.h"
@@ -27,7 +28,8 @@ class CMappedPackage {
   // Maps the file read-only and reads the header. Fails for a missing, empty or unmappable
   // file and for a directory. A file shorter than 16 bytes opens but has no entries.
   bool Open(const char* path);
-  // The same, with the cause of a failure.
+  // The same, with the cause of a failure: the mapping's (files.h, MapFileReadOnly), where an
+  // empty file or one of 4 GiB or more is "..., not a package archive".
   Status OpenWithStatus(const char* path);
   // Unmaps the view and closes the file (the destructor does the same).
   void Close();
@@ -53,6 +55,10 @@ class CMappedPackage {
   // entries, the first record lies wholly inside the file. The tag is not looked at. Records
   // after the first are judged by the walk.
   Status CheckHeader() const;
+  // The same without the first record: a caller that walks the index anyway reads that record
+  // once, and refuses the package with FirstRecordRefusal when FirstRecord meets damage.
+  Status CheckHeaderFields() const;
+  Status FirstRecordRefusal() const;
 
   // Inflates the packedSize bytes at offset into destination. True only when the block lies
   // wholly inside the file and inflates to exactly destinationSize bytes.
@@ -64,8 +70,9 @@ class CMappedPackage {
   // unless the block lies inside the file, and the memory follows what inflating produces.
   Status ExtractBounded(const EntryInfo& info, InflateBuffer buffer) const;
 
-  // The name of the record at recordOffset (a RecordView's recordOffset) as the file stores it.
-  std::string StoredName(uint32_t recordOffset) const;
+  // The name of the record at recordOffset (a RecordView's recordOffset) as the file stores it,
+  // in place in the view; empty when no record lies there.
+  std::string_view StoredName(uint32_t recordOffset) const;
 
   // A hint that bytes [offset, offset + length) of the file are about to be read.
   void WillRead(uint32_t offset, uint32_t length) const { mapping.WillRead(offset, length); }

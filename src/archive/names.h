@@ -19,6 +19,10 @@ constexpr const char* EntryNameTooLong = "entry name is longer than 259 bytes";
 // Folds length bytes of name into out (length bytes, no terminator): '/' becomes '\' and
 // ASCII capitals become lower case; every other byte is kept. out may equal name.
 void FoldName(const char* name, size_t length, char* out);
+// One byte folded as FoldName folds it.
+inline char FoldByte(char c) {
+  return c == '/' ? '\\' : (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // The index key of a name: '/' becomes '\' and ASCII capitals become lower case; every other
 // byte is kept. The whole name is keyed, whatever its length.

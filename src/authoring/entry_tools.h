@@ -1,5 +1,6 @@
 // Adding one file to an archive, or deleting one entry, keeping a manager's directory-node
-// list in step.
+// list in step. The authoring tool's bool entry points over these are in
+// compat/pkg_file_tools.h.
 #pragma once
 
 #include <atomic>
@@ -11,11 +12,7 @@ namespace korvo {
 
 class CPackageManager;
 
-bool AddPkgFile_Tool(const char* packagePath, const char* sourcePath, const char* entryName,
-                     CPackageManager* manager);
-bool DelPkgFile_Tool(const char* packagePath, const char* entryName, CPackageManager* manager);
-
-// The same two edits, giving the cause of a failure: the archive that could not be opened or
+// The two edits, giving the cause of a failure: the archive that could not be opened or
 // written (with the system's error), or the source that could not be read. rolledBack, when
 // given, tells whether opening the archive first rolled back an interrupted edit. cancel, when
 // given, is watched until the edit is made final: once it is set the edit stops, the archive is

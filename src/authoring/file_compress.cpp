@@ -85,10 +85,9 @@ Status CompressOpenFile(platform::File& file, const char* path, CompressedFile& 
                         Deflater& deflater, const uint32_t* expectedCrc, uint32_t expectedSize) {
   out = CompressedFile();
   std::string name = path != nullptr ? path : "";
-  int64_t end = file.Length();
-  if (end < 0) {
-    return Status::System(StatusCode::IoError, name, platform::LastError(), "cannot be read");
-  }
+  int64_t end = 0;
+  Status measured = file.Length(end);
+  if (!measured.ok()) return CannotRead(name, measured);
   if (end > UINT32_MAX) {
     return Status(StatusCode::TooLarge, name, 0, "larger than 4 GiB; an entry cannot hold it");
   }
@@ -97,15 +96,14 @@ Status CompressOpenFile(platform::File& file, const char* path, CompressedFile& 
   std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[length > 0 ? length : 1]);
   if (data == nullptr) return Status(StatusCode::NoMemory, name, 0, "no memory to read it");
   if (length > 0) {
-    int64_t got = file.Read(data.get(), length);
-    if (got < 0) {
-      return Status::System(StatusCode::IoError, name, platform::LastError(), "cannot be read");
-    }
+    uint32_t got = 0;
+    Status read = file.Read(data.get(), length, got);
+    if (!read.ok()) return CannotRead(name, read);
     if (got != length) {
       return Status(StatusCode::IoError, name, 0, "became shorter while it was read");
     }
   }
-  file.Close();
+  (void)file.Close();
   out.size = length;
   out.crc = static_cast<uint32_t>(crc32(0, data.get(), static_cast<uInt>(length)));
   if (expectedCrc != nullptr && *expectedCrc == out.crc && expectedSize == length) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "common/status.h"
 #include "platform/files.h"
@@ -55,5 +56,11 @@ Status CompressFile(const char* path, CompressedFile& out);
 Status CompressOpenFile(platform::File& file, const char* path, CompressedFile& out,
                         Deflater& deflater, const uint32_t* expectedCrc = nullptr,
                         uint32_t expectedSize = 0);
+
+// A source file that cannot be read, as the pack and add operations report it: path, "cannot be
+// read" and the system's error of cause.
+inline Status CannotRead(const std::string& path, const Status& cause) {
+  return Status::System(cause.code(), path, cause.systemError(), "cannot be read");
+}
 
 }  // namespace korvo

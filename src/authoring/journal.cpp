@@ -8,8 +8,6 @@
 
 #include "archive/journal_format.h"
 #include "common/byte_order.h"
-#include "platform/directories.h"
-#include "platform/process.h"
 
 namespace korvo {
 
@@ -21,15 +19,15 @@ std::unique_ptr<uint8_t[]> CopyBuffer() {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[CopyBufferSize]);
 }
 
-bool WriteAt(platform::Env* env, platform::File& file, uint64_t offset, const void* data,
-             uint32_t length) {
-  if (file.Seek(static_cast<int64_t>(offset), 0) != static_cast<int64_t>(offset)) return false;
-  return env->Write(file, data, length) == static_cast<int64_t>(length);
+Status WriteAt(platform::Env* env, platform::File& file, uint64_t offset, const void* data,
+               uint32_t length) {
+  Status status = file.Seek(static_cast<int64_t>(offset));
+  return status.ok() ? env->Write(file, data, length) : status;
 }
 
-bool ReadAt(platform::File& file, uint64_t offset, void* data, uint32_t length) {
-  if (file.Seek(static_cast<int64_t>(offset), 0) != static_cast<int64_t>(offset)) return false;
-  return file.Read(data, length) == static_cast<int64_t>(length);
+Status ReadAt(platform::File& file, uint64_t offset, void* data, uint32_t length) {
+  Status status = file.Seek(static_cast<int64_t>(offset));
+  return status.ok() ? file.ReadExactly(data, length) : status;
 }
 
 uint32_t Chunk(uint64_t left) {
@@ -39,13 +37,9 @@ uint32_t Chunk(uint64_t left) {
 // Rolls an archive back from its journal's contents.
 class Rollback {
  public:
-  Rollback(platform::Env* env, platform::File& journal, const std::string& journalPath,
-           platform::File& archive, const std::string& archivePath)
-      : env_(env),
-        journal_(journal),
-        journalPath_(journalPath),
-        archive_(archive),
-        archivePath_(archivePath) {}
+  Rollback(platform::Env* env, platform::File& journal, platform::File& archive,
+           const std::string& archivePath)
+      : env_(env), journal_(journal), archive_(archive), archivePath_(archivePath) {}
 
   Status Run(const JournalContents& contents) {
     buffer_ = CopyBuffer();
@@ -60,12 +54,10 @@ class Rollback {
       if (status.ok()) status = CopyFromJournal(move.dataPosition, move.to, move.shift);
     }
     if (status.ok()) status = Ranges(contents, false);
-    if (!status.ok()) return status;
-    if (!env_->Truncate(archive_, static_cast<int64_t>(contents.originalLength)) ||
-        !env_->Sync(archive_)) {
-      return Status::FromLastError(archivePath_);
+    if (status.ok()) {
+      status = env_->Truncate(archive_, static_cast<int64_t>(contents.originalLength));
     }
-    return Status::Ok();
+    return status.ok() ? env_->Sync(archive_) : status;
   }
 
  private:
@@ -81,12 +73,9 @@ class Rollback {
   Status CopyFromJournal(uint64_t from, uint64_t to, uint64_t length) {
     for (uint64_t done = 0; done < length;) {
       uint32_t chunk = Chunk(length - done);
-      if (!ReadAt(journal_, from + done, buffer_.get(), chunk)) {
-        return Status::FromLastError(journalPath_);
-      }
-      if (!WriteAt(env_, archive_, to + done, buffer_.get(), chunk)) {
-        return Status::FromLastError(archivePath_);
-      }
+      Status status = ReadAt(journal_, from + done, buffer_.get(), chunk);
+      if (status.ok()) status = WriteAt(env_, archive_, to + done, buffer_.get(), chunk);
+      if (!status.ok()) return status;
       done += chunk;
     }
     return Status::Ok();
@@ -103,18 +92,20 @@ class Rollback {
       uint64_t start = back > move.shift ? back - move.shift : 0;
       for (uint64_t at = start; at < back;) {
         uint32_t chunk = Chunk(back - at);
-        if (!ReadAt(archive_, move.to + at, buffer_.get(), chunk) ||
-            !WriteAt(env_, archive_, move.to + move.shift + at, buffer_.get(), chunk)) {
-          return Status::FromLastError(archivePath_);
+        Status status = ReadAt(archive_, move.to + at, buffer_.get(), chunk);
+        if (status.ok()) {
+          status = WriteAt(env_, archive_, move.to + move.shift + at, buffer_.get(), chunk);
         }
+        if (!status.ok()) return status;
         at += chunk;
       }
-      if (!env_->Sync(archive_)) return Status::FromLastError(archivePath_);
+      Status status = env_->Sync(archive_);
+      if (!status.ok()) return status;
       uint8_t record[JournalProgressSize];
       EncodeJournalProgress(JournalRecordKind::Unmoved, start, record);
-      if (!WriteAt(env_, journal_, journalEnd, record, sizeof(record)) || !env_->Sync(journal_)) {
-        return Status::FromLastError(journalPath_);
-      }
+      status = WriteAt(env_, journal_, journalEnd, record, sizeof(record));
+      if (status.ok()) status = env_->Sync(journal_);
+      if (!status.ok()) return status;
       journalEnd += sizeof(record);
       back = start;
     }
@@ -123,24 +114,21 @@ class Rollback {
 
   platform::Env* env_;
   platform::File& journal_;
-  const std::string& journalPath_;
   platform::File& archive_;
   const std::string& archivePath_;
   std::unique_ptr<uint8_t[]> buffer_;
 };
 
 // Writes the journal back into the archive, cuts it to its original length and flushes it.
-Status ApplyJournal(platform::Env* env, platform::File& journal, const std::string& journalPath,
-                    const JournalContents& contents, platform::File& archive,
-                    const std::string& archivePath) {
-  return Rollback(env, journal, journalPath, archive, archivePath).Run(contents);
+Status ApplyJournal(platform::Env* env, platform::File& journal, const JournalContents& contents,
+                    platform::File& archive, const std::string& archivePath) {
+  return Rollback(env, journal, archive, archivePath).Run(contents);
 }
 
 // Deletes the journal and flushes its directory. A journal that is already gone is fine.
 Status RemoveJournal(platform::Env* env, const std::string& journalPath) {
-  if (!env->RemoveFile(journalPath.c_str()) && platform::PathExists(journalPath.c_str())) {
-    return Status::FromLastError(journalPath);
-  }
+  Status removed = env->RemoveFile(journalPath.c_str());
+  if (!removed.ok() && removed.code() != StatusCode::NotFound) return removed;
   return env->SyncDirectoryOf(journalPath.c_str());
 }
 
@@ -158,7 +146,7 @@ void CEditJournal::Attach(platform::Env* env, const std::string& archivePath,
 }
 
 void CEditJournal::Detach() {
-  journal_.Close();
+  (void)journal_.Close();
   archive_ = nullptr;
   saved_.clear();
   journalEnd_ = 0;
@@ -172,8 +160,8 @@ Status CEditJournal::Create() {
   if (!status.ok()) return status;
   uint8_t header[JournalHeaderSize];
   EncodeJournalHeader(originalLength_, header);
-  if (env_->Write(journal_, header, sizeof(header)) != sizeof(header))
-    return Status::FromLastError(journalPath_);
+  status = env_->Write(journal_, header, sizeof(header));
+  if (!status.ok()) return status;
   journalEnd_ = JournalHeaderSize;
   return Status::Ok();
 }
@@ -182,24 +170,21 @@ Status CEditJournal::AppendRecord(const uint8_t* head, uint32_t headLength, uint
                                   uint64_t length) {
   std::unique_ptr<uint8_t[]> buffer = CopyBuffer();
   if (buffer == nullptr) return Status(StatusCode::NoMemory, journalPath_);
-  if (!WriteAt(env_, journal_, journalEnd_, head, headLength)) {
-    return Status::FromLastError(journalPath_);
-  }
+  Status status = WriteAt(env_, journal_, journalEnd_, head, headLength);
+  if (!status.ok()) return status;
   uint32_t crc = static_cast<uint32_t>(crc32(0, head, headLength));
   for (uint64_t done = 0; done < length;) {
     uint32_t chunk = Chunk(length - done);
-    if (!ReadAt(*archive_, offset + done, buffer.get(), chunk)) {
-      return Status::FromLastError(archivePath_);
-    }
-    if (env_->Write(journal_, buffer.get(), chunk) != chunk)
-      return Status::FromLastError(journalPath_);
+    status = ReadAt(*archive_, offset + done, buffer.get(), chunk);
+    if (status.ok()) status = env_->Write(journal_, buffer.get(), chunk);
+    if (!status.ok()) return status;
     crc = static_cast<uint32_t>(crc32(crc, buffer.get(), chunk));
     done += chunk;
   }
   uint8_t tail[4];
   StoreLE32(tail, crc);
-  if (env_->Write(journal_, tail, sizeof(tail)) != sizeof(tail))
-    return Status::FromLastError(journalPath_);
+  status = env_->Write(journal_, tail, sizeof(tail));
+  if (!status.ok()) return status;
   journalEnd_ += headLength + length + sizeof(tail);
   return Status::Ok();
 }
@@ -227,7 +212,8 @@ Status CEditJournal::Open(uint64_t firstOffset, bool& created) {
 }
 
 Status CEditJournal::Flushed(bool created) {
-  if (!env_->Sync(journal_)) return Status::FromLastError(journalPath_);
+  Status synced = env_->Sync(journal_);
+  if (!synced.ok()) return synced;
   // The journal's name must survive a power loss as well as its bytes.
   if (created) return env_->SyncDirectoryOf(journalPath_.c_str());
   return Status::Ok();
@@ -281,14 +267,15 @@ Status CEditJournal::BeginMove(uint64_t to, uint64_t shift, uint64_t tail) {
 
 Status CEditJournal::Moved(uint64_t done) {
   if (!moveBegun_) return Status(StatusCode::InvalidArgument, archivePath_);
-  if (!env_->Sync(*archive_)) return Status::FromLastError(archivePath_);
+  Status status = env_->Sync(*archive_);
+  if (!status.ok()) return status;
   uint8_t record[JournalProgressSize];
   EncodeJournalProgress(JournalRecordKind::Moved, done, record);
-  if (!WriteAt(env_, journal_, journalEnd_, record, sizeof(record))) {
-    return Status::FromLastError(journalPath_);
-  }
+  status = WriteAt(env_, journal_, journalEnd_, record, sizeof(record));
+  if (!status.ok()) return status;
   journalEnd_ += sizeof(record);
-  if (!env_->Sync(journal_)) return Status::FromLastError(journalPath_);
+  status = env_->Sync(journal_);
+  if (!status.ok()) return status;
   return Status::Ok();
 }
 
@@ -306,7 +293,7 @@ void CEditJournal::EndMove() {
 
 Status CEditJournal::Commit() {
   if (!journal_.IsOpen()) return Status::Ok();
-  journal_.Close();
+  (void)journal_.Close();
   saved_.clear();
   return RemoveJournal(env_, journalPath_);
 }
@@ -317,10 +304,10 @@ Status CEditJournal::RollBack() {
   Status status = ReadJournal(journal_, journalPath_, contents);
   // A journal with no complete record saved nothing, and nothing was touched yet.
   if (status.ok() && contents.Hot()) {
-    status = ApplyJournal(env_, journal_, journalPath_, contents, *archive_, archivePath_);
+    status = ApplyJournal(env_, journal_, contents, *archive_, archivePath_);
   }
   if (!status.ok()) return status;  // the journal stays for the next open to finish the work
-  journal_.Close();
+  (void)journal_.Close();
   saved_.clear();
   moveBegun_ = false;
   return RemoveJournal(env_, journalPath_);
@@ -341,11 +328,11 @@ Status RecoverJournal(const std::string& archivePath, platform::File& archive, b
   status = ReadJournal(journal, journalPath, contents);
   if (!status.ok()) return status;
   if (contents.Hot()) {
-    status = ApplyJournal(env, journal, journalPath, contents, archive, archivePath);
+    status = ApplyJournal(env, journal, contents, archive, archivePath);
     if (!status.ok()) return status;
     rolledBack = true;
   }
-  journal.Close();
+  (void)journal.Close();
   return RemoveJournal(env, journalPath);
 }
 

@@ -78,12 +78,13 @@ bool ReadPackCache(const std::string& path, PackCache& cache) {
   cache = PackCache();
   platform::File file;
   if (!platform::OpenForRead(path.c_str(), file).ok()) return false;
-  int64_t length = file.Length();
+  int64_t length = 0;
+  if (!file.Length(length).ok()) return false;
   if (length < static_cast<int64_t>(sizeof(CacheMagic)) + 4 || length > (int64_t{1} << 30)) {
     return false;
   }
   std::vector<uint8_t> bytes(static_cast<size_t>(length));
-  if (file.Read(bytes.data(), static_cast<uint32_t>(bytes.size())) != length) return false;
+  if (!file.ReadExactly(bytes.data(), static_cast<uint32_t>(bytes.size())).ok()) return false;
   size_t body = bytes.size() - 4;
   if (std::memcmp(bytes.data(), CacheMagic, sizeof(CacheMagic)) != 0 ||
       LoadLE32(bytes.data() + body) !=
@@ -141,10 +142,9 @@ Status WritePackCache(platform::Env* env, const std::string& path, const PackCac
   platform::File file;
   status = replacement.Begin(env, target, ".tmp-", file);
   if (!status.ok()) return status;
-  if (env->Write(file, bytes.data(), static_cast<uint32_t>(bytes.size())) !=
-      static_cast<int64_t>(bytes.size())) {
-    status = Status::FromLastError(replacement.TemporaryPath());
-    file.Close();
+  status = env->Write(file, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  if (!status.ok()) {
+    (void)file.Close();
     replacement.Abandon();
     return status;
   }

@@ -67,14 +67,14 @@ SourceResult CompressSource(const PackItem& item, const std::vector<platform::Fi
   platform::File file;
   Status opened = platform::OpenForRead(item.path.c_str(), file);
   if (!opened.ok()) {
-    cause = Status::System(opened.code(), item.path, opened.systemError(), "cannot be read");
+    cause = CannotRead(item.path, opened);
     return SourceResult::Failed;
   }
   if (!own.empty()) {
     platform::FileIdentity identity;
-    if (!platform::IdentifyFile(file, identity)) {
-      cause =
-          Status::System(StatusCode::IoError, item.path, platform::LastError(), "cannot be read");
+    Status identified = platform::IdentifyFile(file, identity);
+    if (!identified.ok()) {
+      cause = CannotRead(item.path, identified);
       return SourceResult::Failed;
     }
     if (std::find(own.begin(), own.end(), identity) != own.end()) return SourceResult::Own;
@@ -339,12 +339,12 @@ struct ReusePlan {
   bool usable = false;
 
   // Reads the block of index entry i into buffer.
-  bool ReadBlock(size_t i, std::vector<uint8_t>& buffer) {
+  Status ReadBlock(size_t i, std::vector<uint8_t>& buffer) {
     const PackageEntry& entry = index[i];
     buffer.resize(entry.packedSize > 0 ? entry.packedSize : 1);
-    if (archive.Seek(entry.offset, 0) != static_cast<int64_t>(entry.offset)) return false;
-    return entry.packedSize == 0 ||
-           archive.Read(buffer.data(), entry.packedSize) == static_cast<int64_t>(entry.packedSize);
+    Status status = archive.Seek(entry.offset);
+    if (!status.ok() || entry.packedSize == 0) return status;
+    return archive.ReadExactly(buffer.data(), entry.packedSize);
   }
 };
 
@@ -360,9 +360,11 @@ void LoadReusePlan(const std::string& target, ReusePlan& plan) {
   if (!platform::OpenForRead(target.c_str(), plan.archive).ok()) return;
   platform::FileIdentity identity;
   platform::FileStamp stamp;
-  if (!platform::IdentifyFile(plan.archive, identity) || identity != plan.cache.archiveIdentity ||
-      !platform::StampPath(target.c_str(), stamp) || stamp != plan.cache.archive ||
-      plan.archive.Length() != static_cast<int64_t>(stamp.size)) {
+  int64_t length = 0;
+  if (!platform::IdentifyFile(plan.archive, identity).ok() ||
+      identity != plan.cache.archiveIdentity || !platform::StampPath(target.c_str(), stamp).ok() ||
+      stamp != plan.cache.archive || !plan.archive.Length(length).ok() ||
+      length != static_cast<int64_t>(stamp.size)) {
     return;
   }
   plan.usable = LoadArchiveIndex(plan);
@@ -371,17 +373,21 @@ void LoadReusePlan(const std::string& target, ReusePlan& plan) {
 // Reads the header and the index of the archive open in plan; false when they are not sound
 // (every block must lie in the data region).
 bool LoadArchiveIndex(ReusePlan& plan) {
-  int64_t length = plan.archive.Length();
+  int64_t length = 0;
+  if (!plan.archive.Length(length).ok()) return false;
   if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX) return false;
-  if (plan.archive.Seek(0, 0) != 0) return false;
   plan.start.resize(PackageHeaderSize);
-  if (plan.archive.Read(plan.start.data(), PackageHeaderSize) != PackageHeaderSize) return false;
+  if (!plan.archive.Seek(0).ok() ||
+      !plan.archive.ReadExactly(plan.start.data(), PackageHeaderSize).ok()) {
+    return false;
+  }
   PackageHeader header = DecodeHeader(plan.start.data());
   if (header.indexOffset < PackageHeaderSize || header.indexOffset > length) return false;
   plan.indexBytes.resize(static_cast<size_t>(length - header.indexOffset));
-  if (plan.archive.Seek(header.indexOffset, 0) != header.indexOffset ||
-      plan.archive.Read(plan.indexBytes.data(), static_cast<uint32_t>(plan.indexBytes.size())) !=
-          static_cast<int64_t>(plan.indexBytes.size())) {
+  if (!plan.archive.Seek(header.indexOffset).ok() ||
+      !plan.archive
+           .ReadExactly(plan.indexBytes.data(), static_cast<uint32_t>(plan.indexBytes.size()))
+           .ok()) {
     return false;
   }
   ViewCursor cursor;
@@ -415,7 +421,7 @@ void MarkReusable(std::vector<PackItem>& files, ReusePlan& plan, PackReuse reuse
   }
   for (PackItem& item : files) {
     if (!stamp && entries.empty()) return;
-    if (!platform::StampPath(item.path.c_str(), item.stamp)) continue;
+    if (!platform::StampPath(item.path.c_str(), item.stamp).ok()) continue;
     auto entry = entries.find(item.name);
     auto known = cached.find(item.name);
     if (entry == entries.end() || known == cached.end()) continue;
@@ -491,10 +497,8 @@ class PackWriter {
       size = old.size;
       packedSize = old.packedSize;
       crc = item.crc;
-      if (!plan_->ReadBlock(static_cast<size_t>(item.old), block_)) {
-        return Status::System(StatusCode::IoError, plan_->target, platform::LastError(),
-                              "cannot be read");
-      }
+      Status read = plan_->ReadBlock(static_cast<size_t>(item.old), block_);
+      if (!read.ok()) return read;
       data = block_.data();
     }
     if (!packed) {
@@ -601,7 +605,7 @@ void LeaveOutCaches(std::vector<PackItem>& files) {
 
 // The tree replaces the whole list, so that every node's index is its place in nodes.
 void SetNodeList(CPackageManager& manager, DirNodeList& nodes) {
-  DirNodeList& list = manager.dirList;
+  DirNodeList& list = manager.DirNodes();
   list.nodes = std::move(nodes.nodes);
   list.count = nodes.count;
   list.first = 0;
@@ -612,11 +616,11 @@ void SetNodeList(CPackageManager& manager, DirNodeList& nodes) {
 void WriteCacheFor(const std::string& target, PackCache& cache, platform::Env* env) {
   platform::File archive;
   if (!platform::OpenForRead(target.c_str(), archive).ok() ||
-      !platform::IdentifyFile(archive, cache.archiveIdentity) ||
-      !platform::StampPath(target.c_str(), cache.archive)) {
+      !platform::IdentifyFile(archive, cache.archiveIdentity).ok() ||
+      !platform::StampPath(target.c_str(), cache.archive).ok()) {
     return;
   }
-  archive.Close();
+  (void)archive.Close();
   cache.settings = PackBlockSettings();
   (void)WritePackCache(env, PackCachePath(target), cache);
 }
@@ -675,7 +679,8 @@ Status PackTree(const char* packagePath, const char* dir, CPackageManager* manag
   // The cache records when this pack began, on the file system's own clock.
   PackCache cache;
   platform::FileStamp begun;
-  bool keepCache = settings.writeCache && platform::StampPath(builder.WritingPath().c_str(), begun);
+  bool keepCache =
+      settings.writeCache && platform::StampPath(builder.WritingPath().c_str(), begun).ok();
   cache.started = begun.modified;
   if (listed && manager != nullptr) SetNodeList(*manager, nodes);
   if (listed) {
@@ -687,7 +692,7 @@ Status PackTree(const char* packagePath, const char* dir, CPackageManager* manag
     }
   }
   // The old archive is closed before the new one is renamed over it.
-  plan.archive.Close();
+  (void)plan.archive.Close();
   if (Cancelled(settings)) {
     builder.Abandon();
     return Status(StatusCode::Interrupted);
@@ -791,7 +796,7 @@ Status AddToArchive(const char* packagePath, const std::vector<std::string>& sou
   status = builder.CreateReplacing(packagePath);
   if (!status.ok()) return status;
   status = WriteFiles(files, builder, packagePath, observer, settings, &plan, nullptr);
-  plan.archive.Close();
+  (void)plan.archive.Close();
   if (status.ok() && Cancelled(settings)) status = Status(StatusCode::Interrupted);
   if (!status.ok()) {
     builder.Abandon();
@@ -835,7 +840,7 @@ void AddDirToPkgTree(const char* dir, CPackageBuilder& builder, CPackageManager*
                      int32_t parentIndex, PackObserver* observer) {
   if (dir == nullptr) return;
   Walk walk;
-  if (manager != nullptr) walk.nodes = &manager->dirList;
+  if (manager != nullptr) walk.nodes = &manager->DirNodes();
   WalkDirectory(dir, TopName(dir), walk, parentIndex);
   PackCollected(walk, builder, observer);
 }

@@ -21,17 +21,17 @@ constexpr uint32_t MoveBufferSize = 1u << 20;
 constexpr uint64_t MaxMoveSteps = 64;
 constexpr uint64_t MinMoveStep = uint64_t{1} << 20;
 
-bool WriteAll(platform::Env* env, platform::File& file, int64_t offset, const void* data,
-              size_t length) {
-  if (file.Seek(offset, 0) != offset) return false;
-  if (length == 0) return true;
-  return env->Write(file, data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
+Status WriteAll(platform::Env* env, platform::File& file, int64_t offset, const void* data,
+                size_t length) {
+  Status status = file.Seek(offset);
+  if (!status.ok() || length == 0) return status;
+  return env->Write(file, data, static_cast<uint32_t>(length));
 }
 
-bool ReadAll(platform::File& file, int64_t offset, void* data, size_t length) {
-  if (file.Seek(offset, 0) != offset) return false;
-  if (length == 0) return true;
-  return file.Read(data, static_cast<uint32_t>(length)) == static_cast<int64_t>(length);
+Status ReadAll(platform::File& file, int64_t offset, void* data, size_t length) {
+  Status status = file.Seek(offset);
+  if (!status.ok() || length == 0) return status;
+  return file.ReadExactly(data, static_cast<uint32_t>(length));
 }
 
 }  // namespace
@@ -46,7 +46,7 @@ void CPackage::CloseUnchanged() {
     (void)journal.RollBack();
   }
   journal.Detach();
-  file.Close();
+  (void)file.Close();
   indexBytes.clear();
   indexBytes.shrink_to_fit();
 }
@@ -67,7 +67,8 @@ Status CPackage::Load(const char* path) {
   index.clear();
   recoveredJournal = false;
   Status status;
-  bool reuse = file.IsOpen() && file.Length() > 0;
+  int64_t length = 0;
+  bool reuse = file.IsOpen() && file.Length(length).ok() && length > 0;
   if (!reuse) {
     CloseUnchanged();
     // One more attempt with the same mode when the first fails.
@@ -82,6 +83,7 @@ Status CPackage::Load(const char* path) {
   if (status.ok() && file.IsOpen() && !LoadIndex()) {
     status = Status(StatusCode::Corrupt, this->path, 0, "not a sound package archive");
   }
+  if (status.ok() && file.IsOpen()) status = file.Length(length);
   if (!status.ok() || !file.IsOpen()) {
     if (status.ok()) status = Status(StatusCode::InvalidArgument, path != nullptr ? path : "");
     CloseUnchanged();
@@ -89,15 +91,16 @@ Status CPackage::Load(const char* path) {
     env_->DebugMessage(OpenFailed);
     return status;
   }
-  journal.Attach(env_, this->path, &file, static_cast<uint64_t>(file.Length()));
+  journal.Attach(env_, this->path, &file, static_cast<uint64_t>(length));
   return Status::Ok();
 }
 
 bool CPackage::LoadIndex() {
-  int64_t length = file.Length();
+  int64_t length = 0;
+  if (!file.Length(length).ok()) return false;
   if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX) return false;
   uint8_t bytes[PackageHeaderSize];
-  if (!ReadAll(file, 0, bytes, sizeof(bytes))) return false;
+  if (!ReadAll(file, 0, bytes, sizeof(bytes)).ok()) return false;
   header = DecodeHeader(bytes);
 
   // The index runs from indexOffset to the end of the file; every record must lie in it.
@@ -109,7 +112,9 @@ bool CPackage::LoadIndex() {
   }
   indexBytes.resize(static_cast<size_t>(indexLength));
   indexBytesOffset = header.indexOffset;
-  if (!ReadAll(file, header.indexOffset, indexBytes.data(), indexBytes.size())) return false;
+  if (!ReadAll(file, header.indexOffset, indexBytes.data(), indexBytes.size()).ok()) {
+    return false;
+  }
 
   index.reserve(static_cast<size_t>(count));
   PackageEntry entry;
@@ -164,9 +169,7 @@ Status CPackage::Append(const char* name, const void* data, uint32_t size, uint3
 Status CPackage::WriteProtected(uint64_t offset, const void* data, size_t length) {
   Status saved = journal.Protect(offset, length);
   if (!saved.ok()) return saved;
-  if (!WriteAll(env_, file, static_cast<int64_t>(offset), data, length))
-    return Status::FromLastError(path);
-  return Status::Ok();
+  return WriteAll(env_, file, static_cast<int64_t>(offset), data, length);
 }
 
 Status CPackage::MoveDown(uint64_t from, uint64_t to, uint64_t length, bool protect,
@@ -179,15 +182,12 @@ Status CPackage::MoveDown(uint64_t from, uint64_t to, uint64_t length, bool prot
     }
     uint64_t left = length - done;
     uint32_t chunk = left < MoveBufferSize ? static_cast<uint32_t>(left) : MoveBufferSize;
-    if (!ReadAll(file, static_cast<int64_t>(from + done), buffer.get(), chunk)) {
-      return Status::FromLastError(path);
+    Status status = ReadAll(file, static_cast<int64_t>(from + done), buffer.get(), chunk);
+    if (status.ok()) {
+      status = protect ? WriteProtected(to + done, buffer.get(), chunk)
+                       : WriteAll(env_, file, static_cast<int64_t>(to + done), buffer.get(), chunk);
     }
-    if (protect) {
-      Status written = WriteProtected(to + done, buffer.get(), chunk);
-      if (!written.ok()) return written;
-    } else if (!WriteAll(env_, file, static_cast<int64_t>(to + done), buffer.get(), chunk)) {
-      return Status::FromLastError(path);
-    }
+    if (!status.ok()) return status;
     done += chunk;
   }
   return Status::Ok();
@@ -236,15 +236,17 @@ Status CPackage::Remove(const char* name, const std::atomic<bool>* cancel) {
   // Everything behind the block, later entries' data and the old index alike, moves down;
   // then the file ends where the data region now ends. All of it is saved in one go first.
   const uint32_t newIndexOffset = header.indexOffset - removedSize;
-  int64_t length = file.Length();
-  if (length < 0) return Fail(Status::FromLastError(path));
+  int64_t length = 0;
+  Status measured = file.Length(length);
+  if (!measured.ok()) return Fail(measured);
   if (static_cast<uint64_t>(length) < removedEnd) return Fail(Status(StatusCode::Corrupt, path));
   const uint64_t tail = static_cast<uint64_t>(length) - removedEnd;
   Status moved = MoveTail(removedOffset, removedSize, tail, cancel);
   // What the cut drops (the moved old index) is saved first.
   if (moved.ok()) moved = journal.Protect(newIndexOffset, removedOffset + tail - newIndexOffset);
   if (!moved.ok()) return Fail(moved);
-  if (!env_->Truncate(file, newIndexOffset)) return Fail(Status::FromLastError(path));
+  Status truncated = env_->Truncate(file, newIndexOffset);
+  if (!truncated.ok()) return Fail(truncated);
 
   // Data offsets follow the data, whatever the index order: every block behind the removed
   // one moved down by its size.
@@ -264,7 +266,8 @@ Status CPackage::Commit() {
                                          return WriteProtected(offset, data, length);
                                        });
   if (!written.ok()) return Fail(written);
-  if (!env_->Sync(file)) return Fail(Status::FromLastError(path));
+  Status synced = env_->Sync(file);
+  if (!synced.ok()) return Fail(synced);
   // The edited archive is on disk: deleting the journal makes it final.
   Status committed = journal.Commit();
   if (!committed.ok()) return Fail(committed);

@@ -1,7 +1,5 @@
 #include "authoring/package_builder.h"
 
-#include <cerrno>
-
 #include "archive/journal_format.h"
 #include "authoring/index_writer.h"
 #include "authoring/journal.h"
@@ -15,29 +13,30 @@ CPackageBuilder::~CPackageBuilder() {
   if (!replacement_.TemporaryPath().empty()) Abandon();
 }
 
-bool CPackageBuilder::WriteAt(uint64_t offset, const void* data, size_t length) {
+Status CPackageBuilder::WriteAt(uint64_t offset, const void* data, size_t length) {
   if (position_ != offset) {
     position_ = UnknownPosition;
-    if (file.Seek(static_cast<int64_t>(offset), 0) != static_cast<int64_t>(offset)) return false;
+    Status moved = file.Seek(static_cast<int64_t>(offset));
+    if (!moved.ok()) return moved;
     position_ = offset;
   }
-  if (length == 0) return true;
-  if (env_->Write(file, data, static_cast<uint32_t>(length)) != static_cast<int64_t>(length)) {
+  if (length == 0) return Status::Ok();
+  Status written = env_->Write(file, data, static_cast<uint32_t>(length));
+  if (!written.ok()) {
     position_ = UnknownPosition;
-    return false;
+    return written;
   }
   position_ = offset + length;
-  return true;
+  return Status::Ok();
 }
 
 Status CPackageBuilder::Flush() {
   if (!file.IsOpen()) return Status(StatusCode::InvalidArgument, target_);
-  if (!env_->Sync(file)) return Status::FromLastError(WrittenPath());
-  return Status::Ok();
+  return env_->Sync(file);
 }
 
 void CPackageBuilder::Abandon() {
-  file.Close();
+  (void)file.Close();
   ownFiles_.clear();
   position_ = UnknownPosition;
   replacement_.Abandon();
@@ -45,7 +44,8 @@ void CPackageBuilder::Abandon() {
 
 Status CPackageBuilder::IdentifyOwnFile() {
   platform::FileIdentity identity;
-  if (!platform::IdentifyFile(file, identity)) return Status::FromLastError(WrittenPath());
+  Status identified = platform::IdentifyFile(file, identity);
+  if (!identified.ok()) return identified;
   ownFiles_.push_back(identity);
   return Status::Ok();
 }
@@ -58,26 +58,24 @@ Status CPackageBuilder::WriteHeader() {
   uint8_t bytes[PackageHeaderSize];
   EncodeHeader(header, bytes);
   position_ = UnknownPosition;  // a new file
-  if (!WriteAt(0, bytes, sizeof(bytes))) return Status::FromLastError(WrittenPath());
-  return Status::Ok();
+  return WriteAt(0, bytes, sizeof(bytes));
 }
 
 Status CPackageBuilder::Start(const char* path) {
   Abandon();
-  file.Close();
   index.clear();
   positions_.clear();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
   target_ = path;
   platform::File existing;
   if (platform::OpenForRead(path, existing).ok()) {
-    existing.Close();
+    (void)existing.Close();
     (void)env_->RemoveFile(path);
   }
   Status created = env_->CreateNew(path, file);
   if (created.ok()) created = IdentifyOwnFile();
   if (created.ok()) created = WriteHeader();
-  if (!created.ok()) file.Close();
+  if (!created.ok()) (void)file.Close();
   return created;
 }
 
@@ -117,9 +115,8 @@ Status CPackageBuilder::Append(const char* name, const void* data, uint32_t size
   }
   // The record changes only once its data is in the file, so a failed write leaves the index
   // as it was.
-  if (!WriteAt(header.indexOffset, data, packedSize)) {
-    return Status::FromLastError(WrittenPath());
-  }
+  Status written = WriteAt(header.indexOffset, data, packedSize);
+  if (!written.ok()) return written;
   auto found = positions_.find(name);
   size_t before = index.size();
   RecordAppendedEntry(index, header, name, size, packedSize, flags,
@@ -130,14 +127,13 @@ Status CPackageBuilder::Append(const char* name, const void* data, uint32_t size
 
 Status CPackageBuilder::Commit() {
   if (!file.IsOpen()) return Status(StatusCode::InvalidArgument, target_);
-  const std::string path = WrittenPath();
-  Status status = WriteIndexAndHeader(
-      index, header, target_, [&](uint64_t offset, const void* data, size_t length) {
-        return WriteAt(offset, data, length) ? Status::Ok() : Status::FromLastError(path);
-      });
+  Status status = WriteIndexAndHeader(index, header, target_,
+                                      [&](uint64_t offset, const void* data, size_t length) {
+                                        return WriteAt(offset, data, length);
+                                      });
   if (replacement_.TemporaryPath().empty()) {
-    if (!file.Close() && status.ok()) status = Status::FromLastError(path);
-    return status;
+    Status closed = file.Close();
+    return status.ok() ? closed : status;
   }
   // The new archive replaces the old one only once all of it is on the disk.
   if (status.ok()) status = replacement_.Commit(file);

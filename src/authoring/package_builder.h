@@ -59,7 +59,9 @@ class CPackageBuilder {
   // The archive's path (for CreateReplacing, with its links followed), and the file being
   // written now (for CreateReplacing, the temporary file until Finish).
   const std::string& TargetPath() const { return target_; }
-  const std::string& WritingPath() const { return WrittenPath(); }
+  const std::string& WritingPath() const {
+    return replacement_.TemporaryPath().empty() ? target_ : replacement_.TemporaryPath();
+  }
 
   platform::File file;
   std::vector<PackageEntry> index;
@@ -70,10 +72,7 @@ class CPackageBuilder {
   // Records the identity of the file just created.
   Status IdentifyOwnFile();
   // Writes length bytes at offset, seeking only when the file is not there already.
-  bool WriteAt(uint64_t offset, const void* data, size_t length);
-  const std::string& WrittenPath() const {
-    return replacement_.TemporaryPath().empty() ? target_ : replacement_.TemporaryPath();
-  }
+  Status WriteAt(uint64_t offset, const void* data, size_t length);
 
   platform::Env* env_;
   std::string target_;                 // the archive's path

@@ -30,17 +30,16 @@ const char* StatusCodeText(StatusCode code) {
   return "unknown error";
 }
 
-Status Status::FromLastError(std::string file) {
-  return System(StatusCode::IoError, std::move(file), platform::LastError());
-}
-
 std::string Status::Message() const {
   if (ok()) return "ok";
-  std::string text;
-  if (!file_.empty()) text = file_ + ": ";
+  return file_.empty() ? Cause() : file_ + ": " + Cause();
+}
+
+std::string Status::Cause() const {
+  if (ok()) return "ok";
   // The system's own words say enough on their own: "<file>: No space left on device".
-  if (detail_.empty() && systemError_ != 0) return text + platform::ErrorText(systemError_);
-  text += detail_.empty() ? StatusCodeText(code_) : detail_;
+  if (detail_.empty() && systemError_ != 0) return platform::ErrorText(systemError_);
+  std::string text = detail_.empty() ? StatusCodeText(code_) : detail_;
   if (systemError_ != 0) text += ": " + platform::ErrorText(systemError_);
   return text;
 }

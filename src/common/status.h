@@ -43,9 +43,6 @@ class [[nodiscard]] Status {
     return Status(code, std::move(file), systemError, std::move(detail));
   }
 
-  // An IoError for file with the error number of the calling thread's last failed system call.
-  static Status FromLastError(std::string file);
-
   bool ok() const { return code_ == StatusCode::Ok; }
   StatusCode code() const { return code_; }
   int systemError() const { return systemError_; }
@@ -55,6 +52,8 @@ class [[nodiscard]] Status {
   // "<file>: <detail or code text>[: <system error text>]", or "ok". Without a detail, a system
   // error stands alone: "<file>: <system error text>".
   std::string Message() const;
+  // The message without its file: "<detail or code text>[: <system error text>]".
+  std::string Cause() const;
 
  private:
   StatusCode code_ = StatusCode::Ok;

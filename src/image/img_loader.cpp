@@ -74,6 +74,8 @@ Status PlanLoad(const ImgFileHeader& header, LoadPlan& plan) {
   const uint64_t frameArrayBytes = frames * sizeof(ImgFrame*);
   const uint64_t valueArrayBytes = frames > 1 ? frames * sizeof(uint32_t) : 0;
   if (frameArrayBytes > UINT32_MAX) return TooLarge(Text(header.frameCount) + " frames");
+  // The tile grid's layout record (image/tile_grid.h) is not built, since nothing reads it; its
+  // size is still a bound that a header must meet and a part of the budget below.
   const uint64_t gridBytes = TileGridBytes(header.tileWidth, header.tileHeight, header.imageWidth,
                                            header.imageHeight, header.frameCount);
   if (gridBytes == 0) return TooLarge("the tile grid does not fit in 32 bits");
@@ -398,23 +400,15 @@ Status DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** fr
   if (plan.minimumBytes > available)
     return Damaged("cut short (its frames need " + Text(int64_t(plan.minimumBytes)) +
                    " bytes of tile records or more, " + Text(int64_t(available)) + " follow)");
-  ImgTileGrid* grid = CreateTileGrid(header.tileWidth, header.tileHeight, header.imageWidth,
-                                     header.imageHeight, header.frameCount);
-  if (grid == nullptr) return Status(StatusCode::NoMemory);
-
   const uint32_t count = static_cast<uint32_t>(header.frameCount);
   uint32_t* values = nullptr;
   if (count > 1) {
     values = static_cast<uint32_t*>(Allocate(count * sizeof(uint32_t)));
-    if (values == nullptr) {
-      ReleaseTileGrid(&grid);
-      return Status(StatusCode::NoMemory);
-    }
+    if (values == nullptr) return Status(StatusCode::NoMemory);
   }
   ImgFrame** array = static_cast<ImgFrame**>(Allocate(count * sizeof(ImgFrame*)));
   if (array == nullptr) {
     ::operator delete(values);
-    ReleaseTileGrid(&grid);
     return Status(StatusCode::NoMemory);
   }
   // The header is accepted: the out parameters are written from here on.
@@ -440,7 +434,6 @@ Status DecodeImageStream(CResStream& stream, uint32_t* frameCount, uint32_t** fr
     frame->format = ImgFormat32;
     status = decoder.DecodeFrame(frame);
   }
-  ReleaseTileGrid(&grid);
   if (status.ok()) return status;
 
   FreeImageFrames(allocated, values, array);

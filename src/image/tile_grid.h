@@ -1,8 +1,10 @@
-// ImgTileGrid: the layout record the image loader builds from a file header and releases
-// before it returns. One block holds the seven counts and a table of one pointer slot per tile
-// record of the file (tilesAcross * tilesDown * frameCount slots, all null when created).
+// ImgTileGrid: the layout record of an image file's tile grid. One block holds the seven counts
+// and a table of one pointer slot per tile record of the file (tilesAcross * tilesDown *
+// frameCount slots). The loader does not build it (it reads no slot); its size is one of the
+// bounds a header must meet. compat/tile_grid_record.h builds and releases it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace korvo {
@@ -18,18 +20,13 @@ struct ImgTileGrid {
   void** tiles;  // the slot table, in the same block right after this record
 };
 
+// The record rounded up so that the slot table that follows it is aligned for pointers.
+constexpr size_t TileGridRecordBytes =
+    (sizeof(ImgTileGrid) + alignof(void*) - 1) / alignof(void*) * alignof(void*);
+
 // Bytes of the block a grid of the given counts takes, or 0 when the counts are out of range
 // (a cell size below 1, a negative size or count) or the block would not fit in 32 bits.
 uint64_t TileGridBytes(int32_t tileWidth, int32_t tileHeight, int32_t imageWidth,
                        int32_t imageHeight, int32_t frameCount);
-
-// A new zeroed grid for the header values, or null when they are out of range (see
-// TileGridBytes) or the allocation fails.
-ImgTileGrid* CreateTileGrid(int32_t tileWidth, int32_t tileHeight, int32_t imageWidth,
-                            int32_t imageHeight, int32_t frameCount);
-
-// Frees every non-null slot, then the grid, and sets *grid to null. A null address or a null
-// grid does nothing.
-void ReleaseTileGrid(ImgTileGrid** grid);
 
 }  // namespace korvo

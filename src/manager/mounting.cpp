@@ -1,38 +1,70 @@
+#include "manager/mounting.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <utility>
 
 #include "archive/journal_format.h"
 #include "archive/mapped_package.h"
+#include "compat/dir_nodes.h"
 #include "manager/package_manager.h"
 
 namespace korvo {
 
 namespace {
+
 // An index record's usual size (a name of a few dozen bytes and the 18 fixed bytes), for
 // archives whose header does not give the index size.
 constexpr uint64_t LikelyRecordBytes = 64;
-}  // namespace
 
-bool CPackageManager::MountPackage(const char* path) {
-  return Mount(path).ok();
+// Room for one more record, so that recording a package cannot fail once its entries are
+// indexed. The vector's allocation is the one on this path that fails with an exception.
+Status ReserveRecord(std::vector<PackageRecord>& packages, const char* path) {
+  try {
+    packages.reserve(packages.size() + 1);
+  } catch (const std::exception&) {
+    return Status(StatusCode::NoMemory, path, 0, "no room to record the package");
+  }
+  return Status::Ok();
 }
 
-Status CPackageManager::Mount(const char* path, MountReport* report) {
+}  // namespace
+
+PackageRecord::~PackageRecord() {
+  delete package;  // unmaps the view and closes the file
+}
+
+PackageRecord::PackageRecord(PackageRecord&& other) noexcept
+    : package(std::exchange(other.package, nullptr)) {
+  std::memcpy(path, other.path, sizeof(path));
+}
+
+PackageRecord& PackageRecord::operator=(PackageRecord&& other) noexcept {
+  if (this != &other) {
+    delete package;
+    package = std::exchange(other.package, nullptr);
+    std::memcpy(path, other.path, sizeof(path));
+  }
+  return *this;
+}
+
+Status Mounts::Mount(const char* path, MountReport* report) {
   if (report != nullptr) *report = MountReport();
   if (path == nullptr) return Status(StatusCode::InvalidArgument, std::string(), 0, "no path");
   if (HasHotJournal(path)) return Status(StatusCode::Locked, path, 0, "an edit was interrupted");
-  std::lock_guard<std::mutex> mounting(mountLock_);
-  // Room for the record is made first, so that recording the package cannot fail once its
-  // entries are indexed.
-  packages.reserve(packages.size() + 1);
+  std::vector<PackageRecord>& packages = set_.packages;
+  CNameIndex& entries = set_.entries;
+  Status room = ReserveRecord(packages, path);
+  if (!room.ok()) return room;
   std::unique_ptr<CMappedPackage> package(new (std::nothrow) CMappedPackage());
   if (package == nullptr) return Status(StatusCode::NoMemory, path);
   Status opened = package->OpenWithStatus(path);
   if (!opened.ok()) return opened;
   // A file that is no archive, or whose index does not begin inside it, is not mounted.
-  Status header = package->CheckHeader();
+  Status header = package->CheckHeaderFields();
   if (!header.ok()) return header;
   CMappedPackage* mapped = package.get();
 
@@ -48,6 +80,12 @@ Status CPackageManager::Mount(const char* path, MountReport* report) {
   const uint32_t indexBytes = static_cast<uint32_t>(std::min<uint64_t>(
       indexGuess, indexOffset < mapped->FileSize() ? mapped->FileSize() - indexOffset : 0));
   if (records > 0) mapped->WillRead(indexOffset, indexBytes);
+  // The first record is read once, here: a package whose first record does not lie whole in
+  // the file is no archive.
+  RecordView view;
+  const bool any = mapped->FirstRecord(view);
+  if (!any && !mapped->WalkDamage().ok()) return mapped->FirstRecordRefusal();
+
   std::unique_lock<std::shared_mutex> writing(indexLock_);
   // Lock-free lookups see the index before this mount or after it, never half-way. The entries
   // go in as one batch: when the index cannot take them all, it takes none, and the package is
@@ -55,9 +93,8 @@ Status CPackageManager::Mount(const char* path, MountReport* report) {
   CNameIndex::Change change(entries);
   // A hint: when the room cannot be had, Add and Commit say so.
   (void)entries.Reserve(static_cast<size_t>(records), indexBytes);
-  RecordView view;
   uint32_t indexed = 0;
-  if (mapped->FirstRecord(view)) {
+  if (any) {
     do {
       ++indexed;
       IndexedEntry value{{mapped, view.flags, view.offset, view.size, view.packedSize},
@@ -70,20 +107,12 @@ Status CPackageManager::Mount(const char* path, MountReport* report) {
   Status committed = entries.Commit();
   if (!committed.ok()) return Status(committed.code(), path, 0, committed.detail());
 
+  // The room was reserved above: this neither allocates nor fails.
   PackageRecord record;
   size_t length = std::min(std::strlen(path), sizeof(record.path) - 1);
   std::memcpy(record.path, path, length);
   record.package = package.release();
   packages.push_back(std::move(record));
-
-  dirList.nodes.clear();
-  dirList.count = 0;
-  dirList.first = 0;
-  DirNode root{};
-  SetDirNodeName(root, "Root");
-  root.parent = 0;
-  dirList.nodes.push_back(root);
-  dirList.count = 1;
 
   if (report != nullptr) {
     report->listed = mapped->Header().entryCount;
@@ -91,6 +120,32 @@ Status CPackageManager::Mount(const char* path, MountReport* report) {
     report->damage = mapped->WalkDamage();
   }
   return Status::Ok();
+}
+
+bool Mounts::Lookup(const FoldedName& key, IndexedEntry& found) const {
+  // Without the lock first: the answer stands when no mount changed the index meanwhile.
+  // Otherwise the lock waits for the mount under way.
+  const CNameIndex& entries = set_.entries;
+  const uint64_t version = entries.Version();
+  IndexedEntry candidate;
+  const bool hit = entries.Find(key.View(), candidate);
+  if (entries.Unchanged(version)) {
+    if (hit) found = candidate;
+    return hit;
+  }
+  std::shared_lock<std::shared_mutex> reading(indexLock_);
+  return entries.Find(key.View(), found);
+}
+
+bool CPackageManager::MountPackage(const char* path) {
+  return Mount(path).ok();
+}
+
+Status CPackageManager::Mount(const char* path, MountReport* report) {
+  std::lock_guard<std::mutex> mounting(mountLock_);
+  Status status = mounts_.Mount(path, report);
+  if (status.ok()) ResetDirNodes(dirList);
+  return status;
 }
 
 }  // namespace korvo

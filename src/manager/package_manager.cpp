@@ -1,10 +1,7 @@
 #include "manager/package_manager.h"
 
-#include <cstring>
 #include <new>
-#include <utility>
 
-#include "archive/mapped_package.h"
 #include "stream/disk_stream.h"
 #include "stream/mem_stream.h"
 
@@ -13,8 +10,29 @@ namespace korvo {
 std::atomic<CPackageManager*> g_packageManager{nullptr};
 
 namespace {
+
 // Held while the accessor builds a manager, so that only one is built.
 std::mutex creationLock;
+
+// Gives a claimed stream back unless the open went through to the end.
+struct ClaimGuard {
+  CResStream* stream;
+  ~ClaimGuard() {
+    if (stream != nullptr) stream->Close();
+  }
+};
+
+// A stream made for one open when its pool has none free; claimed like a pooled one.
+template <class Stream>
+Stream* Overflow(std::unique_ptr<CResStream>* overflow) {
+  if (overflow == nullptr) return nullptr;
+  Stream* stream = new (std::nothrow) Stream();
+  if (stream == nullptr) return nullptr;
+  overflow->reset(stream);
+  stream->TryClaim();
+  return stream;
+}
+
 }  // namespace
 
 CSingleton::CSingleton() {
@@ -23,44 +41,6 @@ CSingleton::CSingleton() {
 
 CSingleton::~CSingleton() {
   g_packageManager = nullptr;
-}
-
-DirNodeList::DirNodeList() {
-  nodes.reserve(512);
-}
-
-DirNodeList::~DirNodeList() = default;
-
-void SetDirNodeName(DirNode& node, const char* text) {
-  std::memset(node.name, 0, sizeof(node.name));
-  if (text == nullptr) return;
-  size_t length = std::strlen(text);
-  if (length > sizeof(node.name) - 1) length = sizeof(node.name) - 1;
-  std::memcpy(node.name, text, length);
-}
-
-PackageRecord::~PackageRecord() {
-  delete package;  // unmaps the view and closes the file
-}
-
-PackageRecord::PackageRecord(PackageRecord&& other) noexcept
-    : package(std::exchange(other.package, nullptr)) {
-  std::memcpy(path, other.path, sizeof(path));
-}
-
-PackageRecord& PackageRecord::operator=(PackageRecord&& other) noexcept {
-  if (this != &other) {
-    delete package;
-    package = std::exchange(other.package, nullptr);
-    std::memcpy(path, other.path, sizeof(path));
-  }
-  return *this;
-}
-
-void StreamLease::Reset() {
-  if (stream_ != nullptr) stream_->Close();
-  stream_ = nullptr;
-  own_.reset();
 }
 
 CPackageManager::CPackageManager() {
@@ -74,7 +54,7 @@ CPackageManager::CPackageManager(const char* rootDirectory, const char* listFile
 }
 
 CPackageManager::CPackageManager(const char* packagePath, int32_t /*unused*/, size_t mostIndexBytes)
-    : entries(mostIndexBytes) {
+    : mounts_(mostIndexBytes) {
   if (packagePath != nullptr) {
     if (platform::PathExists(packagePath)) MountPackage(packagePath);
     FillStreamPools();
@@ -83,6 +63,71 @@ CPackageManager::CPackageManager(const char* packagePath, int32_t /*unused*/, si
 }
 
 CPackageManager::~CPackageManager() = default;
+
+void CPackageManager::FillStreamPools() {
+  pools_.Fill();
+}
+
+CResStream* CPackageManager::OpenFrom(bool package, const char* name, uint32_t mode,
+                                      std::unique_ptr<CResStream>* overflow, Status& status) {
+  if (name == nullptr || mode == 0) {
+    status = Status(StatusCode::InvalidArgument, std::string(), 0, "no name or mode");
+    return nullptr;
+  }
+  if (package) {
+    if (mode & ModeWrite) {
+      status = Status(StatusCode::NotFound, name, 0, "package entries are read-only");
+      return nullptr;
+    }
+    FoldedName key(name);
+    IndexedEntry found;
+    if (!Lookup(key, found)) {
+      status = Status(StatusCode::NotFound, name, 0, "not in any mounted package");
+      return nullptr;
+    }
+    CMemStream* stream = pools_.ClaimMemory();
+    if (stream == nullptr) stream = Overflow<CMemStream>(overflow);
+    if (stream == nullptr) {
+      status = Status(StatusCode::Locked, name, 0, "every package stream is lent");
+      return nullptr;
+    }
+    ClaimGuard guard{stream};
+    status = stream->OpenEntryWithStatus(found.info, mode);
+    if (!status.ok()) return nullptr;
+    stream->name.assign(key.View());
+    guard.stream = nullptr;
+    return stream;
+  }
+  CDiskStream* stream = pools_.ClaimDisk();
+  if (stream == nullptr) stream = Overflow<CDiskStream>(overflow);
+  if (stream == nullptr) {
+    status = Status(StatusCode::Locked, name, 0, "every disk stream is lent");
+    return nullptr;
+  }
+  ClaimGuard guard{stream};
+  status = stream->OpenWithStatus(name, mode);
+  if (!status.ok()) return nullptr;
+  stream->name = name;
+  guard.stream = nullptr;
+  return stream;
+}
+
+Status CPackageManager::Open(const char* name, uint32_t mode, bool preferPackage,
+                             StreamLease& lease) {
+  lease.Reset();
+  CResStream* stream = nullptr;
+  Status status = FromEitherSource(preferPackage, [&](bool package) {
+    Status tried;
+    stream = OpenFrom(package, name, mode, &lease.own_, tried);
+    return tried;
+  });
+  if (stream == nullptr) {
+    lease.own_.reset();
+    return status;
+  }
+  lease.stream_ = stream;
+  return Status::Ok();
+}
 
 CPackageManager* GetPackageManager() {
   CPackageManager* current = g_packageManager.load(std::memory_order_acquire);

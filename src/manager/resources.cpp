@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "archive/mapped_package.h"
 #include "manager/package_manager.h"
@@ -16,18 +18,15 @@ bool CPackageManager::Lookup(const char* name, IndexedEntry& found) const {
   return Lookup(FoldedName(name), found);
 }
 
-bool CPackageManager::Lookup(const FoldedName& key, IndexedEntry& found) const {
-  // Without the lock first: the answer stands when no mount changed the index meanwhile.
-  // Otherwise the lock waits for the mount under way.
-  const uint64_t version = entries.Version();
-  IndexedEntry candidate;
-  const bool hit = entries.Find(key.View(), candidate);
-  if (entries.Unchanged(version)) {
-    if (hit) found = candidate;
-    return hit;
-  }
-  std::shared_lock<std::shared_mutex> reading(indexLock_);
-  return entries.Find(key.View(), found);
+void CopyIntoField(std::string_view text, char* field, size_t fieldSize) {
+  const size_t length = std::min(text.size(), fieldSize - 1);
+  std::memcpy(field, text.data(), length);
+  std::memset(field + length, 0, fieldSize - length);
+}
+
+std::string_view ResourceStat::StoredName() const {
+  if (!inPackage || entry.package == nullptr) return std::string_view();
+  return entry.package->StoredName(recordOffset);
 }
 
 ResourceStat CPackageManager::Stat(const char* name) const {
@@ -43,8 +42,8 @@ ResourceStat CPackageManager::Stat(const char* name) const {
     stat.size = found.info.size;
     stat.packedSize = found.info.packedSize;
     stat.packagePath = found.info.package->Path();
-    stat.storedName = found.info.package->StoredName(found.recordOffset);
     stat.entry = found.info;
+    stat.recordOffset = found.recordOffset;
     return stat;
   }
   CDiskStream probe;
@@ -121,25 +120,36 @@ Status CPackageManager::ReadResource(const char* name, unsigned char*& data, uin
   });
 }
 
-size_t CPackageManager::EnumerateNames(
-    const char* prefix,
-    const std::function<bool(std::string_view, const EntryInfo&)>& visit) const {
+size_t CPackageManager::EnumerateNames(const char* prefix, NameVisitor visit) const {
   FoldedName folded(prefix != nullptr ? prefix : "");
   const std::string_view start = folded.View();
-  std::vector<std::pair<std::string, EntryInfo>> names;
+  const auto matches = [&](std::string_view key) { return key.substr(0, start.size()) == start; };
+  struct Listed {
+    size_t at;  // where the key lies in text
+    size_t length;
+    EntryInfo info;
+  };
+  std::vector<char> text;
+  std::vector<Listed> listed;
   {
-    // Copied: a later mount may move the keys once the lock is released.
-    std::shared_lock<std::shared_mutex> reading(indexLock_);
-    entries.ForEach([&](std::string_view key, const IndexedEntry& entry) {
-      if (key.substr(0, start.size()) == start) names.emplace_back(key, entry.info);
+    // Copied, each key with a terminator, into two growing blocks (one walk over the index): a
+    // later mount may move the keys once the lock is released.
+    mounts_.ForEachLocked([&](std::string_view key, const IndexedEntry& entry) {
+      if (!matches(key)) return;
+      listed.push_back(Listed{text.size(), key.size(), entry.info});
+      text.insert(text.end(), key.begin(), key.end());
+      text.push_back('\0');
     });
   }
-  std::sort(names.begin(), names.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
+  const auto keyOf = [&](const Listed& item) {
+    return std::string_view(text.data() + item.at, item.length);
+  };
+  std::sort(listed.begin(), listed.end(),
+            [&](const Listed& a, const Listed& b) { return keyOf(a) < keyOf(b); });
   size_t calls = 0;
-  for (const auto& [key, info] : names) {
+  for (const Listed& item : listed) {
     ++calls;
-    if (!visit(key, info)) break;
+    if (!visit(keyOf(item), item.info)) break;
   }
   return calls;
 }

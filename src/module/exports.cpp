@@ -77,12 +77,12 @@ KORVO_API bool StatResFile(const char* name, KorvoResourceInfo* info) {
     ResourceStat stat = manager->Stat(name);
     if (!stat.found) return false;
     if (info != nullptr) {
-      std::memset(info, 0, sizeof(*info));
+      // Every byte of the record is written: three words and the whole path field.
       info->size = stat.size;
       info->packedSize = stat.packedSize;
       info->source = stat.inPackage ? KORVO_FROM_PACKAGE : KORVO_FROM_DISK;
-      const std::string& where = stat.inPackage ? stat.packagePath : stat.diskPath;
-      std::strncpy(info->path, where.c_str(), sizeof(info->path) - 1);
+      CopyIntoField(stat.inPackage ? stat.packagePath : stat.diskPath, info->path,
+                    sizeof(info->path));
     }
     return true;
   } catch (...) {
@@ -95,13 +95,23 @@ KORVO_API uint32_t EnumResFiles(const char* prefix, KorvoEnumCallback callback, 
   try {
     CPackageManager* manager = GetPackageManager();
     if (manager == nullptr) return 0;
-    std::string name;
+    // Each key comes with a terminator after it.
     size_t calls =
         manager->EnumerateNames(prefix, [&](std::string_view key, const EntryInfo& entry) {
-          name.assign(key);
-          return callback(name.c_str(), entry.size, context);
+          return callback(key.data(), entry.size, context);
         });
     return static_cast<uint32_t>(calls);
+  } catch (...) {
+    return 0;
+  }
+}
+
+KORVO_API uint32_t EnumResSources(const char* name, KorvoSourceCallback callback, void* context) {
+  if (name == nullptr || callback == nullptr) return 0;
+  try {
+    CPackageManager* manager = GetPackageManager();
+    if (manager == nullptr) return 0;
+    return static_cast<uint32_t>(manager->EnumerateSources(name, callback, context));
   } catch (...) {
     return 0;
   }

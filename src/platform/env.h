@@ -6,7 +6,7 @@
 // korvo tool silences the debugger messages with one).
 //
 // The file calls keep the contract of the File methods and free functions they stand for
-// (files.h): -1 or false with LastError telling why, or a Status.
+// (files.h): a Status that names the file and carries the system's error.
 #pragma once
 
 #include <cstdint>
@@ -31,15 +31,15 @@ class Env {
   virtual Status OpenForEdit(const char* path, File& file) {
     return platform::OpenForEdit(path, file);
   }
-  virtual int64_t Write(File& file, const void* buffer, uint32_t count) {
+  virtual Status Write(File& file, const void* buffer, uint32_t count) {
     return file.Write(buffer, count);
   }
-  virtual bool Truncate(File& file, int64_t length) { return file.Truncate(length); }
-  virtual bool Sync(File& file) { return file.Sync(); }
+  virtual Status Truncate(File& file, int64_t length) { return file.Truncate(length); }
+  virtual Status Sync(File& file) { return file.Sync(); }
   virtual Status ReplaceFile(const char* from, const char* to) {
     return platform::ReplaceFile(from, to);
   }
-  virtual bool RemoveFile(const char* path) { return platform::RemoveFile(path); }
+  virtual Status RemoveFile(const char* path) { return platform::RemoveFile(path); }
   virtual Status SyncDirectoryOf(const char* path) { return platform::SyncDirectoryOf(path); }
   // One of the authoring side's fixed failure messages.
   virtual void DebugMessage(const char* message) { DebugOutput(message); }
@@ -55,15 +55,15 @@ class EnvWrapper : public Env {
   Status OpenForEdit(const char* path, File& file) override {
     return target_->OpenForEdit(path, file);
   }
-  int64_t Write(File& file, const void* buffer, uint32_t count) override {
+  Status Write(File& file, const void* buffer, uint32_t count) override {
     return target_->Write(file, buffer, count);
   }
-  bool Truncate(File& file, int64_t length) override { return target_->Truncate(file, length); }
-  bool Sync(File& file) override { return target_->Sync(file); }
+  Status Truncate(File& file, int64_t length) override { return target_->Truncate(file, length); }
+  Status Sync(File& file) override { return target_->Sync(file); }
   Status ReplaceFile(const char* from, const char* to) override {
     return target_->ReplaceFile(from, to);
   }
-  bool RemoveFile(const char* path) override { return target_->RemoveFile(path); }
+  Status RemoveFile(const char* path) override { return target_->RemoveFile(path); }
   Status SyncDirectoryOf(const char* path) override { return target_->SyncDirectoryOf(path); }
   void DebugMessage(const char* message) override { target_->DebugMessage(message); }
 

@@ -9,22 +9,27 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "common/status.h"
 
 namespace korvo::platform {
 
-// An open file descriptor that closes itself. Move-only.
+// An open file descriptor that closes itself, with the path it was opened by. Move-only.
+// Every operation that can fail returns a Status that names that path and carries the system's
+// error number.
 class File {
  public:
   File() = default;
-  explicit File(int descriptor) : descriptor_(descriptor) {}
-  ~File() { Close(); }
-  File(File&& other) noexcept : descriptor_(other.Release()) {}
+  explicit File(int descriptor, std::string path = std::string())
+      : descriptor_(descriptor), path_(std::move(path)) {}
+  ~File() { (void)Close(); }
+  File(File&& other) noexcept : descriptor_(other.Release()), path_(std::move(other.path_)) {}
   File& operator=(File&& other) noexcept {
     if (this != &other) {
-      Close();
+      (void)Close();
       descriptor_ = other.Release();
+      path_ = std::move(other.path_);
     }
     return *this;
   }
@@ -33,27 +38,46 @@ class File {
 
   bool IsOpen() const { return descriptor_ >= 0; }
   int Descriptor() const { return descriptor_; }
+  // The path the file was opened by: the file of every Status its operations return.
+  const std::string& Path() const { return path_; }
   int Release() {
     int d = descriptor_;
     descriptor_ = -1;
     return d;
   }
 
-  // Byte counts, or -1 on error (LastError tells why). Read stops early only at the end.
-  int64_t Read(void* buffer, uint32_t count);
-  int64_t Write(const void* buffer, uint32_t count);
-  // whence: 0 from the start, 1 from the current position, 2 from the end. New position or -1.
-  int64_t Seek(int64_t offset, int whence);
-  int64_t Length();
-  bool Truncate(int64_t length);
+  // Reads up to count bytes from the current position; got says how many came. Fewer than
+  // count come only at the end of the file.
+  Status Read(void* buffer, uint32_t count, uint32_t& got);
+  // Reads exactly count bytes: a file that ends first is Corrupt ("unexpected end of file").
+  Status ReadExactly(void* buffer, uint32_t count);
+  // Writes all count bytes at the current position.
+  Status Write(const void* buffer, uint32_t count);
+  // Moves to offset bytes from the start of the file.
+  Status Seek(int64_t offset);
+  Status Length(int64_t& length);
+  Status Truncate(int64_t length);
   // Flushes the file's data to the device.
-  bool Sync();
-  // Closes now; false when the system reported an error on close.
-  bool Close();
+  Status Sync();
+  // Closes now (a closed file stays Ok); an error is what the system reported on close.
+  Status Close();
 
  private:
+  // An IoError naming the file, with the error number error.
+  Status Failure(int error) const { return Status::System(StatusCode::IoError, path_, error); }
+
   int descriptor_ = -1;
+  std::string path_;
 };
+
+inline Status File::ReadExactly(void* buffer, uint32_t count) {
+  uint32_t got = 0;
+  Status status = Read(buffer, count, got);
+  if (status.ok() && got != count) {
+    return Status(StatusCode::Corrupt, path_, 0, "unexpected end of file");
+  }
+  return status;
+}
 
 // Which file a name or descriptor leads to, whatever the spelling of the path: the device and
 // file number (POSIX), the volume serial number and file index (Windows). Two names of one file
@@ -66,8 +90,8 @@ struct FileIdentity {
   }
   bool operator!=(const FileIdentity& other) const { return !(*this == other); }
 };
-// The identity of an open file; false when the system cannot tell (LastError tells why).
-bool IdentifyFile(File& file, FileIdentity& identity);
+// The identity of an open file.
+Status IdentifyFile(File& file, FileIdentity& identity);
 
 // The size and the last modification time of a file (POSIX follows a symbolic link; Windows
 // reports what the path names). The time is in
@@ -80,8 +104,9 @@ struct FileStamp {
   }
   bool operator!=(const FileStamp& other) const { return !(*this == other); }
 };
-// False when path leads to nothing, or to no regular file (LastError tells why).
-bool StampPath(const char* path, FileStamp& stamp);
+// NotFound when path leads to nothing, InvalidArgument when to no regular file, IoError when
+// the system cannot tell.
+Status StampPath(const char* path, FileStamp& stamp);
 
 // Opens an existing file for reading and writing: no create, no truncate. Takes an exclusive
 // lock, so it fails (Locked) while any process has the file mounted or open for editing.
@@ -90,24 +115,30 @@ Status OpenForEdit(const char* path, File& file);
 // What a Locked status of OpenForEdit or MapFileReadOnly says, before the system's own words.
 constexpr const char* LockedDetail = "another program is editing it, or a game has it open";
 
-// The cause of a failed open of path with C runtime error number error: NotFound for a missing
-// file, IoError otherwise.
+// The cause of a failed open or removal of path with C runtime error number error: NotFound for
+// a missing file, IoError otherwise.
 inline Status OpenStatus(const char* path, int error) {
   return Status::System(error == ENOENT ? StatusCode::NotFound : StatusCode::IoError, path, error);
 }
 
-// The length of the file under an open stdio stream in bytes, 64-bit on every platform; -1 when
-// the system cannot tell (LastError tells why).
-int64_t StdioFileLength(std::FILE* file);
+// The refusal of a path where there is no file: "<path>: no such file".
+inline Status MissingFile(const char* path) {
+  return Status(StatusCode::NotFound, path, 0, "no such file");
+}
 
-// Opens an existing file for reading only, without any lock.
+// The length in bytes of the file under an open stdio stream, opened by path, 64-bit on every
+// platform.
+Status StdioFileLength(std::FILE* file, const char* path, int64_t& length);
+
+// Opens an existing file for reading only, without any lock. A directory is refused
+// (InvalidArgument, "is a directory").
 Status OpenForRead(const char* path, File& file);
 
 // Creates a new file for reading and writing; fails (with EEXIST) when path exists already.
 Status CreateNew(const char* path, File& file);
 
-// Deletes a file; false when it could not be deleted (LastError tells why).
-bool RemoveFile(const char* path);
+// Deletes a file: NotFound when there is none, IoError when it could not be deleted.
+Status RemoveFile(const char* path);
 
 // Renames from over to, replacing a file there in one step: a reader sees either the old file
 // or the new one. Windows: MoveFileExW with replace-existing and write-through.

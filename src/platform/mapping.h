@@ -46,8 +46,10 @@ class Mapping {
   uint32_t size_ = 0;
 };
 
-// Maps the file at path, replacing what mapping held. Fails for a missing, empty or locked
-// file, a directory, a file of 4 GiB or more, and whatever cannot be mapped.
+// Maps the file at path, replacing what mapping held. A refusal names path and says why in its
+// detail: "no such file" (NotFound), "is a directory" or "not a regular file"
+// (InvalidArgument), "empty file" (Corrupt), "file of 4 GiB or more" (TooLarge), LockedDetail
+// (Locked), or "cannot open" or "cannot map" with the system's error (IoError).
 Status MapFileReadOnly(const char* path, Mapping& mapping);
 
 }  // namespace korvo::platform

@@ -4,20 +4,21 @@
 //
 // A new port implements, in one file:
 //   files.h        File (a self-closing descriptor: Read, Write, Seek, Length, Truncate, Sync,
-//                  Close), IdentifyFile, OpenForEdit, OpenForRead, CreateNew, RemoveFile,
-//                  ReplaceFile, SyncDirectoryOf, StdioFileLength, and for replacing a user's
-//                  file: ResolveReplaceTarget, InspectReplaceTarget, OpenForWriteThrough,
-//                  ApplyTargetMode
+//                  Close, each returning a Status that names the file), IdentifyFile, OpenForEdit,
+//                  OpenForRead, CreateNew, RemoveFile, ReplaceFile, SyncDirectoryOf,
+//                  StdioFileLength, and for replacing a user's file: ResolveReplaceTarget,
+//                  InspectReplaceTarget, OpenForWriteThrough, ApplyTargetMode
 //   mapping.h      Mapping (a self-unmapping read-only view of a whole file: Reset, Swap and
 //                  the read-ahead hint WillRead), MapFileReadOnly
 //   memory.h       AllocateSystemBlock, FreeSystemBlock, DiscardSystemBlock (large zero-filled
 //                  blocks, huge pages where available, whose pages can be given back;
 //                  MemoryBlock itself is shared, in memory.cpp)
 //   directories.h  PathExists, IsDirectory, IsRegularFile, ListDirectory
-//   process.h      ExecutablePath, DebugOutput, CharNext, CharPrev (LastError and ErrorText
-//                  are shared: both layers report C runtime errno values)
+//   process.h      ExecutablePath, DebugOutput, CharNext, CharPrev (ErrorText is shared: both
+//                  layers report C runtime errno values)
 // and, for the korvo tool and the tests only (posix_extras.cpp, win32_extras.cpp):
 //   terminal.h         IsTerminal, TerminalWidth, OutputIsUtf8, UseBinaryStandardStreams
+//   random.h           FillRandom (the system's random source), OpenUrl
 //   links.h            IsLink
 //   shared_library.h   OpenLibrary, LibrarySymbol, CloseLibrary
 // and, where the shared library needs a module entry point (Windows: win32_module_entry.cpp),

@@ -22,19 +22,17 @@ namespace korvo::platform {
 
 namespace {
 
-int64_t WriteLoop(int descriptor, const void* buffer, uint32_t count) {
+// Writes all count bytes; 0, or the error number that stopped it.
+int WriteLoop(int descriptor, const void* buffer, uint32_t count) {
   size_t done = 0;
   while (done < count) {
     ssize_t n = write(descriptor, static_cast<const char*>(buffer) + done, count - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) {
-      errno = ENOSPC;
-      return -1;
-    }
+    if (n < 0) return errno;
+    if (n == 0) return ENOSPC;
     done += static_cast<size_t>(n);
   }
-  return static_cast<int64_t>(done);
+  return 0;
 }
 
 // The directory part of path: "." for a bare name, "/" for a name at the root.
@@ -49,14 +47,17 @@ std::string DirectoryOf(const char* path) {
 // Opens an existing regular file and takes an advisory lock on it without waiting: shared for
 // readers (mounts), exclusive for the archive editor. st receives the file's status.
 Status OpenRegularFile(const char* path, int flags, int lock, File& file, struct stat& st) {
-  File opened(open(path, flags | O_CLOEXEC));
+  File opened(open(path, flags | O_CLOEXEC), path);
   if (!opened.IsOpen()) {
     int error = errno;
     return Status::System(error == ENOENT ? StatusCode::NotFound : StatusCode::IoError, path,
                           error);
   }
   if (fstat(opened.Descriptor(), &st) != 0) return Status::System(StatusCode::IoError, path, errno);
-  if (!S_ISREG(st.st_mode)) return Status(StatusCode::InvalidArgument, path, 0, "not a file");
+  if (S_ISDIR(st.st_mode)) return Status(StatusCode::InvalidArgument, path, 0, "is a directory");
+  if (!S_ISREG(st.st_mode)) {
+    return Status(StatusCode::InvalidArgument, path, 0, "not a regular file");
+  }
   if (flock(opened.Descriptor(), lock | LOCK_NB) != 0)
     return Status::System(StatusCode::Locked, path, errno, LockedDetail);
   file = std::move(opened);
@@ -71,13 +72,17 @@ Status MapFileReadOnly(const char* path, Mapping& mapping) {
   File file;
   struct stat st {};
   Status opened = OpenRegularFile(path, O_RDONLY, LOCK_SH, file, st);
+  if (opened.code() == StatusCode::NotFound) return MissingFile(path);
+  if (opened.code() == StatusCode::IoError) {
+    return Status::System(StatusCode::IoError, path, opened.systemError(), "cannot open");
+  }
   if (!opened.ok()) return opened;
   if (st.st_size <= 0) return Status(StatusCode::Corrupt, path, 0, "empty file");
   if (static_cast<uint64_t>(st.st_size) > UINT32_MAX)
     return Status(StatusCode::TooLarge, path, 0, "file of 4 GiB or more");
   size_t length = static_cast<size_t>(st.st_size);
   void* view = mmap(nullptr, length, PROT_READ, MAP_SHARED, file.Descriptor(), 0);
-  if (view == MAP_FAILED) return Status::System(StatusCode::IoError, path, errno);
+  if (view == MAP_FAILED) return Status::System(StatusCode::IoError, path, errno, "cannot map");
   mapping.fileHandle_ = file.Release();
   mapping.mappingHandle_ = 0;
   mapping.view_ = static_cast<const uint8_t*>(view);
@@ -156,16 +161,17 @@ bool IsRegularFile(const char* path) {
   return path != nullptr && stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool StampPath(const char* path, FileStamp& stamp) {
+Status StampPath(const char* path, FileStamp& stamp) {
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
   struct stat st {};
-  if (path == nullptr || stat(path, &st) != 0) return false;
+  if (stat(path, &st) != 0) return OpenStatus(path, errno);
+  if (S_ISDIR(st.st_mode)) return Status(StatusCode::InvalidArgument, path, 0, "is a directory");
   if (!S_ISREG(st.st_mode)) {
-    errno = EINVAL;
-    return false;
+    return Status(StatusCode::InvalidArgument, path, 0, "not a regular file");
   }
   stamp.size = static_cast<uint64_t>(st.st_size);
   stamp.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  return true;
+  return Status::Ok();
 }
 
 std::string ExecutablePath() {
@@ -187,24 +193,28 @@ void DebugOutput(const char* message) {
   std::fflush(stderr);
 }
 
-bool RemoveFile(const char* path) {
-  if (path == nullptr) return false;
-  return unlink(path) == 0;
+Status RemoveFile(const char* path) {
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  if (unlink(path) != 0) return OpenStatus(path, errno);
+  return Status::Ok();
 }
 
 Status OpenForRead(const char* path, File& file) {
-  file.Close();
+  (void)file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
-  File opened(open(path, O_RDONLY | O_CLOEXEC));
+  File opened(open(path, O_RDONLY | O_CLOEXEC), path);
   if (!opened.IsOpen()) return OpenStatus(path, errno);
+  struct stat st {};
+  if (fstat(opened.Descriptor(), &st) != 0) return Status::System(StatusCode::IoError, path, errno);
+  if (S_ISDIR(st.st_mode)) return Status(StatusCode::InvalidArgument, path, 0, "is a directory");
   file = std::move(opened);
   return Status::Ok();
 }
 
 Status CreateNew(const char* path, File& file) {
-  file.Close();
+  (void)file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
-  File created(open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  File created(open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666), path);
   if (!created.IsOpen()) return OpenStatus(path, errno);
   file = std::move(created);
   return Status::Ok();
@@ -307,20 +317,22 @@ Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
 }
 
 Status OpenForWriteThrough(const char* path, File& file) {
-  file.Close();
+  (void)file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
-  File opened(open(path, O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC));
+  File opened(open(path, O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC), path);
   if (!opened.IsOpen()) return OpenStatus(path, errno);
   file = std::move(opened);
   return Status::Ok();
 }
 
-bool IdentifyFile(File& file, FileIdentity& identity) {
+Status IdentifyFile(File& file, FileIdentity& identity) {
   struct stat st {};
-  if (fstat(file.Descriptor(), &st) != 0) return false;
+  if (fstat(file.Descriptor(), &st) != 0) {
+    return Status::System(StatusCode::IoError, file.Path(), errno);
+  }
   identity.device = static_cast<uint64_t>(st.st_dev);
   identity.file = static_cast<uint64_t>(st.st_ino);
-  return true;
+  return Status::Ok();
 }
 
 Status ApplyTargetMode(File& file, const ReplaceTarget& target, const char* path) {
@@ -354,61 +366,70 @@ const char* CharPrev(const char* start, const char* p) {
 }
 
 Status OpenForEdit(const char* path, File& file) {
-  file.Close();
+  (void)file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
   struct stat st {};
   return OpenRegularFile(path, O_RDWR, LOCK_EX, file, st);
 }
 
-int64_t File::Read(void* buffer, uint32_t count) {
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = read(descriptor_, static_cast<char*>(buffer) + done, count - done);
+Status File::Read(void* buffer, uint32_t count, uint32_t& got) {
+  got = 0;
+  while (got < count) {
+    ssize_t n = read(descriptor_, static_cast<char*>(buffer) + got, count - got);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return done > 0 ? static_cast<int64_t>(done) : -1;
+      return Failure(errno);
     }
     if (n == 0) break;
-    done += static_cast<size_t>(n);
+    got += static_cast<uint32_t>(n);
   }
-  return static_cast<int64_t>(done);
+  return Status::Ok();
 }
 
-int64_t File::Write(const void* buffer, uint32_t count) {
-  return WriteLoop(descriptor_, buffer, count);
+Status File::Write(const void* buffer, uint32_t count) {
+  int error = WriteLoop(descriptor_, buffer, count);
+  return error == 0 ? Status::Ok() : Failure(error);
 }
 
-int64_t File::Seek(int64_t offset, int whence) {
-  int w = whence == 0 ? SEEK_SET : whence == 1 ? SEEK_CUR : SEEK_END;
-  off_t r = lseek(descriptor_, static_cast<off_t>(offset), w);
-  return r < 0 ? -1 : static_cast<int64_t>(r);
+Status File::Seek(int64_t offset) {
+  if (lseek(descriptor_, static_cast<off_t>(offset), SEEK_SET) < 0) return Failure(errno);
+  return Status::Ok();
 }
 
-int64_t StdioFileLength(std::FILE* file) {
+Status StdioFileLength(std::FILE* file, const char* path, int64_t& length) {
+  length = 0;
+  if (file == nullptr) return Status(StatusCode::InvalidArgument, path != nullptr ? path : "");
   struct stat st {};
-  if (file == nullptr || fstat(fileno(file), &st) != 0) return -1;
-  return static_cast<int64_t>(st.st_size);
+  if (fstat(fileno(file), &st) != 0) {
+    return Status::System(StatusCode::IoError, path != nullptr ? path : "", errno);
+  }
+  length = static_cast<int64_t>(st.st_size);
+  return Status::Ok();
 }
 
-int64_t File::Length() {
+Status File::Length(int64_t& length) {
+  length = 0;
   struct stat st {};
-  if (fstat(descriptor_, &st) != 0) return -1;
-  return static_cast<int64_t>(st.st_size);
+  if (fstat(descriptor_, &st) != 0) return Failure(errno);
+  length = static_cast<int64_t>(st.st_size);
+  return Status::Ok();
 }
 
-bool File::Truncate(int64_t length) {
-  return ftruncate(descriptor_, static_cast<off_t>(length)) == 0;
+Status File::Truncate(int64_t length) {
+  if (ftruncate(descriptor_, static_cast<off_t>(length)) != 0) return Failure(errno);
+  return Status::Ok();
 }
 
-bool File::Sync() {
-  return fsync(descriptor_) == 0;
+Status File::Sync() {
+  if (fsync(descriptor_) != 0) return Failure(errno);
+  return Status::Ok();
 }
 
-bool File::Close() {
-  if (descriptor_ < 0) return true;
+Status File::Close() {
+  if (descriptor_ < 0) return Status::Ok();
   int result = close(descriptor_);
   descriptor_ = -1;
-  return result == 0;
+  return result == 0 ? Status::Ok() : Failure(errno);
 }
 
 bool ListDirectory(const char* dir, std::vector<DirItem>& items) {

@@ -1,15 +1,19 @@
 // POSIX implementation of the tool's and the tests' platform functions.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <langinfo.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "platform/links.h"
+#include "platform/random.h"
 #include "platform/shared_library.h"
 #include "platform/terminal.h"
 
@@ -56,6 +60,27 @@ void* LibrarySymbol(void* library, const char* name) {
 
 void CloseLibrary(void* library) {
   if (library != nullptr) dlclose(library);
+}
+
+bool FillRandom(void* buffer, size_t size) {
+  int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  unsigned char* out = static_cast<unsigned char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = read(fd, out + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+  return done == size;
+}
+
+bool OpenUrl(const std::string& url) {
+  if (!IsPlainUrl(url)) return false;
+  std::string command = "xdg-open " + url + " >/dev/null 2>&1 &";
+  return std::system(command.c_str()) == 0;
 }
 
 }  // namespace korvo::platform

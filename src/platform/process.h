@@ -22,12 +22,9 @@ void DebugOutput(const char* message);
 const char* CharNext(const char* p);
 const char* CharPrev(const char* start, const char* p);
 
-// The error number of the calling thread's last failed system call. Both layers report the
-// C runtime's errno values (the Win32 layer translates Windows error codes into them).
-inline int LastError() {
-  return errno;
-}
 // The system's text for an error number: "No space left on device", "Permission denied", ...
+// Both layers report the C runtime's errno values in a Status (the Win32 layer translates
+// Windows error codes into them).
 inline std::string ErrorText(int error) {
   return std::strerror(error);
 }

@@ -43,7 +43,7 @@ Status Replacement::Begin(Env* env, const ReplaceTarget& target, const char* inf
   }
   Status status = ApplyTargetMode(file, target, temporary_.c_str());
   if (!status.ok()) {
-    file.Close();
+    (void)file.Close();
     Abandon();
     Report(Step::Write, failed);
   }
@@ -52,9 +52,9 @@ Status Replacement::Begin(Env* env, const ReplaceTarget& target, const char* inf
 
 Status Replacement::Commit(File& file, const std::atomic<bool>* stop, Step* failed) {
   // The new file replaces the old one only once all of it is on the disk.
-  Status status;
-  if (!env_->Sync(file)) status = Status::FromLastError(temporary_);
-  if (!file.Close() && status.ok()) status = Status::FromLastError(temporary_);
+  Status status = env_->Sync(file);
+  Status closed = file.Close();
+  if (status.ok()) status = closed;
   if (status.ok() && stop != nullptr && stop->load()) status = Status(StatusCode::Interrupted);
   if (!status.ok()) {
     Abandon();

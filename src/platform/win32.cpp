@@ -70,19 +70,17 @@ int ErrnoFromWin32(DWORD error) {
 // Largest byte count handed to one _read or _write call.
 constexpr uint32_t MaxChunk = 1u << 30;
 
-int64_t WriteLoop(int descriptor, const void* buffer, uint32_t count) {
+// Writes all count bytes; 0, or the error number that stopped it.
+int WriteLoop(int descriptor, const void* buffer, uint32_t count) {
   uint32_t done = 0;
   while (done < count) {
     uint32_t chunk = count - done < MaxChunk ? count - done : MaxChunk;
     int n = _write(descriptor, static_cast<const char*>(buffer) + done, chunk);
-    if (n < 0) return -1;
-    if (n == 0) {
-      errno = ENOSPC;
-      return -1;
-    }
+    if (n < 0) return errno;
+    if (n == 0) return ENOSPC;
     done += static_cast<uint32_t>(n);
   }
-  return static_cast<int64_t>(done);
+  return 0;
 }
 
 // A narrow path in the ANSI code page as the wide string that the W functions take.
@@ -108,18 +106,17 @@ Status MapFileReadOnly(const char* path, Mapping& mapping) {
     DWORD error = GetLastError();
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
       return Status::System(StatusCode::Locked, path, ErrnoFromWin32(error), LockedDetail);
-    // A directory does not open without backup semantics: it is refused as not a file.
-    if (IsDirectory(path)) return Status(StatusCode::InvalidArgument, path, 0, "not a file");
-    bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    return Status::System(missing ? StatusCode::NotFound : StatusCode::IoError, path,
-                          ErrnoFromWin32(error));
+    // A directory does not open without backup semantics: the refusal says what it is.
+    if (IsDirectory(path)) return Status(StatusCode::InvalidArgument, path, 0, "is a directory");
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return MissingFile(path);
+    return Status::System(StatusCode::IoError, path, ErrnoFromWin32(error), "cannot open");
   }
   // From here the handles are owned by the mapping, which closes them on every failure.
   mapping.fileHandle_ = FromHandle(file);
   // Only a regular disk file (a directory does not open without backup semantics anyway).
   if (GetFileType(file) != FILE_TYPE_DISK) {
     mapping.Reset();
-    return Status(StatusCode::InvalidArgument, path, 0, "not a file");
+    return Status(StatusCode::InvalidArgument, path, 0, "not a regular file");
   }
   DWORD high = 0;
   DWORD low = GetFileSize(file, &high);
@@ -148,7 +145,7 @@ Status MapFileReadOnly(const char* path, Mapping& mapping) {
   if (view == nullptr) {
     int error = ErrnoFromWin32(GetLastError());
     mapping.Reset();
-    return Status::System(StatusCode::IoError, path, error);
+    return Status::System(StatusCode::IoError, path, error, "cannot map");
   }
   mapping.view_ = static_cast<const uint8_t*>(view);
   mapping.size_ = low;
@@ -237,21 +234,22 @@ bool IsRegularFile(const char* path) {
          (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
-bool StampPath(const char* path, FileStamp& stamp) {
-  if (path == nullptr || *path == '\0') {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
+Status StampPath(const char* path, FileStamp& stamp) {
+  if (path == nullptr || *path == '\0') return Status(StatusCode::InvalidArgument);
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) return false;
-  if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
+  if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) {
+    return OpenStatus(path, ErrnoFromWin32(GetLastError()));
+  }
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return Status(StatusCode::InvalidArgument, path, 0, "is a directory");
+  }
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+    return Status(StatusCode::InvalidArgument, path, 0, "not a regular file");
   }
   stamp.size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
   stamp.modified = static_cast<int64_t>((uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
                                         data.ftLastWriteTime.dwLowDateTime);
-  return true;
+  return Status::Ok();
 }
 
 std::string ExecutablePath() {
@@ -274,28 +272,34 @@ void DebugOutput(const char* message) {
   OutputDebugStringA(message != nullptr ? message : "");
 }
 
-bool RemoveFile(const char* path) {
-  if (path == nullptr) return false;
-  if (DeleteFileA(path) != 0) return true;
-  errno = ErrnoFromWin32(GetLastError());
-  return false;
+Status RemoveFile(const char* path) {
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  if (DeleteFileA(path) == 0) return OpenStatus(path, ErrnoFromWin32(GetLastError()));
+  return Status::Ok();
 }
 
 Status OpenForRead(const char* path, File& file) {
-  file.Close();
+  (void)file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
   int fd = _sopen(path, _O_RDONLY | _O_BINARY, _SH_DENYNO);
-  if (fd < 0) return OpenStatus(path, errno);
-  file = File(fd);
+  if (fd < 0) {
+    int error = errno;
+    // A directory does not open here; the runtime calls that a denied access.
+    if (error == EACCES && IsDirectory(path)) {
+      return Status(StatusCode::InvalidArgument, path, 0, "is a directory");
+    }
+    return OpenStatus(path, error);
+  }
+  file = File(fd, path);
   return Status::Ok();
 }
 
 Status CreateNew(const char* path, File& file) {
-  file.Close();
+  (void)file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
   int fd = _sopen(path, _O_RDWR | _O_BINARY | _O_CREAT | _O_EXCL, _SH_DENYNO, _S_IREAD | _S_IWRITE);
   if (fd < 0) return OpenStatus(path, errno);
-  file = File(fd);
+  file = File(fd, path);
   return Status::Ok();
 }
 
@@ -358,14 +362,17 @@ Status ResolveReplaceTarget(const char* path, ReplaceTarget& target) {
   return Status::Ok();
 }
 
-bool IdentifyFile(File& file, FileIdentity& identity) {
+Status IdentifyFile(File& file, FileIdentity& identity) {
   HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.Descriptor()));
-  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (handle == INVALID_HANDLE_VALUE)
+    return Status::System(StatusCode::IoError, file.Path(), EBADF);
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info)) return false;
+  if (!GetFileInformationByHandle(handle, &info)) {
+    return Status::System(StatusCode::IoError, file.Path(), ErrnoFromWin32(GetLastError()));
+  }
   identity.device = info.dwVolumeSerialNumber;
   identity.file = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-  return true;
+  return Status::Ok();
 }
 
 Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
@@ -379,11 +386,11 @@ Status InspectReplaceTarget(const char* path, ReplaceTarget& target) {
 }
 
 Status OpenForWriteThrough(const char* path, File& file) {
-  file.Close();
+  (void)file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
   int fd = _sopen(path, _O_WRONLY | _O_APPEND | _O_BINARY, _SH_DENYNO);
   if (fd < 0) return OpenStatus(path, errno);
-  file = File(fd);
+  file = File(fd, path);
   return Status::Ok();
 }
 
@@ -403,7 +410,7 @@ const char* CharPrev(const char* start, const char* p) {
 }
 
 Status OpenForEdit(const char* path, File& file) {
-  file.Close();
+  (void)file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
   // No create, no truncate. Others may read but not write while it is open; a mounted package
   // (opened sharing read only) cannot be opened here, and an archive open here cannot be mounted.
@@ -418,56 +425,66 @@ Status OpenForEdit(const char* path, File& file) {
       return Status::System(StatusCode::Locked, path, error, LockedDetail);
     return Status::System(StatusCode::IoError, path, error);
   }
-  file = File(fd);
+  file = File(fd, path);
   return Status::Ok();
 }
 
-int64_t File::Read(void* buffer, uint32_t count) {
-  uint32_t done = 0;
-  while (done < count) {
-    uint32_t chunk = count - done < MaxChunk ? count - done : MaxChunk;
-    int n = _read(descriptor_, static_cast<char*>(buffer) + done, chunk);
-    if (n < 0) return done > 0 ? static_cast<int64_t>(done) : -1;
+Status File::Read(void* buffer, uint32_t count, uint32_t& got) {
+  got = 0;
+  while (got < count) {
+    uint32_t chunk = count - got < MaxChunk ? count - got : MaxChunk;
+    int n = _read(descriptor_, static_cast<char*>(buffer) + got, chunk);
+    if (n < 0) return Failure(errno);
     if (n == 0) break;
-    done += static_cast<uint32_t>(n);
+    got += static_cast<uint32_t>(n);
   }
-  return static_cast<int64_t>(done);
+  return Status::Ok();
 }
 
-int64_t File::Write(const void* buffer, uint32_t count) {
-  return WriteLoop(descriptor_, buffer, count);
+Status File::Write(const void* buffer, uint32_t count) {
+  int error = WriteLoop(descriptor_, buffer, count);
+  return error == 0 ? Status::Ok() : Failure(error);
 }
 
-int64_t File::Seek(int64_t offset, int whence) {
-  int origin = whence == 0 ? SEEK_SET : whence == 1 ? SEEK_CUR : SEEK_END;
-  __int64 result = _lseeki64(descriptor_, offset, origin);
-  return result < 0 ? -1 : static_cast<int64_t>(result);
+Status File::Seek(int64_t offset) {
+  if (_lseeki64(descriptor_, offset, SEEK_SET) < 0) return Failure(errno);
+  return Status::Ok();
 }
 
-int64_t StdioFileLength(std::FILE* file) {
-  if (file == nullptr) return -1;
-  __int64 length = _filelengthi64(_fileno(file));
-  return length < 0 ? -1 : static_cast<int64_t>(length);
+Status StdioFileLength(std::FILE* file, const char* path, int64_t& length) {
+  length = 0;
+  if (file == nullptr) return Status(StatusCode::InvalidArgument, path != nullptr ? path : "");
+  __int64 measured = _filelengthi64(_fileno(file));
+  if (measured < 0) return Status::System(StatusCode::IoError, path != nullptr ? path : "", errno);
+  length = static_cast<int64_t>(measured);
+  return Status::Ok();
 }
 
-int64_t File::Length() {
-  __int64 length = _filelengthi64(descriptor_);
-  return length < 0 ? -1 : static_cast<int64_t>(length);
+Status File::Length(int64_t& length) {
+  length = 0;
+  __int64 measured = _filelengthi64(descriptor_);
+  if (measured < 0) return Failure(errno);
+  length = static_cast<int64_t>(measured);
+  return Status::Ok();
 }
 
-bool File::Truncate(int64_t length) {
-  return length >= 0 && _chsize_s(descriptor_, length) == 0;
+Status File::Truncate(int64_t length) {
+  if (length < 0) return Failure(EINVAL);
+  // _chsize_s reports its error as its result, not in errno.
+  int error = _chsize_s(descriptor_, length);
+  return error == 0 ? Status::Ok() : Failure(error);
 }
 
-bool File::Sync() {
-  return _commit(descriptor_) == 0;
+Status File::Sync() {
+  if (_commit(descriptor_) != 0) return Failure(errno);
+  return Status::Ok();
 }
 
-bool File::Close() {
-  if (descriptor_ < 0) return true;
+Status File::Close() {
+  if (descriptor_ < 0) return Status::Ok();
   int result = _close(descriptor_);
   descriptor_ = -1;
-  return result == 0;
+  return result == 0 ? Status::Ok() : Failure(errno);
 }
 
 bool ListDirectory(const char* dir, std::vector<DirItem>& items) {

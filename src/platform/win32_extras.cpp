@@ -1,4 +1,7 @@
 // Win32 implementation of the tool's and the tests' platform functions.
+// rand_s is declared by stdlib.h only when this is defined first.
+#define _CRT_RAND_S
+#include <stdlib.h>
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -7,7 +10,12 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
 #include "platform/links.h"
+#include "platform/random.h"
 #include "platform/shared_library.h"
 #include "platform/terminal.h"
 
@@ -53,6 +61,23 @@ void* LibrarySymbol(void* library, const char* name) {
 
 void CloseLibrary(void* library) {
   if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+bool FillRandom(void* buffer, size_t size) {
+  unsigned char* out = static_cast<unsigned char*>(buffer);
+  for (size_t i = 0; i < size; i += sizeof(unsigned int)) {
+    unsigned int value = 0;
+    if (rand_s(&value) != 0) return false;
+    size_t n = size - i < sizeof value ? size - i : sizeof value;
+    std::memcpy(out + i, &value, n);
+  }
+  return true;
+}
+
+bool OpenUrl(const std::string& url) {
+  if (!IsPlainUrl(url)) return false;
+  std::string command = "start \"\" " + url;
+  return std::system(command.c_str()) == 0;
 }
 
 }  // namespace korvo::platform

@@ -34,8 +34,9 @@ Status CDiskStream::OpenWithStatus(const char* path, uint32_t openMode) {
   if (opened == nullptr) return platform::OpenStatus(path, errno);
   // Measured on the file itself, in 64 bits: ftell's long is 32-bit on some platforms, and a
   // length cut to 32 bits would read a 4 GiB + 10 byte file as 10 bytes.
-  const int64_t length = platform::StdioFileLength(opened.get());
-  if (length < 0) return Status::System(StatusCode::IoError, path, platform::LastError());
+  int64_t length = 0;
+  Status measured = platform::StdioFileLength(opened.get(), path, length);
+  if (!measured.ok()) return measured;
   if (static_cast<uint64_t>(length) > UINT32_MAX) {
     return Status(StatusCode::TooLarge, path, 0,
                   "file of " + std::to_string(length) +

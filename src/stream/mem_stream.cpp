@@ -29,7 +29,11 @@ bool CMemStream::OpenEntry(const EntryInfo& info, uint32_t openMode) {
 
 Status CMemStream::OpenEntryWithStatus(const EntryInfo& info, uint32_t openMode) {
   if (openMode == 0 || info.package == nullptr) return Status(StatusCode::InvalidArgument);
-  if (info.size > 0) {
+  stored_.Clear();
+  const bool inPlace =
+      info.size >= InPlaceMinimum &&
+      stored_.Open(info.package->Block(info.offset, info.packedSize), info.packedSize, info.size);
+  if (info.size > 0 && !inPlace) {
     Status status = info.package->ExtractBounded(info, InflateBuffer{buffer, capacity});
     if (!status.ok()) return status;
   }
@@ -45,6 +49,7 @@ void CMemStream::Close() {
     buffer = nullptr;
     capacity = 0;
   }
+  if (stored_.TableBytes() > KeptTableLimit) stored_.Release();
   CResStream::Close();
 }
 
@@ -52,14 +57,24 @@ uint32_t CMemStream::Read(void* destination, uint32_t count) {
   if (position >= size) return 0;
   uint32_t n = count;
   if (n > size - position) n = size - position;
-  if (n > 0) std::memcpy(destination, buffer + position, n);
+  if (n > 0 && InPlace()) {
+    stored_.Copy(position, destination, n);
+  } else if (n > 0) {
+    std::memcpy(destination, buffer + position, n);
+  }
   position += n;
   return n;
 }
 
 const uint8_t* CMemStream::Borrow(uint32_t count) {
-  if (buffer == nullptr || position > size || count > size - position) return nullptr;
-  const uint8_t* at = buffer + position;
+  if (position > size || count > size - position) return nullptr;
+  const uint8_t* at = nullptr;
+  if (InPlace()) {
+    at = stored_.Span(position, count);
+  } else if (buffer != nullptr) {
+    at = buffer + position;
+  }
+  if (at == nullptr) return nullptr;
   position += count;
   return at;
 }

@@ -13,7 +13,8 @@ set(KORVO_TOOL_TESTS
   ${CMAKE_CURRENT_SOURCE_DIR}/tool/names_test.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tool/text_test.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tool/tool_test.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/tool/tool_usage_test.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/tool/tool_usage_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tool/view_test.cpp)
 set(KORVO_TOOL_ON_WINDOWS 0)
 if(KORVO_TOOL_UNDER_TEST MATCHES "[.][eE][xX][eE]$")
   # korvo.exe through a wrapper that starts it under Wine, plus the Windows-only cases.
@@ -51,3 +52,13 @@ add_dependencies(korvo_tool_tests korvo)
 add_test(NAME tool.InstallAndConsume COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tool/install_test.sh
   ${PROJECT_BINARY_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/tool/consumer ${CMAKE_C_COMPILER}
   "$<$<BOOL:${KORVO_SANITIZE}>:-fsanitize=address,undefined>" $<CONFIG>)
+
+# korvo view in headless Chromium, on the demo's sample: needs node, Debian's chromium and the
+# pinned puppeteer-core installed by `npm ci` in tests/browser (scripts/test.sh does both);
+# skipped when they are missing. The screenshot lands in the build tree's browser-artifacts/.
+if(TARGET korvo_demo_sample)
+  add_test(NAME browser.View
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/browser/run.sh $<TARGET_FILE:korvo>
+                   $<TARGET_FILE:korvo_demo_sample> ${CMAKE_CURRENT_BINARY_DIR}/browser-artifacts)
+  set_tests_properties(browser.View PROPERTIES SKIP_RETURN_CODE 77)
+endif()

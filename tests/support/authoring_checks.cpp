@@ -22,9 +22,9 @@ using namespace korvo;
   if (!manager.MountPackage(path.c_str()))
     return ::testing::AssertionFailure() << path << " does not mount";
   manager.FillStreamPools();
-  if (manager.entries.size() != byKey.size())
+  if (manager.EntryCount() != byKey.size())
     return ::testing::AssertionFailure()
-           << path << " indexes " << manager.entries.size() << " names, not " << byKey.size();
+           << path << " indexes " << manager.EntryCount() << " names, not " << byKey.size();
   for (const auto& item : byKey) {
     const RawEntry& entry = *item.second;
     CResStream* stream = manager.OpenStream(entry.name.c_str(), ModeRead, true);
@@ -50,8 +50,8 @@ using namespace korvo;
 
 std::string NodeText(const CPackageManager& manager, const std::string& top) {
   std::string text;
-  for (int32_t i = 0; i < manager.dirList.count; ++i) {
-    const DirNode& node = manager.dirList.nodes.at(static_cast<size_t>(i));
+  for (int32_t i = 0; i < manager.DirNodes().count; ++i) {
+    const DirNode& node = manager.DirNodes().nodes.at(static_cast<size_t>(i));
     std::string name(node.name, std::find(node.name, std::end(node.name), '\0'));
     if (name.compare(0, top.size() + 1, top + "\\") == 0) name.erase(0, top.size() + 1);
     text += (i > 0 ? " " : "") + name + ":" + std::to_string(node.parent);

@@ -1,6 +1,5 @@
 #include "support/fault_env.h"
 
-#include <cerrno>
 #include <string>
 #include <utility>
 
@@ -24,58 +23,65 @@ std::string DirectoryOf(const char* path) {
 FaultInjectionEnv::FaultInjectionEnv(Decide decide, platform::Env* target)
     : EnvWrapper(target), decide_(std::move(decide)) {}
 
-bool FaultInjectionEnv::Refused(WriteCall call, bool* tear) {
+int FaultInjectionEnv::Refused(WriteCall call, bool* tear) {
   FaultDecision decision = decide_(call);
-  if (decision.error == 0) return false;
-  if (tear != nullptr) *tear = decision.tear;
-  errno = decision.error;
-  return true;
+  if (decision.error != 0 && tear != nullptr) *tear = decision.tear;
+  return decision.error;
 }
 
 Status FaultInjectionEnv::CreateNew(const char* path, platform::File& file) {
-  if (path != nullptr && Refused(WriteCall::Create)) {
-    file.Close();
-    return platform::OpenStatus(path, errno);
+  if (path != nullptr) {
+    if (int error = Refused(WriteCall::Create)) {
+      (void)file.Close();
+      return platform::OpenStatus(path, error);
+    }
   }
   return EnvWrapper::CreateNew(path, file);
 }
 
-int64_t FaultInjectionEnv::Write(platform::File& file, const void* buffer, uint32_t count) {
+Status FaultInjectionEnv::Write(platform::File& file, const void* buffer, uint32_t count) {
   bool tear = false;
-  if (Refused(WriteCall::Write, &tear)) {
-    int error = errno;
+  if (int error = Refused(WriteCall::Write, &tear)) {
     if (tear && count > 1) (void)EnvWrapper::Write(file, buffer, count / 2);
-    errno = error;
-    return -1;
+    return Status::System(StatusCode::IoError, file.Path(), error);
   }
   return EnvWrapper::Write(file, buffer, count);
 }
 
-bool FaultInjectionEnv::Truncate(platform::File& file, int64_t length) {
-  if (Refused(WriteCall::Truncate)) return false;
+Status FaultInjectionEnv::Truncate(platform::File& file, int64_t length) {
+  if (int error = Refused(WriteCall::Truncate)) {
+    return Status::System(StatusCode::IoError, file.Path(), error);
+  }
   return EnvWrapper::Truncate(file, length);
 }
 
-bool FaultInjectionEnv::Sync(platform::File& file) {
-  if (Refused(WriteCall::Sync)) return false;
+Status FaultInjectionEnv::Sync(platform::File& file) {
+  if (int error = Refused(WriteCall::Sync)) {
+    return Status::System(StatusCode::IoError, file.Path(), error);
+  }
   return EnvWrapper::Sync(file);
 }
 
 Status FaultInjectionEnv::ReplaceFile(const char* from, const char* to) {
-  if (from != nullptr && to != nullptr && Refused(WriteCall::Rename)) {
-    return Status::System(StatusCode::IoError, to, errno);
+  if (from != nullptr && to != nullptr) {
+    if (int error = Refused(WriteCall::Rename))
+      return Status::System(StatusCode::IoError, to, error);
   }
   return EnvWrapper::ReplaceFile(from, to);
 }
 
-bool FaultInjectionEnv::RemoveFile(const char* path) {
-  if (path != nullptr && Refused(WriteCall::Remove)) return false;
+Status FaultInjectionEnv::RemoveFile(const char* path) {
+  if (path != nullptr) {
+    if (int error = Refused(WriteCall::Remove)) return platform::OpenStatus(path, error);
+  }
   return EnvWrapper::RemoveFile(path);
 }
 
 Status FaultInjectionEnv::SyncDirectoryOf(const char* path) {
-  if (path != nullptr && Refused(WriteCall::SyncDirectory)) {
-    return Status::System(StatusCode::IoError, DirectoryOf(path), errno);
+  if (path != nullptr) {
+    if (int error = Refused(WriteCall::SyncDirectory)) {
+      return Status::System(StatusCode::IoError, DirectoryOf(path), error);
+    }
   }
   return EnvWrapper::SyncDirectoryOf(path);
 }

@@ -30,17 +30,17 @@ class FaultInjectionEnv : public platform::EnvWrapper {
   explicit FaultInjectionEnv(Decide decide, platform::Env* target = platform::Env::Default());
 
   Status CreateNew(const char* path, platform::File& file) override;
-  int64_t Write(platform::File& file, const void* buffer, uint32_t count) override;
-  bool Truncate(platform::File& file, int64_t length) override;
-  bool Sync(platform::File& file) override;
+  Status Write(platform::File& file, const void* buffer, uint32_t count) override;
+  Status Truncate(platform::File& file, int64_t length) override;
+  Status Sync(platform::File& file) override;
   Status ReplaceFile(const char* from, const char* to) override;
-  bool RemoveFile(const char* path) override;
+  Status RemoveFile(const char* path) override;
   Status SyncDirectoryOf(const char* path) override;
 
  private:
-  // True when the call must fail; errno then holds the error, and tear (when given) says
-  // whether a write still puts down half of its bytes.
-  bool Refused(WriteCall call, bool* tear = nullptr);
+  // The error number the call must fail with, 0 when it goes ahead; tear (when given) says
+  // whether a failed write still puts down half of its bytes.
+  int Refused(WriteCall call, bool* tear = nullptr);
 
   Decide decide_;
 };

@@ -58,8 +58,8 @@ inline std::string WritePackage(const std::string& path,
 // True when both pools hold all their streams and every one is free.
 inline bool StreamPoolsFree(const CPackageManager& manager) {
   size_t free = 0;
-  for (const CDiskStream* s : manager.diskPool) free += s != nullptr && s->IsFree();
-  for (const CMemStream* s : manager.memPool) free += s != nullptr && s->IsFree();
+  for (const CDiskStream* s : manager.DiskPool()) free += s != nullptr && s->IsFree();
+  for (const CMemStream* s : manager.MemPool()) free += s != nullptr && s->IsFree();
   return free == 2 * StreamPoolSize;
 }
 

@@ -36,8 +36,9 @@ Bytes HugeHeaderPng(uint32_t width = 0x4000, uint32_t height = 0x4000) {
 }
 
 TEST_F(Tool, HelpOnEverySubcommandAndUsageErrorsExitTwoWithTheCauseAndAHint) {
-  for (std::string name : {"pack", "add", "del", "list", "extract", "cat", "verify", "img2png",
-                           "png2img", "which", "mounts"}) {
+  for (std::string name :
+       {"pack", "add", "del", "list", "extract", "cat", "verify", "img2png", "png2img", "which",
+        "mounts", "conflicts", "diff", "merge", "compact", "view"}) {
     ToolResult help = Run({name, "--help"});
     EXPECT_NE(help.out.find("\nUsage: korvo " + name + " "), std::string::npos) << name;
     EXPECT_NE(help.out.find("\nExample:\n  korvo " + name + " "), std::string::npos) << name;
@@ -59,6 +60,10 @@ TEST_F(Tool, HelpOnEverySubcommandAndUsageErrorsExitTwoWithTheCauseAndAHint) {
       {{"png2img", "a.png", "-o", "a.img", "--format", "2"}, "--format: 2 not in {1,3}"},
       {{"png2img", "a.png", "-o", "a.img", "--tile", "0x8"}, tile},
       {{"png2img", "a.png", "-o", "a.img", "--tile", "8x2049"}, tile},
+      {{"merge", "out.pak"}, "give the archives to merge, or --game, but not both"},
+      {{"merge", "out.pak", "a.pak", "--game", "."},
+       "give the archives to merge, or --game, but not both"},
+      {{"diff", "a.pak"}, "new is required"},
   };
   for (const auto& c : cases) {
     bool sub = !c.first.empty() && c.first[0] != "frobnicate";
@@ -84,6 +89,7 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
   corrupt.stored.back() ^= 0xFF;  // the zlib check value
   const std::pair<std::string, Bytes> files[] = {
       {"corrupt.pak", BuildArchive({corrupt})},
+      {"pic.pak", BuildArchive({TextEntry("pic.img", std::string(image.begin(), image.end()))})},
       {"game.pak", game},
       {"empty.pak", {}},
       {"truncated.pak", Bytes(game.begin(), game.end() - 3)},
@@ -118,6 +124,9 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
       {{"png2img", "a.png", "small.png", "-o", "x.img"},
        "small.png: 4x4 differs from the first frame's 20x12; every frame must be the same size"},
       {{"png2img", "text.txt", "-o", "x.img"}, "text.txt: not a readable PNG: end of stream"},
+      {{"png2img", "folder", "-o", "x.img"}, "folder: is a directory"},
+      {{"png2img", "missing.png", "-o", "x.img"},
+       "missing.png: cannot open: " + std::string(std::strerror(ENOENT))},
       {{"png2img", "huge.png", "-o", "x.img"},
        "huge.png: not a readable PNG: its data cannot hold 16384x16384 pixels"},
       {{"png2img", "wide.png", "-o", "x.img"},
@@ -137,8 +146,26 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
        "corrupt.pak: entry 'pic.img': zlib data is corrupt (incorrect data check)"},
       {{"img2png", "a.img", "--package", "game.pak", "-o", "x.png"},
        "game.pak: no entry named 'a.img'"},
+      {{"merge", "out.pak", "game.pak", "missing.pak"}, "missing.pak: no such file"},
+      {{"merge", "out.pak", "game.pak", "truncated.pak"},
+       "truncated.pak: damaged index: record 3 of 3 at offset 102 runs past the end of the file"},
+      {{"merge", "out.pak", "game.pak", "stray.pak"},
+       "stray.pak: entry 'c.txt': data at offset 43 (2130706445 bytes) lies outside the data "
+       "region"},
+      {{"diff", "game.pak", "stray.pak", "-o", "out.pak"},
+       "stray.pak: entry 'c.txt': data at offset 43 (2130706445 bytes) lies outside the data "
+       "region"},
+      {{"diff", "pic.pak", "corrupt.pak"},
+       "corrupt.pak: entry 'pic.img': zlib data is corrupt (incorrect data check)"},
+      {{"compact", "truncated.pak"},
+       "truncated.pak: damaged index: record 3 of 3 at offset 102 runs past the end of the file"},
   };
   for (const auto& c : cases) Expect(c.first, 1, "", "korvo: " + c.second + "\n");
+  if (!KORVO_TOOL_ON_WINDOWS) {
+    Expect({"merge", "out.pak", "--game", "folder"}, 1, "",
+           "korvo: " + std::filesystem::canonical(dir / "folder").string() +
+               "/package.cfg: cannot open the package list: No such file or directory\n");
+  }
   if (!KORVO_TOOL_ON_WINDOWS) {
     // The system's cause, and an archive in use said as such: held by an editor (exclusive
     // lock) or open in a game (shared lock).
@@ -161,6 +188,8 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
                                                 {"verify", "game.pak"},
                                                 {"which", ".", "text.txt"},
                                                 {"mounts", "."},
+                                                {"conflicts", "."},
+                                                {"diff", "game.pak", "two.pak"},
                                                 {"extract", "game.pak", "-o", "full"},
                                                 {"cat", "game.pak", "a.txt"},
                                                 {"pack", "full.pak", "folder"},
@@ -173,7 +202,7 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
     }
   }
   for (const auto& file : files) EXPECT_EQ(ReadFileBytes(dir / file.first), file.second);
-  for (std::string made : {"missing.pak", "a.pak", "x.img", "x.png"})
+  for (std::string made : {"missing.pak", "a.pak", "x.img", "x.png", "out.pak"})
     EXPECT_FALSE(FileExists(dir / made));
 }
 

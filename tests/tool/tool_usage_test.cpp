@@ -1,6 +1,7 @@
 // The korvo binary as content programmers use it: names as the game sees them, extraction that
 // never overwrites silently, readable listings, verify's warnings and the stated policies.
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "tool/tool_runner.h"
 
@@ -355,6 +356,79 @@ TEST_F(Tool, MountsAndWhichReadTheGamesPackageListAsTheLibraryDoes) {
              "readme.txt: disk file " +
              g + "/readme.txt (6 bytes; in no mounted package)\n");
   Expect({"mounts", "nodir"}, 1, "", "korvo: nodir: no such directory\n");
+}
+
+// A mod manager's view of a game: which package wins for each name and what it shadows, a
+// patch of only what changed, and the chain flattened into one archive.
+TEST_F(Tool, ConflictsWhichAllDiffMergeAndCompactFollowTheMountChain) {
+  if (KORVO_TOOL_ON_WINDOWS) GTEST_SKIP() << "paths in these messages use the POSIX separator";
+  MakeDirectories(dir / "game/mods");
+  const std::vector<RawEntry> base = {TextEntry("data\\a.txt", "hello"),
+                                      TextEntry("data\\b.txt", "base"),
+                                      TextEntry("data\\gone.txt", "x")};
+  const std::vector<RawEntry> mod = {TextEntry("Data/B.txt", "patched"),
+                                     TextEntry("DATA/A.TXT", "hello"), TextEntry("new.txt", "n")};
+  WriteFileBytes(dir / "game/data.pak", BuildArchive(base));
+  WriteFileBytes(dir / "game/mods/hd.pak", BuildArchive(mod));
+  WriteFileText(dir / "game/package.cfg", "data.pak mods/hd.pak\n");
+  const std::string g = std::filesystem::canonical(dir / "game").string();
+  const std::string mounts =
+      "game directory: " + g +
+      " (package names in the plain form are joined to it; disk names and the tool form's "
+      "directory resolve against it, as for a game started there)\n"
+      "package list: " +
+      g + "/package.cfg (plain form, 2 packages; a later package wins for a name)\n" +
+      "  1  mounted      " + g + "/data.pak\n" + "  2  mounted      " + g + "/mods/hd.pak\n";
+  Expect({"conflicts", "game"}, 0,
+         mounts +
+             "DATA/A.TXT\n  loads    mods/hd.pak\n  shadows  data.pak\n"
+             "Data/B.txt\n  loads    mods/hd.pak\n  shadows  data.pak\n"
+             "2 of 4 names held by more than one package\n"
+             "mods/hd.pak overrides 2 names of data.pak\n");
+  ToolResult json = Run({"conflicts", "game", "--json"});
+  ASSERT_EQ(json.code, 0) << json.err;
+  const nlohmann::json document = nlohmann::json::parse(json.out);
+  EXPECT_EQ(document["names"], 4);
+  ASSERT_EQ(document["conflicts"].size(), 2u);
+  EXPECT_EQ(document["conflicts"][1]["name"], "Data/B.txt");
+  EXPECT_EQ(document["conflicts"][1]["winner"]["package"], "mods/hd.pak");
+  EXPECT_EQ(document["conflicts"][1]["shadowed"][0]["name"], "data\\b.txt");
+  EXPECT_EQ(document["overrides"][0]["names"], 2);
+  MakeDirectories(dir / "game/data");
+  WriteFileText(dir / "game/data/b.txt", "");
+  Expect({"which", "game", "data/b.txt", "--all"}, 0,
+         mounts + "data/b.txt:\n  shadowed " + g + "/data.pak, entry 'data\\b.txt' (4 bytes)\n" +
+             "  loads    " + g + "/mods/hd.pak, entry 'Data/B.txt' (7 bytes)\n" +
+             "  fallback disk file " + g +
+             "/data/b.txt (read only when no package holds the name)\n");
+
+  // The patch holds the changed and added entries, their blocks as they were.
+  Expect({"diff", "game/data.pak", "game/mods/hd.pak", "-o", "patch.pak"}, 0,
+         "changed  Data/B.txt (4 -> 7 bytes)\nadded    new.txt (1 byte)\n"
+         "removed  data\\gone.txt (1 byte)\n1 added, 1 changed, 1 removed, 1 unchanged\n"
+         "wrote patch.pak: 2 entries, 93 B\n",
+         "korvo: warning: patch.pak: 1 removed name is still read from game/data.pak: a patch "
+         "cannot remove a name\n");
+  EXPECT_EQ(ReadFileBytes(dir / "patch.pak"), BuildArchive({mod[0], mod[2]}));
+  Expect({"diff", "-q", "game/data.pak", "game/mods/hd.pak", "--strict"}, 1,
+         "changed  Data/B.txt (4 -> 7 bytes)\nadded    new.txt (1 byte)\n"
+         "removed  data\\gone.txt (1 byte)\n",
+         "korvo: game/mods/hd.pak: 1 name of game/data.pak removed; a patch cannot remove a "
+         "name\n");
+
+  // Flattening the chain: one record per name, the winner's name and block.
+  const Bytes flat = BuildArchive({mod[1], mod[0], base[2], mod[2]});
+  Expect({"merge", "-q", "flat.pak", "--game", "game"}, 0, "");
+  EXPECT_EQ(ReadFileBytes(dir / "flat.pak"), flat);
+  Expect({"merge", "flat2.pak", "game/data.pak", "game/mods/hd.pak"}, 0,
+         "merged flat2.pak: 4 entries, 174 B (from 271 B; 2 replaced records dropped)\n");
+  EXPECT_EQ(ReadFileBytes(dir / "flat2.pak"), flat);
+
+  // Compacting drops what replaced entries left.
+  WriteFileBytes(dir / "edited.pak", BuildArchive({base[1], base[0], mod[0]}));
+  Expect({"compact", "edited.pak"}, 0,
+         "compacted edited.pak: 2 entries, 100 B (from 140 B; 1 replaced record dropped)\n");
+  EXPECT_EQ(ReadFileBytes(dir / "edited.pak"), BuildArchive({mod[0], base[0]}));
 }
 
 }  // namespace

@@ -8,8 +8,6 @@
 #include "archive/names.h"
 #include "archive/view_cursor.h"
 #include "authoring/journal.h"
-#include "platform/directories.h"
-#include "platform/process.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -18,29 +16,6 @@ namespace {
 
 std::string Number(uint64_t value) {
   return std::to_string(value);
-}
-
-// The cause to print for the mapped reader's refusal to open the file, in the tool's words.
-std::string OpenFailureCause(const Status& opened, const std::string& path) {
-  switch (opened.code()) {
-    case StatusCode::Locked: {
-      std::string cause = opened.detail().empty() ? StatusCodeText(opened.code()) : opened.detail();
-      if (opened.systemError() != 0) cause += ": " + platform::ErrorText(opened.systemError());
-      return cause;
-    }
-    case StatusCode::NotFound:
-      return "no such file";
-    case StatusCode::Corrupt:  // nothing in it
-      return "empty file, not a package archive";
-    case StatusCode::TooLarge:
-      return "larger than 4 GiB, not a package archive";
-    case StatusCode::InvalidArgument:  // not a file: only the word for what it is instead
-      return platform::IsDirectory(path.c_str()) ? "is a directory" : "not a regular file";
-    default:
-      if (opened.systemError() != 0)
-        return "cannot open: " + platform::ErrorText(opened.systemError());
-      return opened.detail().empty() ? StatusCodeText(opened.code()) : opened.detail();
-  }
 }
 
 }  // namespace
@@ -84,10 +59,9 @@ Status ArchiveFile::Open(const std::string& path, bool keepDamagedIndex) {
                   "an edit of this archive was interrupted; run 'korvo verify --repair " + path +
                       "' (or any edit command) to roll it back");
   }
+  // The library's refusal, with its cause as the detail.
   Status opened = package_.OpenWithStatus(path.c_str());
-  if (!opened.ok()) {
-    return Status(opened.code(), path, opened.systemError(), OpenFailureCause(opened, path));
-  }
+  if (!opened.ok()) return Status(opened.code(), path, 0, opened.Cause());
   open_ = true;
   fileSize_ = package_.FileSize();
   header_ = package_.Header();

@@ -11,7 +11,6 @@
 #include "authoring/entry_tools.h"
 #include "authoring/journal.h"
 #include "authoring/pack_tree.h"
-#include "manager/package_manager.h"
 #include "platform/directories.h"
 #include "platform/env.h"
 #include "tool.h"
@@ -179,13 +178,12 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
     if (!OpenArchive(archive, options.archive)) return ExitFailure;
     if (!ChooseStoredName(archive, options, stored, replaced)) return ExitFailure;
   }
-  CPackageManager manager(nullptr, 0);
   ArchiveFile result;
   Status edited;
   {
     StopOnSignal stop;
     QuietEnv quiet;
-    edited = AddPkgFile(options.archive.c_str(), options.file.c_str(), stored.c_str(), &manager,
+    edited = AddPkgFile(options.archive.c_str(), options.file.c_str(), stored.c_str(), nullptr,
                         nullptr, stop.Flag(), &quiet);
     if (edited.code() == StatusCode::Interrupted) return Interrupted(options.archive, stop);
   }
@@ -247,14 +245,13 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
     }
   }
 
-  CPackageManager manager(nullptr, 0);
   ArchiveFile result;
   Status edited;
   {
     StopOnSignal stop;
     QuietEnv quiet;
     edited =
-        DelPkgFile(options.archive.c_str(), stored.c_str(), &manager, nullptr, stop.Flag(), &quiet);
+        DelPkgFile(options.archive.c_str(), stored.c_str(), nullptr, nullptr, stop.Flag(), &quiet);
     if (edited.code() == StatusCode::Interrupted) return Interrupted(options.archive, stop);
   }
   if (!ReopenAfterEdit(options.archive, edited, result)) return ExitFailure;

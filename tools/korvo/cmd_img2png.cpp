@@ -1,7 +1,6 @@
 // korvo img2png <image> -o <out.png> [--package <archive>] [--sheet]: decodes a tiled image
 // through the same loader as LoadImgFile and writes its frames as PNG.
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "archive_file.h"
@@ -39,19 +38,6 @@ std::string NumberedPath(const std::string& output, uint32_t n) {
   fs::path extension = path.extension();
   path.replace_extension();
   return path.string() + "-" + std::to_string(n) + extension.string();
-}
-
-RgbaImage FrameToRgba(const ImgFrame* frame) {
-  RgbaImage image;
-  image.width = frame->width;
-  image.height = frame->height;
-  image.rgba.resize(static_cast<size_t>(frame->width) * frame->height * 4);
-  const uint8_t* pixels = reinterpret_cast<const uint8_t*>(frame) + sizeof(ImgFrame);
-  for (uint32_t y = 0; y < frame->height; ++y) {
-    SwapRedBlue(pixels + static_cast<size_t>(y) * frame->stride,
-                image.rgba.data() + static_cast<size_t>(y) * frame->width * 4, frame->width);
-  }
-  return image;
 }
 
 int RunImg2Png(const Img2PngOptions& options, const GlobalOptions& global) {
@@ -101,22 +87,8 @@ int RunImg2Png(const Img2PngOptions& options, const GlobalOptions& global) {
   }
 
   if (options.sheet || loaded.count == 1) {
-    uint64_t sheetWidth = static_cast<uint64_t>(first->width) * loaded.count;
-    if (sheetWidth > 0x7FFFFFFFu) return Fail(subject, "sheet would be too wide for a PNG");
     RgbaImage sheet;
-    sheet.width = static_cast<uint32_t>(sheetWidth);
-    sheet.height = first->height;
-    sheet.rgba.resize(static_cast<size_t>(sheetWidth) * first->height * 4);
-    for (uint32_t f = 0; f < loaded.count; ++f) {
-      RgbaImage frame = FrameToRgba(loaded.frames[f]);
-      for (uint32_t y = 0; y < frame.height; ++y) {
-        std::memcpy(
-            sheet.rgba.data() +
-                (static_cast<size_t>(y) * sheet.width + static_cast<size_t>(f) * frame.width) * 4,
-            frame.rgba.data() + static_cast<size_t>(y) * frame.width * 4,
-            static_cast<size_t>(frame.width) * 4);
-      }
-    }
+    if (!FrameSheet(loaded.frames, loaded.count, sheet, cause)) return Fail(subject, cause);
     if (!WritePng(options.output, sheet, cause)) return Fail(options.output, cause);
     if (!global.quiet) {
       std::printf("wrote %s: %u frame%s of %ux%u\n", options.output.c_str(), loaded.count,

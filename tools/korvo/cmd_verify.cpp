@@ -10,7 +10,6 @@
 #include "archive/names.h"
 #include "archive_file.h"
 #include "entry_path.h"
-#include "platform/directories.h"
 #include "tool.h"
 
 namespace korvo::tool {
@@ -136,10 +135,11 @@ int RunVerify(const VerifyOptions& options, const GlobalOptions& global) {
   // Something at the journal's path that is not a file: no interrupted edit, and no obstacle to
   // mounting, but an edit could not keep its journal there.
   const std::string journal = JournalPath(options.archive);
-  if (JournalAt(options.archive.c_str()) == JournalKind::NotAFile) {
+  const JournalKind kind = JournalAt(options.archive.c_str());
+  if (kind == JournalKind::Directory || kind == JournalKind::NotAFile) {
     warnings.insert(warnings.begin(),
                     "'" + Printable(journal) + "' is not a journal (" +
-                        (platform::IsDirectory(journal.c_str()) ? "a directory" : "not a file") +
+                        (kind == JournalKind::Directory ? "a directory" : "not a file") +
                         "): it does not keep the archive from mounting, but no edit can start "
                         "until it is moved away");
   }

@@ -3,7 +3,9 @@
 // the library's own start-up code, into a manager of the tool's own.
 #include <cstdio>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
+#include "archive/package_chain.h"
 #include "manager/package_list.h"
 #include "manager/package_manager.h"
 #include "tool.h"
@@ -21,6 +23,12 @@ struct MountsOptions {
 struct WhichOptions {
   std::string gameDir;
   std::vector<std::string> names;
+  bool all = false;
+};
+
+struct ConflictsOptions {
+  std::string gameDir;
+  bool json = false;
 };
 
 // What reading the package list left unmounted or mounted in part.
@@ -33,7 +41,7 @@ struct MountTally {
 // directory, and the list's plain names against its executable's directory: both are taken to
 // be the game directory. The tool makes that directory its own working directory, as the game
 // has it, and gives the library the absolute path as the root. False when it cannot.
-bool EnterGameDirectory(const std::string& gameDir, std::string& root) {
+bool EnterGameDirectory(const std::string& gameDir, std::string& root, bool quiet = false) {
   std::error_code ec;
   if (!fs::is_directory(gameDir, ec)) {
     ReportError(gameDir, "no such directory");
@@ -46,6 +54,7 @@ bool EnterGameDirectory(const std::string& gameDir, std::string& root) {
     return false;
   }
   root = fs::current_path(ec).string();
+  if (quiet) return true;
   std::printf(
       "game directory: %s (package names in the plain form are joined to it; disk "
       "names and the tool form's directory resolve against it, as for a game started "
@@ -54,11 +63,26 @@ bool EnterGameDirectory(const std::string& gameDir, std::string& root) {
   return true;
 }
 
+// A package's mount path as the game directory's listing would show it: relative to root when
+// it lies under it.
+std::string ShownPath(const std::string& root, const std::string& path) {
+  fs::path relative = fs::path(path).lexically_relative(root);
+  if (relative.empty() || *relative.begin() == "..") return path;
+  return relative.generic_string();
+}
+
 // Reads the game directory's package list into manager as the game would at start-up, prints
 // what was mounted, in part or not at all, and why.
-MountTally LoadAndReport(CPackageManager& manager, const std::string& root) {
+MountTally LoadAndReport(CPackageManager& manager, const std::string& root, bool quiet = false) {
   MountTally tally;
   PackageListReport report = LoadPackageListReport(manager, root.c_str(), nullptr);
+  if (quiet) {
+    for (const ListedPackage& listed : report.packages) {
+      tally.notMounted += listed.status.ok() ? 0 : 1;
+      tally.damaged += listed.status.ok() && !listed.mount.damage.ok() ? 1 : 0;
+    }
+    return tally;
+  }
   if (!report.listStatus.ok()) {
     std::printf("package list: %s; no package is mounted\n",
                 Printable(report.listStatus.Message()).c_str());
@@ -109,6 +133,30 @@ int RunMounts(const MountsOptions& options, const GlobalOptions&) {
   return MountsFailure(options.gameDir, tally);
 }
 
+// which --all: every mounted package that holds name, in mount order, the winner marked, and
+// whether a disk file would be read were no package to hold it. False when the name would not
+// load.
+bool PrintSources(CPackageManager& manager, const std::string& name, const std::string& root) {
+  std::printf("%s:\n", Printable(name).c_str());
+  auto print = [](const char* path, const char* stored, uint32_t length, uint32_t size, uint32_t,
+                  bool winner, void*) {
+    std::printf("  %s %s, entry '%s' (%u bytes)\n", winner ? "loads   " : "shadowed",
+                Printable(path).c_str(), Printable(std::string(stored, length)).c_str(), size);
+    return true;
+  };
+  const size_t held = manager.EnumerateSources(name.c_str(), print, nullptr);
+  const bool onDisk = manager.Exists(name.c_str(), LookOnDisk);
+  const std::string disk = Printable((fs::path(root) / name).string());
+  if (onDisk) {
+    std::printf(held > 0 ? "  fallback disk file %s (read only when no package holds the name)\n"
+                         : "  loads    disk file %s (in no mounted package)\n",
+                disk.c_str());
+  } else {
+    std::printf("  no disk file %s%s\n", disk.c_str(), held > 0 ? "" : ": would not load");
+  }
+  return held > 0 || onDisk;
+}
+
 int RunWhich(const WhichOptions& options, const GlobalOptions&) {
   std::string root;
   if (!EnterGameDirectory(options.gameDir, root)) return ExitFailure;
@@ -116,6 +164,8 @@ int RunWhich(const WhichOptions& options, const GlobalOptions&) {
   LoadAndReport(manager, root);
   size_t missing = 0;
   for (const std::string& name : options.names) {
+    if (options.all) missing += PrintSources(manager, name, root) ? 0 : 1;
+    if (options.all) continue;
     ResourceStat stat = manager.Stat(name.c_str());
     if (!stat.found) {
       ++missing;
@@ -130,8 +180,8 @@ int RunWhich(const WhichOptions& options, const GlobalOptions&) {
       }
     } else if (stat.inPackage) {
       std::printf("%s: package %s, entry '%s' (%u bytes)\n", Printable(name).c_str(),
-                  Printable(stat.packagePath).c_str(), Printable(stat.storedName).c_str(),
-                  stat.size);
+                  Printable(std::string(stat.packagePath)).c_str(),
+                  Printable(std::string(stat.StoredName())).c_str(), stat.size);
     } else {
       std::printf("%s: disk file %s (%u bytes; in no mounted package)\n", Printable(name).c_str(),
                   Printable((fs::path(root) / stat.diskPath).string()).c_str(), stat.size);
@@ -146,7 +196,105 @@ int RunWhich(const WhichOptions& options, const GlobalOptions&) {
   return ExitOk;
 }
 
+// What the game in gameDir mounts, as one chain; every name held by more than one package.
+int RunConflicts(const ConflictsOptions& options, const GlobalOptions&) {
+  std::string root;
+  if (!EnterGameDirectory(options.gameDir, root, options.json)) return ExitFailure;
+  CPackageManager manager(nullptr, 0);
+  MountTally tally = LoadAndReport(manager, root, options.json);
+  CPackageChain chain;
+  for (size_t i = 0; i < manager.PackageCount(); ++i) chain.Adopt(*manager.PackageAt(i)->package);
+  StopOnSignal stop;
+  Status built = chain.Build(stop.Flag());
+  if (built.code() == StatusCode::Interrupted) {
+    ReportError(options.gameDir, "interrupted");
+    return stop.ExitStatus();
+  }
+  if (!built.ok()) {
+    ReportStatus(built);
+    return ExitFailure;
+  }
+  const ChainConflicts conflicts = FindConflicts(chain);
+  auto pathOf = [&](uint32_t at) { return ShownPath(root, manager.PackageAt(at)->path); };
+  if (options.json) {
+    nlohmann::json names = nlohmann::json::array();
+    for (uint32_t at : conflicts.names) {
+      const ChainName& name = chain.Names()[at];
+      const ChainHolder& winner = chain.Winner(name);
+      nlohmann::json shadowed = nlohmann::json::array();
+      for (uint32_t h = name.first; h != name.last; h = chain.Holder(h).next) {
+        shadowed.push_back({{"package", pathOf(chain.Holder(h).package)},
+                            {"name", std::string(chain.Holder(h).Name())},
+                            {"size", chain.Holder(h).size}});
+      }
+      names.push_back({{"name", std::string(winner.Name())},
+                       {"winner", {{"package", pathOf(winner.package)}, {"size", winner.size}}},
+                       {"shadowed", shadowed}});
+    }
+    nlohmann::json pairs = nlohmann::json::array();
+    for (const ChainOverride& pair : conflicts.overrides) {
+      pairs.push_back({{"winner", pathOf(pair.winner)},
+                       {"shadowed", pathOf(pair.shadowed)},
+                       {"names", pair.names}});
+    }
+    nlohmann::json document;
+    document["gameDir"] = root;
+    document["packages"] = manager.PackageCount();
+    document["names"] = chain.Names().size();
+    document["conflicts"] = names;
+    document["overrides"] = pairs;
+    std::string text = document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::printf("%s\n", text.c_str());
+  } else {
+    for (uint32_t at : conflicts.names) {
+      const ChainName& name = chain.Names()[at];
+      const ChainHolder& winner = chain.Winner(name);
+      std::printf("%s\n  loads    %s\n", Printable(std::string(winner.Name())).c_str(),
+                  Printable(pathOf(winner.package)).c_str());
+      for (uint32_t h = name.first; h != name.last; h = chain.Holder(h).next) {
+        std::printf("  shadows  %s\n", Printable(pathOf(chain.Holder(h).package)).c_str());
+      }
+    }
+    std::printf("%zu of %zu %s held by more than one package\n", conflicts.names.size(),
+                chain.Names().size(), chain.Names().size() == 1 ? "name" : "names");
+    for (const ChainOverride& pair : conflicts.overrides) {
+      std::printf("%s overrides %s %s of %s\n", Printable(pathOf(pair.winner)).c_str(),
+                  GroupThousands(pair.names).c_str(), pair.names == 1 ? "name" : "names",
+                  Printable(pathOf(pair.shadowed)).c_str());
+    }
+  }
+  FlushStandardOutput();
+  return MountsFailure(options.gameDir, tally);
+}
+
 }  // namespace
+
+bool GameChain(const std::string& gameDir, std::vector<std::string>& paths) {
+  std::string root;
+  if (!EnterGameDirectory(gameDir, root, true)) return false;
+  CPackageManager manager(nullptr, 0);
+  PackageListReport report = LoadPackageListReport(manager, root.c_str(), nullptr);
+  if (!report.listStatus.ok()) {
+    ReportStatus(report.listStatus);
+    return false;
+  }
+  for (const ListedPackage& listed : report.packages) {
+    if (!listed.status.ok()) {
+      ReportStatus(listed.status.file().empty()
+                       ? Status(listed.status.code(), listed.token, listed.status.systemError(),
+                                listed.status.detail())
+                       : listed.status);
+      return false;
+    }
+    if (!listed.mount.damage.ok()) {
+      ReportStatus(listed.mount.damage);
+      return false;
+    }
+    paths.push_back(listed.path);
+  }
+  if (paths.empty()) return Fail(report.listPath, "names no package") == ExitOk;
+  return true;
+}
 
 Command AddMountsCommand(CLI::App& parent, const GlobalOptions& global) {
   Subcommand<MountsOptions> mounts(
@@ -174,8 +322,33 @@ Command AddWhichCommand(CLI::App& parent, const GlobalOptions& global) {
   which.app->add_option("game-dir", which.options->gameDir, "Directory of the game")->required();
   which.app->add_option("name", which.options->names, "Resource names as the game asks for them")
       ->required();
-  SetExample(*which.app, "korvo which ~/games/demo data/ui/button.img");
+  which.app->add_flag("--all", which.options->all,
+                      "List every mounted package that holds each name, in mount order, mark "
+                      "the one the game loads, and say whether a disk file would be the "
+                      "fallback");
+  SetExample(*which.app,
+             "korvo which ~/games/demo data/ui/button.img\n"
+             "korvo which ~/games/demo data/ui/button.img --all");
   return which.Build(global, RunWhich);
+}
+
+}  // namespace korvo::tool
+
+namespace korvo::tool {
+
+Command AddConflictsCommand(CLI::App& parent, const GlobalOptions& global) {
+  Subcommand<ConflictsOptions> conflicts(
+      parent, "conflicts",
+      "List every name that more than one package mounted by the game in <game-dir> holds: the "
+      "package the game loads it from and the ones it shadows, then for each pair of packages "
+      "how many names one overrides of the other. Names that differ only by ASCII case or "
+      "slash direction are one name, as the game sees them. Exit 1 when a listed package is "
+      "not mounted or mounted in part.");
+  conflicts.app->add_option("game-dir", conflicts.options->gameDir, "Directory of the game")
+      ->required();
+  conflicts.app->add_flag("--json", conflicts.options->json, "Print a JSON document for scripts");
+  SetExample(*conflicts.app, "korvo conflicts ~/games/demo\nkorvo conflicts ~/games/demo --json");
+  return conflicts.Build(global, RunConflicts);
 }
 
 }  // namespace korvo::tool

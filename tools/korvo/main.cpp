@@ -28,10 +28,14 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", "korvo " KORVO_VERSION_STRING);
 
   std::vector<Command> commands = {
-      AddPackCommand(app, global),   AddAddCommand(app, global),     AddDelCommand(app, global),
-      AddListCommand(app, global),   AddExtractCommand(app, global), AddCatCommand(app, global),
-      AddVerifyCommand(app, global), AddImg2PngCommand(app, global), AddPng2ImgCommand(app, global),
-      AddWhichCommand(app, global),  AddMountsCommand(app, global),
+      AddPackCommand(app, global),    AddAddCommand(app, global),
+      AddDelCommand(app, global),     AddListCommand(app, global),
+      AddExtractCommand(app, global), AddCatCommand(app, global),
+      AddVerifyCommand(app, global),  AddImg2PngCommand(app, global),
+      AddPng2ImgCommand(app, global), AddWhichCommand(app, global),
+      AddMountsCommand(app, global),  AddConflictsCommand(app, global),
+      AddDiffCommand(app, global),    AddMergeCommand(app, global),
+      AddCompactCommand(app, global), AddViewCommand(app, global),
   };
 
   // A first word that names no subcommand is reported as such, not as a missing subcommand.

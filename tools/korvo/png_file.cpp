@@ -3,6 +3,7 @@
 #include <spng.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -76,7 +77,7 @@ bool ReadPng(const std::string& path, RgbaImage& image, std::string& cause) {
   return true;
 }
 
-bool WritePng(const std::string& path, const RgbaImage& image, std::string& cause) {
+bool EncodePng(const RgbaImage& image, std::string& png, std::string& cause) {
   Context context(spng_ctx_new(SPNG_CTX_ENCODER));
   if (!context) {
     cause = "out of memory";
@@ -103,9 +104,51 @@ bool WritePng(const std::string& path, const RgbaImage& image, std::string& caus
     cause = std::string("cannot encode PNG: ") + spng_strerror(error);
     return false;
   }
-  bool written = WriteWholeFile(path, encoded, length, cause);
+  png.assign(static_cast<const char*>(encoded), length);
   std::free(encoded);
-  return written;
+  return true;
+}
+
+bool WritePng(const std::string& path, const RgbaImage& image, std::string& cause) {
+  std::string png;
+  return EncodePng(image, png, cause) && WriteWholeFile(path, png.data(), png.size(), cause);
+}
+
+RgbaImage FrameToRgba(const ImgFrame* frame) {
+  RgbaImage image;
+  image.width = frame->width;
+  image.height = frame->height;
+  image.rgba.resize(static_cast<size_t>(frame->width) * frame->height * 4);
+  const uint8_t* pixels = reinterpret_cast<const uint8_t*>(frame) + sizeof(ImgFrame);
+  for (uint32_t y = 0; y < frame->height; ++y) {
+    SwapRedBlue(pixels + static_cast<size_t>(y) * frame->stride,
+                image.rgba.data() + static_cast<size_t>(y) * frame->width * 4, frame->width);
+  }
+  return image;
+}
+
+bool FrameSheet(const ImgFrame* const* frames, uint32_t count, RgbaImage& sheet,
+                std::string& cause) {
+  const ImgFrame* first = frames[0];
+  uint64_t sheetWidth = static_cast<uint64_t>(first->width) * count;
+  if (sheetWidth > 0x7FFFFFFFu) {
+    cause = "sheet would be too wide for a PNG";
+    return false;
+  }
+  sheet.width = static_cast<uint32_t>(sheetWidth);
+  sheet.height = first->height;
+  sheet.rgba.assign(static_cast<size_t>(sheetWidth) * first->height * 4, 0);
+  for (uint32_t f = 0; f < count; ++f) {
+    RgbaImage frame = FrameToRgba(frames[f]);
+    for (uint32_t y = 0; y < frame.height; ++y) {
+      std::memcpy(
+          sheet.rgba.data() +
+              (static_cast<size_t>(y) * sheet.width + static_cast<size_t>(f) * frame.width) * 4,
+          frame.rgba.data() + static_cast<size_t>(y) * frame.width * 4,
+          static_cast<size_t>(frame.width) * 4);
+    }
+  }
+  return true;
 }
 
 void SwapRedBlue(const uint8_t* in, uint8_t* out, size_t count) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "KorvoLoader.h"
+
 namespace korvo::tool {
 
 struct RgbaImage {
@@ -22,8 +24,17 @@ constexpr uint32_t MaxPngSide = 16384;
 
 // Reads any PNG as 8-bit RGBA (palette, grey, 16-bit and transparency chunks converted).
 bool ReadPng(const std::string& path, RgbaImage& image, std::string& cause);
-// Writes an 8-bit RGBA PNG.
+// Encodes an 8-bit RGBA PNG into png.
+bool EncodePng(const RgbaImage& image, std::string& png, std::string& cause);
+// Writes an 8-bit RGBA PNG: the bytes of EncodePng.
 bool WritePng(const std::string& path, const RgbaImage& image, std::string& cause);
+
+// A decoded frame's pixels as PNG rows.
+RgbaImage FrameToRgba(const ImgFrame* frame);
+// count frames (at least one, all of the first one's size) side by side in one image. False,
+// with a cause, when the sheet would be too wide.
+bool FrameSheet(const ImgFrame* const* frames, uint32_t count, RgbaImage& sheet,
+                std::string& cause);
 
 // Swaps between R, G, B, A and B, G, R, A for count pixels; in and out may be the same.
 void SwapRedBlue(const uint8_t* in, uint8_t* out, size_t count);

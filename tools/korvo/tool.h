@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/status.h"
 
@@ -41,6 +42,16 @@ Command AddImg2PngCommand(CLI::App& parent, const GlobalOptions& global);
 Command AddPng2ImgCommand(CLI::App& parent, const GlobalOptions& global);
 Command AddWhichCommand(CLI::App& parent, const GlobalOptions& global);
 Command AddMountsCommand(CLI::App& parent, const GlobalOptions& global);
+Command AddConflictsCommand(CLI::App& parent, const GlobalOptions& global);
+Command AddDiffCommand(CLI::App& parent, const GlobalOptions& global);
+Command AddMergeCommand(CLI::App& parent, const GlobalOptions& global);
+Command AddCompactCommand(CLI::App& parent, const GlobalOptions& global);
+Command AddViewCommand(CLI::App& parent, const GlobalOptions& global);
+
+// The packages the game in gameDir mounts, in mount order, as paths that open from the game
+// directory, which becomes the working directory. False after one line naming the file and
+// the cause when the list cannot be read or a listed package is not mounted whole.
+bool GameChain(const std::string& gameDir, std::vector<std::string>& paths);
 
 // A subcommand under construction: its parser and the options it fills, which the action reads
 // once parsing is done.
@@ -102,6 +113,9 @@ std::shared_ptr<CLI::FormatterBase> MakeHelpFormatter();
 void SetExample(CLI::App& app, const std::string& example);
 // The column count help and tables are laid out for.
 constexpr size_t HelpWidth = 80;
+
+// A count with thousands separated by commas: "1,204".
+std::string GroupThousands(uint64_t value);
 
 // Human-readable byte count: "512 B", "1.5 KiB", "3.2 MiB".
 std::string FormatBytes(uint64_t bytes);

@@ -4,8 +4,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <memory>
 #include <sstream>
 
 #include "archive_file.h"
@@ -193,6 +191,12 @@ void SetExample(CLI::App& app, const std::string& example) {
   app.footer(text);
 }
 
+std::string GroupThousands(uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
 std::string FormatBytes(uint64_t bytes) {
   char text[32];
   if (bytes < 1024) {
@@ -221,24 +225,6 @@ std::string ErrnoText() {
 }
 
 namespace {
-struct FileCloser {
-  void operator()(std::FILE* file) const {
-    if (file != nullptr) std::fclose(file);
-  }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens path in mode; null, with the cause "<failure>: <system message>", when it cannot.
-FilePtr OpenFile(const std::string& path, const char* mode, const char* failure,
-                 std::string& cause) {
-  errno = 0;
-  FilePtr file(std::fopen(path.c_str(), mode));
-  if (!file) cause = failure + (": " + ErrnoText());
-  return file;
-}
-}  // namespace
-
-namespace {
 
 // "<what>: <the system's text>" for a failed status, or its message when it has no system error.
 std::string StatusCause(const char* what, const Status& status) {
@@ -254,19 +240,24 @@ bool Stopped(const std::atomic<bool>* stop) {
   return stop != nullptr && stop->load();
 }
 
-// Writes all of data to file in chunks, stopping early when stop is set. False on a write error
-// (LastError tells why) or a stop.
-bool WriteChunks(platform::File& file, const uint8_t* data, size_t size,
-                 const std::atomic<bool>* stop) {
+// Writes all of data to file in chunks, stopping early (Interrupted) when stop is set.
+Status WriteChunks(platform::File& file, const uint8_t* data, size_t size,
+                   const std::atomic<bool>* stop) {
   constexpr size_t Chunk = size_t{1} << 20;
   for (size_t done = 0; done < size;) {
-    if (Stopped(stop)) return false;
+    if (Stopped(stop)) return Status(StatusCode::Interrupted);
     uint32_t count = static_cast<uint32_t>(std::min(size - done, Chunk));
-    int64_t written = file.Write(data + done, count);
-    if (written <= 0) return false;
-    done += static_cast<size_t>(written);
+    Status written = file.Write(data + done, count);
+    if (!written.ok()) return written;
+    done += count;
   }
-  return true;
+  return Status::Ok();
+}
+
+// The cause of a failed write of the file's bytes.
+std::string WriteCause(const Status& status) {
+  if (status.code() == StatusCode::Interrupted) return "interrupted";
+  return "cannot write: " + platform::ErrorText(status.systemError());
 }
 
 }  // namespace
@@ -288,9 +279,11 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size, std:
       cause = StatusCause("cannot open", status);
       return false;
     }
-    if (!WriteChunks(file, bytes, size, stop) || !file.Close()) {
-      cause = Stopped(stop) ? "interrupted"
-                            : "cannot write: " + platform::ErrorText(platform::LastError());
+    status = WriteChunks(file, bytes, size, stop);
+    Status closed = file.Close();
+    if (status.ok()) status = closed;
+    if (!status.ok()) {
+      cause = WriteCause(status);
       return false;
     }
     return true;
@@ -306,10 +299,10 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size, std:
                 : StatusCause("cannot write", status);
     return false;
   }
-  if (!WriteChunks(file, bytes, size, stop)) {
-    cause = Stopped(stop) ? "interrupted"
-                          : "cannot write: " + platform::ErrorText(platform::LastError());
-    file.Close();
+  status = WriteChunks(file, bytes, size, stop);
+  if (!status.ok()) {
+    cause = WriteCause(status);
+    (void)file.Close();
     replacement.Abandon();
     return false;
   }
@@ -331,23 +324,20 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size, std:
 }
 
 bool ReadWholeFile(const std::string& path, std::string& data, std::string& cause) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    cause = "no such file";
-    return false;
-  }
-  if (std::filesystem::is_directory(path, ec)) {
-    cause = "is a directory";
-    return false;
-  }
-  FilePtr file = OpenFile(path, "rb", "cannot open", cause);
-  if (!file) return false;
+  // Read to its end in chunks rather than by the length it claims: it may change meanwhile.
   data.clear();
+  platform::File file;
+  Status status = platform::OpenForRead(path.c_str(), file);
+  if (!status.ok()) {
+    cause = status.detail().empty() ? "cannot open: " + status.Cause() : status.Cause();
+    return false;
+  }
   char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0) data.append(buffer, n);
-  if (std::ferror(file.get())) {
-    cause = "cannot read: " + ErrnoText();
+  uint32_t got = 0;
+  while ((status = file.Read(buffer, sizeof(buffer), got)).ok() && got > 0)
+    data.append(buffer, got);
+  if (!status.ok()) {
+    cause = "cannot read: " + status.Cause();
     return false;
   }
   return true;

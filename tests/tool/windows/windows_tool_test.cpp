@@ -45,6 +45,31 @@ TEST_F(WindowsTool, EverySubcommandTakesDriveLetterPathsWithBackslashes) {
   Expect({"png2img", "-q", root + "\\a.png", "-o", root + "\\a.img"}, 0, "");
   Expect({"img2png", "-q", root + "\\a.img", "-o", root + "\\back.png", "--sheet"}, 0, "");
   EXPECT_TRUE(ReadPng("back.png") == RandomPicture(8, 4, 3));
+
+  // Mods and patches: a second archive that overrides one name.
+  const std::vector<RawEntry> mod = {TextEntry("DATA/RAW.BIN", "modded"),
+                                     TextEntry("new.txt", "n")};
+  WriteFileBytes(dir / "mod.pak", BuildArchive(mod));
+  Expect({"diff", "-q", pak, root + "\\mod.pak", "-o", root + "\\patch.pak"}, 0,
+         "changed  DATA/RAW.BIN (20 -> 6 bytes)\nadded    new.txt (1 byte)\n"
+         "removed  data\\extra.txt (6 bytes)\n");
+  EXPECT_EQ(ReadFileBytes(dir / "patch.pak"), BuildArchive(mod));
+  // Each source is unmapped before the new archive is renamed over it.
+  Expect({"merge", "-q", root + "\\flat.pak", pak, root + "\\mod.pak"}, 0, "");
+  Expect({"merge", "-q", root + "\\mod.pak", root + "\\mod.pak"}, 0, "");
+  Expect({"compact", "-q", root + "\\flat.pak"}, 0, "");
+  Expect({"cat", root + "\\flat.pak", "data/raw.bin"}, 0, "modded");
+  WriteFileText(dir / "package.cfg", "game.pak mod.pak\n");
+  ToolResult conflicts = Run({"conflicts", root});
+  EXPECT_EQ(conflicts.code, 0) << conflicts.err;
+  EXPECT_NE(conflicts.out.find("mod.pak overrides 1 name of game.pak\n"), std::string::npos)
+      << conflicts.out;
+  ToolResult which = Run({"which", root, "data/raw.bin", "--all"});
+  EXPECT_EQ(which.code, 0) << which.err;
+  EXPECT_NE(which.out.find("mod.pak, entry 'DATA/RAW.BIN' (6 bytes)\n"), std::string::npos)
+      << which.out;
+  Expect({"merge", "-q", root + "\\flat2.pak", "--game", root}, 0, "");
+  EXPECT_EQ(ReadFileBytes(dir / "flat2.pak"), ReadFileBytes(dir / "flat.pak"));
 }
 
 TEST_F(WindowsTool, ExtractRefusesDevicesDrivesAndNamesWindowsWouldChange) {

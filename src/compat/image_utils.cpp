@@ -1,4 +1,4 @@
-#include "util/image_utils.h"
+#include "compat/image_utils.h"
 
 #include <cstring>
 #include <string>
