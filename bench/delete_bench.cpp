@@ -5,7 +5,9 @@
 //
 //   korvo_bench_delete [--mb=N] [--entries=N] [benchmark flags]
 //
-// The archive holds N entries (default 256) of about N MB in all (default 512).
+// The archive holds N entries (default 256) of about N MB in all (default 512). A second archive
+// of the same size has a first entry of a sixteenth of it: the journal moves the tail in steps
+// of the removed block's size, so a large block takes few steps.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -41,18 +43,22 @@ void FillRandom(std::vector<uint8_t>& data, std::mt19937_64& random) {
   }
 }
 
-// Writes an archive of entries blocks of random bytes; the edits never inflate them.
-bool WriteArchive(const std::string& path, long entries, long megabytes) {
+// Writes an archive of entries blocks of random bytes; the edits never inflate them. With
+// firstBlock, the first entry holds that many bytes and the others share the rest.
+bool WriteArchive(const std::string& path, long entries, long megabytes, uint64_t firstBlock = 0) {
   CPackageBuilder builder;
   if (!builder.Create(path.c_str())) return false;
-  uint64_t block = static_cast<uint64_t>(megabytes) * 1000 * 1000 / static_cast<uint64_t>(entries);
-  std::vector<uint8_t> data(static_cast<size_t>(block));
+  uint64_t total = static_cast<uint64_t>(megabytes) * 1000 * 1000;
+  uint64_t block = firstBlock == 0 ? total / static_cast<uint64_t>(entries)
+                                   : (total - firstBlock) / static_cast<uint64_t>(entries - 1);
+  std::vector<uint8_t> data;
   std::mt19937_64 random(7);
   for (long i = 0; i < entries; ++i) {
+    data.resize(static_cast<size_t>(i == 0 && firstBlock != 0 ? firstBlock : block));
     FillRandom(data, random);
     std::string name = "data\\entry" + std::to_string(i) + ".bin";
-    if (!builder.AddFile(name.c_str(), data.data(), static_cast<uint32_t>(block),
-                         static_cast<uint32_t>(block), 0)) {
+    if (!builder.AddFile(name.c_str(), data.data(), static_cast<uint32_t>(data.size()),
+                         static_cast<uint32_t>(data.size()), 0)) {
       return false;
     }
   }
@@ -122,7 +128,12 @@ int main(int argc, char** argv) {
   fs::create_directories(dir);
   std::string pristine = (dir / "pristine.pak").string();
   std::string work = (dir / "work.pak").string();
-  if (!WriteArchive(pristine, entries, megabytes)) return 1;
+  std::string pristineLarge = (dir / "pristine-large.pak").string();
+  const uint64_t largeBlock = static_cast<uint64_t>(megabytes) * 1000 * 1000 / 16;
+  if (!WriteArchive(pristine, entries, megabytes) ||
+      !WriteArchive(pristineLarge, entries, megabytes, largeBlock)) {
+    return 1;
+  }
   uint64_t moved = fs::file_size(pristine) - 16 -
                    static_cast<uint64_t>(megabytes) * 1000 * 1000 / static_cast<uint64_t>(entries);
   std::vector<uint8_t> added(1000 * 1000);
@@ -132,13 +143,14 @@ int main(int argc, char** argv) {
   const uint64_t firstBlock =
       static_cast<uint64_t>(megabytes) * 1000 * 1000 / static_cast<uint64_t>(entries);
   // Each run edits a fresh copy of the archive; copying is not timed.
-  auto timed = [&](const char* name, auto edit, uint64_t bytes) {
+  auto timed = [&](const char* name, auto edit, uint64_t bytes, bool large = false) {
     benchmark::RegisterBenchmark(
         name,
-        [&, edit, bytes](benchmark::State& state) {
+        [&, edit, bytes, large](benchmark::State& state) {
           for (auto _ : state) {
             state.PauseTiming();
-            fs::copy_file(pristine, work, fs::copy_options::overwrite_existing);
+            fs::copy_file(large ? pristineLarge : pristine, work,
+                          fs::copy_options::overwrite_existing);
             state.ResumeTiming();
             if (!edit()) state.SkipWithError("edit failed");
           }
@@ -157,6 +169,17 @@ int main(int argc, char** argv) {
       moved);
   timed(
       "DeleteFirstEntry/bare", [&] { return MoveTailDown(work, 16 + firstBlock, 16); }, moved);
+  const uint64_t movedLarge = fs::file_size(pristineLarge) - 16 - largeBlock;
+  timed(
+      "DeleteFirstLargeEntry/journal",
+      [&] {
+        CPackage package;
+        return package.Open(work.c_str()) && package.DelFile("data\\entry0.bin") && package.Close();
+      },
+      movedLarge, true);
+  timed(
+      "DeleteFirstLargeEntry/bare", [&] { return MoveTailDown(work, 16 + largeBlock, 16); },
+      movedLarge, true);
   timed(
       "Add1MBEntry/journal",
       [&] {

@@ -4,10 +4,13 @@
 //    4 MB a file) packed with one thread and with every core: the speed-up, and whether both
 //    archives hold the same bytes;
 //  - trees of tiny files (1k, 10k, 100k by default) packed with every core: the cost per file,
-//    and how it grows from the smallest tree to the largest (flat means a ratio near 1).
+//    and how it grows from the smallest tree to the largest (flat means a ratio near 1);
+//  - repacking a game-like tree of --incr-mb MB (default 200) that was packed with its cache:
+//    with 10 files changed and with nothing changed, against a full pack of the same tree,
+//    and whether the incremental archive is byte-identical to the full one.
 //
 //   korvo_bench_pack_bench [--data=DIR] [--mb=N] [--tiny=1000,10000,100000] [--runs=N]
-//                          [--threads=N]
+//                          [--threads=N] [--incr-mb=N]
 //
 // The trees are generated from fixed seeds under DIR (default: pack-bench-data beside this
 // program), once, and reused by later runs. Each figure is the fastest of --runs packs (default
@@ -22,6 +25,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -44,6 +48,7 @@ struct Options {
   std::vector<uint32_t> tiny = {1000, 10000, 100000};
   int runs = 3;
   unsigned threads = 0;
+  uint32_t incrementalMegabytes = 200;
 };
 
 struct Tree {
@@ -179,10 +184,14 @@ double ProcessSeconds() {
 
 // The fastest of runs packs of tree into archive.
 bool TimePack(const Tree& tree, const std::string& archive, unsigned threads, int runs,
-              Timing& best) {
+              Timing& best, korvo::PackReuse reuse = korvo::PackReuse::None,
+              bool writeCache = false, const std::function<void()>& before = nullptr) {
   korvo::PackSettings settings;
   settings.threads = threads;
+  settings.reuse = reuse;
+  settings.writeCache = writeCache;
   for (int run = 0; run < runs; ++run) {
+    if (before) before();
     Clock clock;
     double cpu0 = ProcessSeconds();
     auto wall0 = std::chrono::steady_clock::now();
@@ -211,6 +220,63 @@ bool SameBytes(const std::string& a, const std::string& b) {
          left == right;
 }
 
+// Rewrites 10 files spread over the tree with new bytes of the same length.
+void ChangeTenFiles(const Tree& tree, uint64_t& round) {
+  std::vector<fs::path> files;
+  for (const auto& item : fs::recursive_directory_iterator(tree.root)) {
+    if (item.is_regular_file()) files.push_back(item.path());
+  }
+  std::sort(files.begin(), files.end());
+  std::mt19937_64 random(++round);
+  for (size_t i = 0; i < 10 && !files.empty(); ++i) {
+    const fs::path& path = files[(i * files.size()) / 10];
+    std::vector<uint8_t> data;
+    korvo::peer::ReadWholeFile(path.string(), data);
+    for (size_t at = 0; at < data.size(); at += 64) data[at] = static_cast<uint8_t>(random());
+    WriteFile(path, data.data(), data.size());
+  }
+}
+
+// The repack of a game-like tree, packed first with its cache: 10 files changed, and nothing
+// changed, each against a full pack. False when the incremental archive differs from the full.
+bool Incremental(const fs::path& base, const Options& options, unsigned cores) {
+  Tree tree;
+  if (!PrepareGameTree(base, options.incrementalMegabytes, tree)) {
+    std::fprintf(stderr, "cannot write the game-like tree under %s\n", base.string().c_str());
+    return false;
+  }
+  std::string incremental = (base / "incremental.pak").string();
+  std::string full = (base / "full.pak").string();
+  uint64_t round = 0;
+  Timing fullPack, tenChanged, nothingChanged, reference;
+  if (!TimePack(tree, incremental, cores, options.runs, fullPack, korvo::PackReuse::None, true) ||
+      !TimePack(tree, incremental, cores, options.runs, tenChanged, korvo::PackReuse::Stamp, true,
+                [&] { ChangeTenFiles(tree, round); }) ||
+      !TimePack(tree, full, cores, 1, reference) ||
+      !TimePack(tree, incremental, cores, options.runs, nothingChanged, korvo::PackReuse::Stamp,
+                true)) {
+    return false;
+  }
+  bool same = SameBytes(incremental, full);
+  std::printf(
+      "\nincremental repack, game-like tree: %llu files, %.1f MB, %u threads, fastest of %d\n",
+      static_cast<unsigned long long>(tree.files), static_cast<double>(tree.bytes) / 1e6, cores,
+      options.runs);
+  std::printf("| pack | wall s | CPU s | full pack / this |\n|---|---:|---:|---:|\n");
+  std::printf("| full (every file compressed) | %.3f | %.3f | 1.00 |\n", fullPack.wall,
+              fullPack.cpu);
+  std::printf("| 10 files changed | %.3f | %.3f | %.1f |\n", tenChanged.wall, tenChanged.cpu,
+              fullPack.wall / tenChanged.wall);
+  std::printf("| nothing changed | %.3f | %.3f | %.1f |\n", nothingChanged.wall, nothingChanged.cpu,
+              fullPack.wall / nothingChanged.wall);
+  std::printf("incremental archive byte-identical to a full pack: %s\n", same ? "yes" : "NO");
+  std::error_code error;
+  fs::remove(incremental, error);
+  fs::remove(incremental + ".korvo-cache", error);
+  fs::remove(full, error);
+  return same;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -229,6 +295,10 @@ int main(int argc, char** argv) {
     } else if (TakeText(argv[i], "--runs", value)) {
       options.runs = std::atoi(value.c_str());
       ok = options.runs > 0;
+    } else if (TakeText(argv[i], "--incr-mb", value)) {
+      options.incrementalMegabytes =
+          static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+      ok = options.incrementalMegabytes > 0 && options.incrementalMegabytes <= 3000;
     } else if (TakeText(argv[i], "--threads", value)) {
       options.threads = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
     } else {
@@ -236,7 +306,8 @@ int main(int argc, char** argv) {
     }
     if (!ok) {
       std::fprintf(stderr,
-                   "usage: %s [--data=DIR] [--mb=N] [--tiny=N,N,...] [--runs=N] [--threads=N]\n",
+                   "usage: %s [--data=DIR] [--mb=N] [--tiny=N,N,...] [--runs=N] [--threads=N] "
+                   "[--incr-mb=N]\n",
                    argv[0]);
       return 2;
     }
@@ -304,7 +375,8 @@ int main(int argc, char** argv) {
     std::printf("cost per file, %u files vs %u: %.2fx wall-clock, %.2fx CPU\n", options.tiny.back(),
                 options.tiny.front(), lastCost / firstCost, lastCpu / firstCpu);
   }
+  bool sameIncremental = Incremental(base, options, cores);
   fs::remove(one, error);
   fs::remove(all, error);
-  return same ? 0 : 1;
+  return same && sameIncremental ? 0 : 1;
 }

@@ -143,3 +143,150 @@ TEST(PackTree, PosixWalkSortsByteWiseSkipsDirectoryLinksAndRefusesWhatCannotBeSt
   }
 }
 #endif
+
+namespace {
+
+// Counts the files a pack reused.
+class Reuses : public PackObserver {
+ public:
+  void OnFile(const char*, uint32_t, uint32_t, bool) override {}
+  void OnReused(const char*) override { ++reused; }
+  int reused = 0;
+};
+
+PackSettings Incremental(PackReuse reuse, unsigned threads = 1) {
+  PackSettings settings;
+  settings.reuse = reuse;
+  settings.writeCache = true;
+  settings.threads = threads;
+  return settings;
+}
+
+}  // namespace
+
+// A pack that keeps a cache copies the block of every unchanged file from the archive it
+// replaces: the archive is the same, byte for byte, as one that compresses everything.
+TEST(PackTree, AnIncrementalPackReusesUnchangedFilesAndWritesTheBytesOfAFullPack) {
+  TempDir dir;
+  std::string tree = dir / "tree", archive = dir / "out.pak", full = dir / "full.pak";
+  MakeDirectories(tree + "/sub");
+  for (int i = 0; i < 6; ++i) {
+    WriteFileText(tree + (i % 2 ? "/sub/f" : "/f") + std::to_string(i),
+                  std::string(500 + i, 'a' + i));
+  }
+  auto packFull = [&] {
+    EXPECT_TRUE(PackTree(full.c_str(), tree.c_str(), nullptr, nullptr).ok());
+    return ReadFileBytes(full);
+  };
+  Reuses first;
+  ASSERT_TRUE(
+      PackTree(archive.c_str(), tree.c_str(), nullptr, &first, Incremental(PackReuse::Stamp)).ok());
+  EXPECT_EQ(first.reused, 0);
+  EXPECT_TRUE(FileExists(archive + ".korvo-cache"));
+  EXPECT_EQ(ReadFileBytes(archive), packFull());
+
+  // Nothing changed: every file reused, and the archive is left as it is.
+  platform::FileIdentity before, after;
+  {
+    platform::File file;
+    ASSERT_TRUE(platform::OpenForRead(archive.c_str(), file).ok());
+    ASSERT_TRUE(platform::IdentifyFile(file, before).ok());
+  }
+  Reuses again;
+  ASSERT_TRUE(
+      PackTree(archive.c_str(), tree.c_str(), nullptr, &again, Incremental(PackReuse::Stamp)).ok());
+  EXPECT_EQ(again.reused, 6);
+  {
+    platform::File file;
+    ASSERT_TRUE(platform::OpenForRead(archive.c_str(), file).ok());
+    ASSERT_TRUE(platform::IdentifyFile(file, after).ok());
+  }
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(ReadFileBytes(archive), packFull());
+
+  // One file changed, one added: the other five are reused; packed again (on two threads),
+  // all seven.
+  WriteFileText(tree + "/f0", "changed");
+  WriteFileText(tree + "/sub/new", "new");
+  for (unsigned threads : {1u, 2u}) {
+    Reuses changed;
+    ASSERT_TRUE(PackTree(archive.c_str(), tree.c_str(), nullptr, &changed,
+                         Incremental(PackReuse::Stamp, threads))
+                    .ok());
+    EXPECT_EQ(changed.reused, threads == 1 ? 5 : 7) << threads;
+    EXPECT_EQ(ReadFileBytes(archive), packFull()) << threads;
+  }
+
+  // A cache that does not belong to the archive beside it is ignored.
+  Bytes kept = ReadFileBytes(archive);
+  WriteFileBytes(archive, kept);  // the same bytes, but a new modification time
+  Reuses stale;
+  ASSERT_TRUE(
+      PackTree(archive.c_str(), tree.c_str(), nullptr, &stale, Incremental(PackReuse::Stamp)).ok());
+  EXPECT_EQ(stale.reused, 0);
+  EXPECT_EQ(ReadFileBytes(archive), kept);
+
+  // A change that keeps the size and the modification time is found by its content.
+  auto stamp = std::filesystem::last_write_time(tree + "/f2");
+  WriteFileText(tree + "/f2", std::string(502, 'z'));
+  std::filesystem::last_write_time(tree + "/f2", stamp);
+  Reuses content;
+  ASSERT_TRUE(
+      PackTree(archive.c_str(), tree.c_str(), nullptr, &content, Incremental(PackReuse::Content))
+          .ok());
+  EXPECT_EQ(content.reused, 6);
+  EXPECT_EQ(ReadFileBytes(archive), packFull());
+
+  // Without reuse everything is compressed again; the cache file itself is never packed.
+  Reuses none;
+  ASSERT_TRUE(PackTree((tree + "/self.pak").c_str(), tree.c_str(), nullptr, nullptr,
+                       Incremental(PackReuse::None))
+                  .ok());
+  ASSERT_TRUE(PackTree((tree + "/self.pak").c_str(), tree.c_str(), nullptr, &none,
+                       Incremental(PackReuse::None))
+                  .ok());
+  EXPECT_EQ(none.reused, 0);
+  EXPECT_EQ(GetU32(ReadFileBytes(tree + "/self.pak"), 4), 7u);
+}
+
+// Random edits of a tree, each followed by an incremental pack: the archive is always exactly
+// what a full pack of the same tree writes.
+TEST(PackTree, RandomEditsAndIncrementalPacksAlwaysGiveTheBytesOfAFullPack) {
+  TempDir dir;
+  std::string tree = dir / "tree", archive = dir / "out.pak", full = dir / "full.pak";
+  MakeDirectories(tree + "/a");
+  MakeDirectories(tree + "/b/c");
+  const std::string places[] = {"/a/", "/b/", "/b/c/", "/"};
+  uint32_t x = 12345;
+  auto next = [&](uint32_t n) {
+    x = x * 1103515245u + 12345u;
+    return (x >> 16) % n;
+  };
+  int reused = 0;
+  for (int step = 0; step < 40; ++step) {
+    std::string file = tree + places[next(4)] + "f" + std::to_string(next(6));
+    switch (next(4)) {
+      case 0:
+        std::filesystem::remove(file);
+        break;
+      case 1: {  // same size, new content
+        size_t size = 100 + next(3) * 50;
+        WriteFileText(file, std::string(size, static_cast<char>('a' + next(26))));
+        break;
+      }
+      default:
+        WriteFileText(file, std::string(next(3000), static_cast<char>('a' + next(26))));
+        break;
+    }
+    PackReuse reuse = step % 3 == 2 ? PackReuse::Content : PackReuse::Stamp;
+    Reuses observer;
+    ASSERT_TRUE(PackTree(archive.c_str(), tree.c_str(), nullptr, &observer,
+                         Incremental(reuse, 1 + step % 2))
+                    .ok())
+        << step;
+    reused += observer.reused;
+    ASSERT_TRUE(PackTree(full.c_str(), tree.c_str(), nullptr, nullptr).ok());
+    ASSERT_EQ(ReadFileBytes(archive), ReadFileBytes(full)) << "step " << step;
+  }
+  EXPECT_GT(reused, 100);
+}

@@ -81,6 +81,19 @@ Bytes SampleData(size_t size, uint32_t seed) {
   return data;
 }
 
+// Bytes that deflate cannot shrink.
+Bytes NoiseData(size_t size, uint64_t seed) {
+  Bytes data(size);
+  uint64_t x = seed | 1;
+  for (uint8_t& b : data) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    b = static_cast<uint8_t>(x >> 24);
+  }
+  return data;
+}
+
 class JournalSweep : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -202,9 +215,13 @@ TEST_F(JournalSweep, OnlyACompleteJournalIsHotAndMountingRefusesAnArchiveWithOne
   EXPECT_FALSE(manager.MountPackage(archive.c_str()));
 
   // The records a reader accepts, up to the first cut short or failing its CRC; only a journal
-  // with one is hot. This one saves two ranges: 16 bytes, then 8,002 from byte 56 of the journal.
+  // with one is hot. This one saves the header's 16 bytes, then the move over the removed
+  // block, with the block's bytes from byte 88 of the journal.
   const Bytes journal = ReadFileBytes(archive + "-journal");
-  ASSERT_EQ(journal.size(), JournalHeaderSize + 2 * JournalRecordFixedSize + 16 + 8002);
+  const size_t block = entries[0].stored.size();
+  ASSERT_EQ(journal.size(),
+            JournalHeaderSize + JournalRangeFixedSize + 16 + JournalMoveFixedSize + block);
+  EXPECT_EQ(Bytes(journal.begin() + 88, journal.begin() + 88 + block), entries[0].stored);
   auto changed = [&](size_t at) {
     Bytes bytes = journal;
     bytes[at] ^= 0x01;
@@ -225,7 +242,7 @@ TEST_F(JournalSweep, OnlyACompleteJournalIsHotAndMountingRefusesAnArchiveWithOne
     JournalContents contents;
     ASSERT_TRUE(ReadJournal(file, archive + "-journal", contents).ok()) << what;
     ASSERT_TRUE(file.Close().ok()) << what;
-    EXPECT_EQ(contents.ranges.size(), records) << what;
+    EXPECT_EQ(contents.ranges.size() + (contents.move.present ? 1 : 0), records) << what;
     EXPECT_EQ(HasHotJournal(archive.c_str()), records > 0) << what;
   }
   WriteFileBytes(archive + "-journal", journal);
@@ -240,6 +257,111 @@ TEST_F(JournalSweep, OnlyACompleteJournalIsHotAndMountingRefusesAnArchiveWithOne
   EXPECT_TRUE(manager.MountPackage(archive.c_str()));
 }
 
+// A small block before a long tail would take too many journalled steps: the move then saves
+// everything it overwrites first, and still leaves the old or the new archive.
+TEST_F(JournalSweep, DeletingATinyBlockBeforeALongTailLeavesTheOldOrTheNewArchive) {
+  std::vector<RawEntry> tiny = {{"empty", Compress(Bytes()), 0}};
+  Bytes data = NoiseData(10000, 3);
+  tiny.push_back({"noise", Compress(data), static_cast<uint32_t>(data.size())});
+  old = BuildArchive(tiny);
+  Sweep({"delete tiny first", [&](const std::string& a, platform::Env* env) {
+           return DelPkgFile(a.c_str(), "empty", nullptr, nullptr, nullptr, env);
+         }});
+}
+
+// A rollback of a half-done move that itself stops at any write is finished by the next one.
+TEST_F(JournalSweep, ARollbackOfAMoveStoppedAtAnyWriteIsFinishedByTheNextOne) {
+  auto interrupt = [&] {
+    WriteFileBytes(archive, old);
+    // Call 12 is the move's first write; each step takes four calls, and 26 tears the fourth
+    // step's record of its progress.
+    FaultCounter crash(FaultMode::Crash, 26);
+    EXPECT_FALSE(DelPkgFile(archive.c_str(), "e0", nullptr, nullptr, nullptr, &crash.env).ok());
+  };
+  interrupt();
+  JournalContents contents;
+  {
+    platform::File file;
+    ASSERT_TRUE(platform::OpenForRead((archive + "-journal").c_str(), file).ok());
+    ASSERT_TRUE(ReadJournal(file, archive + "-journal", contents).ok());
+  }
+  ASSERT_TRUE(contents.move.present);
+  EXPECT_EQ(contents.move.moved, 3 * contents.move.shift);
+  int total = 0;
+  {
+    bool rolledBack = false;
+    FaultCounter count(FaultMode::Error, 0);
+    ASSERT_TRUE(RecoverArchive(archive, rolledBack, &count.env).ok());
+    total = FaultCounter::calls;
+    EXPECT_EQ(ReadFileBytes(archive), old);
+  }
+  EXPECT_GT(total, 8);
+  for (int k = 1; k <= total; ++k) {
+    interrupt();
+    bool rolledBack = false;
+    {
+      FaultCounter crash(FaultMode::Crash, k);
+      EXPECT_FALSE(RecoverArchive(archive, rolledBack, &crash.env).ok()) << k;
+    }
+    ASSERT_TRUE(RecoverArchive(archive, rolledBack).ok()) << k;
+    EXPECT_EQ(ReadFileBytes(archive), old) << "rollback stopped at write " << k;
+    EXPECT_FALSE(FileExists(archive + "-journal")) << k;
+  }
+}
+
+// An incremental pack that fails or stops at any write leaves the old archive or the new one,
+// and never a cache that a later pack would trust for the wrong archive.
+TEST_F(JournalSweep, AnIncrementalPackLeavesTheOldOrTheNewArchiveAtEveryFailedOrCrashedWrite) {
+  const std::string tree = dir / "tree", full = dir / "full.pak";
+  PackSettings settings;
+  settings.reuse = PackReuse::Stamp;
+  settings.writeCache = true;
+  settings.threads = 1;
+  auto start = [&] {
+    WriteFileBytes(dir / "tree/a.bin", SampleData(4000, 5));
+    std::filesystem::remove(archive);
+    std::filesystem::remove(archive + ".korvo-cache");
+    PackSettings first = settings;
+    ASSERT_TRUE(PackTree(archive.c_str(), tree.c_str(), nullptr, nullptr, first).ok());
+    WriteFileBytes(dir / "tree/a.bin", SampleData(4100, 7));  // changed; sub/b.bin is reused
+  };
+  start();
+  const Bytes before = ReadFileBytes(archive);
+  ASSERT_TRUE(PackTree(full.c_str(), tree.c_str(), nullptr, nullptr).ok());
+  const Bytes expected = ReadFileBytes(full);
+  int total = 0;
+  {
+    FaultCounter count(FaultMode::Error, 0);
+    PackSettings counted = settings;
+    counted.env = &count.env;
+    ASSERT_TRUE(PackTree(archive.c_str(), tree.c_str(), nullptr, nullptr, counted).ok());
+    total = FaultCounter::calls;
+    EXPECT_EQ(ReadFileBytes(archive), expected);
+  }
+  for (FaultMode mode : {FaultMode::Error, FaultMode::Crash}) {
+    int oldStates = 0;
+    for (int k = 1; k <= total; ++k) {
+      start();
+      {
+        FaultCounter fault(mode, k);
+        PackSettings faulty = settings;
+        faulty.env = &fault.env;
+        (void)PackTree(archive.c_str(), tree.c_str(), nullptr, nullptr, faulty);
+      }
+      Bytes after = ReadFileBytes(archive);
+      if (after == before) ++oldStates;
+      EXPECT_TRUE(after == before || after == expected) << "write call " << k << " of " << total;
+      for (const std::string& leftover : FilesStartingWith(dir.Path(), "out.pak.")) {
+        if (leftover != "out.pak.korvo-cache") std::filesystem::remove(dir / leftover);
+      }
+      // Whatever cache is left, the next pack writes the bytes of a full pack.
+      ASSERT_TRUE(PackTree(archive.c_str(), tree.c_str(), nullptr, nullptr, settings).ok()) << k;
+      EXPECT_EQ(ReadFileBytes(archive), expected) << "after write call " << k;
+    }
+    EXPECT_GT(oldStates, 0);
+  }
+}
+
 TEST_F(JournalSweep, AFullDiskNamesTheFileWrittenAndTheSystemsCause) {
   // Write call 2 creates the journal; call 12 writes the new entry's data into the archive.
   const std::pair<int, std::string> cases[] = {{2, archive + "-journal"}, {12, archive}};
@@ -251,6 +373,50 @@ TEST_F(JournalSweep, AFullDiskNamesTheFileWrittenAndTheSystemsCause) {
     EXPECT_EQ(status.Message(), file + ": " + platform::ErrorText(ENOSPC));
     EXPECT_EQ(ReadFileBytes(archive), old) << k;
   }
+}
+
+// A delete of "a" from the archive of a, b and c that stopped in its move, as an earlier version
+// left it: the archive half moved, and a journal of the first format saving the header and the
+// whole tail. It is still rolled back.
+TEST(JournalFormats, AJournalOfTheFirstFormatIsStillRolledBack) {
+  const std::vector<RawEntry> entries = {TextEntry("a", "first entry text"),
+                                         TextEntry("b", "second one"), TextEntry("c", "third")};
+  const Bytes interrupted = {
+      0x64, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x47, 0x00, 0x00, 0x00, 0x39, 0x00, 0x00,
+      0x00, 0x78, 0x9c, 0x2b, 0x4e, 0x4d, 0xce, 0xcf, 0x4b, 0x51, 0xc8, 0xcf, 0x4b, 0x05, 0x00,
+      0x15, 0xcc, 0x03, 0xdf, 0x78, 0x9c, 0x2b, 0xc9, 0xc8, 0x2c, 0x4a, 0x01, 0x00, 0x06, 0x6c,
+      0x02, 0x1c, 0x01, 0x00, 0x61, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x10, 0x00,
+      0x2b, 0xc9, 0xc8, 0x2c, 0x4a, 0x01, 0x00, 0x06, 0x6c, 0x02, 0x1c, 0x01, 0x00, 0x61, 0x00,
+      0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00,
+      0x01, 0x00, 0x62, 0x00, 0x00, 0x00, 0x00, 0x28, 0x00, 0x00, 0x00, 0x0a, 0x00, 0x00, 0x00,
+      0x12, 0x00, 0x00, 0x00, 0x01, 0x00, 0x63, 0x00, 0x00, 0x00, 0x00, 0x3a, 0x00, 0x00, 0x00,
+      0x05, 0x00, 0x00, 0x00, 0x0d, 0x00, 0x00, 0x00,
+  };
+  const Bytes journal = {
+      0x4b, 0x56, 0x4a, 0x52, 0x4e, 0x4c, 0x30, 0x31, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      0x00, 0x37, 0x35, 0xa7, 0xc9, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x47,
+      0x00, 0x00, 0x00, 0x39, 0x00, 0x00, 0x00, 0xbf, 0x45, 0xf4, 0x52, 0x10, 0x00, 0x00, 0x00,
+      0x00, 0x00, 0x00, 0x00, 0x70, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x78, 0x9c, 0x4b,
+      0xcb, 0x2c, 0x2a, 0x2e, 0x51, 0x48, 0xcd, 0x2b, 0x29, 0xaa, 0x54, 0x28, 0x49, 0xad, 0x28,
+      0x01, 0x00, 0x35, 0xe1, 0x06, 0x60, 0x78, 0x9c, 0x2b, 0x4e, 0x4d, 0xce, 0xcf, 0x4b, 0x51,
+      0xc8, 0xcf, 0x4b, 0x05, 0x00, 0x15, 0xcc, 0x03, 0xdf, 0x78, 0x9c, 0x2b, 0xc9, 0xc8, 0x2c,
+      0x4a, 0x01, 0x00, 0x06, 0x6c, 0x02, 0x1c, 0x01, 0x00, 0x61, 0x00, 0x00, 0x00, 0x00, 0x10,
+      0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00, 0x01, 0x00, 0x62, 0x00,
+      0x00, 0x00, 0x00, 0x28, 0x00, 0x00, 0x00, 0x0a, 0x00, 0x00, 0x00, 0x12, 0x00, 0x00, 0x00,
+      0x01, 0x00, 0x63, 0x00, 0x00, 0x00, 0x00, 0x3a, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00,
+      0x0d, 0x00, 0x00, 0x00, 0xbb, 0xe1, 0xaf, 0x06,
+  };
+  TempDir dir;
+  const std::string archive = dir / "old.pak";
+  WriteFileBytes(archive, interrupted);
+  WriteFileBytes(archive + "-journal", journal);
+  EXPECT_TRUE(HasHotJournal(archive.c_str()));
+  bool rolledBack = false;
+  ASSERT_TRUE(RecoverArchive(archive, rolledBack).ok());
+  EXPECT_TRUE(rolledBack);
+  EXPECT_EQ(ReadFileBytes(archive), BuildArchive(entries));
+  EXPECT_FALSE(FileExists(archive + "-journal"));
 }
 
 TEST(PackThreads, SeveralThreadsWriteTheSameBytesAsOne) {
@@ -270,19 +436,6 @@ TEST(PackThreads, SeveralThreadsWriteTheSameBytesAsOne) {
     results.push_back(ReadFileBytes(out));
   }
   for (size_t i = 1; i < results.size(); ++i) EXPECT_EQ(results[i], results[0]) << i;
-}
-
-// Bytes that deflate cannot shrink.
-Bytes NoiseData(size_t size, uint64_t seed) {
-  Bytes data(size);
-  uint64_t x = seed | 1;
-  for (uint8_t& b : data) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    b = static_cast<uint8_t>(x >> 24);
-  }
-  return data;
 }
 
 TEST(Deflater, OneStateKeptAcrossFilesGivesExactlyTheBytesOfCompress) {

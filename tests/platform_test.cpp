@@ -136,6 +136,11 @@ TEST(PlatformFiles, ExistenceDirectoriesAndRemoval) {
   }
   EXPECT_FALSE(platform::PathExists(nullptr));
   EXPECT_FALSE(platform::IsDirectory(nullptr));
+  platform::FileStamp stamp;
+  EXPECT_TRUE(platform::StampPath((dir / "file.txt").c_str(), stamp).ok());
+  EXPECT_EQ(platform::StampPath((dir / "missing").c_str(), stamp).code(), StatusCode::NotFound);
+  EXPECT_EQ(platform::StampPath((dir / "sub").c_str(), stamp).Message(),
+            dir / "sub" + ": is a directory");
   EXPECT_TRUE(platform::RemoveFile((dir / "file.txt").c_str()).ok());
   EXPECT_FALSE(FileExists(dir / "file.txt"));
   // Already gone.

@@ -82,7 +82,7 @@ Status CompressFile(const char* path, CompressedFile& out) {
 }
 
 Status CompressOpenFile(platform::File& file, const char* path, CompressedFile& out,
-                        Deflater& deflater) {
+                        Deflater& deflater, const uint32_t* expectedCrc, uint32_t expectedSize) {
   out = CompressedFile();
   std::string name = path != nullptr ? path : "";
   int64_t end = 0;
@@ -104,6 +104,12 @@ Status CompressOpenFile(platform::File& file, const char* path, CompressedFile& 
     }
   }
   (void)file.Close();
+  out.size = length;
+  out.crc = static_cast<uint32_t>(crc32(0, data.get(), static_cast<uInt>(length)));
+  if (expectedCrc != nullptr && *expectedCrc == out.crc && expectedSize == length) {
+    out.unchanged = true;
+    return Status::Ok();
+  }
 
   uLong bound = compressBound(static_cast<uLong>(length));
   // A bound below the length means it wrapped where uLong is 32 bits.

@@ -15,6 +15,9 @@ struct CompressedFile {
   std::unique_ptr<uint8_t[]> packed;  // the zlib stream
   uint32_t packedSize = 0;
   uint32_t size = 0;  // the source's length
+  uint32_t crc = 0;   // CRC-32 of the source's bytes
+  // Given an expected CRC: the source's bytes had it, and nothing was compressed.
+  bool unchanged = false;
 };
 
 // A zlib deflate state kept for many files: compressing with it gives exactly the bytes that
@@ -48,8 +51,11 @@ Status CompressFile(const char* path, CompressedFile& out);
 // failure ("cannot be read" with the system's error, too large for an entry, out of memory,
 // compression failed). The file is too large when its compressed bound does not stay below
 // 4 GiB.
+// With expectedCrc, a source whose bytes have that CRC-32 and expectedSize bytes is not
+// compressed: out.unchanged is set instead.
 Status CompressOpenFile(platform::File& file, const char* path, CompressedFile& out,
-                        Deflater& deflater);
+                        Deflater& deflater, const uint32_t* expectedCrc = nullptr,
+                        uint32_t expectedSize = 0);
 
 // A source file that cannot be read, as the pack and add operations report it: path, "cannot be
 // read" and the system's error of cause.

@@ -35,6 +35,18 @@ class CEditJournal {
   // original length need no saving: rolling back cuts them off. The header (the first 16
   // bytes) is saved with the first range.
   Status Protect(uint64_t offset, uint64_t length);
+  // Whether the next move may be journalled as a move (one per journal); otherwise the caller
+  // protects everything the move overwrites.
+  bool CanJournalMove() const { return !moveBegun_; }
+  // Before the tail bytes at to + shift move down to `to` (over a deleted block of shift bytes):
+  // saves the block and the move. The move must go in steps of at most shift bytes, from the
+  // front, each followed by Moved.
+  Status BeginMove(uint64_t to, uint64_t shift, uint64_t tail);
+  // The first done bytes of the tail have moved: flushes the archive, then records that.
+  Status Moved(uint64_t done);
+  // The whole tail has moved. From now on, Protect saves the moved bytes it is asked about (the
+  // old index, before the file is cut): the rollback needs them to move the tail back.
+  void EndMove();
   // The edited archive is flushed: deleting the journal makes the edit final.
   Status Commit();
   // Restores the archive from the journal and deletes it. Nothing to do without a journal.
@@ -45,6 +57,11 @@ class CEditJournal {
  private:
   Status Create();
   Status SaveRange(uint64_t offset, uint64_t length);
+  // Appends a record: its head, the archive's bytes [offset, offset + length), the CRC.
+  Status AppendRecord(const uint8_t* head, uint32_t headLength, uint64_t offset, uint64_t length);
+  // Creates the journal when there is none yet, saving the header first.
+  Status Open(uint64_t firstOffset, bool& created);
+  Status Flushed(bool created);
 
   platform::Env* env_ = platform::Env::Default();
   std::string archivePath_;
@@ -52,6 +69,10 @@ class CEditJournal {
   platform::File* archive_ = nullptr;
   platform::File journal_;
   uint64_t originalLength_ = 0;
+  uint64_t limit_ = 0;  // bytes at or beyond this need no saving: the rollback cuts them
+  bool moveBegun_ = false;
+  uint64_t moveTo_ = 0;   // with a move: where the tail moves to
+  uint64_t moveEnd_ = 0;  // and where the moved tail ends
   uint64_t journalEnd_ = 0;
   std::vector<std::pair<uint64_t, uint64_t>> saved_;  // disjoint [begin, end), sorted
 };

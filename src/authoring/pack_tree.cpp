@@ -10,9 +10,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "archive/index_reader.h"
+#include "archive/journal_format.h"
 #include "archive/names.h"
+#include "archive/view_cursor.h"
 #include "authoring/file_compress.h"
 #include "authoring/index_writer.h"
+#include "authoring/journal.h"
+#include "authoring/pack_cache.h"
 #include "authoring/package_builder.h"
 #include "manager/package_manager.h"
 #include "platform/platform.h"
@@ -27,6 +32,11 @@ namespace {
 struct PackItem {
   std::string path;
   std::string name;
+  platform::FileStamp stamp;  // taken before the file is read, when a cache is kept
+  int32_t old = -1;           // its entry in the archive being replaced, when it may be reused
+  bool trusted = false;       // the cache vouches for it: reused without reading it
+  uint32_t crc = 0;           // with old: the CRC-32 the cache has for it
+  uint32_t oldSize = 0;       // with old: the entry's unpacked size
 };
 
 struct Walk {
@@ -45,7 +55,7 @@ bool Cancelled(const PackSettings& settings) {
 }
 
 // What became of one source file.
-enum class SourceResult { Packed, Own, Failed };
+enum class SourceResult { Packed, Reused, Own, Failed };
 
 // Opens and compresses one source file, unless it is one of the archive's own files (own: the
 // target it replaces, the file being written), which is never packed, whatever path leads to
@@ -53,6 +63,7 @@ enum class SourceResult { Packed, Own, Failed };
 SourceResult CompressSource(const PackItem& item, const std::vector<platform::FileIdentity>& own,
                             CompressedFile& out, Deflater& deflater, Status& cause) {
   out = CompressedFile();
+  if (item.trusted) return SourceResult::Reused;
   platform::File file;
   Status opened = platform::OpenForRead(item.path.c_str(), file);
   if (!opened.ok()) {
@@ -68,8 +79,10 @@ SourceResult CompressSource(const PackItem& item, const std::vector<platform::Fi
     }
     if (std::find(own.begin(), own.end(), identity) != own.end()) return SourceResult::Own;
   }
-  cause = CompressOpenFile(file, item.path.c_str(), out, deflater);
-  return cause.ok() ? SourceResult::Packed : SourceResult::Failed;
+  cause = CompressOpenFile(file, item.path.c_str(), out, deflater,
+                           item.old >= 0 ? &item.crc : nullptr, item.oldSize);
+  if (!cause.ok()) return SourceResult::Failed;
+  return out.unchanged ? SourceResult::Reused : SourceResult::Packed;
 }
 
 std::string JoinPath(const std::string& dir, const std::string& item) {
@@ -257,7 +270,10 @@ void WalkItems(const std::vector<platform::DirItem>& items, const std::string& p
     if (item.isDirectory) {
       WalkDirectory(itemPath, itemName, walk, nodeIndex);
     } else {
-      walk.files.push_back({std::move(itemPath), std::move(itemName)});
+      PackItem file;
+      file.path = std::move(itemPath);
+      file.name = std::move(itemName);
+      walk.files.push_back(std::move(file));
     }
   }
 }
@@ -311,6 +327,143 @@ Status CheckNames(const std::vector<PackItem>& files, const char* packagePath,
                     " that cannot be stored");
 }
 
+// The archive being replaced, as far as a pack may reuse its blocks: its index, and the cache
+// beside it when that matches it.
+struct ReusePlan {
+  std::string target;  // the archive's path, links followed
+  platform::File archive;
+  std::vector<uint8_t> start;  // the header's bytes
+  std::vector<uint8_t> indexBytes;
+  std::vector<PackageEntry> index;
+  PackCache cache;
+  bool usable = false;
+
+  // Reads the block of index entry i into buffer.
+  Status ReadBlock(size_t i, std::vector<uint8_t>& buffer) {
+    const PackageEntry& entry = index[i];
+    buffer.resize(entry.packedSize > 0 ? entry.packedSize : 1);
+    Status status = archive.Seek(entry.offset);
+    if (!status.ok() || entry.packedSize == 0) return status;
+    return archive.ReadExactly(buffer.data(), entry.packedSize);
+  }
+};
+
+// Loads the archive at target and its cache; plan.usable tells whether both are sound and
+// belong together. Anything amiss means nothing is reused.
+bool LoadArchiveIndex(ReusePlan& plan);
+
+void LoadReusePlan(const std::string& target, ReusePlan& plan) {
+  plan.target = target;
+  if (HasHotJournal(target.c_str())) return;
+  if (!ReadPackCache(PackCachePath(target), plan.cache)) return;
+  if (plan.cache.settings != PackBlockSettings()) return;
+  if (!platform::OpenForRead(target.c_str(), plan.archive).ok()) return;
+  platform::FileIdentity identity;
+  platform::FileStamp stamp;
+  int64_t length = 0;
+  if (!platform::IdentifyFile(plan.archive, identity).ok() ||
+      identity != plan.cache.archiveIdentity || !platform::StampPath(target.c_str(), stamp).ok() ||
+      stamp != plan.cache.archive || !plan.archive.Length(length).ok() ||
+      length != static_cast<int64_t>(stamp.size)) {
+    return;
+  }
+  plan.usable = LoadArchiveIndex(plan);
+}
+
+// Reads the header and the index of the archive open in plan; false when they are not sound
+// (every block must lie in the data region).
+bool LoadArchiveIndex(ReusePlan& plan) {
+  int64_t length = 0;
+  if (!plan.archive.Length(length).ok()) return false;
+  if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX) return false;
+  plan.start.resize(PackageHeaderSize);
+  if (!plan.archive.Seek(0).ok() ||
+      !plan.archive.ReadExactly(plan.start.data(), PackageHeaderSize).ok()) {
+    return false;
+  }
+  PackageHeader header = DecodeHeader(plan.start.data());
+  if (header.indexOffset < PackageHeaderSize || header.indexOffset > length) return false;
+  plan.indexBytes.resize(static_cast<size_t>(length - header.indexOffset));
+  if (!plan.archive.Seek(header.indexOffset).ok() ||
+      !plan.archive
+           .ReadExactly(plan.indexBytes.data(), static_cast<uint32_t>(plan.indexBytes.size()))
+           .ok()) {
+    return false;
+  }
+  ViewCursor cursor;
+  cursor.base = plan.indexBytes.data();
+  cursor.limit = static_cast<uint32_t>(plan.indexBytes.size());
+  const int32_t count = SignedEntryCount(header);
+  if (count < 0 || static_cast<uint64_t>(count) * IndexRecordFixedSize > cursor.limit) return false;
+  for (int32_t i = 0; i < count; ++i) {
+    PackageEntry entry;
+    if (!ReadIndexRecord(cursor, entry)) return false;
+    if (entry.offset < PackageHeaderSize ||
+        uint64_t{entry.offset} + entry.packedSize > header.indexOffset) {
+      return false;
+    }
+    plan.index.push_back(std::move(entry));
+  }
+  return true;
+}
+
+// Stamps every file (when a cache is to be written or read) and marks those whose blocks the
+// plan lets the pack reuse.
+void MarkReusable(std::vector<PackItem>& files, ReusePlan& plan, PackReuse reuse, bool stamp) {
+  std::unordered_map<std::string, size_t> entries, cached;
+  if (plan.usable && reuse != PackReuse::None) {
+    for (size_t i = 0; i < plan.index.size(); ++i) {
+      if (plan.index[i].flags == 0) entries.emplace(plan.index[i].name, i);
+    }
+    for (size_t i = 0; i < plan.cache.entries.size(); ++i) {
+      cached.emplace(plan.cache.entries[i].name, i);
+    }
+  }
+  for (PackItem& item : files) {
+    if (!stamp && entries.empty()) return;
+    if (!platform::StampPath(item.path.c_str(), item.stamp).ok()) continue;
+    auto entry = entries.find(item.name);
+    auto known = cached.find(item.name);
+    if (entry == entries.end() || known == cached.end()) continue;
+    const PackCacheEntry& was = plan.cache.entries[known->second];
+    const PackageEntry& old = plan.index[entry->second];
+    if (was.source.size != old.size) continue;
+    item.old = static_cast<int32_t>(entry->second);
+    item.crc = was.crc;
+    item.oldSize = old.size;
+    // A file changed in the same tick as the last pack began may keep its stamp: its content
+    // decides.
+    item.trusted = reuse == PackReuse::Stamp && item.stamp == was.source &&
+                   item.stamp.modified < plan.cache.started;
+  }
+}
+
+// True when the archive being replaced already is, byte for byte, what packing these files
+// would write: every file reused by its stamp, the same entries in the same order, blocks back
+// to back, and the header and index as the writer makes them.
+bool AlreadyPacked(const std::vector<PackItem>& files, const ReusePlan& plan) {
+  if (!plan.usable || files.size() != plan.index.size()) return false;
+  PackageHeader header;
+  header.tag = PackageTag;
+  header.entryCount = static_cast<uint32_t>(files.size());
+  header.indexOffset = PackageHeaderSize;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const PackageEntry& entry = plan.index[i];
+    if (!files[i].trusted || files[i].old != static_cast<int32_t>(i) ||
+        entry.offset != header.indexOffset || entry.flags != 0) {
+      return false;
+    }
+    header.indexOffset += entry.packedSize;
+  }
+  std::vector<uint8_t> index;
+  SerializeIndex(plan.index, header, index);
+  header.indexSize = files.empty() ? 0 : static_cast<uint32_t>(index.size());
+  uint8_t start[PackageHeaderSize];
+  EncodeHeader(header, start);
+  return index == plan.indexBytes &&
+         std::equal(start, start + PackageHeaderSize, plan.start.begin());
+}
+
 // While a pack runs, the data written is flushed to the disk after about this many bytes, so
 // that the flush at the end has only the tail left. The writer flushes while the workers keep
 // compressing, and the disk's work overlaps theirs.
@@ -323,25 +476,40 @@ constexpr uint64_t FlushInterval = uint64_t{8} << 20;
 class PackWriter {
  public:
   PackWriter(CPackageBuilder& builder, PackObserver* observer, bool flushAsWritten,
-             bool skipUnreadable)
+             bool skipUnreadable, ReusePlan* plan = nullptr, PackCache* cache = nullptr)
       : builder_(builder),
         observer_(observer),
         flushAsWritten_(flushAsWritten),
-        skipUnreadable_(skipUnreadable) {}
+        skipUnreadable_(skipUnreadable),
+        plan_(plan),
+        cache_(cache) {}
 
   // The failure of a write or flush of the archive.
   Status Put(const PackItem& item, const CompressedFile& compressed, SourceResult result,
              const Status& cause) {
     if (result == SourceResult::Own) return Status::Ok();
-    bool packed = result == SourceResult::Packed;
+    bool reused = result == SourceResult::Reused && plan_ != nullptr && item.old >= 0;
+    bool packed = result == SourceResult::Packed || reused;
+    uint32_t size = compressed.size, packedSize = compressed.packedSize, crc = compressed.crc;
+    const void* data = compressed.packed.get();
+    if (reused) {
+      const PackageEntry& old = plan_->index[static_cast<size_t>(item.old)];
+      size = old.size;
+      packedSize = old.packedSize;
+      crc = item.crc;
+      Status read = plan_->ReadBlock(static_cast<size_t>(item.old), block_);
+      if (!read.ok()) return read;
+      data = block_.data();
+    }
     if (!packed) {
       ++unreadable_;
       if (observer_ != nullptr) observer_->OnProblem(cause);
     } else if (unreadable_ == 0 || skipUnreadable_) {
-      Status added = builder_.Append(item.name.c_str(), compressed.packed.get(), compressed.size,
-                                     compressed.packedSize, 0);
+      uint32_t flags = reused ? plan_->index[static_cast<size_t>(item.old)].flags : 0;
+      Status added = builder_.Append(item.name.c_str(), data, size, packedSize, flags);
       if (!added.ok()) return added;
-      unflushed_ += compressed.packedSize;
+      if (cache_ != nullptr) cache_->entries.push_back({item.name, item.stamp, crc});
+      unflushed_ += packedSize;
       if (flushAsWritten_ && unflushed_ >= FlushInterval) {
         Status flushed = builder_.Flush();
         if (!flushed.ok()) return flushed;
@@ -349,8 +517,8 @@ class PackWriter {
       }
     }
     if (observer_ != nullptr) {
-      observer_->OnFile(item.path.c_str(), packed ? compressed.size : 0,
-                        packed ? compressed.packedSize : 0, packed);
+      if (reused) observer_->OnReused(item.path.c_str());
+      observer_->OnFile(item.path.c_str(), packed ? size : 0, packed ? packedSize : 0, packed);
     }
     return Status::Ok();
   }
@@ -367,6 +535,9 @@ class PackWriter {
   PackObserver* observer_;
   bool flushAsWritten_;
   bool skipUnreadable_;
+  ReusePlan* plan_;
+  PackCache* cache_;  // the entries written, for the cache
+  std::vector<uint8_t> block_;
   uint64_t unflushed_ = 0;
   size_t unreadable_ = 0;
 };
@@ -375,8 +546,8 @@ class PackWriter {
 // first failed write or flush of the archive.
 Status PackFiles(const std::vector<PackItem>& files, CPackageBuilder& builder,
                  const char* packagePath, PackObserver* observer, const PackSettings& settings,
-                 bool flushAsWritten) {
-  PackWriter writer(builder, observer, flushAsWritten, settings.skipUnreadable);
+                 bool flushAsWritten, ReusePlan* plan = nullptr, PackCache* cache = nullptr) {
+  PackWriter writer(builder, observer, flushAsWritten, settings.skipUnreadable, plan, cache);
   Deflater deflater;
   for (const PackItem& item : files) {
     if (Cancelled(settings)) return Status(StatusCode::Interrupted);
@@ -391,12 +562,12 @@ Status PackFiles(const std::vector<PackItem>& files, CPackageBuilder& builder,
 
 // Compresses the files on worker threads while this thread appends them in walk order.
 Status PackInParallel(std::vector<PackItem>& files, unsigned threads, CPackageBuilder& builder,
-                      const char* packagePath, PackObserver* observer,
-                      const PackSettings& settings) {
+                      const char* packagePath, PackObserver* observer, const PackSettings& settings,
+                      ReusePlan* plan, PackCache* cache) {
   CompressPool pool(threads, settings.memoryBudget, builder.OwnFiles());
   for (PackItem& item : files) (void)pool.Add(std::move(item));
   pool.EndOfFiles();
-  PackWriter writer(builder, observer, true, settings.skipUnreadable);
+  PackWriter writer(builder, observer, true, settings.skipUnreadable, plan, cache);
   for (size_t i = 0;; ++i) {
     if (Cancelled(settings)) return Status(StatusCode::Interrupted);
     CompressedFile compressed;
@@ -407,6 +578,51 @@ Status PackInParallel(std::vector<PackItem>& files, unsigned threads, CPackageBu
     Status put = writer.Put(*item, compressed, result, cause);
     if (!put.ok()) return put;
   }
+}
+
+// Runs the writer over files into a new archive that replaces packagePath: on worker threads,
+// or on this one.
+Status WriteFiles(std::vector<PackItem>& files, CPackageBuilder& builder, const char* packagePath,
+                  PackObserver* observer, const PackSettings& settings, ReusePlan* plan,
+                  PackCache* cache) {
+  unsigned threads = settings.threads != 0 ? settings.threads : std::thread::hardware_concurrency();
+  if (threads > 1) {
+    return PackInParallel(files, threads, builder, packagePath, observer, settings, plan, cache);
+  }
+  return PackFiles(files, builder, packagePath, observer, settings, true, plan, cache);
+}
+
+// Caches beside archives inside the tree belong to those archives (a cache left behind by an
+// archive since removed included): a pack that keeps caches never packs one.
+void LeaveOutCaches(std::vector<PackItem>& files) {
+  const std::string suffix = PackCachePath("");
+  auto isCache = [&](const PackItem& item) {
+    return item.path.size() >= suffix.size() &&
+           item.path.compare(item.path.size() - suffix.size(), suffix.size(), suffix) == 0;
+  };
+  files.erase(std::remove_if(files.begin(), files.end(), isCache), files.end());
+}
+
+// The tree replaces the whole list, so that every node's index is its place in nodes.
+void SetNodeList(CPackageManager& manager, DirNodeList& nodes) {
+  DirNodeList& list = manager.DirNodes();
+  list.nodes = std::move(nodes.nodes);
+  list.count = nodes.count;
+  list.first = 0;
+}
+
+// Writes the cache of the archive just put in place at target. A cache that cannot be written
+// costs the next pack its reuse, nothing more.
+void WriteCacheFor(const std::string& target, PackCache& cache, platform::Env* env) {
+  platform::File archive;
+  if (!platform::OpenForRead(target.c_str(), archive).ok() ||
+      !platform::IdentifyFile(archive, cache.archiveIdentity).ok() ||
+      !platform::StampPath(target.c_str(), cache.archive).ok()) {
+    return;
+  }
+  (void)archive.Close();
+  cache.settings = PackBlockSettings();
+  (void)WritePackCache(env, PackCachePath(target), cache);
 }
 
 }  // namespace
@@ -433,32 +649,158 @@ Status PackTree(const char* packagePath, const char* dir, CPackageManager* manag
     Status named = CheckNames(walk.files, packagePath, observer);
     if (!named.ok()) return named;
   }
+  // Which blocks of the archive being replaced can be taken over.
+  ReusePlan plan;
+  const bool stamped = listed && (settings.reuse != PackReuse::None || settings.writeCache);
+  if (stamped) {
+    LeaveOutCaches(walk.files);
+    platform::ReplaceTarget target;
+    if (settings.reuse != PackReuse::None &&
+        platform::ResolveReplaceTarget(packagePath, target).ok() && target.exists) {
+      LoadReusePlan(target.path, plan);
+    }
+    MarkReusable(walk.files, plan, settings.reuse, settings.writeCache);
+    if (Cancelled(settings)) return Status(StatusCode::Interrupted);
+    if (AlreadyPacked(walk.files, plan)) {
+      // Nothing to write: the archive is what the pack would make.
+      if (manager != nullptr) SetNodeList(*manager, nodes);
+      for (const PackItem& item : walk.files) {
+        const PackageEntry& entry = plan.index[static_cast<size_t>(item.old)];
+        if (observer == nullptr) break;
+        observer->OnReused(item.path.c_str());
+        observer->OnFile(item.path.c_str(), entry.size, entry.packedSize, true);
+      }
+      return Status::Ok();
+    }
+  }
   CPackageBuilder builder(settings.env);
   Status status = builder.CreateReplacing(packagePath);
   if (!status.ok()) return status;
-  if (listed && manager != nullptr) {
-    // The tree replaces the whole list, so that every node's index is its place in nodes.
-    DirNodeList& list = manager->DirNodes();
-    list.nodes = std::move(nodes.nodes);
-    list.count = nodes.count;
-    list.first = 0;
-  }
+  // The cache records when this pack began, on the file system's own clock.
+  PackCache cache;
+  platform::FileStamp begun;
+  bool keepCache =
+      settings.writeCache && platform::StampPath(builder.WritingPath().c_str(), begun).ok();
+  cache.started = begun.modified;
+  if (listed && manager != nullptr) SetNodeList(*manager, nodes);
   if (listed) {
-    unsigned threads =
-        settings.threads != 0 ? settings.threads : std::thread::hardware_concurrency();
-    if (threads > 1) {
-      status = PackInParallel(walk.files, threads, builder, packagePath, observer, settings);
-    } else {
-      status = PackFiles(walk.files, builder, packagePath, observer, settings, true);
-    }
+    status = WriteFiles(walk.files, builder, packagePath, observer, settings,
+                        plan.usable ? &plan : nullptr, keepCache ? &cache : nullptr);
     if (!status.ok()) {
       builder.Abandon();
       return status;
     }
   }
+  // The old archive is closed before the new one is renamed over it.
+  (void)plan.archive.Close();
   if (Cancelled(settings)) {
     builder.Abandon();
     return Status(StatusCode::Interrupted);
+  }
+  const std::string target = builder.TargetPath();
+  status = builder.Commit();
+  if (status.ok() && keepCache) WriteCacheFor(target, cache, settings.env);
+  return status;
+}
+
+Status AddToArchive(const char* packagePath, const std::vector<std::string>& sources,
+                    PackObserver* observer, const PackSettings& settings) {
+  if (packagePath == nullptr) return Status(StatusCode::InvalidArgument);
+  // The files to add, each named as a pack names it.
+  Walk walk;
+  walk.cancel = settings.cancel;
+  for (const std::string& source : sources) {
+    std::string name;
+    if (!PackEntryName(source, name) || name.empty()) {
+      return Status(StatusCode::InvalidArgument, source, 0,
+                    "absolute, leads out with '..' or names no file; give a relative path");
+    }
+    if (platform::IsDirectory(source.c_str())) {
+      WalkDirectory(source, name, walk, -1);
+    } else if (platform::IsRegularFile(source.c_str())) {
+      PackItem item;
+      item.path = source;
+      item.name = name;
+      walk.files.push_back(std::move(item));
+    } else {
+      return Status(StatusCode::NotFound, source, 0,
+                    platform::PathExists(source.c_str()) ? "not a regular file or directory"
+                                                         : "no such file or directory");
+    }
+    if (walk.stopped) return Status(StatusCode::Interrupted);
+  }
+  Status status = CheckNames(walk.files, packagePath, observer);
+  if (!status.ok()) return status;
+
+  // The archive as it is, an interrupted edit rolled back first.
+  ReusePlan plan;
+  platform::ReplaceTarget target;
+  status = platform::InspectReplaceTarget(packagePath, target);
+  if (!status.ok()) return status;
+  plan.target = target.path;
+  if (HasHotJournal(plan.target.c_str())) {
+    bool rolledBack = false;
+    status = RecoverArchive(plan.target, rolledBack, settings.env);
+    if (!status.ok()) return status;
+  }
+  status = platform::OpenForRead(plan.target.c_str(), plan.archive);
+  if (!status.ok()) return status;
+  if (!LoadArchiveIndex(plan)) {
+    return Status(StatusCode::Corrupt, plan.target, 0, "not a sound package archive");
+  }
+  plan.usable = true;
+
+  // Every entry keeps its place and its block, unless a file replaces it: the file takes the
+  // entry's place and stored name (an exact name, else the one entry the loader finds for it).
+  // New names follow, in the order given.
+  std::vector<PackItem> files(plan.index.size());
+  std::unordered_map<std::string, size_t> exact, folded;
+  std::unordered_map<std::string, size_t> foldedCount;
+  std::string key;
+  for (size_t i = 0; i < plan.index.size(); ++i) {
+    files[i].path = plan.target;
+    files[i].name = plan.index[i].name;
+    files[i].old = static_cast<int32_t>(i);
+    files[i].trusted = true;
+    exact.emplace(plan.index[i].name, i);
+    NormalizeName(key, plan.index[i].name.c_str());
+    folded.emplace(key, i);
+    ++foldedCount[key];
+  }
+  for (PackItem& item : walk.files) {
+    size_t slot = files.size();
+    auto same = exact.find(item.name);
+    if (same != exact.end()) {
+      slot = same->second;
+    } else {
+      NormalizeName(key, item.name.c_str());
+      auto like = folded.find(key);
+      if (like != folded.end()) {
+        if (foldedCount[key] > 1) {
+          return Status(StatusCode::InvalidArgument, item.path, 0,
+                        "its entry name '" + item.name +
+                            "' matches several entries of the archive; add it by its exact name");
+        }
+        slot = like->second;
+      }
+    }
+    if (slot == files.size()) {
+      files.push_back(std::move(item));
+      continue;
+    }
+    item.name = files[slot].name;
+    files[slot] = std::move(item);
+  }
+
+  CPackageBuilder builder(settings.env);
+  status = builder.CreateReplacing(packagePath);
+  if (!status.ok()) return status;
+  status = WriteFiles(files, builder, packagePath, observer, settings, &plan, nullptr);
+  (void)plan.archive.Close();
+  if (status.ok() && Cancelled(settings)) status = Status(StatusCode::Interrupted);
+  if (!status.ok()) {
+    builder.Abandon();
+    return status;
   }
   return builder.Commit();
 }

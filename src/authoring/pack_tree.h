@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/status.h"
 #include "platform/env.h"
@@ -27,7 +28,17 @@ class PackObserver {
   // a name that cannot be stored (longer than MaxEntryNameLength, or one the loader cannot
   // tell from another file's name: both are named), or a file that cannot be read.
   virtual void OnProblem(const Status& problem) { (void)problem; }
+  // Told, just before OnFile, about a file whose packed block was copied from the archive being
+  // replaced instead of being compressed again.
+  virtual void OnReused(const char* path) { (void)path; }
 };
+
+// Which files of the archive being replaced a pack takes over. A file is reused when the
+// archive has an entry of its name, and the cache beside the archive (authoring/pack_cache.h)
+// matches that archive, was made with the same settings, and says the file is unchanged: its
+// size and modification time (Stamp) or also its content's CRC-32 (Content) are what they were.
+// The archive written is the same, byte for byte, as a pack that compresses everything.
+enum class PackReuse { None, Stamp, Content };
 
 // How a tree is packed. The archive's bytes do not depend on these.
 struct PackSettings {
@@ -46,6 +57,11 @@ struct PackSettings {
   bool skipUnreadable = false;
   // Every change on disk goes through it.
   platform::Env* env = platform::Env::Default();
+  PackReuse reuse = PackReuse::None;
+  // Writes "<archive>.korvo-cache" beside the new archive once it is in place, so that a later
+  // pack can reuse its blocks. A cache that cannot be written does not fail the pack. With this
+  // or reuse, files named "*.korvo-cache" in the tree are caches and are not packed.
+  bool writeCache = false;
 };
 
 // Packs dir into a new archive that replaces packagePath only once it is complete and flushed
@@ -57,6 +73,16 @@ struct PackSettings {
 // archive, when cancelled, and (unless settings.skipUnreadable) when a file cannot be read.
 Status PackTree(const char* packagePath, const char* dir, CPackageManager* manager,
                 PackObserver* observer, const PackSettings& settings = PackSettings());
+
+// Adds files and whole trees (sources: paths of files or directories, named as PackTree names
+// them) to the archive at packagePath by writing a new archive that replaces it once complete.
+// Every entry keeps its place and its packed block, copied verbatim, unless a file replaces it;
+// a file replaces the entry of its exact name, else the one entry the loader finds for it (and
+// takes that entry's stored name); new names follow in the order given. Only the files given
+// are compressed. An interrupted edit of the archive is rolled back first. Fails, leaving the
+// archive as it was, as PackTree does, and when a name matches several entries.
+Status AddToArchive(const char* packagePath, const std::vector<std::string>& sources,
+                    PackObserver* observer, const PackSettings& settings = PackSettings());
 
 // These pass over files that cannot be read, as PackTree does with skipUnreadable.
 void CreatePkg_Tool(const char* packagePath, const char* dir, PackObserver* observer = nullptr);

@@ -1,5 +1,6 @@
 #include "authoring/package.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -14,6 +15,11 @@ namespace {
 constexpr const char* OpenFailed = "CPackage::Open Failed!";
 // DelFile moves the bytes behind a removed entry through a buffer of this size.
 constexpr uint32_t MoveBufferSize = 1u << 20;
+// A journalled move of the tail takes steps of the removed block's size, each costing two
+// flushes (about as much as saving a MiB of tail). It is used when it takes at most this many
+// steps, or when the block is at least MinMoveStep bytes.
+constexpr uint64_t MaxMoveSteps = 64;
+constexpr uint64_t MinMoveStep = uint64_t{1} << 20;
 
 Status WriteAll(platform::Env* env, platform::File& file, int64_t offset, const void* data,
                 size_t length) {
@@ -22,9 +28,10 @@ Status WriteAll(platform::Env* env, platform::File& file, int64_t offset, const 
   return env->Write(file, data, static_cast<uint32_t>(length));
 }
 
-bool ReadAll(platform::File& file, int64_t offset, void* data, size_t length) {
-  if (!file.Seek(offset).ok()) return false;
-  return length == 0 || file.ReadExactly(data, static_cast<uint32_t>(length)).ok();
+Status ReadAll(platform::File& file, int64_t offset, void* data, size_t length) {
+  Status status = file.Seek(offset);
+  if (!status.ok() || length == 0) return status;
+  return file.ReadExactly(data, static_cast<uint32_t>(length));
 }
 
 }  // namespace
@@ -93,7 +100,7 @@ bool CPackage::LoadIndex() {
   if (!file.Length(length).ok()) return false;
   if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX) return false;
   uint8_t bytes[PackageHeaderSize];
-  if (!ReadAll(file, 0, bytes, sizeof(bytes))) return false;
+  if (!ReadAll(file, 0, bytes, sizeof(bytes)).ok()) return false;
   header = DecodeHeader(bytes);
 
   // The index runs from indexOffset to the end of the file; every record must lie in it.
@@ -105,7 +112,9 @@ bool CPackage::LoadIndex() {
   }
   indexBytes.resize(static_cast<size_t>(indexLength));
   indexBytesOffset = header.indexOffset;
-  if (!ReadAll(file, header.indexOffset, indexBytes.data(), indexBytes.size())) return false;
+  if (!ReadAll(file, header.indexOffset, indexBytes.data(), indexBytes.size()).ok()) {
+    return false;
+  }
 
   index.reserve(static_cast<size_t>(count));
   PackageEntry entry;
@@ -163,25 +172,47 @@ Status CPackage::WriteProtected(uint64_t offset, const void* data, size_t length
   return WriteAll(env_, file, static_cast<int64_t>(offset), data, length);
 }
 
-Status CPackage::MoveDown(uint64_t from, uint64_t to, const std::atomic<bool>* cancel) {
+Status CPackage::MoveDown(uint64_t from, uint64_t to, uint64_t length, bool protect,
+                          const std::atomic<bool>* cancel) {
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[MoveBufferSize]);
   if (buffer == nullptr) return Status(StatusCode::NoMemory, path);
-  uint64_t readPosition = from;
-  uint64_t writePosition = to;
-  for (;;) {
+  for (uint64_t done = 0; done < length;) {
     if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
       return Status(StatusCode::Interrupted, path);
     }
-    Status status = file.Seek(static_cast<int64_t>(readPosition));
-    uint32_t got = 0;
-    if (status.ok()) status = file.Read(buffer.get(), MoveBufferSize, got);
+    uint64_t left = length - done;
+    uint32_t chunk = left < MoveBufferSize ? static_cast<uint32_t>(left) : MoveBufferSize;
+    Status status = ReadAll(file, static_cast<int64_t>(from + done), buffer.get(), chunk);
+    if (status.ok()) {
+      status = protect ? WriteProtected(to + done, buffer.get(), chunk)
+                       : WriteAll(env_, file, static_cast<int64_t>(to + done), buffer.get(), chunk);
+    }
     if (!status.ok()) return status;
-    if (got == 0) return Status::Ok();
-    Status written = WriteProtected(writePosition, buffer.get(), static_cast<size_t>(got));
-    if (!written.ok()) return written;
-    readPosition += static_cast<uint64_t>(got);
-    writePosition += static_cast<uint64_t>(got);
+    done += chunk;
   }
+  return Status::Ok();
+}
+
+Status CPackage::MoveTail(uint64_t to, uint64_t shift, uint64_t tail,
+                          const std::atomic<bool>* cancel) {
+  // Journalling the move itself saves only the removed block and the progress, one step of
+  // the block's size at a time. A small block before a long tail would take too many steps:
+  // then everything the move overwrites is saved first instead.
+  if (shift == 0) return Status::Ok();
+  if (!journal.CanJournalMove() || (tail / shift > MaxMoveSteps && shift < MinMoveStep)) {
+    Status saved = journal.Protect(to, shift + tail);
+    if (!saved.ok()) return saved;
+    return MoveDown(to + shift, to, tail, true, cancel);
+  }
+  Status status = journal.BeginMove(to, shift, tail);
+  for (uint64_t done = 0; status.ok() && done < tail;) {
+    uint64_t step = std::min(shift, tail - done);
+    status = MoveDown(to + shift + done, to + done, step, false, cancel);
+    done += step;
+    if (status.ok()) status = journal.Moved(done);
+  }
+  if (status.ok()) journal.EndMove();
+  return status;
 }
 
 Status CPackage::Remove(const char* name, const std::atomic<bool>* cancel) {
@@ -208,8 +239,11 @@ Status CPackage::Remove(const char* name, const std::atomic<bool>* cancel) {
   int64_t length = 0;
   Status measured = file.Length(length);
   if (!measured.ok()) return Fail(measured);
-  Status moved = journal.Protect(removedOffset, static_cast<uint64_t>(length) - removedOffset);
-  if (moved.ok()) moved = MoveDown(removedEnd, removedOffset, cancel);
+  if (static_cast<uint64_t>(length) < removedEnd) return Fail(Status(StatusCode::Corrupt, path));
+  const uint64_t tail = static_cast<uint64_t>(length) - removedEnd;
+  Status moved = MoveTail(removedOffset, removedSize, tail, cancel);
+  // What the cut drops (the moved old index) is saved first.
+  if (moved.ok()) moved = journal.Protect(newIndexOffset, removedOffset + tail - newIndexOffset);
   if (!moved.ok()) return Fail(moved);
   Status truncated = env_->Truncate(file, newIndexOffset);
   if (!truncated.ok()) return Fail(truncated);

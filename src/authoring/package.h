@@ -2,9 +2,10 @@
 // and DelFile change entries, Close writes the index and the header, commits and closes.
 //
 // Every edit is journalled (authoring/journal.h): before a byte of the archive is overwritten
-// or cut, its original is saved beside the archive. A failed write rolls the archive back at
-// once, so a failed edit leaves it byte for byte as it was; Close makes the edit final only after
-// the archive is flushed. Open first rolls back a journal that an interrupted edit left.
+// or cut, what is needed to restore it is saved beside the archive (the original bytes, or for
+// the move of a delete the removed block and the move's progress). A failed write rolls the archive
+// back at once, so a failed edit leaves it byte for byte as it was; Close makes the edit final only
+// after the archive is flushed. Open first rolls back a journal that an interrupted edit left.
 #pragma once
 
 #include <atomic>
@@ -68,7 +69,12 @@ class CPackage {
 
  private:
   bool LoadIndex();
-  Status MoveDown(uint64_t from, uint64_t to, const std::atomic<bool>* cancel);
+  // Copies length bytes from `from` down to `to`, saving what it overwrites first when protect.
+  Status MoveDown(uint64_t from, uint64_t to, uint64_t length, bool protect,
+                  const std::atomic<bool>* cancel);
+  // Moves the tail bytes behind a removed block of shift bytes at `to` down over it, under the
+  // journal.
+  Status MoveTail(uint64_t to, uint64_t shift, uint64_t tail, const std::atomic<bool>* cancel);
   // Saves the original of a range in the journal, then writes data there.
   Status WriteProtected(uint64_t offset, const void* data, size_t length);
   // Records a failure: rolls the archive back and closes it. Returns the cause, or the failure

@@ -56,6 +56,13 @@ class CPackageBuilder {
   // it will replace when that exists. A tree packed into an archive within it leaves them out.
   const std::vector<platform::FileIdentity>& OwnFiles() const { return ownFiles_; }
 
+  // The archive's path (for CreateReplacing, with its links followed), and the file being
+  // written now (for CreateReplacing, the temporary file until Finish).
+  const std::string& TargetPath() const { return target_; }
+  const std::string& WritingPath() const {
+    return replacement_.TemporaryPath().empty() ? target_ : replacement_.TemporaryPath();
+  }
+
   platform::File file;
   std::vector<PackageEntry> index;
   PackageHeader header;

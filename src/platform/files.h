@@ -93,6 +93,21 @@ struct FileIdentity {
 // The identity of an open file.
 Status IdentifyFile(File& file, FileIdentity& identity);
 
+// The size and the last modification time of a file (POSIX follows a symbolic link; Windows
+// reports what the path names). The time is in
+// the system's own units (nanoseconds on POSIX, 100 ns since 1601 on Windows): only compared.
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t modified = 0;
+  bool operator==(const FileStamp& other) const {
+    return size == other.size && modified == other.modified;
+  }
+  bool operator!=(const FileStamp& other) const { return !(*this == other); }
+};
+// NotFound when path leads to nothing, InvalidArgument when to no regular file, IoError when
+// the system cannot tell.
+Status StampPath(const char* path, FileStamp& stamp);
+
 // Opens an existing file for reading and writing: no create, no truncate. Takes an exclusive
 // lock, so it fails (Locked) while any process has the file mounted or open for editing.
 Status OpenForEdit(const char* path, File& file);

@@ -161,6 +161,19 @@ bool IsRegularFile(const char* path) {
   return path != nullptr && stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+Status StampPath(const char* path, FileStamp& stamp) {
+  if (path == nullptr) return Status(StatusCode::InvalidArgument);
+  struct stat st {};
+  if (stat(path, &st) != 0) return OpenStatus(path, errno);
+  if (S_ISDIR(st.st_mode)) return Status(StatusCode::InvalidArgument, path, 0, "is a directory");
+  if (!S_ISREG(st.st_mode)) {
+    return Status(StatusCode::InvalidArgument, path, 0, "not a regular file");
+  }
+  stamp.size = static_cast<uint64_t>(st.st_size);
+  stamp.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return Status::Ok();
+}
+
 std::string ExecutablePath() {
 #if defined(__linux__)
   std::string buffer(PATH_MAX, '\0');

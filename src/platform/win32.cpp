@@ -234,6 +234,24 @@ bool IsRegularFile(const char* path) {
          (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
+Status StampPath(const char* path, FileStamp& stamp) {
+  if (path == nullptr || *path == '\0') return Status(StatusCode::InvalidArgument);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) {
+    return OpenStatus(path, ErrnoFromWin32(GetLastError()));
+  }
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return Status(StatusCode::InvalidArgument, path, 0, "is a directory");
+  }
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+    return Status(StatusCode::InvalidArgument, path, 0, "not a regular file");
+  }
+  stamp.size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  stamp.modified = static_cast<int64_t>((uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                                        data.ftLastWriteTime.dwLowDateTime);
+  return Status::Ok();
+}
+
 std::string ExecutablePath() {
   // GetModuleFileNameA(NULL) names the process's main executable, not this module. It cuts
   // a path that does not fit and then fills the whole buffer, so grow until it fits.

@@ -10,6 +10,7 @@
 #include "archive_file.h"
 #include "authoring/entry_tools.h"
 #include "authoring/journal.h"
+#include "authoring/pack_tree.h"
 #include "platform/directories.h"
 #include "platform/env.h"
 #include "tool.h"
@@ -28,6 +29,7 @@ struct AddOptions {
   std::string archive;
   std::string file;
   std::string name;
+  std::vector<std::string> more;  // further files or directories: the many-file form
 };
 
 struct DelOptions {
@@ -107,7 +109,67 @@ class QuietEnv : public platform::EnvWrapper {
   void DebugMessage(const char*) override {}
 };
 
+// Counts what adding many files did.
+class AddCounts : public PackObserver {
+ public:
+  void OnFile(const char*, uint32_t, uint32_t, bool packed) override {
+    if (packed && !reusing_) ++compressed;
+    reusing_ = false;
+  }
+  void OnReused(const char*) override {
+    ++kept;
+    reusing_ = true;
+  }
+  void OnProblem(const Status& problem) override { problems.push_back(problem); }
+  uint64_t compressed = 0;
+  uint64_t kept = 0;
+  std::vector<Status> problems;
+
+ private:
+  bool reusing_ = false;
+};
+
+// korvo add <archive> <path> [<path>...]: files and directories, each named as pack names it,
+// through a new archive that keeps every other entry's packed data.
+int RunAddMany(const AddOptions& options, const GlobalOptions& global) {
+  if (!RollBackInterruptedEdit(options.archive)) return ExitFailure;
+  {
+    ArchiveFile archive;
+    if (!OpenArchive(archive, options.archive)) return ExitFailure;
+  }
+  std::vector<std::string> sources = {options.file};
+  if (!options.name.empty()) sources.push_back(options.name);
+  sources.insert(sources.end(), options.more.begin(), options.more.end());
+  AddCounts counts;
+  Status added;
+  {
+    StopOnSignal stop;
+    PackSettings settings;
+    settings.cancel = stop.Flag();
+    added = AddToArchive(options.archive.c_str(), sources, &counts, settings);
+    if (added.code() == StatusCode::Interrupted) return Interrupted(options.archive, stop);
+  }
+  for (const Status& problem : counts.problems) {
+    std::fprintf(stderr, "korvo: %s\n", Printable(problem.Message()).c_str());
+  }
+  if (!added.ok()) {
+    ReportStatus(added);
+    return ExitFailure;
+  }
+  ArchiveFile result;
+  if (!ReopenAfterEdit(options.archive, added, result)) return ExitFailure;
+  if (!global.quiet) {
+    std::printf("added %llu %s to %s (%llu entries kept as they were)\n",
+                static_cast<unsigned long long>(counts.compressed),
+                counts.compressed == 1 ? "file" : "files", options.archive.c_str(),
+                static_cast<unsigned long long>(counts.kept));
+  }
+  return ExitOk;
+}
+
 int RunAdd(const AddOptions& options, const GlobalOptions& global) {
+  // One file and its entry name is the single-entry edit; anything else adds many files.
+  if (options.name.empty() || !options.more.empty()) return RunAddMany(options, global);
   if (!RollBackInterruptedEdit(options.archive)) return ExitFailure;
   std::string stored;
   std::string replaced;
@@ -210,18 +272,24 @@ int RunDel(const DelOptions& options, const GlobalOptions& global) {
 }  // namespace
 
 Command AddAddCommand(CLI::App& parent, const GlobalOptions& global) {
-  Subcommand<AddOptions> add(parent, "add",
-                             "Compress a file into an existing archive under an entry name. The "
-                             "name is stored as the game looks it up: './' dropped, '..' "
-                             "resolved, '\\' between folders. When the archive holds an entry the "
-                             "game would find under that name (ignoring ASCII case and slash "
-                             "direction), that entry is replaced and keeps its stored name.");
+  Subcommand<AddOptions> add(
+      parent, "add",
+      "Compress a file into an existing archive under an entry name. The "
+      "name is stored as the game looks it up: './' dropped, '..' "
+      "resolved, '\\' between folders. When the archive holds an entry the "
+      "game would find under that name (ignoring ASCII case and slash "
+      "direction), that entry is replaced and keeps its stored name. Given one path, or three or "
+      "more, adds each file and every file under each directory, named as pack names them: a "
+      "new archive replaces the old one, every other entry's packed data copied as it is.");
   add.AddArchive("Existing package archive");
   add.app->add_option("file", add.options->file, "File to store")->required();
   add.app->add_option("entry-name", add.options->name, "Name of the entry, as the game asks for it")
-      ->required()
       ->check(CheckEntryName);
-  SetExample(*add.app, "korvo add game.pak new/button.img Data/UI/Button.img");
+  add.app->add_option("more", add.options->more, "Further files or directories to add");
+  SetExample(*add.app,
+             "korvo add game.pak new/button.img Data/UI/Button.img\n"
+             "korvo add game.pak data/ui              # every file under data/ui\n"
+             "korvo add game.pak data/a.img data/b.img data/c.img");
   return add.Build(global, RunAdd);
 }
 

@@ -23,6 +23,8 @@ struct PackOptions {
   std::string dir;
   std::string changeTo;
   bool skipUnreadable = false;
+  bool full = false;
+  bool checkContent = false;
 };
 
 struct TreeTotals {
@@ -93,7 +95,9 @@ class PackProgress : public PackObserver {
     }
   }
   void OnProblem(const Status& problem) override { problems.push_back(problem); }
+  void OnReused(const char*) override { ++reused; }
   uint64_t entries = 0;
+  uint64_t reused = 0;
   uint64_t bytesIn = 0;
   uint64_t bytesOut = 0;
   // Files that cannot be packed, in walk order, with the library's cause.
@@ -159,6 +163,10 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
     PackSettings settings;
     settings.cancel = stop.Flag();
     settings.skipUnreadable = options.skipUnreadable;
+    settings.reuse = options.full           ? PackReuse::None
+                     : options.checkContent ? PackReuse::Content
+                                            : PackReuse::Stamp;
+    settings.writeCache = true;
     packed = PackTree(archive.c_str(), relative.c_str(), nullptr, &progress, settings);
     if (packed.code() == StatusCode::Interrupted) interrupted = stop.ExitStatus();
   }
@@ -197,11 +205,15 @@ int RunPack(const PackOptions& options, const GlobalOptions& global) {
   if (!global.quiet) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("packed %s: %llu %s, %s in, %s out (%s), %.2f s\n", archive.c_str(),
+    std::string reused;
+    if (progress.reused > 0) {
+      reused = "; " + std::to_string(progress.reused) + " unchanged (packed data reused)";
+    }
+    std::printf("packed %s: %llu %s, %s in, %s out (%s), %.2f s%s\n", archive.c_str(),
                 static_cast<unsigned long long>(progress.entries),
                 progress.entries == 1 ? "entry" : "entries", FormatBytes(progress.bytesIn).c_str(),
                 FormatBytes(written.FileSize()).c_str(),
-                FormatRatio(written.FileSize(), progress.bytesIn).c_str(), seconds);
+                FormatRatio(written.FileSize(), progress.bytesIn).c_str(), seconds, reused.c_str());
   }
   return ExitOk;
 }
@@ -221,7 +233,12 @@ Command AddPackCommand(CLI::App& parent, const GlobalOptions& global) {
       "folder, joined with '\\' (packing '.' names entries from the top). <dir> must be "
       "relative and stay inside the current directory (or the one -C names). Symbolic links "
       "to files are packed as those files; symbolic links to directories are not followed, "
-      "and each is named in a warning.");
+      "and each is named in a warning. When the archive exists, the packed data of every file "
+      "unchanged since the last pack (same size and modification time, as recorded in "
+      "<archive>.korvo-cache beside it) is copied instead of compressed again; the result is "
+      "the same archive, byte for byte (files named *.korvo-cache are never packed). "
+      "--check-content compares file contents instead, "
+      "--full compresses everything.");
   pack.AddArchive("Archive to create");
   pack.app->add_option("dir", pack.options->dir, "Directory to pack")->required();
   pack.app->add_option("-C,--directory", pack.options->changeTo,
@@ -229,6 +246,11 @@ Command AddPackCommand(CLI::App& parent, const GlobalOptions& global) {
   pack.app->add_flag("--skip-unreadable", pack.options->skipUnreadable,
                      "Leave files that cannot be read out of the archive, with a warning each, "
                      "instead of refusing the pack");
+  pack.app->add_flag("--full", pack.options->full,
+                     "Compress every file again instead of reusing unchanged ones");
+  pack.app->add_flag("--check-content", pack.options->checkContent,
+                     "Reuse a file's packed data only when its content is unchanged (read and "
+                     "checked), whatever its modification time");
   SetExample(*pack.app,
              "korvo pack game.pak data          # entries data\\ui\\button.img, ...\n"
              "korvo pack -C build game.pak .    # entries ui\\button.img, ...");
