@@ -303,7 +303,8 @@ int main(int argc, char** argv) {
     }
     mountSeconds = Seconds(start);
     CPackageChain mounted;
-    for (PackageRecord& record : manager.packages) mounted.Adopt(*record.package);
+    for (size_t i = 0; i < manager.PackageCount(); ++i)
+      mounted.Adopt(*manager.PackageAt(i)->package);
     if (!(status = mounted.Build()).ok()) Die("chain", status);
     ChainConflicts found = FindConflicts(mounted);
     conflicting = found.names.size();
