@@ -23,7 +23,8 @@ ResourceStat CPackageManager::Stat(const char* name) const {
     return stat;
   }
   IndexedEntry found;
-  if (Lookup(name, found)) {
+  Mounts::Pin pin = mounts_.Read();
+  if (mounts_.Lookup(pin, FoldedName(name), found)) {
     stat.found = true;
     stat.inPackage = true;
     stat.size = found.info.size;
@@ -98,7 +99,8 @@ Status CPackageManager::ReadResource(const char* name, unsigned char*& data, uin
   return FromEitherSource(true, [&](bool package) {
     if (!package) return ReadDiskFile(name, data, size);
     IndexedEntry found;
-    if (!Lookup(name, found)) {
+    Mounts::Pin pin = mounts_.Read();
+    if (!mounts_.Lookup(pin, FoldedName(name), found)) {
       return Status(StatusCode::NotFound, name, 0, "not in any mounted package");
     }
     Status status = ReadEntry(name, found.info, data);
@@ -113,9 +115,11 @@ size_t CPackageManager::EnumerateNames(
   FoldedName folded(prefix != nullptr ? prefix : "");
   const std::string_view start = folded.View();
   std::vector<std::pair<std::string, EntryInfo>> names;
+  // The entries handed to visit stay valid until the last call.
+  Mounts::Pin pin = mounts_.Read();
   {
     // Copied: a later mount may move the keys once the lock is released.
-    mounts_.ForEachLocked([&](std::string_view key, const IndexedEntry& entry) {
+    mounts_.ForEachLocked(pin, [&](std::string_view key, const IndexedEntry& entry) {
       if (key.substr(0, start.size()) == start) names.emplace_back(key, entry.info);
     });
   }
