@@ -26,6 +26,8 @@ PackageWatcher::~PackageWatcher() {
 Status PackageWatcher::Start() {
   Status opened = watch_.Open();
   if (!opened.ok()) return opened;
+  // Watching before the call returns: a file replaced right after it is not missed.
+  Follow();
   try {
     thread_ = std::thread([this] { Run(); });
   } catch (const std::system_error&) {
@@ -58,29 +60,30 @@ std::vector<PackageWatcher::Watched> PackageWatcher::Targets() const {
   return targets;
 }
 
+void PackageWatcher::Follow() {
+  try {
+    std::vector<Watched> now = Targets();
+    std::vector<std::string> dirs;
+    for (const Watched& target : now) {
+      if (std::find(dirs.begin(), dirs.end(), target.directory) == dirs.end()) {
+        dirs.push_back(target.directory);
+      }
+    }
+    // A directory that cannot be watched is left out; the others still are.
+    if (dirs != directories_) (void)watch_.Watch(dirs);
+    directories_ = std::move(dirs);
+    targets_ = std::move(now);
+  } catch (const std::exception&) {
+    // No room for the lists: keep watching what was watched.
+  }
+}
+
 void PackageWatcher::Run() {
   using Clock = std::chrono::steady_clock;
-  std::vector<Watched> targets;
-  std::vector<std::string> directories;
   bool armed = false;
   Clock::time_point due;
   std::vector<platform::DirectoryWatch::Change> changed;
   while (!stopping_.load(std::memory_order_acquire)) {
-    try {
-      std::vector<Watched> now = Targets();
-      std::vector<std::string> dirs;
-      for (const Watched& target : now) {
-        if (std::find(dirs.begin(), dirs.end(), target.directory) == dirs.end()) {
-          dirs.push_back(target.directory);
-        }
-      }
-      // A directory that cannot be watched is left out; the others still are.
-      if (dirs != directories) (void)watch_.Watch(dirs);
-      directories = std::move(dirs);
-      targets = std::move(now);
-    } catch (const std::exception&) {
-      // No room for the list: keep watching what was watched.
-    }
     int timeout = -1;
     if (armed) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
@@ -91,10 +94,10 @@ void PackageWatcher::Run() {
     if (outcome == platform::DirectoryWatch::Outcome::Woken) continue;  // stopping
     if (outcome == platform::DirectoryWatch::Outcome::Failed) return;
     for (const auto& [place, name] : changed) {
-      if (place >= directories.size()) continue;
-      for (const Watched& target : targets) {
+      if (place >= directories_.size()) continue;
+      for (const Watched& target : targets_) {
         // An empty name: changes were lost, so any file of the directory may have changed.
-        if (target.directory == directories[place] && (name.empty() || target.name == name)) {
+        if (target.directory == directories_[place] && (name.empty() || target.name == name)) {
           armed = true;
           due = Clock::now() + std::chrono::milliseconds(CPackageManager::SettleMilliseconds);
         }
@@ -103,6 +106,7 @@ void PackageWatcher::Run() {
     if (armed && Clock::now() >= due) {
       armed = false;
       (void)manager_.ReloadPackages();
+      Follow();  // the mounts may lie elsewhere now
     }
   }
 }

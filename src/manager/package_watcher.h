@@ -37,10 +37,14 @@ class PackageWatcher {
     std::string name;
   };
   std::vector<Watched> Targets() const;
+  // Watches the directories of the current targets.
+  void Follow();
   void Run();
 
   CPackageManager& manager_;
   platform::DirectoryWatch watch_;
+  std::vector<Watched> targets_;
+  std::vector<std::string> directories_;  // as watched, in the order given to the watch
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };
