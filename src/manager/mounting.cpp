@@ -45,28 +45,35 @@ Mounts::~Mounts() {
 Mounts::Pin::~Pin() {
   if (owner_ == nullptr) return;
   owner_->epochs_.Leave(slot_);
-  // The last reader of a replaced set frees it, unless another thread is at it already.
-  if (owner_->retiredCount_.load(std::memory_order_acquire) != 0) owner_->Reclaim();
+  // A reader that may hold a replaced set frees what no reader holds any more; the last one of
+  // them finds every other gone.
+  if (epoch_ < owner_->newestRetired_.load(std::memory_order_acquire)) owner_->Reclaim();
 }
 
 Mounts::Pin Mounts::Read() const {
-  const size_t slot = epochs_.Enter();
-  return Pin(this, current_.load(std::memory_order_seq_cst), slot);
+  uint64_t epoch = 0;
+  const size_t slot = epochs_.Enter(epoch);
+  return Pin(this, current_.load(std::memory_order_seq_cst), slot, epoch);
 }
 
 void Mounts::Reclaim() const {
-  std::unique_lock<std::mutex> retiring(retireLock_, std::try_to_lock);
-  if (!retiring.owns_lock()) return;
-  for (size_t i = 0; i < retired_.size();) {
-    if (epochs_.Quiet(retired_[i].second)) {
-      delete retired_[i].first;  // unmaps what no other set shares
-      retired_[i] = retired_.back();
-      retired_.pop_back();
-    } else {
-      ++i;
+  // One set at a time, freed outside the lock: its unmapping may take a while.
+  for (;;) {
+    MountSet* quiet = nullptr;
+    {
+      std::lock_guard<std::mutex> retiring(retireLock_);
+      for (size_t i = 0; i < retired_.size(); ++i) {
+        if (!epochs_.Quiet(retired_[i].second)) continue;
+        quiet = retired_[i].first;
+        retired_[i] = retired_.back();
+        retired_.pop_back();
+        break;
+      }
+      if (retired_.empty()) newestRetired_.store(0, std::memory_order_release);
     }
+    if (quiet == nullptr) return;
+    delete quiet;  // unmaps what no other set shares
   }
-  retiredCount_.store(retired_.size(), std::memory_order_release);
 }
 
 std::unique_ptr<MountSet> Mounts::NewSet() const {
@@ -82,9 +89,9 @@ void Mounts::Replace(std::unique_ptr<MountSet> next) {
     try {
       retired_.emplace_back(old, epoch);
       kept = true;
+      newestRetired_.store(epoch, std::memory_order_release);
     } catch (const std::exception&) {
     }
-    retiredCount_.store(retired_.size(), std::memory_order_release);
   }
   if (!kept) {
     // No room to keep it for later: wait here for its readers instead.

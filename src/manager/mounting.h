@@ -97,18 +97,22 @@ class Mounts {
   class Pin {
    public:
     Pin(Pin&& other) noexcept
-        : owner_(std::exchange(other.owner_, nullptr)), set_(other.set_), slot_(other.slot_) {}
+        : owner_(std::exchange(other.owner_, nullptr)),
+          set_(other.set_),
+          slot_(other.slot_),
+          epoch_(other.epoch_) {}
     Pin& operator=(Pin&&) = delete;
     ~Pin();
     const MountSet& Set() const { return *set_; }
 
    private:
     friend class Mounts;
-    Pin(const Mounts* owner, const MountSet* set, size_t slot)
-        : owner_(owner), set_(set), slot_(slot) {}
+    Pin(const Mounts* owner, const MountSet* set, size_t slot, uint64_t epoch)
+        : owner_(owner), set_(set), slot_(slot), epoch_(epoch) {}
     const Mounts* owner_;
     const MountSet* set_;
     size_t slot_;
+    uint64_t epoch_;  // the epoch the reader entered at
   };
   Pin Read() const;
 
@@ -149,7 +153,7 @@ class Mounts {
   // looking the set up meanwhile.
   Status Index(MountSet& set, std::shared_ptr<CMappedPackage> package, const char* path,
                MountReport* report, bool listed, bool published);
-  // Frees the replaced sets that no reader holds; when another thread is doing so, nothing.
+  // Frees the replaced sets that no reader holds.
   void Reclaim() const;
 
   size_t mostIndexBytes_;
@@ -158,7 +162,8 @@ class Mounts {
   // Replaced sets and the epoch from which on no new reader pins them.
   mutable std::mutex retireLock_;
   mutable std::vector<std::pair<MountSet*, uint64_t>> retired_;
-  mutable std::atomic<size_t> retiredCount_{0};
+  // The epoch of the newest replaced set not yet freed; 0 when none waits.
+  mutable std::atomic<uint64_t> newestRetired_{0};
   // Excludes readers of the index from a mount in place; lookups take it only when they meet
   // one.
   mutable std::shared_mutex indexLock_;

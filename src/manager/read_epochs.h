@@ -24,8 +24,9 @@ class ReadEpochs {
   ReadEpochs(const ReadEpochs&) = delete;
   ReadEpochs& operator=(const ReadEpochs&) = delete;
 
-  // Marks the calling reader inside; returns its slot for Leave.
-  size_t Enter();
+  // Marks the calling reader inside at the current epoch (written to epoch); returns its slot
+  // for Leave.
+  size_t Enter(uint64_t& epoch);
   void Leave(size_t slot) { slots_[slot].epoch.store(0, std::memory_order_release); }
   // Called by the one writer after publishing a replacement: the epoch that readers of the
   // replacement hold at least.
