@@ -152,8 +152,9 @@ KORVO_API uint32_t EnumResFiles(const char* prefix, KorvoEnumCallback callback, 
  * Reads "package.cfg" again and mounts what it names, then every package mounted by
  * AddPackage since start-up (in their order, so they stay on top). Every archive is mapped
  * afresh, so one replaced on disk (as korvo pack replaces it) is read anew; one that exists
- * but cannot be mounted now keeps its previous mapping, one that is gone is dropped. False,
- * changing nothing, when the list cannot be read or memory runs out.
+ * but cannot be mounted now keeps its previous mapping, one that is gone is dropped. A missing
+ * "package.cfg" names nothing, as at start-up. False, changing nothing, when the list exists
+ * but cannot be read or memory runs out.
  */
 KORVO_API bool ReloadPackages(void);
 

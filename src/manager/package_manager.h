@@ -111,8 +111,8 @@ class CPackageManager : public CSingleton {
   // stay on top) and publishes it in one step. Each archive is mapped afresh, so a file
   // replaced since is read anew; one that exists but cannot be mounted now keeps the mapping
   // it had, one that is gone is dropped. Reads under way finish on the set they started with.
-  // Fails, changing nothing, when the list cannot be read (a manager without a list file only
-  // maps its other packages afresh) or memory runs out. report (may be null) tells what the
+  // A list that does not exist names nothing, as at start-up. Fails, changing nothing, when
+  // the list exists but cannot be read, or memory runs out. report (may be null) tells what the
   // list read did.
   Status ReloadPackages(PackageListReport* report = nullptr);
   // Unmounts every package mounted under path (the path as it was mounted; for a listed

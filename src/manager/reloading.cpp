@@ -93,9 +93,10 @@ Status CPackageManager::ReplaceMounts(Fill fill) {
 Status CPackageManager::ReloadPackages(PackageListReport* report) {
   PackageListReport list;
   Status status = ReplaceMounts([&](const MountSet& now, MountSet& next) {
-    if (listFileName[0] != '\0') {
-      list.rootDir = rootDir;
-      list.listPath = std::string(rootDir) + listFileName;
+    list.rootDir = rootDir;
+    list.listPath = std::string(rootDir) + listFileName;
+    // No list at all reads as an empty one, as at start-up.
+    if (listFileName[0] != '\0' && platform::PathExists(list.listPath.c_str())) {
       Status kept;
       ReadPackageList(list, [&](const char* path, MountReport& mounted) {
         Status status = mounts_.MountInto(next, path, &mounted, true);
