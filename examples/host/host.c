@@ -422,7 +422,7 @@ int main(int argc, char** argv) {
         printf("\nwatching the mounted packages; Enter or end of input stops\n");
         fflush(stdout);
         char line[64];
-        (void)fgets(line, sizeof(line), stdin);
+        if (fgets(line, sizeof(line), stdin) == NULL) printf("end of input\n");
         watchPackages(0); /* before the library goes */
       } else {
         fprintf(stderr, "korvo_host: the packages cannot be watched here\n");
