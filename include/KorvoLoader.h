@@ -169,7 +169,8 @@ KORVO_API bool RemovePackage(const char* path);
  * Called after each ReloadPackages or RemovePackage that changed the mounts (also those of the
  * watcher), on the thread that made it, with the index names (ASCII lower case, '\' as
  * separator) whose bytes changed: added, removed or different; count may be 0. The names are
- * valid during the call only. The callback may call into the library.
+ * valid during the call only. The callback may call into the library, except to turn the
+ * watcher off (it may be running on the watcher's thread, which that call waits for).
  */
 typedef void (*KorvoReloadCallback)(uint32_t count, const char* const* names, void* context);
 

@@ -129,7 +129,8 @@ class CPackageManager : public CSingleton {
   // Watching the directories of the mounted archives and of the package list: a listed or
   // mounted file that is replaced (renamed into place, or written and closed) or removed makes
   // a reload, once no change has come for SettleMilliseconds. Runs on a thread of its own
-  // until turned off or the manager goes.
+  // until turned off or the manager goes. Turning it off waits for that thread, so the
+  // listener, which may run on it, must not.
   static constexpr int SettleMilliseconds = 100;
   Status WatchPackages(bool on);
 
