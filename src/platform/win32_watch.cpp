@@ -24,7 +24,7 @@ struct Directory {
   alignas(DWORD) BYTE notices[NoticeBytes];
 };
 
-bool Issue(Directory& directory) {
+bool StartRead(Directory& directory) {
   ResetEvent(directory.overlapped.hEvent);
   directory.pending =
       ReadDirectoryChangesW(directory.handle, directory.notices, NoticeBytes, FALSE, WatchedChanges,
@@ -104,7 +104,7 @@ Status DirectoryWatch::Watch(const std::vector<std::string>& directories) {
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     directory->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (directory->handle == INVALID_HANDLE_VALUE || directory->overlapped.hEvent == nullptr ||
-        !Issue(*directory)) {
+        !StartRead(*directory)) {
       if (status.ok()) {
         status = Status(StatusCode::IoError, directories[i], 0, "cannot watch the directory");
       }
@@ -132,8 +132,9 @@ DirectoryWatch::Outcome DirectoryWatch::Wait(int timeoutMs, std::vector<Change>&
   directory.pending = false;
   const bool read =
       GetOverlappedResult(directory.handle, &directory.overlapped, &bytes, FALSE) != 0;
-  if (read && bytes == 0) {
-    // The notices overflowed the buffer: report the directory itself, as an empty name.
+  if (!read || bytes == 0) {
+    // The notices overflowed the buffer, or were lost: report the directory itself, as an
+    // empty name.
     changed.emplace_back(directory.place, std::string());
   }
   for (DWORD at = 0; read && bytes >= sizeof(FILE_NOTIFY_INFORMATION) && at < bytes;) {
@@ -146,7 +147,7 @@ DirectoryWatch::Outcome DirectoryWatch::Wait(int timeoutMs, std::vector<Change>&
     if (notice->NextEntryOffset == 0) break;
     at += notice->NextEntryOffset;
   }
-  if (!Issue(directory)) return Outcome::Failed;
+  if (!StartRead(directory)) return Outcome::Failed;
   return Outcome::Changes;
 }
 
