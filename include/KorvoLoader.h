@@ -161,6 +161,52 @@ typedef bool (*KorvoSourceCallback)(const char* packagePath, const char* storedN
  */
 KORVO_API uint32_t EnumResSources(const char* name, KorvoSourceCallback callback, void* context);
 
+/*
+ * Reloading in a running host. A reload or removal builds the new set of mounted packages off
+ * to the side and puts it in place in one step: a load sees the packages before it or after
+ * it, never a mix, and a name present in both never fails to load meanwhile. Loads running at
+ * that moment finish on the packages they started with; an archive is unmapped once the last
+ * load that used it has ended.
+ */
+
+/*
+ * Reads "package.cfg" again and mounts what it names, then every package mounted by
+ * AddPackage since start-up (in their order, so they stay on top). Every archive is mapped
+ * afresh, so one replaced on disk (as korvo pack replaces it) is read anew; one that exists
+ * but cannot be mounted now keeps its previous mapping, one that is gone is dropped. A missing
+ * "package.cfg" names nothing, as at start-up. False, changing nothing, when the list exists
+ * but cannot be read or memory runs out.
+ */
+KORVO_API bool ReloadPackages(void);
+
+/*
+ * Unmounts every package mounted under path: the path as given to AddPackage, or for a listed
+ * package the executable's directory joined with the listed name. False when none was. A
+ * listed package comes back with the next ReloadPackages while the list names it.
+ */
+KORVO_API bool RemovePackage(const char* path);
+
+/*
+ * Called after each ReloadPackages or RemovePackage that changed the mounts (also those of the
+ * watcher), on the thread that made it, with the index names (ASCII lower case, '\' as
+ * separator) whose bytes changed: added, removed or different; count may be 0. The names are
+ * valid during the call only. The callback may call into the library, except to turn the
+ * watcher off (it may be running on the watcher's thread, which that call waits for).
+ */
+typedef void (*KorvoReloadCallback)(uint32_t count, const char* const* names, void* context);
+
+/* Sets the callback and its context; a null callback turns it off. */
+KORVO_API void SetReloadCallback(KorvoReloadCallback callback, void* context);
+
+/*
+ * Turns the watcher on (non-zero) or off (0). While on, a thread of the library watches the
+ * directories of the mounted archives and of "package.cfg"; when one of those files is
+ * replaced (renamed into place, or written and closed) or removed, it calls ReloadPackages
+ * once no further change has come for 100 ms. Linux and Windows; false where it cannot run.
+ * Turn it off before unloading the library.
+ */
+KORVO_API bool KorvoWatchPackages(int on);
+
 /* The library's version, "major.minor.patch". */
 KORVO_API const char* GetKorvoLoaderVersion(void);
 

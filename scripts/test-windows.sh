@@ -60,7 +60,8 @@ system_imports_only "$dll"
 system_imports_only "$exe"
 exports=$("$objdump" -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
   sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p')
-for name in AddPackage LoadImgFile SaveImgFile FreeImgFile LoadResFile FreeResFile StatResFile EnumResFiles EnumResSources GetKorvoLoaderVersion; do
+for name in AddPackage LoadImgFile SaveImgFile FreeImgFile LoadResFile FreeResFile StatResFile EnumResFiles EnumResSources GetKorvoLoaderVersion \
+  ReloadPackages RemovePackage SetReloadCallback KorvoWatchPackages; do
   grep -qx "$name" <<<"$exports" || { echo "KorvoLoader.dll does not export $name" >&2; exit 1; }
 done
 echo "KorvoLoader.dll exports: $(echo $exports)"

@@ -53,7 +53,7 @@ cmake -S . -B build/linux-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_BUILD_B
   "${launcher[@]}" >/dev/null
 cmake --build build/linux-tsan -j "$jobs" --target korvo_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/linux-tsan/tests/korvo_tests \
-  --gtest_filter='ReadPathThreads.*:NameIndexThreads.*:ResourceExports.*:ManagerTest.*:ManagerWithPackageTest.*'
+  --gtest_filter='ReadPathThreads.*:PackageList.*:NameIndexThreads.*:ResourceExports.*:ManagerTest.*:ManagerWithPackageTest.*'
 echo "== Windows build (MinGW-w64), tests under Wine"
 bash scripts/test-windows.sh build/win
 echo "== Fuzzing (libFuzzer, AddressSanitizer, UBSan), 25 s a target"

@@ -3,7 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 #include "compat/image_utils.h"
 #include "support/image_bytes.h"
@@ -79,4 +85,130 @@ TEST_F(PackageList, GivenRootsListNamesAndTheExecutablesDirectory) {
   EXPECT_EQ(GetExeDirectoryCached(), cached);
   EXPECT_STREQ(GetExeDirectoryCached(), "marked");
   std::strcpy(cached, home.c_str());
+}
+
+// What a manager reads for name, "-" when nothing.
+std::string Read(const CPackageManager& manager, const char* name) {
+  unsigned char* data = nullptr;
+  uint32_t size = 0;
+  if (!manager.ReadResource(name, data, size).ok()) return "-";
+  std::string text(reinterpret_cast<char*>(data), size);
+  std::free(data);
+  return text;
+}
+
+// A manager of dir and the changed names its listener was told, one list per call.
+struct Reloading {
+  explicit Reloading(const std::string& root) : manager(root.c_str(), nullptr) {
+    EXPECT_TRUE(manager
+                    .SetReloadListener([this](const std::vector<std::string>& names) {
+                      std::lock_guard<std::mutex> hold(lock);
+                      told.push_back(names);
+                    })
+                    .ok());
+  }
+  std::vector<Paths> Told() {
+    std::lock_guard<std::mutex> hold(lock);
+    return std::exchange(told, {});
+  }
+  Paths Mounted() const {
+    Paths paths;
+    for (size_t i = 0; i < manager.PackageCount(); ++i) paths.push_back(manager.PackageAt(i)->path);
+    return paths;
+  }
+  CPackageManager manager;
+  std::mutex lock;
+  std::vector<Paths> told;
+};
+
+TEST_F(PackageList, AReloadReadsTheListAgainUnderTheAddedMountsAndTellsWhatChanged) {
+  WritePackage(a, {{"One.txt", ToBytes("1a")}, {"same.txt", ToBytes("s")}});
+  WritePackage(c, {{"two.txt", ToBytes("2")}, {"same.txt", ToBytes("s")}});
+  const std::string added = WritePackage(dir / "added.pak", {{"ONE.txt", ToBytes("added")}});
+  WriteFileText(dir / "package.cfg", "a.pak");
+  const size_t mappings = platform::OpenMappingCount();
+  {
+    Reloading host(dir.Path());
+    ASSERT_TRUE(host.manager.MountPackage(added.c_str()));
+    EXPECT_EQ(Read(host.manager, "one.txt"), "added");
+    WriteFileText(dir / "package.cfg", "cc.pak");
+    ASSERT_TRUE(host.manager.ReloadPackages().ok());
+    EXPECT_EQ(host.Mounted(), (Paths{c, added}));  // the added mount stays on top
+    EXPECT_EQ(Read(host.manager, "one.txt"), "added");
+    EXPECT_EQ(Read(host.manager, "two.txt"), "2");
+    // one.txt and same.txt read as before; two.txt is new.
+    EXPECT_EQ(host.Told(), (std::vector<Paths>{{"two.txt"}}));
+    ASSERT_TRUE(host.manager.ReloadPackages().ok());
+    EXPECT_EQ(host.Told(), (std::vector<Paths>{{}}));
+    EXPECT_EQ(platform::OpenMappingCount(), mappings + 2);
+#ifndef _WIN32  // a mapped file cannot be replaced there
+    // Replaced by a rename: read anew. Replaced by something that is no archive: kept.
+    WritePackage(dir / "next.pak", {{"two.txt", ToBytes("2b")}});
+    ASSERT_EQ(std::rename((dir / "next.pak").c_str(), c.c_str()), 0);
+    ASSERT_TRUE(host.manager.ReloadPackages().ok());
+    EXPECT_EQ(Read(host.manager, "two.txt"), "2b");
+    EXPECT_EQ(host.Told(), (std::vector<Paths>{{"same.txt", "two.txt"}}));
+    WriteFileText(dir / "next.pak", "no archive");
+    ASSERT_EQ(std::rename((dir / "next.pak").c_str(), c.c_str()), 0);
+    ASSERT_TRUE(host.manager.ReloadPackages().ok());
+    EXPECT_EQ(Read(host.manager, "two.txt"), "2b");
+    EXPECT_EQ(host.Told(), (std::vector<Paths>{{}}));
+#endif
+    // A list that is gone names nothing, as at start-up.
+    std::remove((dir / "package.cfg").c_str());
+    ASSERT_TRUE(host.manager.ReloadPackages().ok());
+    EXPECT_EQ(host.Mounted(), Paths{added});
+#ifndef _WIN32
+    EXPECT_EQ(host.Told(), (std::vector<Paths>{{"two.txt"}}));
+#else
+    EXPECT_EQ(host.Told(), (std::vector<Paths>{{"same.txt", "two.txt"}}));
+#endif
+    EXPECT_EQ(platform::OpenMappingCount(), mappings + 1);
+  }
+  EXPECT_EQ(platform::OpenMappingCount(), mappings);
+}
+
+TEST_F(PackageList, RemovingAPackageUnmountsItUntilTheListNamesItAgain) {
+  WritePackage(a, {{"one.txt", ToBytes("1a")}, {"two.txt", ToBytes("2a")}});
+  const std::string added = WritePackage(dir / "added.pak", {{"one.txt", ToBytes("added")}});
+  WriteFileText(dir / "package.cfg", "a.pak");
+  const size_t mappings = platform::OpenMappingCount();
+  {
+    Reloading host(dir.Path());
+    ASSERT_TRUE(host.manager.MountPackage(added.c_str()));
+    ASSERT_TRUE(host.manager.RemovePackage(added.c_str()).ok());
+    EXPECT_EQ(host.Mounted(), Paths{a});
+    EXPECT_EQ(Read(host.manager, "one.txt"), "1a");
+    EXPECT_EQ(host.Told(), (std::vector<Paths>{{"one.txt"}}));
+    EXPECT_EQ(host.manager.RemovePackage(added.c_str()).code(), StatusCode::NotFound);
+    EXPECT_EQ(host.manager.RemovePackage(nullptr).code(), StatusCode::InvalidArgument);
+    ASSERT_TRUE(host.manager.RemovePackage(a.c_str()).ok());
+    EXPECT_EQ(host.Mounted(), Paths{});
+    EXPECT_EQ(Read(host.manager, "two.txt"), "-");
+    EXPECT_EQ(host.Told(), (std::vector<Paths>{{"one.txt", "two.txt"}}));
+    EXPECT_EQ(platform::OpenMappingCount(), mappings);
+    ASSERT_TRUE(host.manager.ReloadPackages().ok());  // listed: back; added: gone for good
+    EXPECT_EQ(host.Mounted(), Paths{a});
+  }
+  EXPECT_EQ(platform::OpenMappingCount(), mappings);
+}
+
+// The watcher reloads once the list file has been written; waiting for it is bounded.
+TEST_F(PackageList, TheWatcherReloadsWhenTheListIsRewritten) {
+  WritePackage(a, {{"one.txt", ToBytes("1a")}});
+  WritePackage(c, {{"one.txt", ToBytes("1c")}});
+  WriteFileText(dir / "package.cfg", "a.pak");
+  Reloading host(dir.Path());
+  const Status watching = host.manager.WatchPackages(true);
+  if (!watching.ok()) GTEST_SKIP() << watching.Message();
+  EXPECT_TRUE(host.manager.WatchPackages(true).ok());  // once is enough
+  WriteFileText(dir / "package.cfg", "cc.pak");
+  std::vector<Paths> told;
+  for (int i = 0; i < 3000 && told.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    told = host.Told();
+  }
+  EXPECT_EQ(told, std::vector<Paths>{{"one.txt"}});
+  EXPECT_EQ(Read(host.manager, "one.txt"), "1c");
+  EXPECT_TRUE(host.manager.WatchPackages(false).ok());
 }

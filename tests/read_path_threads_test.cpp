@@ -172,3 +172,93 @@ TEST_F(ReadPathThreads, TheAccessorBuildsOneManagerForConcurrentFirstCalls) {
   EXPECT_EQ(seen[0]->MemPool().size(), StreamPoolSize);
   delete seen[0];
 }
+
+// Eight threads load while another reloads the package list 1000 times, switching it between
+// two versions of the same names, and removes and mounts again a package of other names. Every
+// load reads one version whole; a name of both versions never fails; every replaced mapping is
+// unmapped once the loads are over.
+TEST_F(ReadPathThreads, LoadsReadOneWholeVersionWhileAnotherThreadReloadsAndRemoves) {
+  constexpr int Loaders = 8;
+  constexpr int Reloads = 1000;
+  constexpr int Kept = 6;   // names of both versions of the list
+  constexpr int Extra = 3;  // names of the package that comes and goes
+  const auto kept = [](int n) { return "Kept/" + std::to_string(n) + ".txt"; };
+  const auto extra = [](int n) { return "Extra/" + std::to_string(n) + ".txt"; };
+  // Version v of kept name n; name 0 reads the same in both.
+  const auto keptBytes = [](int v, int n) {
+    return Pattern(64 + 29 * n, char(n == 0 ? 'k' : 'a' + v + 2 * n));
+  };
+  for (int v = 0; v < 2; ++v) {
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (int n = 0; n < Kept; ++n) files.emplace_back(kept(n), ToBytes(keptBytes(v, n)));
+    WritePackage(dir / ("v" + std::to_string(v) + ".pak"), files);
+  }
+  std::vector<std::pair<std::string, Bytes>> extraFiles;
+  for (int n = 0; n < Extra; ++n) extraFiles.emplace_back(extra(n), ToBytes(Pattern(40 + n, 'x')));
+  const std::string extraPath = dir / "extra.pak";
+  WritePackage(extraPath, extraFiles);
+  const auto list = [&](int v) {
+    WriteFileBytes(dir / "package.cfg", ToBytes("v" + std::to_string(v) + ".pak"));
+  };
+  list(0);
+
+  const size_t mappingsBefore = platform::OpenMappingCount();
+  {
+    CPackageManager manager(dir.Path().c_str(), "package.cfg");
+    ASSERT_TRUE(manager.MountPackage(extraPath.c_str()));
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0}, failed{0}, changeFailed{0};
+    std::thread changer([&] {
+      for (int i = 1; i <= Reloads; ++i) {
+        list(i % 2);
+        if (!manager.ReloadPackages().ok()) ++changeFailed;
+        if (i % 10 == 0) {
+          if (!manager.RemovePackage(extraPath.c_str()).ok()) ++changeFailed;
+          if (!manager.MountPackage(extraPath.c_str())) ++changeFailed;
+        }
+      }
+      done = true;
+    });
+    std::vector<std::thread> loaders;
+    for (int t = 0; t < Loaders; ++t) {
+      loaders.emplace_back([&, t] {
+        for (int i = 0; !done; ++i) {
+          const int n = (t + i) % Kept;
+          unsigned char* data = nullptr;
+          uint32_t size = 0;
+          if (!manager.ReadResource(kept(n).c_str(), data, size).ok()) {
+            ++failed;
+          } else {
+            const std::string got(reinterpret_cast<char*>(data), size);
+            std::free(data);
+            if (got != keptBytes(0, n) && got != keptBytes(1, n)) ++wrong;
+          }
+          StreamLease lease;
+          if (!manager.Open(kept(n).c_str(), ModeRead, true, lease).ok()) {
+            ++failed;
+          } else {
+            const std::string got = ReadAll(*lease.get());
+            if (got != keptBytes(0, n) && got != keptBytes(1, n)) ++wrong;
+          }
+          lease.Reset();
+          // The extra names may be gone for a while; read, they are whole.
+          const int e = i % Extra;
+          if (manager.ReadResource(extra(e).c_str(), data, size).ok()) {
+            if (std::string(reinterpret_cast<char*>(data), size) != Pattern(40 + e, 'x')) ++wrong;
+            std::free(data);
+          }
+          if (manager.Stat(kept(n).c_str()).StoredName() != kept(n)) ++wrong;
+          manager.EnumerateNames("kept/", [](std::string_view, const EntryInfo&) { return true; });
+        }
+      });
+    }
+    changer.join();
+    for (std::thread& loader : loaders) loader.join();
+    EXPECT_EQ(changeFailed, 0);
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(manager.PackageCount(), 2u);  // the list's package, then the extra one on top
+    EXPECT_EQ(platform::OpenMappingCount(), mappingsBefore + 2);
+  }
+  EXPECT_EQ(platform::OpenMappingCount(), mappingsBefore);
+}

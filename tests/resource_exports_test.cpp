@@ -196,3 +196,35 @@ TEST_F(ResourceExports, FreeImgFileIgnoresTheValueArrayForOneFrameOrNone) {
     freeImg(count, values, list);  // a sanitizer would catch a bad free
   }
 }
+
+// Through the exports: a removal and a reload tell the callback the names they changed, and
+// loads read the packages left.
+TEST_F(ResourceExports, RemoveAndReloadTellTheCallbackWhatChanged) {
+  auto reload = Export<decltype(&ReloadPackages)>(library, "ReloadPackages");
+  auto remove = Export<decltype(&RemovePackage)>(library, "RemovePackage");
+  auto setCallback = Export<decltype(&SetReloadCallback)>(library, "SetReloadCallback");
+  auto watch = Export<decltype(&KorvoWatchPackages)>(library, "KorvoWatchPackages");
+  ASSERT_TRUE(reload && remove && setCallback && watch);
+  std::vector<std::string> told;
+  setCallback(
+      [](uint32_t count, const char* const* names, void* context) {
+        auto* seen = static_cast<std::vector<std::string>*>(context);
+        seen->push_back(std::to_string(count));
+        for (uint32_t i = 0; i < count; ++i) seen->push_back(names[i]);
+      },
+      &told);
+  EXPECT_TRUE(remove(b.c_str()));
+  EXPECT_EQ(told, (std::vector<std::string>{"2", "img\\two.img", "shared.txt"}));
+  EXPECT_EQ(Load("shared.txt"), "from a");
+  EXPECT_EQ(Load("img/two.img"), "<false>");
+  EXPECT_FALSE(remove(b.c_str()));
+  EXPECT_FALSE(remove(nullptr));
+  told.clear();
+  EXPECT_TRUE(reload());  // no list beside the test program: a stays, mapped afresh
+  EXPECT_EQ(told, std::vector<std::string>{"0"});
+  EXPECT_EQ(Load("Text/Readme.txt"), "only in the first mount");
+  setCallback(nullptr, nullptr);
+  EXPECT_TRUE(reload());
+  EXPECT_EQ(told, std::vector<std::string>{"0"});
+  EXPECT_TRUE(watch(0));
+}

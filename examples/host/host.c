@@ -10,13 +10,16 @@
  *   - FreeImgFile gives the frames back;
  *   - with -t, StatResFile and LoadResFile print a text resource;
  *   - with -e, EnumResFiles lists the images under a prefix, which worker threads (-j, 4 by
- *     default) then load at once, each thread with its own LoadImgFile calls.
+ *     default) then load at once, each thread with its own LoadImgFile calls;
+ *   - with --watch, KorvoWatchPackages turns the library's watcher on and SetReloadCallback
+ *     prints every reload and the names whose bytes it changed, until standard input ends
+ *     (Enter or end of file): repack an archive meanwhile to see it.
  *
  * Each image named on the command line is written as a PNG (all frames side by side) into the
  * output directory, and a table of what was loaded is printed.
  *
  * Usage: korvo_host [-l library] [-p package]... [-o outdir] [-t text] [-e prefix [-j threads]]
- *                   name...
+ *                   [--watch] name...
  *
  * Decoded frames hold B, G, R, A bytes per pixel (the little-endian value 0xAARRGGBB).
  */
@@ -45,6 +48,16 @@ typedef void (*FreeResFileFn)(void* data);
 typedef bool (*StatResFileFn)(const char* name, KorvoResourceInfo* info);
 typedef uint32_t (*EnumResFilesFn)(const char* prefix, KorvoEnumCallback callback, void* context);
 typedef const char* (*GetVersionFn)(void);
+typedef void (*SetReloadCallbackFn)(KorvoReloadCallback callback, void* context);
+typedef bool (*WatchPackagesFn)(int on);
+
+/* Called on the library's watching thread after each reload. */
+static void PrintReload(uint32_t count, const char* const* names, void* context) {
+  (void)context;
+  printf("reloaded: %u %s changed\n", count, count == 1 ? "name" : "names");
+  for (uint32_t i = 0; i < count; ++i) printf("  %s\n", names[i]);
+  fflush(stdout);
+}
 
 #ifdef _WIN32
 #define LIBRARY_FILE "KorvoLoader.dll"
@@ -272,6 +285,7 @@ int main(int argc, char** argv) {
   const char* textName = NULL;
   const char* prefix = NULL;
   int workers = 4;
+  int watch = 0;
   DefaultLibraryPath(argv[0], libraryPath, sizeof(libraryPath));
 
   for (int i = 1; i < argc; ++i) {
@@ -289,10 +303,12 @@ int main(int argc, char** argv) {
       workers = atoi(argv[++i]);
       if (workers < 1) workers = 1;
       if (workers > MAX_WORKERS) workers = MAX_WORKERS;
+    } else if (strcmp(argv[i], "--watch") == 0) {
+      watch = 1;
     } else if (argv[i][0] == '-' || nameCount == 256) {
       fprintf(stderr,
               "usage: korvo_host [-l library] [-p package]... [-o outdir] [-t text] "
-              "[-e prefix [-j threads]] name...\n");
+              "[-e prefix [-j threads]] [--watch] name...\n");
       return 2;
     } else {
       names[nameCount++] = argv[i];
@@ -391,6 +407,29 @@ int main(int argc, char** argv) {
     printf("%-24s %6u %9s  %-8s %8.3f  %s\n", names[i], frameCount, size, Source(names[i]), took,
            path);
     freeImgFile(frameCount, frameValues, frames);
+  }
+
+  if (watch) {
+    SetReloadCallbackFn setReloadCallback =
+        (SetReloadCallbackFn)Symbol(library, "SetReloadCallback");
+    WatchPackagesFn watchPackages = (WatchPackagesFn)Symbol(library, "KorvoWatchPackages");
+    if (setReloadCallback == NULL || watchPackages == NULL) {
+      fprintf(stderr, "korvo_host: %s: an export is missing\n", libraryPath);
+      ++failures;
+    } else {
+      setReloadCallback(PrintReload, NULL);
+      if (watchPackages(1)) {
+        printf("\nwatching the mounted packages; Enter or end of input stops\n");
+        fflush(stdout);
+        char line[64];
+        if (fgets(line, sizeof(line), stdin) == NULL) printf("end of input\n");
+        watchPackages(0); /* before the library goes */
+      } else {
+        fprintf(stderr, "korvo_host: the packages cannot be watched here\n");
+        ++failures;
+      }
+      setReloadCallback(NULL, NULL);
+    }
   }
   CloseLibrary(library);
   return failures == 0 ? 0 : 1;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "archive/journal_format.h"
@@ -33,36 +34,104 @@ Status ReserveRecord(std::vector<PackageRecord>& packages, const char* path) {
 
 }  // namespace
 
-PackageRecord::~PackageRecord() {
-  delete package;  // unmaps the view and closes the file
+Mounts::Mounts(size_t mostIndexBytes)
+    : mostIndexBytes_(mostIndexBytes), current_(new MountSet(mostIndexBytes)) {}
+
+Mounts::~Mounts() {
+  for (auto& [set, epoch] : retired_) delete set;
+  delete current_.load(std::memory_order_acquire);
 }
 
-PackageRecord::PackageRecord(PackageRecord&& other) noexcept
-    : package(std::exchange(other.package, nullptr)) {
-  std::memcpy(path, other.path, sizeof(path));
+void Mounts::Pin::Leave() {
+  if (owner_ == nullptr) return;
+  const Mounts* owner = std::exchange(owner_, nullptr);
+  owner->epochs_.Leave(slot_);
+  // A reader that may hold a replaced set frees what no reader holds any more; the last one of
+  // them finds every other gone.
+  if (epoch_ < owner->newestRetired_.load(std::memory_order_acquire)) owner->Reclaim();
 }
 
-PackageRecord& PackageRecord::operator=(PackageRecord&& other) noexcept {
-  if (this != &other) {
-    delete package;
-    package = std::exchange(other.package, nullptr);
-    std::memcpy(path, other.path, sizeof(path));
+Mounts::Pin Mounts::Read() const {
+  uint64_t epoch = 0;
+  const size_t slot = epochs_.Enter(epoch);
+  return Pin(this, current_.load(std::memory_order_seq_cst), slot, epoch);
+}
+
+void Mounts::Reclaim() const {
+  // One set at a time, freed outside the lock: its unmapping may take a while.
+  for (;;) {
+    MountSet* quiet = nullptr;
+    {
+      std::lock_guard<std::mutex> retiring(retireLock_);
+      for (size_t i = 0; i < retired_.size(); ++i) {
+        if (!epochs_.Quiet(retired_[i].second)) continue;
+        quiet = retired_[i].first;
+        retired_[i] = retired_.back();
+        retired_.pop_back();
+        break;
+      }
+      if (retired_.empty()) newestRetired_.store(0, std::memory_order_release);
+    }
+    if (quiet == nullptr) return;
+    delete quiet;  // unmaps what no other set shares
   }
-  return *this;
 }
 
-Status Mounts::Mount(const char* path, MountReport* report) {
+std::unique_ptr<MountSet> Mounts::NewSet() const {
+  return std::unique_ptr<MountSet>(new (std::nothrow) MountSet(mostIndexBytes_));
+}
+
+void Mounts::Replace(std::unique_ptr<MountSet> next) {
+  MountSet* old = current_.exchange(next.release(), std::memory_order_seq_cst);
+  const uint64_t epoch = epochs_.Advance();
+  bool kept = false;
+  {
+    std::lock_guard<std::mutex> retiring(retireLock_);
+    try {
+      retired_.emplace_back(old, epoch);
+      kept = true;
+      newestRetired_.store(epoch, std::memory_order_release);
+    } catch (const std::exception&) {
+    }
+  }
+  if (!kept) {
+    // No room to keep it for later: wait here for its readers instead.
+    while (!epochs_.Quiet(epoch)) std::this_thread::yield();
+    delete old;
+  }
+  Reclaim();
+}
+
+Status Mounts::Mount(const char* path, MountReport* report, bool listed) {
+  return MountInto(*current_.load(std::memory_order_acquire), path, report, listed);
+}
+
+Status Mounts::MountInto(MountSet& set, const char* path, MountReport* report, bool listed) {
   if (report != nullptr) *report = MountReport();
   if (path == nullptr) return Status(StatusCode::InvalidArgument, std::string(), 0, "no path");
   if (HasHotJournal(path)) return Status(StatusCode::Locked, path, 0, "an edit was interrupted");
-  std::vector<PackageRecord>& packages = set_.packages;
-  CNameIndex& entries = set_.entries;
-  Status room = ReserveRecord(packages, path);
-  if (!room.ok()) return room;
-  std::unique_ptr<CMappedPackage> package(new (std::nothrow) CMappedPackage());
-  if (package == nullptr) return Status(StatusCode::NoMemory, path);
+  std::shared_ptr<CMappedPackage> package;
+  try {
+    package = std::make_shared<CMappedPackage>();
+  } catch (const std::exception&) {
+    return Status(StatusCode::NoMemory, path);
+  }
   Status opened = package->OpenWithStatus(path);
   if (!opened.ok()) return opened;
+  return Index(set, std::move(package), path, report, listed,
+               &set == current_.load(std::memory_order_acquire));
+}
+
+Status Mounts::Carry(MountSet& set, const PackageRecord& record) {
+  return Index(set, record.owner, record.path, nullptr, record.listed, false);
+}
+
+Status Mounts::Index(MountSet& set, std::shared_ptr<CMappedPackage> package, const char* path,
+                     MountReport* report, bool listed, bool published) {
+  std::vector<PackageRecord>& packages = set.packages;
+  CNameIndex& entries = set.entries;
+  Status room = ReserveRecord(packages, path);
+  if (!room.ok()) return room;
   // A file that is no archive, or whose index does not begin inside it, is not mounted.
   Status header = package->CheckHeaderFields();
   if (!header.ok()) return header;
@@ -86,7 +155,9 @@ Status Mounts::Mount(const char* path, MountReport* report) {
   const bool any = mapped->FirstRecord(view);
   if (!any && !mapped->WalkDamage().ok()) return mapped->FirstRecordRefusal();
 
-  std::unique_lock<std::shared_mutex> writing(indexLock_);
+  // A set that readers may be looking up: they wait for the mount only when they meet it.
+  std::unique_lock<std::shared_mutex> writing(indexLock_, std::defer_lock);
+  if (published) writing.lock();
   // Lock-free lookups see the index before this mount or after it, never half-way. The entries
   // go in as one batch: when the index cannot take them all, it takes none, and the package is
   // not recorded.
@@ -111,7 +182,9 @@ Status Mounts::Mount(const char* path, MountReport* report) {
   PackageRecord record;
   size_t length = std::min(std::strlen(path), sizeof(record.path) - 1);
   std::memcpy(record.path, path, length);
-  record.package = package.release();
+  record.package = mapped;
+  record.listed = listed;
+  record.owner = std::move(package);
   packages.push_back(std::move(record));
 
   if (report != nullptr) {
@@ -122,10 +195,10 @@ Status Mounts::Mount(const char* path, MountReport* report) {
   return Status::Ok();
 }
 
-bool Mounts::Lookup(const FoldedName& key, IndexedEntry& found) const {
+bool Mounts::Lookup(const Pin& pin, const FoldedName& key, IndexedEntry& found) const {
   // Without the lock first: the answer stands when no mount changed the index meanwhile.
   // Otherwise the lock waits for the mount under way.
-  const CNameIndex& entries = set_.entries;
+  const CNameIndex& entries = pin.Set().entries;
   const uint64_t version = entries.Version();
   IndexedEntry candidate;
   const bool hit = entries.Find(key.View(), candidate);
@@ -141,9 +214,9 @@ bool CPackageManager::MountPackage(const char* path) {
   return Mount(path).ok();
 }
 
-Status CPackageManager::Mount(const char* path, MountReport* report) {
+Status CPackageManager::Mount(const char* path, MountReport* report, bool listed) {
   std::lock_guard<std::mutex> mounting(mountLock_);
-  Status status = mounts_.Mount(path, report);
+  Status status = mounts_.Mount(path, report, listed);
   if (status.ok()) ResetDirNodes(dirList);
   return status;
 }

@@ -53,7 +53,7 @@ bool LooksAbsolute(const std::string& token) {
 }
 
 // Mounts path when it exists; the status says why not otherwise.
-Status MountListed(CPackageManager& manager, const std::string& token, const std::string& path,
+Status MountListed(const ListMount& mount, const std::string& token, const std::string& path,
                    bool joinedToRoot, MountReport& report) {
   if (!FitsPath(path)) return TooLong("the joined path", path);
   if (!platform::PathExists(path.c_str())) {
@@ -65,10 +65,55 @@ Status MountListed(CPackageManager& manager, const std::string& token, const std
     }
     return Status(StatusCode::NotFound, path, 0, hint);
   }
-  return manager.Mount(path.c_str(), &report);
+  return mount(path.c_str(), report);
 }
 
 }  // namespace
+
+void ReadPackageList(PackageListReport& report, const ListMount& mount) {
+  StdioFile file;
+  {
+    file.reset(std::fopen(report.listPath.c_str(), "rt"));
+    if (file == nullptr) {
+      report.listStatus = Status::System(StatusCode::NotFound, report.listPath, errno,
+                                         "cannot open the package list");
+    }
+  }
+  if (file != nullptr) {
+    std::string token;
+    ReadToken(file.get(), token);
+    // An overlong first token is skipped like any other, so it cannot select the tool form.
+    if (FitsPath(token) && token.find(ToolListHeader) != std::string::npos) {
+      // Tool form: a file name A and its directory B; the package is B/A.
+      report.toolForm = true;
+      std::string fileName, directory;
+      ReadToken(file.get(), fileName);
+      ReadToken(file.get(), directory);
+      ListedPackage listed{directory + "/" + fileName, directory + "/" + fileName, Status(), {}};
+      if (!FitsPath(fileName)) {
+        listed.status = TooLong("the token", fileName);
+      } else if (!FitsPath(directory)) {
+        listed.status = TooLong("the token", directory);
+      } else {
+        listed.status = MountListed(mount, fileName, listed.path, false, listed.mount);
+      }
+      report.packages.push_back(std::move(listed));
+    } else {
+      // Plain form: every token names a package relative to the root directory.
+      do {
+        if (token.empty()) continue;
+        ListedPackage listed{token, std::string(), Status(), {}};
+        if (!FitsPath(token)) {
+          listed.status = TooLong("the token", token);
+        } else {
+          listed.path = report.rootDir + token;
+          listed.status = MountListed(mount, token, listed.path, true, listed.mount);
+        }
+        report.packages.push_back(std::move(listed));
+      } while (ReadToken(file.get(), token));
+    }
+  }
+}
 
 void GetExeDirectory(char (&buffer)[platform::MaxPath]) {
   buffer[0] = '\0';
@@ -104,47 +149,10 @@ PackageListReport LoadPackageListReport(CPackageManager& manager, const char* ro
     usable = false;
   }
 
-  StdioFile file;
   if (usable) {
-    file.reset(std::fopen(report.listPath.c_str(), "rt"));
-    if (file == nullptr) {
-      report.listStatus = Status::System(StatusCode::NotFound, report.listPath, errno,
-                                         "cannot open the package list");
-    }
-  }
-  if (file != nullptr) {
-    std::string token;
-    ReadToken(file.get(), token);
-    // An overlong first token is skipped like any other, so it cannot select the tool form.
-    if (FitsPath(token) && token.find(ToolListHeader) != std::string::npos) {
-      // Tool form: a file name A and its directory B; the package is B/A.
-      report.toolForm = true;
-      std::string fileName, directory;
-      ReadToken(file.get(), fileName);
-      ReadToken(file.get(), directory);
-      ListedPackage listed{directory + "/" + fileName, directory + "/" + fileName, Status(), {}};
-      if (!FitsPath(fileName)) {
-        listed.status = TooLong("the token", fileName);
-      } else if (!FitsPath(directory)) {
-        listed.status = TooLong("the token", directory);
-      } else {
-        listed.status = MountListed(manager, fileName, listed.path, false, listed.mount);
-      }
-      report.packages.push_back(std::move(listed));
-    } else {
-      // Plain form: every token names a package relative to the root directory.
-      do {
-        if (token.empty()) continue;
-        ListedPackage listed{token, std::string(), Status(), {}};
-        if (!FitsPath(token)) {
-          listed.status = TooLong("the token", token);
-        } else {
-          listed.path = std::string(rootDir) + token;
-          listed.status = MountListed(manager, token, listed.path, true, listed.mount);
-        }
-        report.packages.push_back(std::move(listed));
-      } while (ReadToken(file.get(), token));
-    }
+    ReadPackageList(report, [&](const char* path, MountReport& mounted) {
+      return manager.Mount(path, &mounted, true);
+    });
   }
   manager.FillStreamPools();
   return report;

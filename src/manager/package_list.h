@@ -1,6 +1,7 @@
 // The package list file read when the manager starts.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,13 @@ struct PackageListReport {
   bool toolForm = false;
   std::vector<ListedPackage> packages;  // in listed order; later mounts win
 };
+
+// How a listed package is mounted: path, what the mount took of its index.
+using ListMount = std::function<Status(const char* path, MountReport& report)>;
+
+// Reads the list file at report.listPath and mounts every listed package that exists through
+// mount, joined to report.rootDir (plain form) or as B/A (tool form); fills the rest of report.
+void ReadPackageList(PackageListReport& report, const ListMount& mount);
 
 // The package list set-up of a manager, reporting each step: the root directory and list file
 // name (null for the defaults), the list read, every listed package mounted, the pools filled.

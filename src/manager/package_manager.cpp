@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "manager/package_watcher.h"
 #include "stream/disk_stream.h"
 #include "stream/mem_stream.h"
 
@@ -81,7 +82,9 @@ CResStream* CPackageManager::OpenFrom(bool package, const char* name, uint32_t m
     }
     FoldedName key(name);
     IndexedEntry found;
-    if (!Lookup(key, found)) {
+    // The entry's package lives at least until the inflation below is done.
+    Mounts::Pin pin = mounts_.Read();
+    if (!mounts_.Lookup(pin, key, found)) {
       status = Status(StatusCode::NotFound, name, 0, "not in any mounted package");
       return nullptr;
     }

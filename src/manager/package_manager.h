@@ -3,9 +3,11 @@
 // name index over their entries (Mounts), the two pools of lendable streams (StreamPools), the
 // root directory and the package list name.
 //
-// Threads: mounting, opening, reading, stat and enumeration may run on any number of threads
-// at once. Lookups take no lock (see Mounts); mounts run one at a time under the manager's
-// mount lock; no lock is held while an entry is inflated. A pooled stream is lent by an atomic
+// Threads: mounting, reloading, removing, opening, reading, stat and enumeration may run on any
+// number of threads at once. Lookups take no lock (see Mounts): a read pins the set of mounts
+// it started with and finishes on it, whatever reload or removal is published meanwhile;
+// changes of the mounts run one at a time under the manager's mount lock; no lock is held
+// while an entry is inflated. A pooled stream is lent by an atomic
 // claim of its mode word. The directory-node list belongs to mounting and to the
 // single-threaded authoring operations.
 #pragma once
@@ -15,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -36,6 +39,7 @@ class CDiskStream;
 class CMemStream;
 
 class CPackageManager;
+class PackageWatcher;
 struct PackageListReport;
 
 // The current manager: set by a constructor's first step, cleared by the destructor's last.
@@ -54,7 +58,9 @@ constexpr uint32_t LookInPackages = 1;
 constexpr uint32_t LookOnDisk = 2;
 
 // Where a name would be read from. The texts are views, nothing is copied: into what the mount
-// keeps (valid while the package stays mounted) and into the name asked for.
+// keeps and into the name asked for. A stat of a package entry pins the set of mounts it was
+// found in, so its views stay valid while the stat lives, a reload or removal meanwhile
+// notwithstanding. Move-only.
 struct ResourceStat {
   bool found = false;
   bool inPackage = false;        // false: a disk file
@@ -65,6 +71,7 @@ struct ResourceStat {
   EntryInfo entry;               // the located entry
   uint32_t recordOffset = 0;     // where its index record lies in its package
   Status status;  // when not found: NotFound, or why a file of that name cannot be read
+  std::optional<Mounts::Pin> pin;  // for a package entry: keeps its set of mounts alive
 
   // The entry's name as its package stores it, read from the mapped index only when asked
   // (the record is one more place in memory to reach); empty for a disk file.
@@ -130,8 +137,37 @@ class CPackageManager : public CSingleton {
   // failed mount leaves the packages, the index and the directory-node list as they were; a
   // successful one resets the node list to the root alone.
   bool MountPackage(const char* path);
-  // The same, with the cause of a failure and what the mount took of the index.
-  Status Mount(const char* path, MountReport* report = nullptr);
+  // The same, with the cause of a failure and what the mount took of the index. listed: the
+  // package comes from the package list (a reload reads the list again for those).
+  Status Mount(const char* path, MountReport* report = nullptr, bool listed = false);
+
+  // Reading the package list again: builds a new set of mounts off to the side (every package
+  // the list names that exists, then every package mounted otherwise, in their order, so those
+  // stay on top) and publishes it in one step. Each archive is mapped afresh, so a file
+  // replaced since is read anew; one that exists but cannot be mounted now keeps the mapping
+  // it had, one that is gone is dropped. Reads under way finish on the set they started with.
+  // A list that does not exist names nothing, as at start-up. Fails, changing nothing, when
+  // the list exists but cannot be read, or memory runs out. report (may be null) tells what the
+  // list read did.
+  Status ReloadPackages(PackageListReport* report = nullptr);
+  // Unmounts every package mounted under path (the path as it was mounted; for a listed
+  // package the root directory joined with the listed name), publishing the rest in one step
+  // as ReloadPackages does. NotFound when no package was mounted under path. A listed package
+  // comes back with the next reload if the list still names it.
+  Status RemovePackage(const char* path);
+  // Called after each reload or removal is published, on the thread that made it and with no
+  // lock held, with the index names (folded) whose bytes changed: added, removed, or read
+  // differently; in byte order. An empty function turns it off. Comparing the sets reads the
+  // blocks of names present in both, so it runs only while a listener is set.
+  using ReloadListener = std::function<void(const std::vector<std::string>& changed)>;
+  Status SetReloadListener(ReloadListener listener);
+  // Watching the directories of the mounted archives and of the package list: a listed or
+  // mounted file that is replaced (renamed into place, or written and closed) or removed makes
+  // a reload, once no change has come for SettleMilliseconds. Runs on a thread of its own
+  // until turned off or the manager goes. Turning it off waits for that thread, so the
+  // listener, which may run on it, must not.
+  static constexpr int SettleMilliseconds = 100;
+  Status WatchPackages(bool on);
 
   // The one way to open a resource: opening for one read, never refused for want of a free
   // pooled stream (StreamLease). The status tells why nothing opened: NotFound when neither
@@ -142,10 +178,17 @@ class CPackageManager : public CSingleton {
 
   // The entry indexed under the folded name; false when there is none. Takes no lock unless a
   // mount is under way.
+  // found.info.package stays valid only while the set it came from does: beside no reload or
+  // removal, or under a pin (PinMounts) given to the second form.
   bool Lookup(const char* name, IndexedEntry& found) const;
   bool Lookup(const FoldedName& key, IndexedEntry& found) const {
     return mounts_.Lookup(key, found);
   }
+  bool Lookup(const Mounts::Pin& pin, const FoldedName& key, IndexedEntry& found) const {
+    return mounts_.Lookup(pin, key, found);
+  }
+  // The current set of mounts, kept for as long as the pin lives.
+  Mounts::Pin PinMounts() const { return mounts_.Read(); }
   // Where name would be read from: the indexed entry, otherwise the disk file. Nothing is
   // inflated, so an indexed entry is reported even when its data turns out not to inflate (a
   // read of it then falls back to the disk file, FromEitherSource).
@@ -187,7 +230,7 @@ class CPackageManager : public CSingleton {
   CResStream* FindFreeStream(bool memoryPool);
   bool Exists(const char* name, uint32_t where);
 
-  // State, read-only.
+  // State, read-only; the mounts only beside no change of them.
   const MountSet& Mounted() const { return mounts_.Set(); }
   size_t PackageCount() const { return Mounted().PackageCount(); }
   const PackageRecord* PackageAt(size_t i) const { return Mounted().PackageAt(i); }
@@ -218,6 +261,14 @@ class CPackageManager : public CSingleton {
 
   std::mutex mountLock_;            // one mount at a time (the mounts and dirList)
   std::atomic<bool> ready_{false};  // construction finished
+  std::mutex listenerLock_;
+  std::shared_ptr<const ReloadListener> listener_;
+  // Publishes a new set built by fill from the current one, and tells the listener.
+  template <class Fill>
+  Status ReplaceMounts(Fill fill);
+  // Last, so that it stops before anything it reloads goes.
+  std::mutex watcherLock_;
+  std::unique_ptr<PackageWatcher> watcher_;
 };
 
 // The current manager, created with the default constructor when there is none. Null only

@@ -36,7 +36,9 @@ ResourceStat CPackageManager::Stat(const char* name) const {
     return stat;
   }
   IndexedEntry found;
-  if (Lookup(name, found)) {
+  Mounts::Pin pin = mounts_.Read();
+  if (mounts_.Lookup(pin, FoldedName(name), found)) {
+    stat.pin.emplace(std::move(pin));
     stat.found = true;
     stat.inPackage = true;
     stat.size = found.info.size;
@@ -111,7 +113,8 @@ Status CPackageManager::ReadResource(const char* name, unsigned char*& data, uin
   return FromEitherSource(true, [&](bool package) {
     if (!package) return ReadDiskFile(name, data, size);
     IndexedEntry found;
-    if (!Lookup(name, found)) {
+    Mounts::Pin pin = mounts_.Read();
+    if (!mounts_.Lookup(pin, FoldedName(name), found)) {
       return Status(StatusCode::NotFound, name, 0, "not in any mounted package");
     }
     Status status = ReadEntry(name, found.info, data);
@@ -131,10 +134,12 @@ size_t CPackageManager::EnumerateNames(const char* prefix, NameVisitor visit) co
   };
   std::vector<char> text;
   std::vector<Listed> listed;
+  // The entries handed to visit stay valid until the last call.
+  Mounts::Pin pin = mounts_.Read();
   {
     // Copied, each key with a terminator, into two growing blocks (one walk over the index): a
     // later mount may move the keys once the lock is released.
-    mounts_.ForEachLocked([&](std::string_view key, const IndexedEntry& entry) {
+    mounts_.ForEachLocked(pin, [&](std::string_view key, const IndexedEntry& entry) {
       if (!matches(key)) return;
       listed.push_back(Listed{text.size(), key.size(), entry.info});
       text.insert(text.end(), key.begin(), key.end());

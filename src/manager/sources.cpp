@@ -25,21 +25,24 @@ size_t CPackageManager::EnumerateSources(const char* name,
                                          void* context) {
   if (name == nullptr || visit == nullptr) return 0;
   const FoldedName key(name);
+  const Mounts::Pin pin = mounts_.Read();
+  const MountSet& set = pin.Set();
   IndexedEntry found;
   bool indexed = false;
   size_t calls = 0;
-  // The package list is read under the mount lock a few packages at a time, and visit runs
-  // without it, so that it may call into the library, a mount included. A package never moves
-  // or goes while the manager lives.
+  // The set of mounts is pinned for the whole call, so no package of it goes meanwhile, a
+  // reload or removal notwithstanding. Its package list is read under the mount lock a few
+  // packages at a time (a mount may add to it), and visit runs without that lock, so that it
+  // may call into the library, a mount included.
   constexpr size_t Batch = 64;
   CMappedPackage* batch[Batch];
   for (size_t next = 0;;) {
     size_t count = 0;
     {
       std::lock_guard<std::mutex> mounting(mountLock_);
-      if (next == 0) indexed = Lookup(key, found);
-      for (; count < Batch && next < PackageCount(); ++count, ++next) {
-        batch[count] = PackageAt(next)->package;
+      if (next == 0) indexed = mounts_.Lookup(pin, key, found);
+      for (; count < Batch && next < set.PackageCount(); ++count, ++next) {
+        batch[count] = set.PackageAt(next)->package;
       }
     }
     if (count == 0) return calls;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "KorvoLoader.h"
 #include "common/version.h"
@@ -114,6 +115,52 @@ KORVO_API uint32_t EnumResSources(const char* name, KorvoSourceCallback callback
     return static_cast<uint32_t>(manager->EnumerateSources(name, callback, context));
   } catch (...) {
     return 0;
+  }
+}
+
+KORVO_API bool ReloadPackages(void) {
+  try {
+    CPackageManager* manager = GetPackageManager();
+    return manager != nullptr && manager->ReloadPackages().ok();
+  } catch (...) {
+    return false;
+  }
+}
+
+KORVO_API bool RemovePackage(const char* path) {
+  if (path == nullptr) return false;
+  try {
+    CPackageManager* manager = GetPackageManager();
+    return manager != nullptr && manager->RemovePackage(path).ok();
+  } catch (...) {
+    return false;
+  }
+}
+
+KORVO_API void SetReloadCallback(KorvoReloadCallback callback, void* context) {
+  try {
+    CPackageManager* manager = GetPackageManager();
+    if (manager == nullptr) return;
+    if (callback == nullptr) {
+      (void)manager->SetReloadListener(nullptr);
+      return;
+    }
+    (void)manager->SetReloadListener([callback, context](const std::vector<std::string>& changed) {
+      std::vector<const char*> names;
+      names.reserve(changed.size());
+      for (const std::string& name : changed) names.push_back(name.c_str());
+      callback(static_cast<uint32_t>(names.size()), names.data(), context);
+    });
+  } catch (...) {
+  }
+}
+
+KORVO_API bool KorvoWatchPackages(int on) {
+  try {
+    CPackageManager* manager = GetPackageManager();
+    return manager != nullptr && manager->WatchPackages(on != 0).ok();
+  } catch (...) {
+    return false;
   }
 }
 

@@ -1,6 +1,8 @@
 // Read-only memory mapping of a whole file: how packages are mounted.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "common/status.h"
@@ -45,6 +47,13 @@ class Mapping {
   const uint8_t* view_ = nullptr;
   uint32_t size_ = 0;
 };
+
+// Views mapped by MapFileReadOnly and not yet unmapped, in the whole process: a reader of it
+// can tell that every mapping given up has really been unmapped.
+inline std::atomic<size_t> openMappings{0};
+inline size_t OpenMappingCount() {
+  return openMappings.load(std::memory_order_acquire);
+}
 
 // Maps the file at path, replacing what mapping held. A refusal names path and says why in its
 // detail: "no such file" (NotFound), "is a directory" or "not a regular file"

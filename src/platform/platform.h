@@ -16,6 +16,9 @@
 //   directories.h  PathExists, IsDirectory, IsRegularFile, ListDirectory
 //   process.h      ExecutablePath, DebugOutput, CharNext, CharPrev (ErrorText is shared: both
 //                  layers report C runtime errno values)
+// and, in a file of its own (posix_watch.cpp, win32_watch.cpp):
+//   watch.h        DirectoryWatch (Open, Watch, Wait, Wake: changed files of a few
+//                  directories, for the package watcher's thread)
 // and, for the korvo tool and the tests only (posix_extras.cpp, win32_extras.cpp):
 //   terminal.h         IsTerminal, TerminalWidth, OutputIsUtf8, UseBinaryStandardStreams
 //   random.h           FillRandom (the system's random source), OpenUrl

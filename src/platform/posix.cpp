@@ -86,12 +86,16 @@ Status MapFileReadOnly(const char* path, Mapping& mapping) {
   mapping.fileHandle_ = file.Release();
   mapping.mappingHandle_ = 0;
   mapping.view_ = static_cast<const uint8_t*>(view);
+  openMappings.fetch_add(1, std::memory_order_relaxed);
   mapping.size_ = static_cast<uint32_t>(length);
   return Status::Ok();
 }
 
 void Mapping::Reset() {
-  if (view_ != nullptr) munmap(const_cast<uint8_t*>(view_), size_);
+  if (view_ != nullptr) {
+    munmap(const_cast<uint8_t*>(view_), size_);
+    openMappings.fetch_sub(1, std::memory_order_release);
+  }
   if (fileHandle_ >= 0) close(static_cast<int>(fileHandle_));
   view_ = nullptr;
   fileHandle_ = -1;

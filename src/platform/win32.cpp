@@ -148,12 +148,16 @@ Status MapFileReadOnly(const char* path, Mapping& mapping) {
     return Status::System(StatusCode::IoError, path, error, "cannot map");
   }
   mapping.view_ = static_cast<const uint8_t*>(view);
+  openMappings.fetch_add(1, std::memory_order_relaxed);
   mapping.size_ = low;
   return Status::Ok();
 }
 
 void Mapping::Reset() {
-  if (view_ != nullptr) UnmapViewOfFile(view_);
+  if (view_ != nullptr) {
+    UnmapViewOfFile(view_);
+    openMappings.fetch_sub(1, std::memory_order_release);
+  }
   if (mappingHandle_ != 0) CloseHandle(ToHandle(mappingHandle_));
   if (fileHandle_ != -1 && fileHandle_ != 0) CloseHandle(ToHandle(fileHandle_));
   view_ = nullptr;
