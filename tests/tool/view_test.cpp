@@ -2,10 +2,10 @@
 // of a server that must only answer its own page. The server runs as a child on a free port;
 // requests go through curl, which sends exactly the path and headers a test gives it.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <thread>
 
 #include "tool/tool_runner.h"
@@ -22,6 +22,24 @@ class View : public ToolTest {
  protected:
   // Starts korvo view on args and waits for the address it prints (at most about two minutes:
   // Wine can take long to start the first program).
+  // Takes the first "http://127.0.0.1:<port>/<32 hex digits>/" of out into url, port, token.
+  bool ParseAddress(const std::string& out, const std::string& prefix) {
+    for (size_t at = out.find(prefix); at != std::string::npos; at = out.find(prefix, at + 1)) {
+      size_t digits = at + prefix.size();
+      size_t end = digits;
+      while (end < out.size() && std::isdigit(static_cast<unsigned char>(out[end]))) ++end;
+      if (end == digits || end >= out.size() || out[end] != '/') continue;
+      const std::string hex = out.substr(end + 1, 33);
+      if (hex.size() != 33 || hex[32] != '/' || hex.find_first_not_of("0123456789abcdef") != 32) {
+        continue;
+      }
+      port = out.substr(digits, end - digits);
+      token = hex.substr(0, 32);
+      url = out.substr(at, end + 34 - at);
+      return true;
+    }
+    return false;
+  }
   void Start(const std::vector<std::string>& args) {
     std::string command = Quote(KORVO_TOOL_PATH) + " view";
     for (const std::string& arg : args) command += " " + Quote(arg);
@@ -30,16 +48,9 @@ class View : public ToolTest {
     ToolResult started = Shell(command);
     ASSERT_EQ(started.code, 0);
     pid = std::atoi(started.out.c_str());
-    const std::regex address("http://127\\.0\\.0\\.1:([0-9]+)/([0-9a-f]{32})/");
+    const std::string prefix = "http://127.0.0.1:";
     for (int wait = 0; wait < 2400; ++wait) {
-      std::smatch found;
-      std::string out = ReadText(io / "view.out");
-      if (std::regex_search(out, found, address)) {
-        url = found[0];
-        port = found[1];
-        token = found[2];
-        return;
-      }
+      if (ParseAddress(ReadText(io / "view.out"), prefix)) return;
       // A korvo that ended (a usage error, a port in use) prints no address.
       if (wait % 20 == 19 && Shell("kill -0 " + std::to_string(pid)).code != 0) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
