@@ -5,14 +5,14 @@
 # build/fuzz/artifacts/NAME/ and fails the run: once fixed, it belongs in fuzz/regressions/NAME/,
 # which the test suite replays.
 # Usage: scripts/fuzz.sh [seconds per target (default 25)] [target...]
-#   targets: archive image package_list edit entry_path pack_cache png (default: all)
+#   targets: archive image package_list edit entry_path pack_cache journal png (default: all)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 seconds=${1:-25}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(archive image package_list edit entry_path pack_cache png)
+[ ${#targets[@]} -gt 0 ] || targets=(archive image package_list edit entry_path pack_cache journal png)
 
 cc=""
 for candidate in clang-14 clang; do
