@@ -15,6 +15,11 @@ namespace {
 // Held while the accessor builds a manager, so that only one is built.
 std::mutex creationLock;
 
+// The current manager once its constructor has finished; null before, and from the start of
+// its destructor. Kept apart from the manager: a reader must not look into an object that may
+// still be under construction.
+std::atomic<CPackageManager*> readyManager{nullptr};
+
 // Gives a claimed stream back unless the open went through to the end.
 struct ClaimGuard {
   CResStream* stream;
@@ -46,12 +51,12 @@ CSingleton::~CSingleton() {
 
 CPackageManager::CPackageManager() {
   LoadPackageList(nullptr, nullptr);
-  ready_ = true;
+  readyManager.store(this, std::memory_order_release);
 }
 
 CPackageManager::CPackageManager(const char* rootDirectory, const char* listFile) {
   LoadPackageList(rootDirectory, listFile);
-  ready_ = true;
+  readyManager.store(this, std::memory_order_release);
 }
 
 CPackageManager::CPackageManager(const char* packagePath, int32_t /*unused*/, size_t mostIndexBytes)
@@ -60,10 +65,12 @@ CPackageManager::CPackageManager(const char* packagePath, int32_t /*unused*/, si
     if (platform::PathExists(packagePath)) MountPackage(packagePath);
     FillStreamPools();
   }
-  ready_ = true;
+  readyManager.store(this, std::memory_order_release);
 }
 
-CPackageManager::~CPackageManager() = default;
+CPackageManager::~CPackageManager() {
+  readyManager.store(nullptr, std::memory_order_release);
+}
 
 void CPackageManager::FillStreamPools() {
   pools_.Fill();
@@ -133,8 +140,8 @@ Status CPackageManager::Open(const char* name, uint32_t mode, bool preferPackage
 }
 
 CPackageManager* GetPackageManager() {
-  CPackageManager* current = g_packageManager.load(std::memory_order_acquire);
-  if (current != nullptr && current->ready_.load(std::memory_order_acquire)) return current;
+  CPackageManager* current = readyManager.load(std::memory_order_acquire);
+  if (current != nullptr) return current;
   std::lock_guard<std::mutex> lock(creationLock);
   // Built meanwhile by another caller, or being built directly by a constructor.
   current = g_packageManager.load(std::memory_order_acquire);

@@ -259,8 +259,7 @@ class CPackageManager : public CSingleton {
   char rootDir[platform::MaxPath] = {};
   char listFileName[platform::MaxPath] = {};
 
-  std::mutex mountLock_;            // one mount at a time (the mounts and dirList)
-  std::atomic<bool> ready_{false};  // construction finished
+  std::mutex mountLock_;  // one mount at a time (the mounts and dirList)
   std::mutex listenerLock_;
   std::shared_ptr<const ReloadListener> listener_;
   // Publishes a new set built by fill from the current one, and tells the listener.
