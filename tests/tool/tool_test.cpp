@@ -342,8 +342,8 @@ TEST_F(Tool, AddsReplacesAndDeletesEntries) {
          "added 2 files to game.pak (2 entries kept as they were)\n");
   Expect({"verify", "game.pak"}, 0, "game.pak: ok, 4 entries sound\n");
   WriteFileText(dir / "more/x.txt", "x again");
-  Expect({"add", "game.pak", "new.txt", "b2.txt", "MORE/X.TXT"}, 1, "",
-         "korvo: MORE/X.TXT: no such file or directory\n");
+  Expect({"add", "game.pak", "new.txt", "b2.txt", "more/missing.txt"}, 1, "",
+         "korvo: more/missing.txt: no such file or directory\n");
   Expect({"add", "game.pak", "new.txt", "b2.txt", "./more/x.txt"}, 0,
          "added 3 files to game.pak (3 entries kept as they were)\n");
   Expect({"cat", "game.pak", "more/x.txt"}, 0, "x again");
