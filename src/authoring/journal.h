@@ -35,9 +35,12 @@ class CEditJournal {
   // original length need no saving: rolling back cuts them off. The header (the first 16
   // bytes) is saved with the first range.
   Status Protect(uint64_t offset, uint64_t length);
-  // Whether the next move may be journalled as a move (one per journal); otherwise the caller
-  // protects everything the move overwrites.
-  bool CanJournalMove() const { return !moveBegun_; }
+  // Whether a move of tail bytes from to + shift down to `to` can be journalled as a move: one
+  // per journal, and only over bytes the archive had when the edit began. Otherwise the caller
+  // protects everything the move overwrites (bytes the edit appended need no saving).
+  bool CanJournalMove(uint64_t to, uint64_t shift, uint64_t tail) const {
+    return !moveBegun_ && to + shift + tail <= limit_;
+  }
   // Before the tail bytes at to + shift move down to `to` (over a deleted block of shift bytes):
   // saves the block and the move. The move must go in steps of at most shift bytes, from the
   // front, each followed by Moved.

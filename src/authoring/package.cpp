@@ -199,7 +199,8 @@ Status CPackage::MoveTail(uint64_t to, uint64_t shift, uint64_t tail,
   // the block's size at a time. A small block before a long tail would take too many steps:
   // then everything the move overwrites is saved first instead.
   if (shift == 0) return Status::Ok();
-  if (!journal.CanJournalMove() || (tail / shift > MaxMoveSteps && shift < MinMoveStep)) {
+  if (!journal.CanJournalMove(to, shift, tail) ||
+      (tail / shift > MaxMoveSteps && shift < MinMoveStep)) {
     Status saved = journal.Protect(to, shift + tail);
     if (!saved.ok()) return saved;
     return MoveDown(to + shift, to, tail, true, cancel);
