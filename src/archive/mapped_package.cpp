@@ -4,23 +4,6 @@
 
 namespace korvo {
 
-namespace {
-
-// Why the record at offset cannot be read whole: a name length beyond the format's limit, or
-// bytes running past the end of the file.
-std::string RecordFault(const uint8_t* view, uint32_t fileSize, uint32_t offset) {
-  if (offset <= fileSize && fileSize - offset >= 2) {
-    const int16_t length = static_cast<int16_t>(view[offset] | (view[offset + 1] << 8));
-    if (length < 0) {
-      return "has a name length of " + std::to_string(static_cast<uint16_t>(length)) +
-             ", over the limit of 32767";
-    }
-  }
-  return "runs past the end of the file";
-}
-
-}  // namespace
-
 bool CMappedPackage::Open(const char* path) {
   return OpenWithStatus(path).ok();
 }
@@ -81,37 +64,13 @@ bool CMappedPackage::NextRecord(RecordView& record) {
     nextRecordOffset = cursor.position;
     return true;
   }
-  walkDamage_ = Status(StatusCode::Corrupt, path_, 0,
-                       "damaged index: record " + std::to_string(currentIndex + 1) + " of " +
-                           std::to_string(header.entryCount) + " at offset " +
-                           std::to_string(nextRecordOffset) + " " +
-                           RecordFault(mapping.View(), fileSize, nextRecordOffset));
+  walkDamage_ = DamagedIndex(path_, static_cast<uint32_t>(currentIndex), header.entryCount,
+                             nextRecordOffset, mapping.View(), fileSize, nextRecordOffset);
   return false;
 }
 
 Status CMappedPackage::CheckHeaderFields() const {
-  const std::string size = std::to_string(fileSize);
-  if (fileSize < PackageHeaderSize) {
-    return Status(StatusCode::Corrupt, path_, 0,
-                  "not a package archive: " + size + " bytes, shorter than its 16-byte header");
-  }
-  const std::string damaged = "not a package archive or damaged: ";
-  if (SignedEntryCount(header) < 0) {
-    return Status(
-        StatusCode::Corrupt, path_, 0,
-        damaged + "entry count " + std::to_string(header.entryCount) + " is out of range");
-  }
-  if (header.indexOffset > fileSize) {
-    return Status(StatusCode::Corrupt, path_, 0,
-                  damaged + "index offset " + std::to_string(header.indexOffset) +
-                      " lies outside the file (" + size + " bytes)");
-  }
-  if (header.indexOffset < PackageHeaderSize) {
-    return Status(StatusCode::Corrupt, path_, 0,
-                  damaged + "index offset " + std::to_string(header.indexOffset) +
-                      " lies inside the 16-byte header");
-  }
-  return Status::Ok();
+  return korvo::CheckHeaderFields(header, fileSize, path_);
 }
 
 Status CMappedPackage::FirstRecordRefusal() const {
@@ -119,7 +78,7 @@ Status CMappedPackage::FirstRecordRefusal() const {
                 "not a package archive or damaged: index record 1 of " +
                     std::to_string(header.entryCount) + " at offset " +
                     std::to_string(header.indexOffset) + " " +
-                    RecordFault(mapping.View(), fileSize, header.indexOffset));
+                    IndexRecordFault(mapping.View(), fileSize, header.indexOffset));
 }
 
 Status CMappedPackage::CheckHeader() const {

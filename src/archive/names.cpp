@@ -121,6 +121,20 @@ void NormalizeName(std::string& out, const char* name) {
   FoldName(name, out.size(), out.data());
 }
 
+std::vector<size_t> MatchingEntries(const std::vector<PackageEntry>& entries,
+                                    const std::string& name) {
+  std::string key;
+  std::string other;
+  NormalizeName(key, name.c_str());
+  std::vector<size_t> matches;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].name.find('\0') != std::string::npos) continue;
+    NormalizeName(other, entries[i].name.c_str());
+    if (other == key) matches.push_back(i);
+  }
+  return matches;
+}
+
 bool PackEntryName(const std::string& path, std::string& name) {
   if (!path.empty() && (path[0] == '/' || path[0] == '\\')) return false;
   if (path.size() >= 2 && path[1] == ':') return false;

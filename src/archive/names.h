@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
+
+#include "archive/package_format.h"
 
 namespace korvo {
 
@@ -27,6 +30,12 @@ inline char FoldByte(char c) {
 // The index key of a name: '/' becomes '\' and ASCII capitals become lower case; every other
 // byte is kept. The whole name is keyed, whatever its length.
 void NormalizeName(std::string& out, const char* name);
+
+// The positions of every entry whose name the loader would take for name: the same bytes once
+// ASCII case and slash direction are folded. A stored name holding a zero byte matches nothing:
+// no C string can ask for it.
+std::vector<size_t> MatchingEntries(const std::vector<PackageEntry>& entries,
+                                    const std::string& name);
 
 // The name the loader will find for a path relative to the packing root: separators become
 // '\\', empty and "." components go, and ".." takes back the component before it. "." itself

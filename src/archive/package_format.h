@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/status.h"
+
 namespace korvo {
 
 class CMappedPackage;
@@ -59,5 +61,17 @@ PackageHeader DecodeHeader(const uint8_t in[PackageHeaderSize]);
 inline int32_t SignedEntryCount(const PackageHeader& header) {
   return static_cast<int32_t>(header.entryCount);
 }
+
+// The checks that every reader of an archive makes, each naming path in its status (Corrupt,
+// with a one-line cause as the detail). Ok when the header fields fit a file of fileSize bytes:
+// at least the header, an entry count that is not negative, an index offset inside the file and
+// behind the header.
+Status CheckHeaderFields(const PackageHeader& header, uint64_t fileSize, const std::string& path);
+// Ok when the header carries the package tag. Readers take any tag; writers refuse to change a
+// file that does not carry it.
+Status CheckHeaderTag(const PackageHeader& header, const std::string& path);
+// Ok when the entry's data block lies within the data region, from the header to indexOffset:
+// a block elsewhere would be lost, or would overwrite other bytes, when an edit moves data.
+Status CheckPlacement(const PackageEntry& entry, uint32_t indexOffset, const std::string& path);
 
 }  // namespace korvo

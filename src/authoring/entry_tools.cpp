@@ -24,17 +24,22 @@ Status AddPkgFile(const char* packagePath, const char* sourcePath, const char* e
     env->DebugMessage("AddPkgFile_Tool Failed");
     return opened;
   }
+  return AddFileToPackage(package, sourcePath, entryName, manager, cancel);
+}
+
+Status AddFileToPackage(CPackage& package, const char* sourcePath, const char* entryName,
+                        CPackageManager* manager, const std::atomic<bool>* cancel) {
+  if (entryName == nullptr) return Status(StatusCode::InvalidArgument, package.Path());
   CompressedFile compressed;
-  if (entryName == nullptr) return Status(StatusCode::InvalidArgument, packagePath);
   Status compressedStatus = CompressFile(sourcePath, compressed);
   if (!compressedStatus.ok()) return compressedStatus;
-  if (Cancelled(cancel)) return Status(StatusCode::Interrupted, packagePath);
+  if (Cancelled(cancel)) return Status(StatusCode::Interrupted, package.Path());
   Status added =
       package.Append(entryName, compressed.packed.get(), compressed.size, compressed.packedSize, 0);
   compressed = CompressedFile();
   if (added.ok() && Cancelled(cancel)) {
     package.CloseUnchanged();
-    return Status(StatusCode::Interrupted, packagePath);
+    return Status(StatusCode::Interrupted, package.Path());
   }
   if (manager != nullptr) AddEntryNode(manager->DirNodes(), entryName);
   Status closed = package.Commit();
@@ -50,12 +55,17 @@ Status DelPkgFile(const char* packagePath, const char* entryName, CPackageManage
     env->DebugMessage("DelPkgFile_Tool Failed!");
     return opened;
   }
-  if (entryName == nullptr) return Status(StatusCode::InvalidArgument, packagePath);
+  return RemoveFromPackage(package, entryName, manager, cancel);
+}
+
+Status RemoveFromPackage(CPackage& package, const char* entryName, CPackageManager* manager,
+                         const std::atomic<bool>* cancel) {
+  if (entryName == nullptr) return Status(StatusCode::InvalidArgument, package.Path());
   Status deleted = package.Remove(entryName, cancel);
   if (deleted.code() == StatusCode::Interrupted) return deleted;
   if (deleted.ok() && Cancelled(cancel)) {
     package.CloseUnchanged();
-    return Status(StatusCode::Interrupted, packagePath);
+    return Status(StatusCode::Interrupted, package.Path());
   }
   if (manager != nullptr) RemoveEntryNode(manager->DirNodes(), entryName);
   Status closed = package.Commit();

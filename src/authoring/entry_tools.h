@@ -10,6 +10,7 @@
 
 namespace korvo {
 
+class CPackage;
 class CPackageManager;
 
 // The two edits, giving the cause of a failure: the archive that could not be opened or
@@ -26,5 +27,13 @@ Status AddPkgFile(const char* packagePath, const char* sourcePath, const char* e
 Status DelPkgFile(const char* packagePath, const char* entryName, CPackageManager* manager,
                   bool* rolledBack = nullptr, const std::atomic<bool>* cancel = nullptr,
                   platform::Env* env = platform::Env::Default());
+
+// The two edits on an archive that package has loaded: compress the file at sourcePath into it
+// as entryName, or remove the entry of that exact name; then commit. The manager's list and
+// cancel as above.
+Status AddFileToPackage(CPackage& package, const char* sourcePath, const char* entryName,
+                        CPackageManager* manager, const std::atomic<bool>* cancel = nullptr);
+Status RemoveFromPackage(CPackage& package, const char* entryName, CPackageManager* manager,
+                         const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace korvo

@@ -348,9 +348,10 @@ struct ReusePlan {
   }
 };
 
+Status LoadArchiveIndex(ReusePlan& plan);
+
 // Loads the archive at target and its cache; plan.usable tells whether both are sound and
 // belong together. Anything amiss means nothing is reused.
-bool LoadArchiveIndex(ReusePlan& plan);
 
 void LoadReusePlan(const std::string& target, ReusePlan& plan) {
   plan.target = target;
@@ -367,44 +368,18 @@ void LoadReusePlan(const std::string& target, ReusePlan& plan) {
       length != static_cast<int64_t>(stamp.size)) {
     return;
   }
-  plan.usable = LoadArchiveIndex(plan);
+  plan.usable = LoadArchiveIndex(plan).ok();
 }
 
-// Reads the header and the index of the archive open in plan; false when they are not sound
-// (every block must lie in the data region).
-bool LoadArchiveIndex(ReusePlan& plan) {
-  int64_t length = 0;
-  if (!plan.archive.Length(length).ok()) return false;
-  if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX) return false;
-  plan.start.resize(PackageHeaderSize);
-  if (!plan.archive.Seek(0).ok() ||
-      !plan.archive.ReadExactly(plan.start.data(), PackageHeaderSize).ok()) {
-    return false;
-  }
-  PackageHeader header = DecodeHeader(plan.start.data());
-  if (header.indexOffset < PackageHeaderSize || header.indexOffset > length) return false;
-  plan.indexBytes.resize(static_cast<size_t>(length - header.indexOffset));
-  if (!plan.archive.Seek(header.indexOffset).ok() ||
-      !plan.archive
-           .ReadExactly(plan.indexBytes.data(), static_cast<uint32_t>(plan.indexBytes.size()))
-           .ok()) {
-    return false;
-  }
-  ViewCursor cursor;
-  cursor.base = plan.indexBytes.data();
-  cursor.limit = static_cast<uint32_t>(plan.indexBytes.size());
-  const int32_t count = SignedEntryCount(header);
-  if (count < 0 || static_cast<uint64_t>(count) * IndexRecordFixedSize > cursor.limit) return false;
-  for (int32_t i = 0; i < count; ++i) {
-    PackageEntry entry;
-    if (!ReadIndexRecord(cursor, entry)) return false;
-    if (entry.offset < PackageHeaderSize ||
-        uint64_t{entry.offset} + entry.packedSize > header.indexOffset) {
-      return false;
-    }
-    plan.index.push_back(std::move(entry));
-  }
-  return true;
+// Reads the header and the index of the archive open in plan, refusing a damaged one.
+Status LoadArchiveIndex(ReusePlan& plan) {
+  LoadedIndex loaded;
+  Status status = LoadIndexFromFile(plan.archive, plan.target, loaded);
+  if (!status.ok()) return status;
+  plan.start.assign(loaded.headerBytes, loaded.headerBytes + PackageHeaderSize);
+  plan.indexBytes = std::move(loaded.bytes);
+  plan.index = std::move(loaded.entries);
+  return Status::Ok();
 }
 
 // Stamps every file (when a cache is to be written or read) and marks those whose blocks the
@@ -742,12 +717,15 @@ Status AddToArchive(const char* packagePath, const std::vector<std::string>& sou
     bool rolledBack = false;
     status = RecoverArchive(plan.target, rolledBack, settings.env);
     if (!status.ok()) return status;
+    if (rolledBack && observer != nullptr) observer->OnRolledBack(plan.target);
   }
   status = platform::OpenForRead(plan.target.c_str(), plan.archive);
   if (!status.ok()) return status;
-  if (!LoadArchiveIndex(plan)) {
-    return Status(StatusCode::Corrupt, plan.target, 0, "not a sound package archive");
-  }
+  status = LoadArchiveIndex(plan);
+  if (!status.ok()) return status;
+  // A file of another kind is not rewritten as an archive.
+  status = CheckHeaderTag(DecodeHeader(plan.start.data()), plan.target);
+  if (!status.ok()) return status;
   plan.usable = true;
 
   // Every entry keeps its place and its block, unless a file replaces it: the file takes the

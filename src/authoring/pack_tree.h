@@ -31,6 +31,9 @@ class PackObserver {
   // Told, just before OnFile, about a file whose packed block was copied from the archive being
   // replaced instead of being compressed again.
   virtual void OnReused(const char* path) { (void)path; }
+  // Told when an edit of the archive being added to had been interrupted and was rolled back
+  // before anything else.
+  virtual void OnRolledBack(const std::string& archive) { (void)archive; }
 };
 
 // Which files of the archive being replaced a pack takes over. A file is reused when the

@@ -80,9 +80,7 @@ Status CPackage::Load(const char* path) {
   if (status.ok() && file.IsOpen()) {
     status = RecoverJournal(this->path, file, recoveredJournal, env_);
   }
-  if (status.ok() && file.IsOpen() && !LoadIndex()) {
-    status = Status(StatusCode::Corrupt, this->path, 0, "not a sound package archive");
-  }
+  if (status.ok() && file.IsOpen()) status = LoadIndex();
   if (status.ok() && file.IsOpen()) status = file.Length(length);
   if (!status.ok() || !file.IsOpen()) {
     if (status.ok()) status = Status(StatusCode::InvalidArgument, path != nullptr ? path : "");
@@ -95,40 +93,15 @@ Status CPackage::Load(const char* path) {
   return Status::Ok();
 }
 
-bool CPackage::LoadIndex() {
-  int64_t length = 0;
-  if (!file.Length(length).ok()) return false;
-  if (length < static_cast<int64_t>(PackageHeaderSize) || length > UINT32_MAX) return false;
-  uint8_t bytes[PackageHeaderSize];
-  if (!ReadAll(file, 0, bytes, sizeof(bytes)).ok()) return false;
-  header = DecodeHeader(bytes);
-
-  // The index runs from indexOffset to the end of the file; every record must lie in it.
-  if (header.indexOffset < PackageHeaderSize || header.indexOffset > length) return false;
-  int32_t count = SignedEntryCount(header);
-  uint64_t indexLength = static_cast<uint64_t>(length) - header.indexOffset;
-  if (count < 0 || static_cast<uint64_t>(count) * IndexRecordFixedSize > indexLength) {
-    return false;
-  }
-  indexBytes.resize(static_cast<size_t>(indexLength));
+Status CPackage::LoadIndex() {
+  LoadedIndex loaded;
+  Status status = LoadIndexFromFile(file, path, loaded);
+  header = loaded.header;
+  if (!status.ok()) return status;
+  indexBytes = std::move(loaded.bytes);
   indexBytesOffset = header.indexOffset;
-  if (!ReadAll(file, header.indexOffset, indexBytes.data(), indexBytes.size()).ok()) {
-    return false;
-  }
-
-  index.reserve(static_cast<size_t>(count));
-  PackageEntry entry;
-  if (FirstEntry(entry)) {
-    do {
-      // Each entry's data must lie in the data region, or moving data would lose bytes.
-      if (entry.offset < PackageHeaderSize ||
-          static_cast<uint64_t>(entry.offset) + entry.packedSize > header.indexOffset) {
-        return false;
-      }
-      index.push_back(entry);
-    } while (NextEntry(entry));
-  }
-  return index.size() == static_cast<size_t>(count);
+  index = std::move(loaded.entries);
+  return Status::Ok();
 }
 
 bool CPackage::FirstEntry(PackageEntry& entry) {

@@ -32,7 +32,8 @@ class CPackage {
   // Opens the archive (two attempts) and loads its whole index. Fails, with the message
   // "CPackage::Open Failed!", when the file cannot be opened (for instance while it is
   // mounted), is shorter than 16 bytes, or its index or a data block it names does not lie
-  // wholly inside the file: a damaged archive is never rewritten.
+  // wholly inside the file: a damaged archive is never rewritten. The status says which
+  // (LoadIndexFromFile words the refusals).
   Status Load(const char* path);
   bool Open(const char* path) { return Load(path).ok(); }
   // The walk over the index as Open read it from the file.
@@ -58,6 +59,8 @@ class CPackage {
   // what is on disk is the archive as Open found it.
   void CloseUnchanged();
 
+  // The path Load opened.
+  const std::string& Path() const { return path; }
   // True when Open rolled back a journal that an interrupted edit had left.
   bool RecoveredJournal() const { return recoveredJournal; }
 
@@ -68,7 +71,8 @@ class CPackage {
   uint32_t nextRecordOffset = 0;
 
  private:
-  bool LoadIndex();
+  // Reads the header and the index, refusing a damaged archive with its cause.
+  Status LoadIndex();
   // Copies length bytes from `from` down to `to`, saving what it overwrites first when protect.
   Status MoveDown(uint64_t from, uint64_t to, uint64_t length, bool protect,
                   const std::atomic<bool>* cancel);

@@ -373,7 +373,8 @@ Status OpenForEdit(const char* path, File& file) {
   (void)file.Close();
   if (path == nullptr) return Status(StatusCode::InvalidArgument);
   struct stat st {};
-  return OpenRegularFile(path, O_RDWR, LOCK_EX, file, st);
+  Status opened = OpenRegularFile(path, O_RDWR, LOCK_EX, file, st);
+  return opened.code() == StatusCode::NotFound ? MissingFile(path) : opened;
 }
 
 Status File::Read(void* buffer, uint32_t count, uint32_t& got) {

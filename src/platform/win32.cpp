@@ -421,7 +421,8 @@ Status OpenForEdit(const char* path, File& file) {
   int fd = _sopen(path, _O_RDWR | _O_BINARY, _SH_DENYWR);
   if (fd < 0) {
     int error = errno;
-    if (error == ENOENT) return Status::System(StatusCode::NotFound, path, error);
+    if (error == ENOENT) return MissingFile(path);
+    if (IsDirectory(path)) return Status(StatusCode::InvalidArgument, path, 0, "is a directory");
     // A sharing violation shows as EACCES from the runtime; an existing file that cannot be
     // opened for writing is taken as in use.
     if (error == EACCES && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES &&

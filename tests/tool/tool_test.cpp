@@ -118,6 +118,12 @@ TEST_F(Tool, FailuresExitOneWithOneLineNamingTheFileAndTouchNothing) {
       {{"del", "stray.pak", "a.txt"},
        "stray.pak: refusing to edit a damaged archive: entry 'c.txt': data at offset 43 "
        "(2130706445 bytes) lies outside the data region 16..56"},
+      {{"add", "stray.pak", "text.txt", "x"},
+       "stray.pak: refusing to edit a damaged archive: entry 'c.txt': data at offset 43 "
+       "(2130706445 bytes) lies outside the data region 16..56"},
+      {{"add", "stray.pak", "text.txt"},
+       "stray.pak: refusing to edit a damaged archive: entry 'c.txt': data at offset 43 "
+       "(2130706445 bytes) lies outside the data region 16..56"},
       {{"del", "two.pak", "DATA/A.TXT"},
        "two.pak: 'DATA/A.TXT' matches several entries ('Data\\A.txt', 'data/a.txt'); give the "
        "exact name"},

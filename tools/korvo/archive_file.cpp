@@ -21,7 +21,7 @@ std::string Number(uint64_t value) {
 }  // namespace
 
 void ReportStatus(const Status& status) {
-  std::fprintf(stderr, "korvo: %s\n", status.Message().c_str());
+  std::fprintf(stderr, "korvo: %s\n", Printable(status.Message()).c_str());
   std::fflush(stderr);
 }
 
@@ -65,8 +65,9 @@ Status ArchiveFile::Open(const std::string& path, bool keepDamagedIndex) {
   open_ = true;
   fileSize_ = package_.FileSize();
   header_ = package_.Header();
-  if (fileSize_ >= PackageHeaderSize && header_.tag != PackageTag) {
-    return refused("not a package archive: header tag is " + Number(header_.tag) + ", not 100");
+  if (fileSize_ >= PackageHeaderSize) {
+    Status tag = CheckHeaderTag(header_, path);
+    if (!tag.ok()) return tag;
   }
   // What a mount refuses, the tool refuses with the same cause.
   Status header = package_.CheckHeader();
@@ -117,16 +118,8 @@ int ArchiveFile::Find(const std::string& name) const {
 }
 
 std::vector<int> ArchiveFile::FindAll(const std::string& name) const {
-  std::string key;
-  std::string other;
-  NormalizeName(key, name.c_str());
   std::vector<int> matches;
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    // A name holding a zero byte cannot be asked for by a C string.
-    if (entries_[i].name.find('\0') != std::string::npos) continue;
-    NormalizeName(other, entries_[i].name.c_str());
-    if (other == key) matches.push_back(static_cast<int>(i));
-  }
+  for (size_t i : MatchingEntries(entries_, name)) matches.push_back(static_cast<int>(i));
   return matches;
 }
 
@@ -134,11 +127,8 @@ Status ArchiveFile::CheckPlacement(const PackageEntry& entry) const {
   const auto refused = [](std::string cause) {
     return Status(StatusCode::Corrupt, std::string(), 0, std::move(cause));
   };
-  uint64_t end = static_cast<uint64_t>(entry.offset) + entry.packedSize;
-  if (entry.offset < PackageHeaderSize || end > header_.indexOffset) {
-    return refused("data at offset " + Number(entry.offset) + " (" + Number(entry.packedSize) +
-                   " bytes) lies outside the data region 16.." + Number(header_.indexOffset));
-  }
+  Status placed = korvo::CheckPlacement(entry, header_.indexOffset, std::string());
+  if (!placed.ok()) return placed;
   if (static_cast<uint64_t>(entry.size) > MaxInflatedSize(entry.packedSize)) {
     return refused("recorded size " + Number(entry.size) + " is impossible for " +
                    Number(entry.packedSize) + " packed bytes");

@@ -1,17 +1,15 @@
 // korvo add <archive> <file> <entry-name> and korvo del <archive> <entry-name>: single-entry
-// edits of an existing archive. Both roll back an edit that was interrupted, check the archive
-// first, so a foreign or damaged file is never rewritten, and check the result afterwards. The
-// library journals the edit: a failed or interrupted one leaves the archive as it was. A signal
-// (SIGINT, SIGTERM, SIGHUP) during the edit rolls it back, says so and exits 128 + its number.
+// edits of an existing archive, each on the one archive the library's editor opens. Opening it
+// rolls back an edit that was interrupted and refuses a foreign or damaged file, so such a file
+// is never rewritten. The library journals the edit: a failed or interrupted one leaves the
+// archive as it was. A signal (SIGINT, SIGTERM, SIGHUP) during the edit rolls it back, says so
+// and exits 128 + its number. Adding many files goes through the pack engine.
 #include <cstdio>
 
-#include "archive/journal_format.h"
 #include "archive/names.h"
-#include "archive_file.h"
 #include "authoring/entry_tools.h"
-#include "authoring/journal.h"
 #include "authoring/pack_tree.h"
-#include "platform/directories.h"
+#include "authoring/package.h"
 #include "platform/env.h"
 #include "tool.h"
 
@@ -37,24 +35,33 @@ struct DelOptions {
   std::string name;
 };
 
-// The entry of exactly this name, or null.
-const PackageEntry* FindExact(const ArchiveFile& archive, const std::string& name) {
-  for (const PackageEntry& entry : archive.Entries()) {
-    if (entry.name == name) return &entry;
+// The entry of exactly this name (the last when several), or null.
+const PackageEntry* FindExact(const std::vector<PackageEntry>& entries, const std::string& name) {
+  for (size_t i = entries.size(); i-- > 0;) {
+    if (entries[i].name == name) return &entries[i];
   }
   return nullptr;
 }
 
-// Checks the outcome of an edit of path: that the library made it (edited), and that the
-// archive reads back as a sound one into result. False after reporting what went wrong.
-bool ReopenAfterEdit(const std::string& path, const Status& edited, ArchiveFile& result) {
-  if (!edited.ok()) {
-    ReportStatus(edited);
-    return false;
+// "several entries ('<first>', '<second>')".
+std::string SeveralEntries(const std::vector<PackageEntry>& entries,
+                           const std::vector<size_t>& matches) {
+  return "several entries ('" + Printable(entries[matches[0]].name) + "', '" +
+         Printable(entries[matches[1]].name) + "')";
+}
+
+// Loads the archive for an edit: an interrupted edit is rolled back first (and said so), and a
+// damaged archive, or a file of another kind, is refused with the library's cause. False after
+// reporting.
+bool LoadForEdit(CPackage& package, const std::string& path) {
+  const Status loaded = package.Load(path.c_str());
+  if (package.RecoveredJournal()) {
+    ReportError(path, "rolled back an interrupted edit; the archive is as before it");
   }
-  const Status opened = result.Open(path);
-  if (opened.ok()) return true;
-  ReportError(path, "archive is unreadable after the edit: " + opened.detail());
+  Status refused = loaded.ok() ? CheckHeaderTag(package.header, path) : loaded;
+  if (refused.ok()) return true;
+  package.CloseUnchanged();
+  ReportStatus(refused);
   return false;
 }
 
@@ -62,10 +69,10 @@ bool ReopenAfterEdit(const std::string& path, const Status& edited, ArchiveFile&
 // given name as the loader would find it ("./" dropped, ".." resolved, '\\' between levels),
 // replacing the one entry the loader resolves that name to. replaced is the stored name of the
 // entry it replaces, empty for a new entry. False after reporting why the name cannot be used.
-bool ChooseStoredName(const ArchiveFile& archive, const AddOptions& options, std::string& stored,
-                      std::string& replaced) {
+bool ChooseStoredName(const std::vector<PackageEntry>& entries, const AddOptions& options,
+                      std::string& stored, std::string& replaced) {
   replaced.clear();
-  if (FindExact(archive, options.name) != nullptr) {
+  if (FindExact(entries, options.name) != nullptr) {
     stored = replaced = options.name;
     return true;
   }
@@ -80,18 +87,14 @@ bool ChooseStoredName(const ArchiveFile& archive, const AddOptions& options, std
                 "cannot add '" + Printable(options.name) + "': " + EntryNameTooLong);
     return false;
   }
-  std::vector<int> matches = archive.FindAll(stored);
+  std::vector<size_t> matches = MatchingEntries(entries, stored);
   if (matches.size() > 1) {
-    const std::vector<PackageEntry>& entries = archive.Entries();
-    ReportError(options.archive,
-                "cannot add '" + Printable(options.name) + "': it matches several entries ('" +
-                    Printable(entries[static_cast<size_t>(matches[0])].name) + "', '" +
-                    Printable(entries[static_cast<size_t>(matches[1])].name) +
-                    "'); give the exact name of the one to replace");
+    ReportError(options.archive, "cannot add '" + Printable(options.name) + "': it matches " +
+                                     SeveralEntries(entries, matches) +
+                                     "; give the exact name of the one to replace");
     return false;
   }
-  if (matches.size() == 1)
-    stored = replaced = archive.Entries()[static_cast<size_t>(matches[0])].name;
+  if (matches.size() == 1) stored = replaced = entries[matches[0]].name;
   return true;
 }
 
@@ -121,6 +124,9 @@ class AddCounts : public PackObserver {
     reusing_ = true;
   }
   void OnProblem(const Status& problem) override { problems.push_back(problem); }
+  void OnRolledBack(const std::string& archive) override {
+    ReportError(archive, "rolled back an interrupted edit; the archive is as before it");
+  }
   uint64_t compressed = 0;
   uint64_t kept = 0;
   std::vector<Status> problems;
@@ -132,11 +138,6 @@ class AddCounts : public PackObserver {
 // korvo add <archive> <path> [<path>...]: files and directories, each named as pack names it,
 // through a new archive that keeps every other entry's packed data.
 int RunAddMany(const AddOptions& options, const GlobalOptions& global) {
-  if (!RollBackInterruptedEdit(options.archive)) return ExitFailure;
-  {
-    ArchiveFile archive;
-    if (!OpenArchive(archive, options.archive)) return ExitFailure;
-  }
   std::vector<std::string> sources = {options.file};
   if (!options.name.empty()) sources.push_back(options.name);
   sources.insert(sources.end(), options.more.begin(), options.more.end());
@@ -149,15 +150,11 @@ int RunAddMany(const AddOptions& options, const GlobalOptions& global) {
     added = AddToArchive(options.archive.c_str(), sources, &counts, settings);
     if (added.code() == StatusCode::Interrupted) return Interrupted(options.archive, stop);
   }
-  for (const Status& problem : counts.problems) {
-    std::fprintf(stderr, "korvo: %s\n", Printable(problem.Message()).c_str());
-  }
+  for (const Status& problem : counts.problems) ReportStatus(problem);
   if (!added.ok()) {
     ReportStatus(added);
     return ExitFailure;
   }
-  ArchiveFile result;
-  if (!ReopenAfterEdit(options.archive, added, result)) return ExitFailure;
   if (!global.quiet) {
     std::printf("added %llu %s to %s (%llu entries kept as they were)\n",
                 static_cast<unsigned long long>(counts.compressed),
@@ -170,35 +167,26 @@ int RunAddMany(const AddOptions& options, const GlobalOptions& global) {
 int RunAdd(const AddOptions& options, const GlobalOptions& global) {
   // One file and its entry name is the single-entry edit; anything else adds many files.
   if (options.name.empty() || !options.more.empty()) return RunAddMany(options, global);
-  if (!RollBackInterruptedEdit(options.archive)) return ExitFailure;
+  QuietEnv quiet;
+  CPackage package(&quiet);
+  if (!LoadForEdit(package, options.archive)) return ExitFailure;
   std::string stored;
   std::string replaced;
-  {
-    ArchiveFile archive;
-    if (!OpenArchive(archive, options.archive)) return ExitFailure;
-    if (!ChooseStoredName(archive, options, stored, replaced)) return ExitFailure;
-  }
-  ArchiveFile result;
+  if (!ChooseStoredName(package.index, options, stored, replaced)) return ExitFailure;
   Status edited;
   {
     StopOnSignal stop;
-    QuietEnv quiet;
-    edited = AddPkgFile(options.archive.c_str(), options.file.c_str(), stored.c_str(), nullptr,
-                        nullptr, stop.Flag(), &quiet);
+    edited = AddFileToPackage(package, options.file.c_str(), stored.c_str(), nullptr, stop.Flag());
     if (edited.code() == StatusCode::Interrupted) return Interrupted(options.archive, stop);
   }
-  // The file to add could not be read: the library says why, and the archive is unchanged.
-  if (!edited.ok() && edited.file() == options.file) {
-    std::string cause = edited.detail();
-    if (edited.systemError() != 0) cause += ": " + platform::ErrorText(edited.systemError());
-    return Fail(options.file, cause);
-  }
-  if (!ReopenAfterEdit(options.archive, edited, result)) return ExitFailure;
-  const PackageEntry* added = FindExact(result, stored);
-  if (added == nullptr) {
-    return Fail(options.archive, "the edit did not store '" + Printable(stored) + "'");
+  // The archive is as it was when the edit failed, whether the file to add could not be read
+  // or the archive could not be written: the status names which.
+  if (!edited.ok()) {
+    ReportStatus(edited);
+    return ExitFailure;
   }
   if (!global.quiet) {
+    const PackageEntry* added = FindExact(package.index, stored);
     std::string what = replaced.empty() ? "added '" + Printable(stored) + "'"
                                         : "replaced '" + Printable(stored) + "'";
     if (!replaced.empty() && stored != options.name) {
@@ -213,55 +201,31 @@ int RunAdd(const AddOptions& options, const GlobalOptions& global) {
 }
 
 int RunDel(const DelOptions& options, const GlobalOptions& global) {
-  if (!RollBackInterruptedEdit(options.archive)) return ExitFailure;
+  QuietEnv quiet;
+  CPackage package(&quiet);
+  if (!LoadForEdit(package, options.archive)) return ExitFailure;
+  const std::vector<PackageEntry>& entries = package.index;
   std::string stored;
-  size_t countBefore = 0;
-  {
-    ArchiveFile archive;
-    if (!OpenArchive(archive, options.archive)) return ExitFailure;
-    const std::vector<PackageEntry>& entries = archive.Entries();
-    countBefore = entries.size();
-    if (const PackageEntry* exact = FindExact(archive, options.name)) {
-      stored = exact->name;
-    } else {
-      std::vector<int> matches = archive.FindAll(options.name);
-      if (matches.empty()) return Fail(options.archive, NoEntryNamed(options.name));
-      if (matches.size() > 1) {
-        return Fail(options.archive,
-                    "'" + Printable(options.name) + "' matches several entries ('" +
-                        Printable(entries[static_cast<size_t>(matches[0])].name) + "', '" +
-                        Printable(entries[static_cast<size_t>(matches[1])].name) +
-                        "'); give the exact name");
-      }
-      stored = entries[static_cast<size_t>(matches[0])].name;
+  if (const PackageEntry* exact = FindExact(entries, options.name)) {
+    stored = exact->name;
+  } else {
+    std::vector<size_t> matches = MatchingEntries(entries, options.name);
+    if (matches.empty()) return Fail(options.archive, NoEntryNamed(options.name));
+    if (matches.size() > 1) {
+      return Fail(options.archive, "'" + Printable(options.name) + "' matches " +
+                                       SeveralEntries(entries, matches) + "; give the exact name");
     }
-    // Deleting moves the data of the entries behind; their placement must be sound.
-    for (const PackageEntry& entry : entries) {
-      const Status placed = archive.CheckPlacement(entry);
-      if (!placed.ok()) {
-        return Fail(options.archive, "refusing to edit a damaged archive: entry '" +
-                                         Printable(entry.name) + "': " + placed.detail());
-      }
-    }
+    stored = entries[matches[0]].name;
   }
-
-  ArchiveFile result;
   Status edited;
   {
     StopOnSignal stop;
-    QuietEnv quiet;
-    edited =
-        DelPkgFile(options.archive.c_str(), stored.c_str(), nullptr, nullptr, stop.Flag(), &quiet);
+    edited = RemoveFromPackage(package, stored.c_str(), nullptr, stop.Flag());
     if (edited.code() == StatusCode::Interrupted) return Interrupted(options.archive, stop);
   }
-  if (!ReopenAfterEdit(options.archive, edited, result)) return ExitFailure;
-  if (FindExact(result, stored) != nullptr) {
-    return Fail(options.archive, "the edit did not remove '" + Printable(stored) + "'");
-  }
-  if (result.Entries().size() + 1 != countBefore) {
-    return Fail(options.archive, "archive holds " + std::to_string(result.Entries().size()) +
-                                     " entries after the edit, expected " +
-                                     std::to_string(countBefore - 1));
+  if (!edited.ok()) {
+    ReportStatus(edited);
+    return ExitFailure;
   }
   if (!global.quiet) {
     std::printf("deleted '%s' from %s\n", Printable(stored).c_str(), options.archive.c_str());
