@@ -84,18 +84,6 @@ std::vector<uint8_t> MakeFrame(int32_t frame) {
   return pixels;
 }
 
-void PutU16(std::vector<uint8_t>& out, uint16_t v) {
-  uint8_t b[2];
-  StoreLE16(b, v);
-  out.insert(out.end(), b, b + 2);
-}
-
-void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-  uint8_t b[4];
-  StoreLE32(b, v);
-  out.insert(out.end(), b, b + 4);
-}
-
 // A package archive: 16-byte header, the compressed entries from offset 16, then the index.
 std::vector<uint8_t> BuildPackage(
     const std::vector<std::pair<std::string, const std::vector<uint8_t>*>>& entries) {
@@ -107,19 +95,19 @@ std::vector<uint8_t> BuildPackage(
     if (compress(stored.data(), &packed, bytes.data(), static_cast<uLong>(bytes.size())) != Z_OK)
       return {};
     stored.resize(packed);
-    PutU16(index, static_cast<uint16_t>(entry.first.size()));
+    AppendLE16(index, static_cast<uint16_t>(entry.first.size()));
     index.insert(index.end(), entry.first.begin(), entry.first.end());
-    PutU32(index, 0);
-    PutU32(index, 16 + static_cast<uint32_t>(data.size()));
-    PutU32(index, static_cast<uint32_t>(bytes.size()));
-    PutU32(index, static_cast<uint32_t>(stored.size()));
+    AppendLE32(index, 0);
+    AppendLE32(index, 16 + static_cast<uint32_t>(data.size()));
+    AppendLE32(index, static_cast<uint32_t>(bytes.size()));
+    AppendLE32(index, static_cast<uint32_t>(stored.size()));
     data.insert(data.end(), stored.begin(), stored.end());
   }
   std::vector<uint8_t> file;
-  PutU32(file, 100);
-  PutU32(file, static_cast<uint32_t>(entries.size()));
-  PutU32(file, 16 + static_cast<uint32_t>(data.size()));
-  PutU32(file, static_cast<uint32_t>(index.size()));
+  AppendLE32(file, 100);
+  AppendLE32(file, static_cast<uint32_t>(entries.size()));
+  AppendLE32(file, 16 + static_cast<uint32_t>(data.size()));
+  AppendLE32(file, static_cast<uint32_t>(index.size()));
   file.insert(file.end(), data.begin(), data.end());
   file.insert(file.end(), index.begin(), index.end());
   return file;

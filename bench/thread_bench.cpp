@@ -25,23 +25,18 @@ namespace {
 
 constexpr int Count = 64;  // images and resources in the package
 
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-  uint8_t b[4];
-  StoreLE32(b, v);
-  out.insert(out.end(), b, b + 4);
-}
-
 // A 256 x 256 image of two frames, 64 x 64 format 3 tiles, texture-like (compressible).
 std::vector<uint8_t> Image(int seed) {
   std::vector<uint8_t> out = {'K', 'W', 'F', 0x1A, 'I', 'A', 'N', 'I', 0, 0, 0, 0, 0, 0, 0, 0};
-  for (uint32_t v : {64u, 64u, 256u, 256u, 2u}) Put32(out, v);
+  for (uint32_t v : {64u, 64u, 256u, 256u, 2u}) AppendLE32(out, v);
   for (int f = 0; f < 2; ++f)
     for (int ty = 0; ty < 4; ++ty)
       for (int tx = 0; tx < 4; ++tx) {
-        for (uint32_t v : {64u, 64u, 256u, 3u}) Put32(out, v);
+        for (uint32_t v : {64u, 64u, 256u, 3u}) AppendLE32(out, v);
         for (int y = 0; y < 64; ++y)
           for (int x = 0; x < 64; ++x)
-            Put32(out, 0xFF000000u | uint32_t((tx * 64 + x + seed) / 3 * 0x10203 + ty * 64 + y));
+            AppendLE32(out,
+                       0xFF000000u | uint32_t((tx * 64 + x + seed) / 3 * 0x10203 + ty * 64 + y));
       }
   return out;
 }
@@ -77,13 +72,13 @@ void WritePackage(const std::string& path, const std::vector<Entry>& entries) {
     index.insert(index.end(), e.name.begin(), e.name.end());
     for (uint32_t v :
          {0u, uint32_t(16 + data.size()), uint32_t(e.content.size()), uint32_t(packed.size())})
-      Put32(index, v);
+      AppendLE32(index, v);
     data.insert(data.end(), packed.begin(), packed.end());
   }
   std::vector<uint8_t> file;
   for (uint32_t v :
        {100u, uint32_t(entries.size()), uint32_t(16 + data.size()), uint32_t(index.size())})
-    Put32(file, v);
+    AppendLE32(file, v);
   file.insert(file.end(), data.begin(), data.end());
   file.insert(file.end(), index.begin(), index.end());
   std::ofstream(path, std::ios::binary)

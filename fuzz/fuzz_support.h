@@ -75,12 +75,6 @@ inline Bytes Compress(const uint8_t* data, size_t size) {
   return out;
 }
 
-inline void PutU32(Bytes& out, uint32_t v) {
-  uint8_t b[4];
-  StoreLE32(b, v);
-  out.insert(out.end(), b, b + 4);
-}
-
 // A package archive holding the named files, each stored as zlib's compress gives it.
 inline Bytes BuildPackage(const std::vector<std::pair<std::string, Bytes>>& files) {
   Bytes out(PackageHeaderSize, 0), index;
@@ -91,10 +85,10 @@ inline Bytes BuildPackage(const std::vector<std::pair<std::string, Bytes>>& file
     index.push_back(static_cast<uint8_t>(file.first.size()));
     index.push_back(static_cast<uint8_t>(file.first.size() >> 8));
     index.insert(index.end(), file.first.begin(), file.first.end());
-    PutU32(index, 0);
-    PutU32(index, offset);
-    PutU32(index, static_cast<uint32_t>(file.second.size()));
-    PutU32(index, static_cast<uint32_t>(packed.size()));
+    AppendLE32(index, 0);
+    AppendLE32(index, offset);
+    AppendLE32(index, static_cast<uint32_t>(file.second.size()));
+    AppendLE32(index, static_cast<uint32_t>(packed.size()));
   }
   PackageHeader header;
   header.tag = PackageTag;

@@ -31,23 +31,11 @@ struct Input {
   uint32_t U16() { return Byte() | (Byte() << 8); }
 };
 
-void Append32(fuzz::Bytes& out, uint32_t v) {
-  uint8_t b[4];
-  StoreLE32(b, v);
-  out.insert(out.end(), b, b + 4);
-}
-
-void Append64(fuzz::Bytes& out, uint64_t v) {
-  uint8_t b[8];
-  StoreLE64(b, v);
-  out.insert(out.end(), b, b + 8);
-}
-
 // Ends the record that starts at from with its CRC, spoiled when the input says so.
 void Seal(fuzz::Bytes& out, size_t from, bool spoil) {
   uint32_t crc =
       static_cast<uint32_t>(crc32(0, out.data() + from, static_cast<uInt>(out.size() - from)));
-  Append32(out, spoil ? ~crc : crc);
+  AppendLE32(out, spoil ? ~crc : crc);
 }
 
 }  // namespace
@@ -78,22 +66,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (size_t i = 0; i < n; ++i) journal.push_back(static_cast<uint8_t>(in.Byte()));
       continue;
     }
-    if (!first) Append32(journal, kind <= 4 ? kind : in.Byte());
+    if (!first) AppendLE32(journal, kind <= 4 ? kind : in.Byte());
     if (kind == 1 || first) {
       const uint64_t offset = in.U16(), length = in.U16() % 512;
-      Append64(journal, offset);
-      Append64(journal, length);
+      AppendLE64(journal, offset);
+      AppendLE64(journal, length);
       for (uint64_t i = 0; i < length; ++i) journal.push_back(static_cast<uint8_t>(in.Byte()));
       if (offset + length > highest) highest = offset + length;
     } else if (kind == 2) {
       const uint64_t to = in.U16(), shift = in.U16() % 512, tail = in.U16();
-      Append64(journal, to);
-      Append64(journal, shift);
-      Append64(journal, tail);
+      AppendLE64(journal, to);
+      AppendLE64(journal, shift);
+      AppendLE64(journal, tail);
       for (uint64_t i = 0; i < shift; ++i) journal.push_back(static_cast<uint8_t>(in.Byte()));
       if (to + shift + tail > highest) highest = to + shift + tail;
     } else {
-      Append64(journal, in.U16());
+      AppendLE64(journal, in.U16());
     }
     Seal(journal, from, spoil);
   }

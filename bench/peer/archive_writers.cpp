@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "common/byte_order.h"
+
 namespace korvo::peer {
 
 namespace {
@@ -28,21 +30,6 @@ constexpr uint16_t ZipMaxClassicCount = 0xffff;
 // 4-byte Adler-32 after it.
 constexpr size_t ZlibHeaderBytes = 2;
 constexpr size_t ZlibTrailerBytes = 4;
-
-void Put16(std::vector<uint8_t>& out, uint32_t value) {
-  out.push_back(static_cast<uint8_t>(value));
-  out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t value) {
-  Put16(out, value & 0xffff);
-  Put16(out, value >> 16);
-}
-
-void Put64(std::vector<uint8_t>& out, uint64_t value) {
-  Put32(out, static_cast<uint32_t>(value));
-  Put32(out, static_cast<uint32_t>(value >> 32));
-}
 
 void PutName(std::vector<uint8_t>& out, const std::string& name) {
   out.insert(out.end(), name.begin(), name.end());
@@ -136,12 +123,12 @@ bool PackageWriter::Add(const std::string& name, const PackedBlob& blob, uint32_
   uint64_t at = out_.Position();
   if (name.size() > 0x7fff || at + blob.zlib.size() >= FourGiB) return false;
   if (!out_.Write(blob.zlib.data(), blob.zlib.size())) return false;
-  Put16(index_, static_cast<uint32_t>(name.size()));
+  AppendLE16(index_, static_cast<uint32_t>(name.size()));
   PutName(index_, name);
-  Put32(index_, 0);  // flags
-  Put32(index_, static_cast<uint32_t>(at));
-  Put32(index_, blob.size);
-  Put32(index_, static_cast<uint32_t>(blob.zlib.size()));
+  AppendLE32(index_, 0);  // flags
+  AppendLE32(index_, static_cast<uint32_t>(at));
+  AppendLE32(index_, blob.size);
+  AppendLE32(index_, static_cast<uint32_t>(blob.zlib.size()));
   ++count_;
   if (offset != nullptr) *offset = static_cast<uint32_t>(at);
   return true;
@@ -151,10 +138,10 @@ bool PackageWriter::Finish() {
   uint64_t indexOffset = out_.Position();
   if (indexOffset + index_.size() >= FourGiB) return false;
   std::vector<uint8_t> header;
-  Put32(header, PackageTag);
-  Put32(header, count_);
-  Put32(header, static_cast<uint32_t>(indexOffset));
-  Put32(header, static_cast<uint32_t>(index_.size()));
+  AppendLE32(header, PackageTag);
+  AppendLE32(header, count_);
+  AppendLE32(header, static_cast<uint32_t>(indexOffset));
+  AppendLE32(header, static_cast<uint32_t>(index_.size()));
   return out_.Write(index_.data(), index_.size()) &&
          out_.WriteAt(0, header.data(), header.size()) && out_.Commit();
 }
@@ -171,40 +158,40 @@ bool ZipWriter::Add(const std::string& name, const PackedBlob& blob) {
   if (name.size() > 0xffff || at + 30 + name.size() + bodySize >= FourGiB) return false;
 
   std::vector<uint8_t> local;
-  Put32(local, ZipLocalSignature);
-  Put16(local, ZipVersion);
-  Put16(local, 0);  // general purpose flags
-  Put16(local, ZipDeflate);
-  Put16(local, 0);  // time
-  Put16(local, ZipDosDate);
-  Put32(local, blob.crc);
-  Put32(local, static_cast<uint32_t>(bodySize));
-  Put32(local, blob.size);
-  Put16(local, static_cast<uint32_t>(name.size()));
-  Put16(local, 0);  // extra field length
+  AppendLE32(local, ZipLocalSignature);
+  AppendLE16(local, ZipVersion);
+  AppendLE16(local, 0);  // general purpose flags
+  AppendLE16(local, ZipDeflate);
+  AppendLE16(local, 0);  // time
+  AppendLE16(local, ZipDosDate);
+  AppendLE32(local, blob.crc);
+  AppendLE32(local, static_cast<uint32_t>(bodySize));
+  AppendLE32(local, blob.size);
+  AppendLE16(local, static_cast<uint32_t>(name.size()));
+  AppendLE16(local, 0);  // extra field length
   PutName(local, name);
   if (!out_.Write(local.data(), local.size()) ||
       !out_.Write(blob.zlib.data() + ZlibHeaderBytes, bodySize)) {
     return false;
   }
 
-  Put32(central_, ZipCentralSignature);
-  Put16(central_, ZipVersion);  // made by
-  Put16(central_, ZipVersion);  // needed
-  Put16(central_, 0);
-  Put16(central_, ZipDeflate);
-  Put16(central_, 0);
-  Put16(central_, ZipDosDate);
-  Put32(central_, blob.crc);
-  Put32(central_, static_cast<uint32_t>(bodySize));
-  Put32(central_, blob.size);
-  Put16(central_, static_cast<uint32_t>(name.size()));
-  Put16(central_, 0);  // extra field length
-  Put16(central_, 0);  // comment length
-  Put16(central_, 0);  // disk number
-  Put16(central_, 0);  // internal attributes
-  Put32(central_, 0);  // external attributes
-  Put32(central_, static_cast<uint32_t>(at));
+  AppendLE32(central_, ZipCentralSignature);
+  AppendLE16(central_, ZipVersion);  // made by
+  AppendLE16(central_, ZipVersion);  // needed
+  AppendLE16(central_, 0);
+  AppendLE16(central_, ZipDeflate);
+  AppendLE16(central_, 0);
+  AppendLE16(central_, ZipDosDate);
+  AppendLE32(central_, blob.crc);
+  AppendLE32(central_, static_cast<uint32_t>(bodySize));
+  AppendLE32(central_, blob.size);
+  AppendLE16(central_, static_cast<uint32_t>(name.size()));
+  AppendLE16(central_, 0);  // extra field length
+  AppendLE16(central_, 0);  // comment length
+  AppendLE16(central_, 0);  // disk number
+  AppendLE16(central_, 0);  // internal attributes
+  AppendLE32(central_, 0);  // external attributes
+  AppendLE32(central_, static_cast<uint32_t>(at));
   PutName(central_, name);
   ++count_;
   return true;
@@ -219,30 +206,30 @@ bool ZipWriter::Finish() {
   bool zip64 = count_ >= ZipMaxClassicCount;
   if (zip64) {
     uint64_t recordOffset = out_.Position();
-    Put32(end, Zip64EndSignature);
-    Put64(end, 44);  // size of the rest of the record
-    Put16(end, Zip64Version);
-    Put16(end, Zip64Version);
-    Put32(end, 0);  // this disk
-    Put32(end, 0);  // disk of the central directory
-    Put64(end, count_);
-    Put64(end, count_);
-    Put64(end, central_.size());
-    Put64(end, centralOffset);
-    Put32(end, Zip64LocatorSignature);
-    Put32(end, 0);  // disk of the zip64 end record
-    Put64(end, recordOffset);
-    Put32(end, 1);  // total disks
+    AppendLE32(end, Zip64EndSignature);
+    AppendLE64(end, 44);  // size of the rest of the record
+    AppendLE16(end, Zip64Version);
+    AppendLE16(end, Zip64Version);
+    AppendLE32(end, 0);  // this disk
+    AppendLE32(end, 0);  // disk of the central directory
+    AppendLE64(end, count_);
+    AppendLE64(end, count_);
+    AppendLE64(end, central_.size());
+    AppendLE64(end, centralOffset);
+    AppendLE32(end, Zip64LocatorSignature);
+    AppendLE32(end, 0);  // disk of the zip64 end record
+    AppendLE64(end, recordOffset);
+    AppendLE32(end, 1);  // total disks
   }
   uint32_t classicCount = zip64 ? ZipMaxClassicCount : static_cast<uint32_t>(count_);
-  Put32(end, ZipEndSignature);
-  Put16(end, 0);
-  Put16(end, 0);
-  Put16(end, classicCount);
-  Put16(end, classicCount);
-  Put32(end, static_cast<uint32_t>(central_.size()));
-  Put32(end, static_cast<uint32_t>(centralOffset));
-  Put16(end, 0);  // comment length
+  AppendLE32(end, ZipEndSignature);
+  AppendLE16(end, 0);
+  AppendLE16(end, 0);
+  AppendLE16(end, classicCount);
+  AppendLE16(end, classicCount);
+  AppendLE32(end, static_cast<uint32_t>(central_.size()));
+  AppendLE32(end, static_cast<uint32_t>(centralOffset));
+  AppendLE16(end, 0);  // comment length
   return out_.Write(end.data(), end.size()) && out_.Commit();
 }
 

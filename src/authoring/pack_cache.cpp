@@ -15,23 +15,8 @@ const uint8_t CacheMagic[8] = {'K', 'V', 'C', 'A', 'C', 'H', 'E', '1'};
 // The fixed bytes of an entry besides its name: name length, size, time, CRC.
 constexpr size_t EntryFixedSize = 2 + 8 + 8 + 4;
 
-void Put16(std::vector<uint8_t>& out, uint16_t v) {
-  uint8_t b[2];
-  StoreLE16(b, v);
-  out.insert(out.end(), b, b + 2);
-}
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-  uint8_t b[4];
-  StoreLE32(b, v);
-  out.insert(out.end(), b, b + 4);
-}
-void Put64(std::vector<uint8_t>& out, uint64_t v) {
-  uint8_t b[8];
-  StoreLE64(b, v);
-  out.insert(out.end(), b, b + 8);
-}
 void PutText(std::vector<uint8_t>& out, const std::string& text) {
-  Put16(out, static_cast<uint16_t>(text.size()));
+  AppendLE16(out, static_cast<uint16_t>(text.size()));
   out.insert(out.end(), text.begin(), text.end());
 }
 
@@ -120,19 +105,19 @@ bool ReadPackCache(const std::string& path, PackCache& cache) {
 Status WritePackCache(platform::Env* env, const std::string& path, const PackCache& cache) {
   std::vector<uint8_t> bytes(CacheMagic, CacheMagic + sizeof(CacheMagic));
   PutText(bytes, cache.settings);
-  Put64(bytes, cache.archive.size);
-  Put64(bytes, static_cast<uint64_t>(cache.archive.modified));
-  Put64(bytes, cache.archiveIdentity.device);
-  Put64(bytes, cache.archiveIdentity.file);
-  Put64(bytes, static_cast<uint64_t>(cache.started));
-  Put32(bytes, static_cast<uint32_t>(cache.entries.size()));
+  AppendLE64(bytes, cache.archive.size);
+  AppendLE64(bytes, static_cast<uint64_t>(cache.archive.modified));
+  AppendLE64(bytes, cache.archiveIdentity.device);
+  AppendLE64(bytes, cache.archiveIdentity.file);
+  AppendLE64(bytes, static_cast<uint64_t>(cache.started));
+  AppendLE32(bytes, static_cast<uint32_t>(cache.entries.size()));
   for (const PackCacheEntry& entry : cache.entries) {
     PutText(bytes, entry.name);
-    Put64(bytes, entry.source.size);
-    Put64(bytes, static_cast<uint64_t>(entry.source.modified));
-    Put32(bytes, entry.crc);
+    AppendLE64(bytes, entry.source.size);
+    AppendLE64(bytes, static_cast<uint64_t>(entry.source.modified));
+    AppendLE32(bytes, entry.crc);
   }
-  Put32(bytes, static_cast<uint32_t>(crc32(0, bytes.data(), static_cast<uInt>(bytes.size()))));
+  AppendLE32(bytes, static_cast<uint32_t>(crc32(0, bytes.data(), static_cast<uInt>(bytes.size()))));
 
   platform::ReplaceTarget target;
   Status status = platform::ResolveReplaceTarget(path.c_str(), target);

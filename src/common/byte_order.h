@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace korvo {
 
@@ -33,6 +34,25 @@ inline uint64_t LoadLE64(const uint8_t* p) {
 inline void StoreLE64(uint8_t* p, uint64_t v) {
   StoreLE32(p, static_cast<uint32_t>(v));
   StoreLE32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
+// Appends v to out as little-endian bytes.
+inline void AppendLE16(std::vector<uint8_t>& out, uint16_t v) {
+  uint8_t b[2];
+  StoreLE16(b, v);
+  out.insert(out.end(), b, b + 2);
+}
+
+inline void AppendLE32(std::vector<uint8_t>& out, uint32_t v) {
+  uint8_t b[4];
+  StoreLE32(b, v);
+  out.insert(out.end(), b, b + 4);
+}
+
+inline void AppendLE64(std::vector<uint8_t>& out, uint64_t v) {
+  uint8_t b[8];
+  StoreLE64(b, v);
+  out.insert(out.end(), b, b + 8);
 }
 
 }  // namespace korvo

@@ -10,6 +10,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "common/byte_order.h"
+
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
@@ -75,12 +77,11 @@ Bytes Compress(const Bytes& data) {
 }
 
 void PutU16(Bytes& out, uint16_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-  out.push_back(static_cast<uint8_t>(v >> 8));
+  korvo::AppendLE16(out, v);
 }
 
 void PutU32(Bytes& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  korvo::AppendLE32(out, v);
 }
 
 void PutBytes(Bytes& out, const Bytes& bytes) {
