@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -190,6 +191,12 @@ std::string ExecutablePath() {
   // back to the current directory (a host can still name its list and packages explicitly).
   return std::string();
 #endif
+}
+
+double ThreadCpuSeconds() {
+  struct timespec now {};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0) return 0;
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 void DebugOutput(const char* message) {

@@ -14,6 +14,10 @@ namespace korvo::platform {
 // packages explicitly).
 std::string ExecutablePath();
 
+// The processor time the calling thread has used so far, in seconds: what a thread's work cost
+// when more threads than processors share the machine. 0 when the system cannot tell.
+double ThreadCpuSeconds();
+
 // The debugger output channel: OutputDebugStringA on Windows, one line on stderr elsewhere.
 void DebugOutput(const char* message);
 

@@ -272,6 +272,16 @@ std::string ExecutablePath() {
   }
 }
 
+double ThreadCpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+  // Both times count 100-nanosecond intervals.
+  const auto ticks = [](const FILETIME& time) {
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  };
+  return static_cast<double>(ticks(kernel) + ticks(user)) * 1e-7;
+}
+
 void DebugOutput(const char* message) {
   OutputDebugStringA(message != nullptr ? message : "");
 }
