@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "authoring/pack_tree.h"
+#include "compat/pkg_file_tools.h"
 #include "support/authoring_checks.h"
 
 using namespace korvo;

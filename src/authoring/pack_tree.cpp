@@ -783,63 +783,17 @@ Status AddToArchive(const char* packagePath, const std::vector<std::string>& sou
   return builder.Commit();
 }
 
-void AddFileToPkg(const char* path, CPackageBuilder& builder, PackObserver* observer) {
-  if (path == nullptr) return;
-  CompressedFile compressed;
-  bool packed =
-      CompressFile(path, compressed).ok() &&
-      builder.AddFile(path, compressed.packed.get(), compressed.size, compressed.packedSize, 0);
-  if (observer != nullptr) {
-    observer->OnFile(path, packed ? compressed.size : 0, packed ? compressed.packedSize : 0,
-                     packed);
-  }
-}
-
-namespace {
-
-// Packs what a walk collected, one file at a time, passing over files that give no entry.
-void PackCollected(const Walk& walk, CPackageBuilder& builder, PackObserver* observer) {
-  PackSettings settings;
-  settings.threads = 1;
-  settings.skipUnreadable = true;
-  (void)PackFiles(walk.files, builder, nullptr, observer, settings, false);
-}
-
-}  // namespace
-
-void AddDirToPkg(const char* dir, CPackageBuilder& builder, PackObserver* observer) {
-  if (dir == nullptr) return;
-  Walk walk;
-  WalkDirectory(dir, TopName(dir), walk, -1);
-  PackCollected(walk, builder, observer);
-}
-
-void AddDirToPkgTree(const char* dir, CPackageBuilder& builder, CPackageManager* manager,
-                     int32_t parentIndex, PackObserver* observer) {
+void PackDirectoryInto(const char* dir, CPackageBuilder& builder, CPackageManager* manager,
+                       int32_t parentIndex, PackObserver* observer) {
   if (dir == nullptr) return;
   Walk walk;
   if (manager != nullptr) walk.nodes = &manager->DirNodes();
   WalkDirectory(dir, TopName(dir), walk, parentIndex);
-  PackCollected(walk, builder, observer);
-}
-
-namespace {
-
-PackSettings SkippingUnreadable() {
+  // One file at a time, passing over files that give no entry.
   PackSettings settings;
+  settings.threads = 1;
   settings.skipUnreadable = true;
-  return settings;
-}
-
-}  // namespace
-
-void CreatePkg_Tool(const char* packagePath, const char* dir, PackObserver* observer) {
-  (void)PackTree(packagePath, dir, nullptr, observer, SkippingUnreadable());
-}
-
-void CreatePkgTree_Tool(const char* packagePath, const char* dir, CPackageManager* manager,
-                        PackObserver* observer) {
-  (void)PackTree(packagePath, dir, manager, observer, SkippingUnreadable());
+  (void)PackFiles(walk.files, builder, nullptr, observer, settings, false);
 }
 
 }  // namespace korvo

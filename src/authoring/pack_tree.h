@@ -70,8 +70,8 @@ struct PackSettings {
 // Packs dir into a new archive that replaces packagePath only once it is complete and flushed
 // (written to a temporary file beside it, then renamed over it). The whole tree is walked
 // first: names that cannot be stored (see PackObserver::OnProblem) fail the pack before
-// anything is written. With a manager, fills its directory-node list as CreatePkgTree_Tool
-// does, once the archive has been started. Fails, leaving packagePath untouched and no
+// anything is written. With a manager, fills its directory-node list (a node per item met), once
+// the archive has been started. Fails, leaving packagePath untouched and no
 // temporary file behind, on a name problem, at the first failed write, flush or rename of the
 // archive, when cancelled, and (unless settings.skipUnreadable) when a file cannot be read.
 Status PackTree(const char* packagePath, const char* dir, CPackageManager* manager,
@@ -87,14 +87,10 @@ Status PackTree(const char* packagePath, const char* dir, CPackageManager* manag
 Status AddToArchive(const char* packagePath, const std::vector<std::string>& sources,
                     PackObserver* observer, const PackSettings& settings = PackSettings());
 
-// These pass over files that cannot be read, as PackTree does with skipUnreadable.
-void CreatePkg_Tool(const char* packagePath, const char* dir, PackObserver* observer = nullptr);
-// The same, and fills manager's directory-node list with one node per item met.
-void CreatePkgTree_Tool(const char* packagePath, const char* dir, CPackageManager* manager,
-                        PackObserver* observer = nullptr);
-void AddFileToPkg(const char* path, CPackageBuilder& builder, PackObserver* observer = nullptr);
-void AddDirToPkg(const char* dir, CPackageBuilder& builder, PackObserver* observer = nullptr);
-void AddDirToPkgTree(const char* dir, CPackageBuilder& builder, CPackageManager* manager,
-                     int32_t parentIndex, PackObserver* observer = nullptr);
+// Packs every file under dir into builder, named as PackTree names them, one at a time and
+// passing over files that cannot be read. With a manager, adds a directory node per item met
+// to its list, the top one under parentIndex.
+void PackDirectoryInto(const char* dir, CPackageBuilder& builder, CPackageManager* manager,
+                       int32_t parentIndex, PackObserver* observer);
 
 }  // namespace korvo

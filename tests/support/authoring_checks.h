@@ -5,6 +5,7 @@
 
 #include "authoring/pack_tree.h"
 #include "authoring/package.h"
+#include "compat/pkg_file_tools.h"
 #include "manager/package_manager.h"
 #include "platform/env.h"
 #include "support/archive_bytes.h"
