@@ -35,6 +35,21 @@ void PutName(std::vector<uint8_t>& out, const std::string& name) {
   out.insert(out.end(), name.begin(), name.end());
 }
 
+// The fields that a local header and a central directory record share, from the flags to the
+// extra field's length.
+void PutZipEntryFields(std::vector<uint8_t>& out, const PackedBlob& blob, uint64_t bodySize,
+                       const std::string& name) {
+  AppendLE16(out, 0);  // general purpose flags
+  AppendLE16(out, ZipDeflate);
+  AppendLE16(out, 0);  // time
+  AppendLE16(out, ZipDosDate);
+  AppendLE32(out, blob.crc);
+  AppendLE32(out, static_cast<uint32_t>(bodySize));
+  AppendLE32(out, blob.size);
+  AppendLE16(out, static_cast<uint16_t>(name.size()));
+  AppendLE16(out, 0);  // extra field length
+}
+
 }  // namespace
 
 bool PackBlob(const uint8_t* data, size_t size, PackedBlob& out) {
@@ -160,15 +175,7 @@ bool ZipWriter::Add(const std::string& name, const PackedBlob& blob) {
   std::vector<uint8_t> local;
   AppendLE32(local, ZipLocalSignature);
   AppendLE16(local, ZipVersion);
-  AppendLE16(local, 0);  // general purpose flags
-  AppendLE16(local, ZipDeflate);
-  AppendLE16(local, 0);  // time
-  AppendLE16(local, ZipDosDate);
-  AppendLE32(local, blob.crc);
-  AppendLE32(local, static_cast<uint32_t>(bodySize));
-  AppendLE32(local, blob.size);
-  AppendLE16(local, static_cast<uint32_t>(name.size()));
-  AppendLE16(local, 0);  // extra field length
+  PutZipEntryFields(local, blob, bodySize, name);
   PutName(local, name);
   if (!out_.Write(local.data(), local.size()) ||
       !out_.Write(blob.zlib.data() + ZlibHeaderBytes, bodySize)) {
@@ -178,15 +185,7 @@ bool ZipWriter::Add(const std::string& name, const PackedBlob& blob) {
   AppendLE32(central_, ZipCentralSignature);
   AppendLE16(central_, ZipVersion);  // made by
   AppendLE16(central_, ZipVersion);  // needed
-  AppendLE16(central_, 0);
-  AppendLE16(central_, ZipDeflate);
-  AppendLE16(central_, 0);
-  AppendLE16(central_, ZipDosDate);
-  AppendLE32(central_, blob.crc);
-  AppendLE32(central_, static_cast<uint32_t>(bodySize));
-  AppendLE32(central_, blob.size);
-  AppendLE16(central_, static_cast<uint32_t>(name.size()));
-  AppendLE16(central_, 0);  // extra field length
+  PutZipEntryFields(central_, blob, bodySize, name);
   AppendLE16(central_, 0);  // comment length
   AppendLE16(central_, 0);  // disk number
   AppendLE16(central_, 0);  // internal attributes
