@@ -560,24 +560,29 @@ Status PackFiles(const std::vector<PackItem>& files, CPackageBuilder& builder,
   return writer.Outcome(packagePath);
 }
 
-// Compresses the files on worker threads while this thread appends them in walk order.
+// Compresses the files on worker threads while this thread appends them in walk order. A file
+// whose block the cache vouches for needs no worker: this thread copies its block in its turn.
 Status PackInParallel(std::vector<PackItem>& files, unsigned threads, CPackageBuilder& builder,
                       const char* packagePath, PackObserver* observer, const PackSettings& settings,
                       ReusePlan* plan, PackCache* cache) {
   CompressPool pool(threads, settings.memoryBudget, builder.OwnFiles());
-  for (PackItem& item : files) (void)pool.Add(std::move(item));
+  for (PackItem& item : files) {
+    if (!item.trusted) (void)pool.Add(std::move(item));
+  }
   pool.EndOfFiles();
   PackWriter writer(builder, observer, true, settings.skipUnreadable, plan, cache);
-  for (size_t i = 0;; ++i) {
+  size_t taken = 0;
+  for (const PackItem& file : files) {
     if (Cancelled(settings)) return Status(StatusCode::Interrupted);
     CompressedFile compressed;
-    const PackItem* item = nullptr;
-    SourceResult result = SourceResult::Failed;
+    const PackItem* item = &file;
+    SourceResult result = SourceResult::Reused;
     Status cause;
-    if (!pool.Take(i, compressed, item, result, cause)) return writer.Outcome(packagePath);
+    if (!file.trusted && !pool.Take(taken++, compressed, item, result, cause)) break;
     Status put = writer.Put(*item, compressed, result, cause);
     if (!put.ok()) return put;
   }
+  return writer.Outcome(packagePath);
 }
 
 // Runs the writer over files into a new archive that replaces packagePath: on worker threads,
