@@ -18,8 +18,11 @@
 // 1000 MB, about 10k files). It is generated from fixed seeds, packed in full once, then each
 // round changes one sprite and times the steps above. The goal is a whole loop within 1 s.
 //
-//   korvo_bench_loop_bench [--data=DIR] [--mb=N] [--sprites=N] [--rounds=N] [--keep]
+//   korvo_bench_loop_bench [--data=DIR] [--mb=N] [--sprites=N] [--rounds=N] [--pause=S]
+//                          [--keep]
 //
+// --pause waits S seconds before each round, as a person between two edits does (default 0:
+// the rounds follow one another).
 // WORK is DIR/v1/loop-<N>mb-<S>sprites (DIR defaults to loop-bench-data beside this program). It is
 // removed at the end unless --keep is given; a kept tree and its archive are reused by the next
 // run.
@@ -36,6 +39,7 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KorvoLoader.h"
@@ -60,6 +64,7 @@ struct Options {
   uint32_t megabytes = 1000;
   uint32_t sprites = 0;  // 0: four per megabyte
   int rounds = 5;
+  double pause = 0;  // seconds between rounds
   bool keep = false;
 };
 
@@ -379,6 +384,7 @@ int Run(const Options& options) {
         static_cast<uint32_t>((static_cast<uint64_t>(i) * 7919 + 13) % options.sprites);
     Sprite sprite = SpriteAt(work, index);
     Round round;
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.pause));
     if (!RunRound(work, archive, sprite, seeds + options.sprites + static_cast<uint64_t>(i), host,
                   reloads, round)) {
       sound = false;
@@ -439,14 +445,19 @@ int main(int argc, char** argv) {
     } else if (TakeText(argv[i], "--rounds", value)) {
       options.rounds = std::atoi(value.c_str());
       ok = options.rounds > 0;
+    } else if (TakeText(argv[i], "--pause", value)) {
+      options.pause = std::atof(value.c_str());
+      ok = options.pause >= 0 && options.pause <= 600;
     } else if (std::strcmp(argv[i], "--keep") == 0) {
       options.keep = true;
     } else {
       ok = false;
     }
     if (!ok) {
-      std::fprintf(stderr, "usage: %s [--data=DIR] [--mb=N] [--sprites=N] [--rounds=N] [--keep]\n",
-                   argv[0]);
+      std::fprintf(
+          stderr,
+          "usage: %s [--data=DIR] [--mb=N] [--sprites=N] [--rounds=N] [--pause=S] [--keep]\n",
+          argv[0]);
       return 2;
     }
   }
