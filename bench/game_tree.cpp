@@ -1,5 +1,6 @@
 #include "game_tree.h"
 
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <system_error>
@@ -57,6 +58,13 @@ bool AddGameFiles(const fs::path& root, uint64_t targetBytes, Tree& tree) {
     tree.bytes += data.size();
     ++tree.files;
   }
+  return true;
+}
+
+bool TakeText(const char* arg, const char* name, std::string& value) {
+  size_t length = std::strlen(name);
+  if (std::strncmp(arg, name, length) != 0 || arg[length] != '=') return false;
+  value = arg + length + 1;
   return true;
 }
 

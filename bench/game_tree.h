@@ -31,6 +31,9 @@ bool StampTree(const std::filesystem::path& stamp, const Tree& tree);
 // counts include them.
 bool AddGameFiles(const std::filesystem::path& root, uint64_t targetBytes, Tree& tree);
 
+// The value of an option given as "<name>=<value>" in arg; false when arg is another option.
+bool TakeText(const char* arg, const char* name, std::string& value);
+
 // The game-like tree of about megabytes·10^6 bytes, "game-<N>mb" under base.
 bool PrepareGameTree(const std::filesystem::path& base, uint32_t megabytes, Tree& tree);
 

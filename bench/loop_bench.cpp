@@ -53,6 +53,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using korvo::bench::TakeText;
 using korvo::bench::Tree;
 
 // Bumped whenever the generated trees change, so that stale ones are not reused.
@@ -68,13 +69,6 @@ struct Options {
   double pause = 0;  // seconds between rounds
   bool keep = false;
 };
-
-bool TakeText(const char* arg, const char* name, std::string& value) {
-  size_t length = std::strlen(name);
-  if (std::strncmp(arg, name, length) != 0 || arg[length] != '=') return false;
-  value = arg + length + 1;
-  return true;
-}
 
 double Seconds(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();

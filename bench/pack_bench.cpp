@@ -41,6 +41,7 @@ namespace {
 using korvo::bench::PrepareGameTree;
 using korvo::bench::StampTree;
 using korvo::bench::StartTree;
+using korvo::bench::TakeText;
 using korvo::bench::Tree;
 using korvo::bench::WriteFile;
 
@@ -75,13 +76,6 @@ class Clock : public korvo::PackObserver {
   uint64_t files = 0;
   std::chrono::steady_clock::time_point first, last;
 };
-
-bool TakeText(const char* arg, const char* name, std::string& value) {
-  size_t length = std::strlen(name);
-  if (std::strncmp(arg, name, length) != 0 || arg[length] != '=') return false;
-  value = arg + length + 1;
-  return true;
-}
 
 bool ParseList(const std::string& text, std::vector<uint32_t>& out) {
   out.clear();
