@@ -24,7 +24,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -32,11 +31,19 @@
 #include <vector>
 
 #include "authoring/pack_tree.h"
+#include "game_tree.h"
 #include "peer/corpus.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using korvo::bench::PrepareGameTree;
+using korvo::bench::StampTree;
+using korvo::bench::StartTree;
+using korvo::bench::TakeText;
+using korvo::bench::Tree;
+using korvo::bench::WriteFile;
 
 // Bumped whenever the generated trees change, so that stale ones are not reused.
 constexpr const char* TreeVersion = "v1";
@@ -49,12 +56,6 @@ struct Options {
   int runs = 3;
   unsigned threads = 0;
   uint32_t incrementalMegabytes = 200;
-};
-
-struct Tree {
-  std::string root;  // the directory packed
-  uint64_t bytes = 0;
-  uint64_t files = 0;
 };
 
 struct Timing {
@@ -76,13 +77,6 @@ class Clock : public korvo::PackObserver {
   std::chrono::steady_clock::time_point first, last;
 };
 
-bool TakeText(const char* arg, const char* name, std::string& value) {
-  size_t length = std::strlen(name);
-  if (std::strncmp(arg, name, length) != 0 || arg[length] != '=') return false;
-  value = arg + length + 1;
-  return true;
-}
-
 bool ParseList(const std::string& text, std::vector<uint32_t>& out) {
   out.clear();
   size_t at = 0;
@@ -95,57 +89,6 @@ bool ParseList(const std::string& text, std::vector<uint32_t>& out) {
     at = comma + 1;
   }
   return !out.empty();
-}
-
-bool WriteFile(const fs::path& path, const void* data, size_t size) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-  return static_cast<bool>(out);
-}
-
-// A tree counts as complete once its stamp exists: the stamp is written last.
-bool ReuseTree(const fs::path& stamp, Tree& tree) {
-  std::ifstream in(stamp);
-  return static_cast<bool>(in >> tree.files >> tree.bytes);
-}
-
-bool StampTree(const fs::path& stamp, const Tree& tree) {
-  std::ofstream out(stamp);
-  out << tree.files << ' ' << tree.bytes << '\n';
-  return static_cast<bool>(out);
-}
-
-// Starts the tree called name under base: true when a finished one can be reused; otherwise
-// the directory is cleared for a new one.
-bool StartTree(const fs::path& base, const std::string& name, Tree& tree, fs::path& root,
-               fs::path& stamp) {
-  root = base / name;
-  stamp = base / (name + ".done");
-  tree = Tree();
-  tree.root = root.string();
-  if (ReuseTree(stamp, tree)) return true;
-  std::error_code error;
-  fs::remove_all(root, error);
-  return false;
-}
-
-bool PrepareGameTree(const fs::path& base, uint32_t megabytes, Tree& tree) {
-  fs::path root, stamp;
-  if (StartTree(base, "game-" + std::to_string(megabytes) + "mb", tree, root, stamp)) return true;
-  std::error_code error;
-  std::mt19937_64 random(korvo::peer::GameTreeSeed);
-  uint64_t target = uint64_t{megabytes} * 1000 * 1000;
-  std::string entry;
-  std::vector<uint8_t> data;
-  for (uint32_t serial = 0; tree.bytes < target; ++serial) {
-    korvo::peer::NextGameFile(random, serial, entry, data);
-    fs::path path = root / entry;
-    fs::create_directories(path.parent_path(), error);
-    if (!WriteFile(path, data.data(), data.size())) return false;
-    tree.bytes += data.size();
-    ++tree.files;
-  }
-  return StampTree(stamp, tree);
 }
 
 // count files of 24 to 400 bytes of text, 1000 to a directory.

@@ -202,8 +202,10 @@ KORVO_API void SetReloadCallback(KorvoReloadCallback callback, void* context);
  * Turns the watcher on (non-zero) or off (0). While on, a thread of the library watches the
  * directories of the mounted archives and of "package.cfg"; when one of those files is
  * replaced (renamed into place, or written and closed) or removed, it calls ReloadPackages
- * once no further change has come for 100 ms. Linux and Windows; false where it cannot run.
- * Turn it off before unloading the library.
+ * once no further change has come for a while: 10 ms after a file renamed into place (as
+ * korvo pack replaces an archive: whole at once), 100 ms after any other change (a writer in
+ * place may not be done). Linux and Windows; false where it cannot run. Turn it off before
+ * unloading the library.
  */
 KORVO_API bool KorvoWatchPackages(int on);
 

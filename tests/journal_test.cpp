@@ -484,21 +484,23 @@ TEST(PackThreads, MoreFilesThanWorkersRunAheadAndNoBudgetStillGiveTheBytesOfOneT
   for (size_t i = 1; i < results.size(); ++i) EXPECT_EQ(results[i], results[0]) << i;
 }
 
-// Fails the first flush, and counts flushes.
+// Fails the k-th flush or write-back (1 for the first; 0 for none), and counts each kind.
 struct SyncFault {
   static FaultDecision Hook(WriteCall call) {
-    if (call != WriteCall::Sync) return {};
-    return ++syncs == failAt ? FaultDecision{EIO, false} : FaultDecision{};
+    if (call != WriteCall::Sync && call != WriteCall::WriteBack) return {};
+    ++(call == WriteCall::Sync ? syncs : writeBacks);
+    return syncs + writeBacks == failAt ? FaultDecision{EIO, false} : FaultDecision{};
   }
   explicit SyncFault(int k) {
     failAt = k;
     syncs = 0;
+    writeBacks = 0;
   }
   FaultInjectionEnv env{&Hook};
-  inline static int failAt = 0, syncs = 0;
+  inline static int failAt = 0, syncs = 0, writeBacks = 0;
 };
 
-TEST(PackFlush, ALongPackFlushesAsItWritesAndAFailedFlushLeavesTheOldArchive) {
+TEST(PackFlush, ALongPackWritesBackAsItGoesAndAFailedWriteBackOrFlushLeavesTheOldArchive) {
   TempDir dir;
   MakeDirectories(dir / "tree");
   for (int i = 0; i < 3; ++i)
@@ -509,23 +511,28 @@ TEST(PackFlush, ALongPackFlushesAsItWritesAndAFailedFlushLeavesTheOldArchive) {
     PackSettings settings;
     settings.threads = threads;
     {
-      // The first two files make more than 8 MiB: one flush then, and one at the end.
+      // The first two files make more than 8 MiB: the disk starts writing them then, without
+      // the writer waiting for it, and the one flush comes at the end.
       SyncFault count(0);
       settings.env = &count.env;
       ASSERT_TRUE(
           PackTree(archive.c_str(), (dir / "tree").c_str(), nullptr, nullptr, settings).ok());
-      EXPECT_EQ(SyncFault::syncs, 2) << threads;
+      EXPECT_EQ(SyncFault::writeBacks, 1) << threads;
+      EXPECT_EQ(SyncFault::syncs, 1) << threads;
     }
     Bytes packed = ReadFileBytes(archive);
     EXPECT_EQ(GetU32(packed, 4), 3u);
-    WriteFileText(archive, "old");
-    SyncFault fail(1);
-    settings.env = &fail.env;
-    Status status = PackTree(archive.c_str(), (dir / "tree").c_str(), nullptr, nullptr, settings);
-    EXPECT_EQ(status.code(), StatusCode::IoError) << threads;
-    EXPECT_EQ(status.systemError(), EIO) << threads;
-    EXPECT_EQ(ReadFileBytes(archive), ToBytes("old")) << threads;
-    EXPECT_EQ(FilesStartingWith(dir.Path(), "out.pak.tmp-").size(), 0u) << threads;
+    // The write-back that fails, then the flush at the end.
+    for (int k : {1, 2}) {
+      WriteFileText(archive, "old");
+      SyncFault fail(k);
+      settings.env = &fail.env;
+      Status status = PackTree(archive.c_str(), (dir / "tree").c_str(), nullptr, nullptr, settings);
+      EXPECT_EQ(status.code(), StatusCode::IoError) << threads << k;
+      EXPECT_EQ(status.systemError(), EIO) << threads << k;
+      EXPECT_EQ(ReadFileBytes(archive), ToBytes("old")) << threads << k;
+      EXPECT_EQ(FilesStartingWith(dir.Path(), "out.pak.tmp-").size(), 0u) << threads << k;
+    }
   }
 }
 

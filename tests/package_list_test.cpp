@@ -104,6 +104,7 @@ struct Reloading {
                     .SetReloadListener([this](const std::vector<std::string>& names) {
                       std::lock_guard<std::mutex> hold(lock);
                       told.push_back(names);
+                      toldMappings = platform::OpenMappingCount();
                     })
                     .ok());
   }
@@ -119,6 +120,7 @@ struct Reloading {
   CPackageManager manager;
   std::mutex lock;
   std::vector<Paths> told;
+  size_t toldMappings = 0;  // open mappings during the last call
 };
 
 TEST_F(PackageList, AReloadReadsTheListAgainUnderTheAddedMountsAndTellsWhatChanged) {
@@ -148,6 +150,9 @@ TEST_F(PackageList, AReloadReadsTheListAgainUnderTheAddedMountsAndTellsWhatChang
     ASSERT_TRUE(host.manager.ReloadPackages().ok());
     EXPECT_EQ(Read(host.manager, "two.txt"), "2b");
     EXPECT_EQ(host.Told(), (std::vector<Paths>{{"same.txt", "two.txt"}}));
+    // The listener hears of the change before the replaced set (both archives) is unmapped.
+    EXPECT_EQ(host.toldMappings, mappings + 4);
+    EXPECT_EQ(platform::OpenMappingCount(), mappings + 2);
     WriteFileText(dir / "next.pak", "no archive");
     ASSERT_EQ(std::rename((dir / "next.pak").c_str(), c.c_str()), 0);
     ASSERT_TRUE(host.manager.ReloadPackages().ok());

@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "platform/terminal.h"
+#include "platform/watch.h"
 #include "support/read_path.h"
 
 using namespace korvo;
@@ -185,6 +187,29 @@ TEST(PlatformFiles, AFailureNamesTheFileAndAShortReadIsCorrupt) {
 }
 
 // A link to a directory may lead back up the tree: it is left out; a link to a file is a file.
+#ifndef _WIN32
+// The watch names each changed file of a watched directory, in order, and tells a file renamed
+// into place (whole at once) from one written and closed, renamed away or removed.
+TEST(PlatformWatch, TellsAFileRenamedIntoPlaceFromOtherChanges) {
+  TempDir dir;
+  platform::DirectoryWatch watch;
+  ASSERT_TRUE(watch.Open().ok());
+  ASSERT_TRUE(watch.Watch({dir.Path()}).ok());
+  WriteFileText(dir / "next.tmp", "new");
+  ASSERT_EQ(std::rename((dir / "next.tmp").c_str(), (dir / "game.pak").c_str()), 0);
+  ASSERT_EQ(std::remove((dir / "game.pak").c_str()), 0);
+  std::vector<platform::DirectoryWatch::Change> changes;
+  for (int i = 0; i < 100 && changes.size() < 4; ++i) (void)watch.Wait(100, changes);
+  std::vector<std::tuple<size_t, std::string, bool>> seen;
+  for (const auto& [place, name, renamedIn] : changes) seen.emplace_back(place, name, renamedIn);
+  const std::vector<std::tuple<size_t, std::string, bool>> expected = {{0, "next.tmp", false},
+                                                                       {0, "next.tmp", false},
+                                                                       {0, "game.pak", true},
+                                                                       {0, "game.pak", false}};
+  EXPECT_EQ(seen, expected);
+}
+#endif
+
 TEST(PlatformListing, LeavesOutLinksToDirectoriesAndFailsForNonDirectories) {
   TempDir dir;
 #ifdef KORVO_TEST_LINK_FIXTURE

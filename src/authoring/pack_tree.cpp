@@ -338,14 +338,34 @@ struct ReusePlan {
   PackCache cache;
   bool usable = false;
 
-  // Reads the block of index entry i into buffer.
-  Status ReadBlock(size_t i, std::vector<uint8_t>& buffer) {
+  // The block of index entry i, valid until the next call. Blocks are read a window at a
+  // time: a pack takes them over mostly in the archive's order, so one read serves many.
+  Status ReadBlock(size_t i, const uint8_t*& block) {
     const PackageEntry& entry = index[i];
-    buffer.resize(entry.packedSize > 0 ? entry.packedSize : 1);
-    Status status = archive.Seek(entry.offset);
-    if (!status.ok() || entry.packedSize == 0) return status;
-    return archive.ReadExactly(buffer.data(), entry.packedSize);
+    const uint64_t end = uint64_t{entry.offset} + entry.packedSize;
+    if (entry.offset < windowStart || end > windowStart + windowLength) {
+      // Up to the index at most: every block lies before it.
+      const uint64_t length = std::max<uint64_t>(
+          entry.packedSize, std::min<uint64_t>(WindowBytes, indexOffset - entry.offset));
+      windowLength = 0;
+      window.resize(std::max<size_t>(1, static_cast<size_t>(length)));
+      Status status = archive.Seek(entry.offset);
+      if (status.ok() && length > 0) {
+        status = archive.ReadExactly(window.data(), static_cast<uint32_t>(length));
+      }
+      if (!status.ok()) return status;
+      windowStart = entry.offset;
+      windowLength = length;
+    }
+    block = window.data() + (entry.offset - windowStart);
+    return Status::Ok();
   }
+
+  static constexpr uint64_t WindowBytes = uint64_t{4} << 20;
+  uint32_t indexOffset = 0;     // where the blocks end
+  std::vector<uint8_t> window;  // the archive's bytes from windowStart on
+  uint64_t windowStart = 0;
+  uint64_t windowLength = 0;
 };
 
 Status LoadArchiveIndex(ReusePlan& plan);
@@ -377,6 +397,7 @@ Status LoadArchiveIndex(ReusePlan& plan) {
   Status status = LoadIndexFromFile(plan.archive, plan.target, loaded);
   if (!status.ok()) return status;
   plan.start.assign(loaded.headerBytes, loaded.headerBytes + PackageHeaderSize);
+  plan.indexOffset = loaded.header.indexOffset;
   plan.indexBytes = std::move(loaded.bytes);
   plan.index = std::move(loaded.entries);
   return Status::Ok();
@@ -439,9 +460,9 @@ bool AlreadyPacked(const std::vector<PackItem>& files, const ReusePlan& plan) {
          std::equal(start, start + PackageHeaderSize, plan.start.begin());
 }
 
-// While a pack runs, the data written is flushed to the disk after about this many bytes, so
-// that the flush at the end has only the tail left. The writer flushes while the workers keep
-// compressing, and the disk's work overlaps theirs.
+// While a pack runs, the disk starts writing the data after about this many bytes, without the
+// writer waiting for it, so that the flush at the end has only the tail left. The disk's work
+// overlaps the workers' compressing and the writer's copying.
 constexpr uint64_t FlushInterval = uint64_t{8} << 20;
 
 // Appends files to the archive in walk order, flushing as it goes when asked to. A file that
@@ -472,9 +493,10 @@ class PackWriter {
       size = old.size;
       packedSize = old.packedSize;
       crc = item.crc;
-      Status read = plan_->ReadBlock(static_cast<size_t>(item.old), block_);
+      const uint8_t* block = nullptr;
+      Status read = plan_->ReadBlock(static_cast<size_t>(item.old), block);
       if (!read.ok()) return read;
-      data = block_.data();
+      data = block;
     }
     if (!packed) {
       ++unreadable_;
@@ -512,7 +534,6 @@ class PackWriter {
   bool skipUnreadable_;
   ReusePlan* plan_;
   PackCache* cache_;  // the entries written, for the cache
-  std::vector<uint8_t> block_;
   uint64_t unflushed_ = 0;
   size_t unreadable_ = 0;
 };
@@ -535,24 +556,29 @@ Status PackFiles(const std::vector<PackItem>& files, CPackageBuilder& builder,
   return writer.Outcome(packagePath);
 }
 
-// Compresses the files on worker threads while this thread appends them in walk order.
+// Compresses the files on worker threads while this thread appends them in walk order. A file
+// whose block the cache vouches for needs no worker: this thread copies its block in its turn.
 Status PackInParallel(std::vector<PackItem>& files, unsigned threads, CPackageBuilder& builder,
                       const char* packagePath, PackObserver* observer, const PackSettings& settings,
                       ReusePlan* plan, PackCache* cache) {
   CompressPool pool(threads, settings.memoryBudget, builder.OwnFiles());
-  for (PackItem& item : files) (void)pool.Add(std::move(item));
+  for (PackItem& item : files) {
+    if (!item.trusted) (void)pool.Add(std::move(item));
+  }
   pool.EndOfFiles();
   PackWriter writer(builder, observer, true, settings.skipUnreadable, plan, cache);
-  for (size_t i = 0;; ++i) {
+  size_t taken = 0;
+  for (const PackItem& file : files) {
     if (Cancelled(settings)) return Status(StatusCode::Interrupted);
     CompressedFile compressed;
-    const PackItem* item = nullptr;
-    SourceResult result = SourceResult::Failed;
+    const PackItem* item = &file;
+    SourceResult result = SourceResult::Reused;
     Status cause;
-    if (!pool.Take(i, compressed, item, result, cause)) return writer.Outcome(packagePath);
+    if (!file.trusted && !pool.Take(taken++, compressed, item, result, cause)) break;
     Status put = writer.Put(*item, compressed, result, cause);
     if (!put.ok()) return put;
   }
+  return writer.Outcome(packagePath);
 }
 
 // Runs the writer over files into a new archive that replaces packagePath: on worker threads,

@@ -32,7 +32,7 @@ Status CPackageBuilder::WriteAt(uint64_t offset, const void* data, size_t length
 
 Status CPackageBuilder::Flush() {
   if (!file.IsOpen()) return Status(StatusCode::InvalidArgument, target_);
-  return env_->Sync(file);
+  return env_->StartWriteBack(file);
 }
 
 void CPackageBuilder::Abandon() {

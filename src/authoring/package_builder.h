@@ -46,8 +46,8 @@ class CPackageBuilder {
   // archive and renames it over the target.
   Status Commit();
   bool Finish() { return Commit().ok(); }
-  // Flushes the data written so far to the disk (a long pack does so as it goes, so that
-  // Finish has little left to flush).
+  // Starts writing the data written so far to the disk without waiting for it (a long pack
+  // does so as it goes, so that the flush of Finish has little left to wait for).
   Status Flush();
   // Stops without finishing: a temporary file is removed, the target stays as it was.
   void Abandon();

@@ -99,7 +99,6 @@ void Mounts::Replace(std::unique_ptr<MountSet> next) {
     while (!epochs_.Quiet(epoch)) std::this_thread::yield();
     delete old;
   }
-  Reclaim();
 }
 
 Status Mounts::Mount(const char* path, MountReport* report, bool listed) {

@@ -139,8 +139,13 @@ class Mounts {
   std::unique_ptr<MountSet> NewSet() const;
   Status MountInto(MountSet& set, const char* path, MountReport* report, bool listed);
   Status Carry(MountSet& set, const PackageRecord& record);
-  // Publishes next as the current set. The set it replaces is freed once no reader pinned it.
+  // Publishes next as the current set. The set it replaces is freed once no reader pinned it:
+  // by the last such reader as it leaves, or by Reclaim.
   void Replace(std::unique_ptr<MountSet> next);
+  // Frees the replaced sets that no reader holds. Unmapping a large archive takes a while (the
+  // system drops its cached pages), so a caller that replaced a set calls this once what waits
+  // on the new set is done.
+  void Reclaim() const;
 
   // The entry indexed under the folded key in the pinned set; false when there is none. Takes
   // no lock unless a mount into that set is under way.
@@ -164,8 +169,6 @@ class Mounts {
   // looking the set up meanwhile.
   Status Index(MountSet& set, std::shared_ptr<CMappedPackage> package, const char* path,
                MountReport* report, bool listed, bool published);
-  // Frees the replaced sets that no reader holds.
-  void Reclaim() const;
 
   size_t mostIndexBytes_;
   std::atomic<MountSet*> current_{nullptr};

@@ -163,10 +163,13 @@ class CPackageManager : public CSingleton {
   Status SetReloadListener(ReloadListener listener);
   // Watching the directories of the mounted archives and of the package list: a listed or
   // mounted file that is replaced (renamed into place, or written and closed) or removed makes
-  // a reload, once no change has come for SettleMilliseconds. Runs on a thread of its own
+  // a reload, once no change has come for a while: RenameSettleMilliseconds after a file
+  // renamed into place (whole: only a burst of such renames is waited for), SettleMilliseconds
+  // after any other change (a writer in place may not be done). Runs on a thread of its own
   // until turned off or the manager goes. Turning it off waits for that thread, so the
   // listener, which may run on it, must not.
   static constexpr int SettleMilliseconds = 100;
+  static constexpr int RenameSettleMilliseconds = 10;
   Status WatchPackages(bool on);
 
   // The one way to open a resource: opening for one read, never refused for want of a free

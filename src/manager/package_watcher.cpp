@@ -93,13 +93,15 @@ void PackageWatcher::Run() {
     const auto outcome = watch_.Wait(timeout, changed);
     if (outcome == platform::DirectoryWatch::Outcome::Woken) continue;  // stopping
     if (outcome == platform::DirectoryWatch::Outcome::Failed) return;
-    for (const auto& [place, name] : changed) {
+    for (const auto& [place, name, renamedIn] : changed) {
       if (place >= directories_.size()) continue;
       for (const Watched& target : targets_) {
         // An empty name: changes were lost, so any file of the directory may have changed.
         if (target.directory == directories_[place] && (name.empty() || target.name == name)) {
           armed = true;
-          due = Clock::now() + std::chrono::milliseconds(CPackageManager::SettleMilliseconds);
+          due = Clock::now() +
+                std::chrono::milliseconds(renamedIn ? CPackageManager::RenameSettleMilliseconds
+                                                    : CPackageManager::SettleMilliseconds);
         }
       }
     }

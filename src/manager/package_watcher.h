@@ -2,8 +2,9 @@
 //
 // It watches the directories of the mounted archives and of the package list. A change to one
 // of those files (renamed into place, written and closed, renamed away or removed) arms a
-// reload, which runs once no further change to them has come for
-// CPackageManager::SettleMilliseconds, so a pack that is still writing is not read half-way.
+// reload, which runs once no further change to them has come for a while, so a file still
+// being written in place is not read half-way: CPackageManager::SettleMilliseconds, or only
+// RenameSettleMilliseconds after a file renamed into place, which is whole from the start.
 // After each reload the watched directories follow the new set of mounts.
 #pragma once
 

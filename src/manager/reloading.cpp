@@ -87,6 +87,9 @@ Status CPackageManager::ReplaceMounts(Fill fill) {
       // What the listener does with the names is its own business; the mounts are in place.
     }
   }
+  // The replaced set is unmapped only now: the listener hears of the change without waiting
+  // for that.
+  mounts_.Reclaim();
   return Status::Ok();
 }
 

@@ -1,9 +1,9 @@
 // Env: what the writers need from their surroundings, behind one interface. Every call that
-// changes something on disk (create, write, truncate, sync, rename, remove, directory sync, and
-// the opening of an archive for an edit) and the debugger output of the authoring side go
-// through it. Env::Default() is the real system; a caller may pass an EnvWrapper of its own
-// that changes some calls and forwards the rest (tests fail or stop a chosen call with one; the
-// korvo tool silences the debugger messages with one).
+// changes something on disk (create, write, truncate, sync, write-back, rename, remove,
+// directory sync, and the opening of an archive for an edit) and the debugger output of the
+// authoring side go through it. Env::Default() is the real system; a caller may pass an
+// EnvWrapper of its own that changes some calls and forwards the rest (tests fail or stop a
+// chosen call with one; the korvo tool silences the debugger messages with one).
 //
 // The file calls keep the contract of the File methods and free functions they stand for
 // (files.h): a Status that names the file and carries the system's error.
@@ -36,6 +36,7 @@ class Env {
   }
   virtual Status Truncate(File& file, int64_t length) { return file.Truncate(length); }
   virtual Status Sync(File& file) { return file.Sync(); }
+  virtual Status StartWriteBack(File& file) { return file.StartWriteBack(); }
   virtual Status ReplaceFile(const char* from, const char* to) {
     return platform::ReplaceFile(from, to);
   }
@@ -60,6 +61,7 @@ class EnvWrapper : public Env {
   }
   Status Truncate(File& file, int64_t length) override { return target_->Truncate(file, length); }
   Status Sync(File& file) override { return target_->Sync(file); }
+  Status StartWriteBack(File& file) override { return target_->StartWriteBack(file); }
   Status ReplaceFile(const char* from, const char* to) override {
     return target_->ReplaceFile(from, to);
   }

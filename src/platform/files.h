@@ -59,6 +59,10 @@ class File {
   Status Truncate(int64_t length);
   // Flushes the file's data to the device.
   Status Sync();
+  // Starts writing the file's data to the device without waiting for it, so that a later Sync
+  // has less left to wait for. Durable only after that Sync. Where the system cannot start the
+  // writes alone, this is a Sync.
+  Status StartWriteBack();
   // Closes now (a closed file stays Ok); an error is what the system reported on close.
   Status Close();
 

@@ -437,6 +437,15 @@ Status File::Sync() {
   return Status::Ok();
 }
 
+Status File::StartWriteBack() {
+#ifdef __linux__
+  if (sync_file_range(descriptor_, 0, 0, SYNC_FILE_RANGE_WRITE) == 0) return Status::Ok();
+  // A file system or kernel without it: the flush itself.
+  if (errno != ENOSYS && errno != EINVAL && errno != ESPIPE) return Failure(errno);
+#endif
+  return Sync();
+}
+
 Status File::Close() {
   if (descriptor_ < 0) return Status::Ok();
   int result = close(descriptor_);

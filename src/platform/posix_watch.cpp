@@ -94,7 +94,8 @@ DirectoryWatch::Outcome DirectoryWatch::Wait(int timeoutMs, std::vector<Change>&
       if (event->len == 0 || at > got) continue;
       for (const auto& [descriptor, place] : state_->watched) {
         if (descriptor != event->wd) continue;
-        changed.emplace_back(place, std::string(event->name, strnlen(event->name, event->len)));
+        changed.push_back({place, std::string(event->name, strnlen(event->name, event->len)),
+                           (event->mask & IN_MOVED_TO) != 0});
         any = true;
       }
     }

@@ -30,9 +30,14 @@ class DirectoryWatch {
   Status Watch(const std::vector<std::string>& directories);
 
   enum class Outcome { Changes, Timeout, Woken, Failed };
-  // A file of a watched directory and what names it: the directory's place in Watch's list and
-  // the file name inside it.
-  using Change = std::pair<size_t, std::string>;
+  // A file of a watched directory that changed: the directory's place in Watch's list, the file
+  // name inside it (empty when changes were lost: any file may have changed), and whether it
+  // was renamed into place (whole at once) rather than written, renamed away or removed.
+  struct Change {
+    size_t place = 0;
+    std::string name;
+    bool renamedIn = false;
+  };
   // Waits at most timeoutMs milliseconds (negative: without limit) for a file of a watched
   // directory to be renamed into place, written and closed, renamed away or removed, and
   // appends what changed. Woken when Wake was called since the last Wait returned Woken.

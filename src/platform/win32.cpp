@@ -495,6 +495,10 @@ Status File::Sync() {
   return Status::Ok();
 }
 
+Status File::StartWriteBack() {
+  return Sync();
+}
+
 Status File::Close() {
   if (descriptor_ < 0) return Status::Ok();
   int result = _close(descriptor_);

@@ -135,15 +135,16 @@ DirectoryWatch::Outcome DirectoryWatch::Wait(int timeoutMs, std::vector<Change>&
   if (!read || bytes == 0) {
     // The notices overflowed the buffer, or were lost: report the directory itself, as an
     // empty name.
-    changed.emplace_back(directory.place, std::string());
+    changed.push_back({directory.place, std::string(), false});
   }
   for (DWORD at = 0; read && bytes >= sizeof(FILE_NOTIFY_INFORMATION) && at < bytes;) {
     const FILE_NOTIFY_INFORMATION* notice =
         reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(directory.notices + at);
     const DWORD end = at + offsetof(FILE_NOTIFY_INFORMATION, FileName) + notice->FileNameLength;
     if (end > bytes) break;
-    changed.emplace_back(directory.place,
-                         Narrow(notice->FileName, int(notice->FileNameLength / sizeof(WCHAR))));
+    changed.push_back({directory.place,
+                       Narrow(notice->FileName, int(notice->FileNameLength / sizeof(WCHAR))),
+                       notice->Action == FILE_ACTION_RENAMED_NEW_NAME});
     if (notice->NextEntryOffset == 0) break;
     at += notice->NextEntryOffset;
   }

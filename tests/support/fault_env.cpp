@@ -62,6 +62,12 @@ Status FaultInjectionEnv::Sync(platform::File& file) {
   return EnvWrapper::Sync(file);
 }
 
+Status FaultInjectionEnv::StartWriteBack(platform::File& file) {
+  int error = Refused(WriteCall::WriteBack);
+  return error != 0 ? Status::System(StatusCode::IoError, file.Path(), error)
+                    : EnvWrapper::StartWriteBack(file);
+}
+
 Status FaultInjectionEnv::ReplaceFile(const char* from, const char* to) {
   if (from != nullptr && to != nullptr) {
     if (int error = Refused(WriteCall::Rename))

@@ -14,6 +14,7 @@ enum class WriteCall : uint8_t {
   Write,          // Write
   Truncate,       // Truncate
   Sync,           // Sync
+  WriteBack,      // StartWriteBack
   Rename,         // ReplaceFile
   Remove,         // RemoveFile
   SyncDirectory,  // SyncDirectoryOf
@@ -33,6 +34,7 @@ class FaultInjectionEnv : public platform::EnvWrapper {
   Status Write(platform::File& file, const void* buffer, uint32_t count) override;
   Status Truncate(platform::File& file, int64_t length) override;
   Status Sync(platform::File& file) override;
+  Status StartWriteBack(platform::File& file) override;
   Status ReplaceFile(const char* from, const char* to) override;
   Status RemoveFile(const char* path) override;
   Status SyncDirectoryOf(const char* path) override;
