@@ -189,8 +189,28 @@ TEST_F(ResourceExports, EnumResFilesListsWhatTheLastChangeLeft) {
   WritePackage(dir / "c.pak",
                {{"Img/Three.img", ToBytes("three")}, {longName, ToBytes("ll")}, {"a", {}}});
   WritePackage(dir / "d.pak", {{"img/one.img", ToBytes("one, again")}, {"img/aa", ToBytes("")}});
-  EXPECT_EQ(Names("img/"), std::vector<std::string>({"img\\one.img:3", "img\\two.img:4"}));
-  ASSERT_TRUE(addPackage((dir / "c.pak").c_str()));
+  // c mounted by the callback at the first name, and the names sorted again by an enumeration
+  // inside it: the walk goes on after its last name, with the names it began with.
+  struct Walk {
+    decltype(&AddPackage) addPackage;
+    decltype(&EnumResFiles) enumerate;
+    std::string package;
+    std::vector<std::string> names;
+    uint32_t inner = 0;
+  } walk{addPackage, enumerate, dir / "c.pak", {}, 0};
+  const uint32_t calls = enumerate(
+      "img/",
+      [](const char* name, uint32_t, void* context) {
+        auto* w = static_cast<Walk*>(context);
+        w->names.push_back(name);
+        if (w->names.size() > 1) return true;
+        const auto any = [](const char*, uint32_t, void*) { return true; };
+        return w->addPackage(w->package.c_str()) && (w->inner = w->enumerate("", any, nullptr));
+      },
+      &walk);
+  EXPECT_EQ(walk.names, std::vector<std::string>({"img\\one.img", "img\\two.img"}));
+  EXPECT_EQ(calls, 2u);
+  EXPECT_EQ(walk.inner, 8u);
   EXPECT_EQ(Names("img/"), std::vector<std::string>(
                                {longKey, "img\\one.img:3", "img\\three.img:5", "img\\two.img:4"}));
   EXPECT_EQ(Names(nullptr).front(), "a:0");
