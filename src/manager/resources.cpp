@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "archive/mapped_package.h"
 #include "manager/package_manager.h"
