@@ -128,14 +128,17 @@ KORVO_API bool StatResFile(const char* name, KorvoResourceInfo* info);
 
 /*
  * Called once per name by EnumResFiles: the name in its index form (ASCII lower case, '\'
- * as separator) and its size. Return true to go on, false to stop.
+ * as separator, terminated) and its size. The name is valid during the call only. Return true
+ * to go on, false to stop.
  */
 typedef bool (*KorvoEnumCallback)(const char* name, uint32_t size, void* context);
 
 /*
  * Calls callback for every package entry name that starts with prefix (folded like a lookup;
  * null or "" for all), in byte order of the index names. Each name comes once, as the last
- * mount left it. Files on disk are not listed. The callback may call into the library.
+ * mount left it; the names are those mounted when the call began. Files on disk are not
+ * listed. The callback may call into the library, AddPackage included. Allocates nothing,
+ * except in the first call after a mount, which sorts the names the mount added.
  * Returns the number of calls made.
  */
 KORVO_API uint32_t EnumResFiles(const char* prefix, KorvoEnumCallback callback, void* context);

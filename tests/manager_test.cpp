@@ -196,6 +196,22 @@ TEST_F(ManagerWithPackageTest, StatPointsIntoWhatTheMountKeepsAndCopiesNoText) {
   EXPECT_EQ(stat.diskPath.data(), diskOnly.c_str());
 }
 
+// An enumeration after the first one since a mount allocates nothing, name for name.
+TEST_F(ManagerWithPackageTest, EnumerationAllocatesNothingOnceTheNamesAreSorted) {
+  WriteArchive(dir / "more.pak", {TextEntry("data/img/b.bmp", "b"), TextEntry("data/c", "c")});
+  size_t seen = 0;
+  const auto count = [&](std::string_view, const EntryInfo&) { return ++seen > 0; };
+  for (int mounts = 0; mounts < 2; ++mounts) {
+    manager->EnumerateNames("data/", count);  // sorts the names the last mount added
+    seen = 0;
+    const size_t before = AllocationsOnThisThread();
+    EXPECT_EQ(manager->EnumerateNames("DATA\\", count), size_t(1 + 2 * mounts));
+    EXPECT_EQ(AllocationsOnThisThread() - before, 0u) << mounts;
+    EXPECT_EQ(seen, size_t(1 + 2 * mounts));
+    ASSERT_TRUE(manager->Mount((dir / "more.pak").c_str()).ok());
+  }
+}
+
 // Ten opens take every stream of a pool in slot order; then that side gives null and touches
 // no lent stream, and a name found on the other side falls back to it. A closed stream is
 // lent again, the lowest free slot first; an empty slot is passed over.

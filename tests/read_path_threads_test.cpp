@@ -90,6 +90,12 @@ class ReadPathThreads : public NoManagerTest {
       if (Holds(k, n)) return k;
     return -1;
   }
+  // How many names packages 0 .. mounted - 1 hold together.
+  static size_t Held(int mounted) {
+    size_t held = 0;
+    for (int n = 0; n < Names; ++n) held += Owner(n, mounted) >= 0;
+    return held;
+  }
   // True when result is what some mount state from `before` to `after` mounts gives.
   static bool Matches(const std::map<std::pair<int, int>, std::string>& expected, int n, int before,
                       int after, const std::string& result) {
@@ -148,7 +154,17 @@ TEST_F(ReadPathThreads, LoadsMatchASingleThreadWhileAnotherThreadMounts) {
         if (!Matches(image, n, beforeImage, started, FramesText(count, frames))) ++wrong;
         FreeImageFrames(count, count > 1 ? values : nullptr, frames);
         manager.Stat(TextName(n).c_str());
-        manager.EnumerateNames("img/", [](std::string_view, const EntryInfo&) { return true; });
+        // The image names of some mount state in between, each once, in byte order.
+        const int beforeNames = mounted;
+        std::string last;
+        bool ordered = true;
+        const size_t listed =
+            manager.EnumerateNames("img/", [&](std::string_view key, const EntryInfo&) {
+              ordered = ordered && (last.empty() || std::string_view(last) < key);
+              last.assign(key.data(), key.size());
+              return true;
+            });
+        if (!ordered || listed < Held(beforeNames) || listed > Held(started)) ++wrong;
       }
     });
   }

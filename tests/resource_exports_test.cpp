@@ -168,7 +168,62 @@ TEST_F(ResourceExports, EnumResFilesListsEachNameOnceSortedUnderAFoldedPrefix) {
   EXPECT_EQ(Names(""), Names(nullptr));
   EXPECT_EQ(Names("img", 1), std::vector<std::string>({"img\\one.img:3"}));  // stopped early
   EXPECT_TRUE(Names("nothing/").empty());
+  EXPECT_TRUE(Names("f").empty());             // between two keys
+  EXPECT_TRUE(Names("zz").empty());            // past the last key
+  EXPECT_TRUE(Names("shared.txt2").empty());   // longer than the key before it
+  EXPECT_TRUE(Names("img/one.img/").empty());  // a whole key and more
+  EXPECT_EQ(Names("Shared.TXT"), std::vector<std::string>({"shared.txt:6"}));  // a whole key
+  EXPECT_EQ(Names("img/t"), std::vector<std::string>({"img\\two.img:4"}));     // the last one
   EXPECT_EQ(enumerate("", nullptr, nullptr), 0u);
+}
+
+// Each change to the mounts shows in the next enumeration: a mount into the current set, a
+// removal (a new set), a mount into that set, and a reload.
+TEST_F(ResourceExports, EnumResFilesListsWhatTheLastChangeLeft) {
+  auto addPackage = Export<decltype(&AddPackage)>(library, "AddPackage");
+  auto reload = Export<decltype(&ReloadPackages)>(library, "ReloadPackages");
+  auto remove = Export<decltype(&RemovePackage)>(library, "RemovePackage");
+  ASSERT_TRUE(addPackage && reload && remove);
+  const std::string longName = "img/" + std::string(600, 'L');
+  const std::string longKey = "img\\" + std::string(600, 'l') + ":2";
+  WritePackage(dir / "c.pak",
+               {{"Img/Three.img", ToBytes("three")}, {longName, ToBytes("ll")}, {"a", {}}});
+  WritePackage(dir / "d.pak", {{"img/one.img", ToBytes("one, again")}, {"img/aa", ToBytes("")}});
+  // c mounted by the callback at the first name, and the names sorted again by an enumeration
+  // inside it: the walk goes on after its last name, with the names it began with.
+  struct Walk {
+    decltype(&AddPackage) addPackage;
+    decltype(&EnumResFiles) enumerate;
+    std::string package;
+    std::vector<std::string> names;
+    uint32_t inner = 0;
+  } walk{addPackage, enumerate, dir / "c.pak", {}, 0};
+  const uint32_t calls = enumerate(
+      "img/",
+      [](const char* name, uint32_t, void* context) {
+        auto* w = static_cast<Walk*>(context);
+        w->names.push_back(name);
+        if (w->names.size() > 1) return true;
+        const auto any = [](const char*, uint32_t, void*) { return true; };
+        return w->addPackage(w->package.c_str()) && (w->inner = w->enumerate("", any, nullptr));
+      },
+      &walk);
+  EXPECT_EQ(walk.names, std::vector<std::string>({"img\\one.img", "img\\two.img"}));
+  EXPECT_EQ(calls, 2u);
+  EXPECT_EQ(walk.inner, 8u);
+  EXPECT_EQ(Names("img/"), std::vector<std::string>(
+                               {longKey, "img\\one.img:3", "img\\three.img:5", "img\\two.img:4"}));
+  EXPECT_EQ(Names(nullptr).front(), "a:0");
+  ASSERT_TRUE(remove(b.c_str()));
+  EXPECT_EQ(Names("img/"),
+            std::vector<std::string>({longKey, "img\\one.img:3", "img\\three.img:5"}));
+  ASSERT_TRUE(addPackage((dir / "d.pak").c_str()));
+  const std::vector<std::string> last = {"img\\aa:0", longKey, "img\\one.img:10",
+                                         "img\\three.img:5"};
+  EXPECT_EQ(Names("img/"), last);
+  ASSERT_TRUE(reload());
+  EXPECT_EQ(Names("img/"), last);
+  EXPECT_EQ(Names("").size(), 8u);
 }
 
 TEST_F(ResourceExports, VersionIsMajorMinorPatch) {

@@ -209,6 +209,57 @@ bool Mounts::Lookup(const Pin& pin, const FoldedName& key, IndexedEntry& found) 
   return entries.Find(key.View(), found);
 }
 
+void KeyCopy::Assign(std::string_view key) {
+  char* to = inline_;
+  if (key.size() >= sizeof(inline_)) {
+    heap_.resize(key.size() + 1);
+    to = &heap_[0];
+  }
+  std::memcpy(to, key.data(), key.size());
+  to[key.size()] = '\0';
+  data_ = to;
+  length_ = key.size();
+}
+
+bool Mounts::NextKey(const Pin& pin, std::string_view prefix, KeyWalk& walk, KeyCopy& key,
+                     IndexedEntry& entry) const {
+  if (walk.ended) return false;
+  const MountSet& set = pin.Set();
+  std::shared_lock<std::shared_mutex> reading(indexLock_);
+  std::unique_lock<std::shared_mutex> sorting(indexLock_, std::defer_lock);
+  if (!walk.started) {
+    if (!set.sorted.Current(set.entries)) {
+      // Brought up to date where nobody reads the view; the step goes on under this lock.
+      reading.unlock();
+      sorting.lock();
+      if (!set.sorted.Update(set.entries).ok()) {
+        walk.ended = true;
+        return false;
+      }
+    }
+    walk.started = true;
+    walk.end = set.entries.EndPosition();
+    walk.place = set.sorted.LowerBound(set.entries, prefix);
+    walk.viewSize = set.sorted.size();
+  } else if (walk.viewSize != set.sorted.size()) {
+    // Keys were merged in since the last step: the place after the last key moved.
+    walk.place = set.sorted.UpperBound(set.entries, key.View());
+    walk.viewSize = set.sorted.size();
+  }
+  for (; walk.place < set.sorted.size(); ++walk.place) {
+    const uint32_t position = set.sorted[walk.place];
+    const std::string_view found = set.entries.KeyAt(position);
+    if (found.substr(0, prefix.size()) != prefix) break;  // past the keys under the prefix
+    if (position >= walk.end) continue;                   // indexed after the walk began
+    key.Assign(found);
+    entry = set.entries.EntryAt(position);
+    ++walk.place;
+    return true;
+  }
+  walk.ended = true;
+  return false;
+}
+
 bool CPackageManager::MountPackage(const char* path) {
   return Mount(path).ok();
 }

@@ -12,7 +12,10 @@
 //   and publishes it with Replace: a reader sees the old set or the new one, never a mix;
 // - every change runs under the manager's mount lock, one at a time; the package records are
 //   read without a lock, so only through a pin or not beside a change;
-// - enumeration copies what it needs under the index lock.
+// - each set keeps its keys in byte order (CSortedNames) for enumeration, brought up to date
+//   under the index lock held exclusively the first time it is needed after a mount in place
+//   (a set built off to the side gets it on its first enumeration), and read under the index
+//   lock shared, one key at a time, so that no lock is held while a caller looks at the key.
 #pragma once
 
 #include <atomic>
@@ -21,12 +24,15 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "common/status.h"
 #include "manager/name_index.h"
 #include "manager/read_epochs.h"
+#include "manager/sorted_names.h"
 #include "platform/platform.h"
 
 namespace korvo {
@@ -81,6 +87,25 @@ class MountSet {
   friend class Mounts;
   std::vector<PackageRecord> packages;
   CNameIndex entries;
+  mutable CSortedNames sorted;  // the keys of entries in byte order; under the index lock
+};
+
+// A key copied out of the index with a 0 byte after it, so that it outlives the lock it was
+// read under: on the stack, or on the heap for a key longer than any usual name.
+class KeyCopy {
+ public:
+  KeyCopy() = default;
+  KeyCopy(const KeyCopy&) = delete;
+  KeyCopy& operator=(const KeyCopy&) = delete;
+  void Assign(std::string_view key);
+  // key.data() is followed by a 0 byte.
+  std::string_view View() const { return std::string_view(data_, length_); }
+
+ private:
+  char inline_[512];
+  std::string heap_;
+  const char* data_ = inline_;
+  size_t length_ = 0;
 };
 
 class Mounts {
@@ -153,13 +178,22 @@ class Mounts {
   bool Lookup(const FoldedName& key, IndexedEntry& found) const {
     return Lookup(Read(), key, found);
   }
-  // Calls f(key, entry) for every key of the pinned set, in insertion order, under the index
-  // lock: f must not call back into the mounts.
-  template <class F>
-  void ForEachLocked(const Pin& pin, F&& f) const {
-    std::shared_lock<std::shared_mutex> reading(indexLock_);
-    pin.Set().ForEach(f);
-  }
+  // Where a walk of a pinned set's keys in byte order stands (see NextKey).
+  struct KeyWalk {
+    bool started = false;
+    bool ended = false;
+    size_t place = 0;     // the next place in the set's sorted keys
+    size_t viewSize = 0;  // how many keys they held when place was found
+    uint32_t end = 0;     // keys indexed from this position on came after the walk began
+  };
+  // Copies the next key of the pinned set in byte order that starts with prefix (folded) into
+  // key, and its entry into entry; false when there is none left. A walk yields the keys the
+  // set held at its first step, each once, with their entries as they are when reached. The
+  // index lock is held during a step only: between steps the caller may do anything, mount a
+  // package included. Allocates nothing once the set's sorted keys are up to date (the first
+  // step brings them up to date; false when there is no room for that).
+  bool NextKey(const Pin& pin, std::string_view prefix, KeyWalk& walk, KeyCopy& key,
+               IndexedEntry& entry) const;
 
   // The current set; only beside no change.
   const MountSet& Set() const { return *current_.load(std::memory_order_acquire); }

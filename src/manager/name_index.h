@@ -108,6 +108,25 @@ class CNameIndex {
   // Drops the batch.
   void Drop();
 
+  // A key's position: where its record lies, in 8-byte units from the arena's start. It stays
+  // the key's for the life of the index (growth moves the arena, not the records in it), and
+  // a key inserted later lies at a greater one. Every key lies below EndPosition. None of
+  // these is for use beside a writer.
+  uint32_t EndPosition() const { return static_cast<uint32_t>(used_ / 8); }
+  std::string_view KeyAt(uint32_t position) const {
+    const Record* record = RecordAt(size_t{position} * 8);
+    return std::string_view(KeyOf(record), record->keyLength);
+  }
+  IndexedEntry EntryAt(uint32_t position) const { return Entry(*RecordAt(size_t{position} * 8)); }
+  // Calls f(position) for every key at position from or after it, in insertion order.
+  template <class F>
+  void ForEachPosition(uint32_t from, F&& f) const {
+    for (size_t at = size_t{from} * 8; at < used_;) {
+      f(static_cast<uint32_t>(at / 8));
+      at += RecordSize(RecordAt(at)->keyLength);
+    }
+  }
+
   // Calls f(key, entry) for every key, in insertion order of the keys. Not beside a writer.
   template <class F>
   void ForEach(F&& f) const {

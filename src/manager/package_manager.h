@@ -202,9 +202,10 @@ class CPackageManager : public CSingleton {
   Status ReadResource(const char* name, unsigned char*& data, uint32_t& size) const;
   // Calls visit(key, entry) for every indexed name that starts with the folded prefix, in
   // byte order of the keys, until visit returns false. Each key once, as the last mount left
-  // it; key.data() is followed by a 0 byte. No lock is held while visit runs. Returns the
-  // number of calls. The matching keys and their entries are copied into two growing blocks:
-  // nothing is allocated per name.
+  // it; key.data() is followed by a 0 byte, valid until visit returns. No lock is held while
+  // visit runs. Returns the number of calls. The names are those mounted when the call began;
+  // a binary search of the set's sorted keys finds the first, and each is copied out on the
+  // stack: once the sorted keys are up to date, nothing is allocated.
   size_t EnumerateNames(const char* prefix, NameVisitor visit) const;
 
   // Calls visit(packagePath, storedName, storedNameLength, size, packedSize, winner, context)

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "archive/mapped_package.h"
 #include "manager/package_manager.h"
@@ -125,36 +124,15 @@ Status CPackageManager::ReadResource(const char* name, unsigned char*& data, uin
 
 size_t CPackageManager::EnumerateNames(const char* prefix, NameVisitor visit) const {
   FoldedName folded(prefix != nullptr ? prefix : "");
-  const std::string_view start = folded.View();
-  const auto matches = [&](std::string_view key) { return key.substr(0, start.size()) == start; };
-  struct Listed {
-    size_t at;  // where the key lies in text
-    size_t length;
-    EntryInfo info;
-  };
-  std::vector<char> text;
-  std::vector<Listed> listed;
   // The entries handed to visit stay valid until the last call.
   Mounts::Pin pin = mounts_.Read();
-  {
-    // Copied, each key with a terminator, into two growing blocks (one walk over the index): a
-    // later mount may move the keys once the lock is released.
-    mounts_.ForEachLocked(pin, [&](std::string_view key, const IndexedEntry& entry) {
-      if (!matches(key)) return;
-      listed.push_back(Listed{text.size(), key.size(), entry.info});
-      text.insert(text.end(), key.begin(), key.end());
-      text.push_back('\0');
-    });
-  }
-  const auto keyOf = [&](const Listed& item) {
-    return std::string_view(text.data() + item.at, item.length);
-  };
-  std::sort(listed.begin(), listed.end(),
-            [&](const Listed& a, const Listed& b) { return keyOf(a) < keyOf(b); });
+  Mounts::KeyWalk walk;
+  KeyCopy key;
+  IndexedEntry entry;
   size_t calls = 0;
-  for (const Listed& item : listed) {
+  while (mounts_.NextKey(pin, folded.View(), walk, key, entry)) {
     ++calls;
-    if (!visit(keyOf(item), item.info)) break;
+    if (!visit(key.View(), entry.info)) break;
   }
   return calls;
 }

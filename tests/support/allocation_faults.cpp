@@ -7,6 +7,7 @@ namespace {
 
 thread_local size_t failBytes = 0;  // 0: nothing armed
 thread_local int failSkip = 0;
+thread_local size_t allocations = 0;
 
 bool ShouldFail(size_t bytes) {
   if (failBytes == 0 || bytes != failBytes) return false;
@@ -19,6 +20,7 @@ bool ShouldFail(size_t bytes) {
 }
 
 void* Allocate(size_t bytes) {
+  ++allocations;
   if (ShouldFail(bytes)) return nullptr;
   return std::malloc(bytes != 0 ? bytes : 1);
 }
@@ -28,6 +30,10 @@ void* Allocate(size_t bytes) {
 void FailAllocationOfSize(size_t bytes, int skip) {
   failBytes = bytes;
   failSkip = skip;
+}
+
+size_t AllocationsOnThisThread() {
+  return allocations;
 }
 
 bool DisarmAllocationFailure() {

@@ -1,5 +1,5 @@
 // Allocation failures on demand, for the test executable: it replaces the global allocation
-// functions with malloc-based ones that fail one chosen allocation.
+// functions with malloc-based ones that fail one chosen allocation and count them all.
 #pragma once
 
 #include <cstddef>
@@ -10,3 +10,5 @@
 void FailAllocationOfSize(size_t bytes, int skip = 0);
 // Whether the armed failure has not happened yet; disarms it.
 bool DisarmAllocationFailure();
+// How many allocations this thread has made through the global operator new, either form.
+size_t AllocationsOnThisThread();
