@@ -209,19 +209,7 @@ bool Mounts::Lookup(const Pin& pin, const FoldedName& key, IndexedEntry& found) 
   return entries.Find(key.View(), found);
 }
 
-void KeyCopy::Assign(std::string_view key) {
-  char* to = inline_;
-  if (key.size() >= sizeof(inline_)) {
-    heap_.resize(key.size() + 1);
-    to = &heap_[0];
-  }
-  std::memcpy(to, key.data(), key.size());
-  to[key.size()] = '\0';
-  data_ = to;
-  length_ = key.size();
-}
-
-bool Mounts::NextKey(const Pin& pin, std::string_view prefix, KeyWalk& walk, KeyCopy& key,
+bool Mounts::NextKey(const Pin& pin, std::string_view prefix, KeyWalk& walk, NameBuffer& key,
                      IndexedEntry& entry) const {
   if (walk.ended) return false;
   const MountSet& set = pin.Set();

@@ -90,24 +90,6 @@ class MountSet {
   mutable CSortedNames sorted;  // the keys of entries in byte order; under the index lock
 };
 
-// A key copied out of the index with a 0 byte after it, so that it outlives the lock it was
-// read under: on the stack, or on the heap for a key longer than any usual name.
-class KeyCopy {
- public:
-  KeyCopy() = default;
-  KeyCopy(const KeyCopy&) = delete;
-  KeyCopy& operator=(const KeyCopy&) = delete;
-  void Assign(std::string_view key);
-  // key.data() is followed by a 0 byte.
-  std::string_view View() const { return std::string_view(data_, length_); }
-
- private:
-  char inline_[512];
-  std::string heap_;
-  const char* data_ = inline_;
-  size_t length_ = 0;
-};
-
 class Mounts {
  public:
   // mostIndexBytes bounds the memory of each set's name index: a mount that would need more
@@ -192,7 +174,7 @@ class Mounts {
   // index lock is held during a step only: between steps the caller may do anything, mount a
   // package included. Allocates nothing once the set's sorted keys are up to date (the first
   // step brings them up to date; false when there is no room for that).
-  bool NextKey(const Pin& pin, std::string_view prefix, KeyWalk& walk, KeyCopy& key,
+  bool NextKey(const Pin& pin, std::string_view prefix, KeyWalk& walk, NameBuffer& key,
                IndexedEntry& entry) const;
 
   // The current set; only beside no change.

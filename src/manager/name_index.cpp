@@ -51,15 +51,26 @@ inline void Prefetch(const void* address) {
 
 }  // namespace
 
-FoldedName::FoldedName(const char* name) {
-  length_ = name != nullptr ? std::strlen(name) : 0;
-  if (length_ > sizeof(inline_)) {
-    heap_.resize(length_);
-    data_ = heap_.data();
-    FoldName(name, length_, heap_.data());
-  } else if (length_ > 0) {
-    FoldName(name, length_, inline_);
+char* NameBuffer::Reserve(size_t length) {
+  data_ = inline_;
+  if (length >= sizeof(inline_)) {
+    heap_.resize(length + 1);
+    data_ = &heap_[0];
   }
+  data_[length] = '\0';
+  length_ = length;
+  return data_;
+}
+
+void NameBuffer::Assign(std::string_view text) {
+  char* to = Reserve(text.size());
+  if (!text.empty()) std::memcpy(to, text.data(), text.size());
+}
+
+FoldedName::FoldedName(const char* name) {
+  const size_t length = name != nullptr ? std::strlen(name) : 0;
+  char* to = text_.Reserve(length);
+  if (length > 0) FoldName(name, length, to);
 }
 
 CNameIndex::CNameIndex(size_t mostBytes) : mostBytes_(mostBytes) {

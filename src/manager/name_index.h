@@ -45,17 +45,35 @@ struct IndexedEntry {
   uint32_t recordOffset = 0;
 };
 
-// A name folded into a buffer on the stack (or, for very long names, the heap).
-class FoldedName {
+// The text of a name with a 0 byte after it: on the stack, or on the heap for a name longer
+// than any usual one.
+class NameBuffer {
  public:
-  explicit FoldedName(const char* name);
+  NameBuffer() = default;
+  NameBuffer(const NameBuffer&) = delete;
+  NameBuffer& operator=(const NameBuffer&) = delete;
+  // Makes room for length bytes, puts the 0 byte after them and returns where they go.
+  char* Reserve(size_t length);
+  // Copies text in.
+  void Assign(std::string_view text);
+  // View().data() is followed by a 0 byte.
   std::string_view View() const { return std::string_view(data_, length_); }
 
  private:
   char inline_[512];
   std::string heap_;
-  const char* data_ = inline_;
+  char* data_ = inline_;
   size_t length_ = 0;
+};
+
+// A name folded into a NameBuffer.
+class FoldedName {
+ public:
+  explicit FoldedName(const char* name);
+  std::string_view View() const { return text_.View(); }
+
+ private:
+  NameBuffer text_;
 };
 
 class CNameIndex {

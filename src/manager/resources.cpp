@@ -127,7 +127,7 @@ size_t CPackageManager::EnumerateNames(const char* prefix, NameVisitor visit) co
   // The entries handed to visit stay valid until the last call.
   Mounts::Pin pin = mounts_.Read();
   Mounts::KeyWalk walk;
-  KeyCopy key;
+  NameBuffer key;
   IndexedEntry entry;
   size_t calls = 0;
   while (mounts_.NextKey(pin, folded.View(), walk, key, entry)) {
