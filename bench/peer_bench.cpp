@@ -316,6 +316,27 @@ size_t RunLength(double secondsPerOp, double budget, size_t most) {
   return static_cast<size_t>(std::clamp<double>(fit, CalibrationOps, most));
 }
 
+// Times op(name) over names (each must answer true): seconds per call and allocations per call
+// of the fastest run, or -1.
+template <class Op>
+void PerCall(const std::vector<const EntryRef*>& names, double budget, Op op, double& ns,
+             double& allocs) {
+  uint64_t allocations = 0;
+  double seconds = Fastest(
+      [&] {
+        uint64_t before = g_allocations.load(std::memory_order_relaxed);
+        double start = CpuNow();
+        uint32_t found = 0;
+        for (const EntryRef* entry : names) found += op(entry->name.c_str());
+        double elapsed = CpuSince(start);
+        allocations = g_allocations.load(std::memory_order_relaxed) - before;
+        return found == names.size() ? elapsed : -1;
+      },
+      budget);
+  ns = seconds < 0 ? -1 : seconds * 1e9 / names.size();
+  allocs = seconds < 0 ? -1 : double(allocations) / names.size();
+}
+
 // Lookup, allocations per lookup and open+read on a tiny archive that the reader has mounted;
 // unmounts it at the end.
 void MeasureEntries(Reader& reader, const ArchiveSet& set, double budget, Figures& figures) {
@@ -324,20 +345,11 @@ void MeasureEntries(Reader& reader, const ArchiveSet& set, double budget, Figure
   double calibration = CpuNow();
   for (size_t i = 0; i < CalibrationOps; ++i) reader.Exists(names[i]->name.c_str());
   names.resize(RunLength(CpuSince(calibration) / CalibrationOps, budget, names.size()));
-  uint64_t allocations = 0;
-  double seconds = Fastest(
-      [&] {
-        uint64_t before = g_allocations.load(std::memory_order_relaxed);
-        double start = CpuNow();
-        uint32_t found = 0;
-        for (const EntryRef* entry : names) found += reader.Exists(entry->name.c_str());
-        double elapsed = CpuSince(start);
-        allocations = g_allocations.load(std::memory_order_relaxed) - before;
-        return found == names.size() ? elapsed : -1;
-      },
-      budget);
-  figures.lookupNs.push_back(seconds < 0 ? -1 : seconds * 1e9 / names.size());
-  figures.lookupAllocs.push_back(seconds < 0 ? -1 : double(allocations) / names.size());
+  double lookupNs = -1, lookupAllocs = -1;
+  PerCall(
+      names, budget, [&](const char* name) { return reader.Exists(name); }, lookupNs, lookupAllocs);
+  figures.lookupNs.push_back(lookupNs);
+  figures.lookupAllocs.push_back(lookupAllocs);
 
   std::vector<const EntryRef*> opens = Sample(set, OpensPerRun);
   std::vector<uint8_t> buffer(64 * 1024);
@@ -346,7 +358,7 @@ void MeasureEntries(Reader& reader, const ArchiveSet& set, double budget, Figure
     reader.Read(opens[i]->name.c_str(), buffer.data(), opens[i]->size);
   }
   opens.resize(RunLength(CpuSince(calibration) / CalibrationOps, budget, opens.size()));
-  seconds = Fastest(
+  double seconds = Fastest(
       [&] {
         double start = CpuNow();
         for (const EntryRef* entry : opens) {
@@ -411,27 +423,6 @@ struct ExportFigures {
 template <class F>
 F Export(void* library, const char* name) {
   return reinterpret_cast<F>(platform::LibrarySymbol(library, name));
-}
-
-// Times op(name) over names (each must answer true): seconds per call and allocations per call
-// of the fastest run, or -1.
-template <class Op>
-void PerCall(const std::vector<const EntryRef*>& names, double budget, Op op, double& ns,
-             double& allocs) {
-  uint64_t allocations = 0;
-  double seconds = Fastest(
-      [&] {
-        uint64_t before = g_allocations.load(std::memory_order_relaxed);
-        double start = CpuNow();
-        uint32_t found = 0;
-        for (const EntryRef* entry : names) found += op(entry->name.c_str());
-        double elapsed = CpuSince(start);
-        allocations = g_allocations.load(std::memory_order_relaxed) - before;
-        return found == names.size() ? elapsed : -1;
-      },
-      budget);
-  ns = seconds < 0 ? -1 : seconds * 1e9 / names.size();
-  allocs = seconds < 0 ? -1 : double(allocations) / names.size();
 }
 
 ExportFigures MeasureExports(const ArchiveSet& set, double budget) {
